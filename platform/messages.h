@@ -1,0 +1,68 @@
+// Window handles and messages.
+//
+// A window handle is a non-zero 32-bit id, unique across the processes of one namespace. A window
+// belongs to the thread that created it; its procedure runs on that thread only.
+//
+// SendMessage is synchronous and returns the procedure's result: on the owner thread it calls the
+// procedure directly; from another thread it queues the message to the owner thread and blocks until
+// that thread has dispatched it. PostMessage queues and returns. A thread that waits for a send (or in
+// WaitDispatching) keeps dispatching messages sent to its own windows, so two threads that send to each
+// other do not deadlock. A message sent to a window that is destroyed before it is dispatched, or while
+// it is being destroyed, answers 0.
+//
+// Threads without Qt pump with ProcessMessages / WaitMessages; a thread with its own event loop (the
+// Qt GUI thread) installs a wake hook that is called, from any thread, whenever a message is queued
+// for it, and then calls ProcessMessages from its loop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+using HWND = uint32_t;
+using UINT = uint32_t;
+using WPARAM = uintptr_t;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
+
+constexpr UINT WM_CLOSE = 0x0010;
+
+using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+
+// Creates a window owned by the calling thread; 0 when no handle can be had.
+HWND CreateWindowHandle(WindowProc proc);
+// Destroys a window of the calling thread's (or of any thread when called after the owner has gone).
+// Pending sends to it answer 0; later messages to it are dropped.
+void DestroyWindowHandle(HWND wnd);
+
+bool IsWindow(HWND wnd);
+LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Dispatches every message queued for the calling thread's windows; false when there was none.
+bool ProcessMessages();
+// Waits up to timeoutMs for a message for the calling thread, dispatching what arrives; true when
+// something was dispatched.
+bool WaitMessages(uint32_t timeoutMs);
+// Waits until done() is true or timeoutMs passed (checked at least every 5 ms), dispatching the
+// calling thread's messages meanwhile. Returns done().
+bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs);
+
+// The wake hook of the calling thread (empty to remove).
+void SetThreadWakeHook(std::function<void()> hook);
+
+} // namespace platform
+
+// The C interface through which a host program creates a window and pumps it.
+extern "C" {
+typedef intptr_t (*ostro_window_proc)(void* context, uint32_t wnd, uint32_t msg, uintptr_t wParam,
+                                      intptr_t lParam);
+uint32_t ostro_create_window(ostro_window_proc proc, void* context);
+void ostro_destroy_window(uint32_t wnd);
+int ostro_is_window(uint32_t wnd);
+intptr_t ostro_send_message(uint32_t wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+int ostro_post_message(uint32_t wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+// Dispatches the calling thread's messages for up to timeoutMs; returns the number dispatched.
+int ostro_pump_messages(uint32_t timeoutMs);
+}
