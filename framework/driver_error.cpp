@@ -1,0 +1,90 @@
+#include "framework/driver_error.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace framework {
+
+std::atomic<platform::HWND> LogWindowHandle{0};
+TDriverErrorClass* ErrorObj = nullptr;
+
+namespace {
+
+// The codes whose text the error object itself knows; other codes carry their reporter's text.
+const char* KnownErrorText(int32_t code) {
+    switch (code) {
+    case 0: return "Успешное выполнение операции.";
+    case -2: return "Ошибка дублирования физического адреса тега.";
+    case -3: return "Устройству приписан пустой префикс или такого префикса нет в базе тегов.";
+    case -4: return "Попытка реинициализации драйвера.";
+    case -5: return "Драйвер не инициализирован.";
+    case -6: return "Ошибка в параметрах функции.";
+    case -7: return "Функция не поддерживается драйвером.";
+    case -8: return "Ошибка обработки команды (Адрес=%d).";
+    case -9: return "Ошибка CRC в ответе устройства %d.";
+    case -10: return "Ошибка в поле адреса устройства %d.";
+    case -11: return "Ошибка протокола. Код ошибка %d.";
+    case -12: return "Ошибка длины блока данных.";
+    case -13: return "Панель %d не отвечает";
+    case -14: return "Ошибка открытия порта приема/передачи";
+    case -15: return "Ошибка записи в физический порт.";
+    case -24: return "Не возможно обработать команду.";
+    case -31: return "Не известный тип принятого блока.";
+    default: return "Общая незарегистрированная ошибка драйвера.";
+    }
+}
+
+} // namespace
+
+TDriverErrorClass::TDriverErrorClass() : Log(new TTerminalDataClass) {}
+
+TDriverErrorClass::~TDriverErrorClass() { delete Log; }
+
+void TDriverErrorClass::AddToLog(int32_t code, const std::string& text) {
+    Log->AddLine(text + ": " + platform::IntToStr(code));
+}
+
+void TDriverErrorClass::GetErrorText(int32_t code, int32_t arg, std::string& text) {
+    text = platform::Cp(KnownErrorText(code));
+    const std::size_t at = text.find("%d");
+    if (at != std::string::npos) text.replace(at, 2, platform::IntToStr(arg));
+}
+
+void TDriverErrorClass::Report(int32_t code, const std::string& logText) {
+    TDriverErrorRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.Size = sizeof record;
+    record.Time = platform::Now();
+    record.Code = code;
+    const std::size_t n = logText.size() < kMaxRecordText ? logText.size() : kMaxRecordText;
+    std::memcpy(record.Text, logText.data(), n);
+    AddToLog(code, logText);
+    const platform::HWND wnd = LogWindowHandle.load();
+    if (wnd != 0)
+        platform::SendMessage(wnd, WM_DRIVERERROR, DRIVER_ERROR_WPARAM, reinterpret_cast<platform::LPARAM>(&record));
+}
+
+void TDriverErrorClass::WriteError(int32_t code, int32_t arg, const std::exception* e) {
+    if (!Enabled || (code == 0 && e == nullptr)) return;
+    try {
+        std::string text;
+        if (e != nullptr) text = e->what();
+        else GetErrorText(code, arg, text);
+        if (text.size() > kMaxRecordText) text.resize(kMaxRecordText);
+        Report(code, text);
+    } catch (...) {
+        // A report must never take its reporter down.
+    }
+}
+
+void TDriverErrorClass::WriteMessage(int32_t code, const std::string& text) {
+    if (!Enabled) return;
+    try {
+        Report(code, text);
+    } catch (...) {
+    }
+}
+
+} // namespace framework

@@ -1,0 +1,36 @@
+// Bounded text logs: a device's poll and command traces, a connection's trace, the error object's log.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace framework {
+
+class TTerminalDataClass {
+public:
+    static constexpr std::size_t kBufferSize = 40961;
+
+    TTerminalDataClass();
+    virtual ~TTerminalDataClass();
+    TTerminalDataClass(const TTerminalDataClass&) = delete;
+    TTerminalDataClass& operator=(const TTerminalDataClass&) = delete;
+
+    void Clear();
+    // Appends a line (CR LF before it unless the buffer is empty) when the text stays at most
+    // 40958 characters long; a line that does not fit is dropped whole.
+    void AddLine(std::string_view s);
+    std::string GetText() const;
+
+private:
+    // The error object's log is written from several threads; the lock keeps lines whole.
+    mutable std::mutex lock_;
+    char* buffer_;       // zero-terminated, kBufferSize characters
+    std::size_t length_; // characters before the terminating zero
+};
+
+// Frames in device logs: every byte as "(" + two upper-case hexadecimal digits + ")".
+std::string FormatLogData(std::string_view data);
+
+} // namespace framework
