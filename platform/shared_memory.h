@@ -1,0 +1,53 @@
+// Named shared memory blocks.
+//
+// A block is a POSIX shared memory object named "/" + NamespacedName(name), mode 0600. It lives
+// while a process holds it: every holder keeps a shared flock on the object, so a block that nobody
+// holds any more (its creator crashed) is recognised by an exclusive flock that succeeds, and the
+// next creation replaces it. The last holder to close a block removes its name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class TSharedMemoryResult {
+    Ok,
+    AlreadyExists, // a live process holds a block of that name
+    NotFound,      // no block of that name, or one that nobody holds
+    Failed,        // the name is unusable, or the system refused
+};
+
+class TSharedMemory {
+public:
+    TSharedMemory() = default;
+    ~TSharedMemory();
+    TSharedMemory(const TSharedMemory&) = delete;
+    TSharedMemory& operator=(const TSharedMemory&) = delete;
+
+    // Creates a zero-filled block of `size` (> 0) bytes exclusively and maps it.
+    TSharedMemoryResult Create(std::string_view name, std::size_t size);
+    // Maps an existing block; its size comes from the block.
+    TSharedMemoryResult Open(std::string_view name);
+    // Unmaps; the last holder removes the name.
+    void Close();
+
+    bool IsMapped() const { return data_ != nullptr; }
+    uint8_t* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+
+private:
+    TSharedMemoryResult Map(int fd, std::size_t size);
+
+    int fd_ = -1;
+    uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::string path_;
+};
+
+// The object name a block of `name` gets: "/" + NamespacedName(name).
+std::string SharedMemoryPath(std::string_view name);
+
+} // namespace platform
