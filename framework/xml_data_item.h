@@ -1,0 +1,52 @@
+// Text-level reader of the configuration and description files: not a general XML parser.
+//
+// ExtractNextElement cuts the next whole element off the front of a text; TXMLDataItem splits one
+// element into its name, attributes and content. A document is walked by extracting the root, parsing
+// it, then extracting its children one by one from its content. No entities, escapes, namespaces,
+// processing instructions or CDATA; names and closing tags compare case-sensitively; text is cp1251.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace framework {
+
+// Takes the next element (with everything nested in it) off the front of `text`. When there is none,
+// `element` is empty and `text` is left trimmed but otherwise as it was.
+void ExtractNextElement(std::string& text, std::string& element);
+
+class TXMLDataItem {
+public:
+    TXMLDataItem() = default;
+    virtual ~TXMLDataItem() = default;
+
+    virtual void Clear();
+
+    // False when the text is not one element; Name and some Attributes may then be filled in.
+    bool Parse(const std::string& text);
+    // The value of the first well-formed line `aName="value"`; lines with the prefix but a bad
+    // remainder are skipped.
+    std::string GetAttribute(const std::string& aName, const std::string& aDefault) const;
+    int32_t GetIntAttribute(const std::string& aName, int32_t aDefault) const;
+    bool GetBoolAttribute(const std::string& aName, bool aDefault) const;
+
+    std::string Name;
+    // One line per attribute in source order: name, "=", the value in double quotes.
+    std::vector<std::string> Attributes;
+    // Trimmed text between the tags, nested elements verbatim; empty for a self-closing element.
+    std::string Content;
+};
+
+// The steps of the reader; positions are 1-based, 0 meaning "none".
+namespace xml_detail {
+
+// True when the first ">" at or after `pos` follows a "/".
+bool IsSelfClosingAt(const std::string& text, std::size_t pos);
+bool ParseAttributes(std::string text, std::vector<std::string>& list);
+bool ParseElement(std::string text, std::vector<std::string>& list, std::string& name, std::string& content);
+
+} // namespace xml_detail
+
+} // namespace framework
