@@ -7,7 +7,7 @@
 namespace platform {
 namespace {
 
-// Days from 0001-01-01 to 1899-12-30, the TDateTime epoch.
+// Day number of 1899-12-30, the TDateTime epoch, counting 0001-01-01 as day 1.
 constexpr int64_t kDelta = 693594;
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -55,7 +55,7 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& value) {
     for (int m = 1; m < month; ++m) days += DaysInMonth(year, m);
     const int64_t y = year - 1;
     days += y * 365 + y / 4 - y / 100 + y / 400;
-    value = static_cast<double>(days - kDelta - 1);
+    value = static_cast<double>(days - kDelta);
     return true;
 }
 
@@ -67,11 +67,14 @@ bool TryEncodeTime(int hour, int minute, int second, int ms, TDateTime& value) {
 }
 
 void DecodeDate(TDateTime value, int& year, int& month, int& day) {
-    int64_t t = static_cast<int64_t>(std::floor(value)) + kDelta; // days since 0001-01-01, 0-based
-    if (t < 0) {
+    // Before the epoch the integer part is still the day and the fraction the time of day
+    // (-1.25 is 1899-12-29 06:00), so the day is truncated, not floored. A value outside
+    // 0001-01-01 .. 9999-12-31 (a corrupt record, NaN) decodes as zeros instead of overflowing.
+    if (!(value > -static_cast<double>(kDelta) && value < 2958466.0)) {
         year = month = day = 0;
         return;
     }
+    int64_t t = static_cast<int64_t>(std::trunc(value)) + kDelta - 1; // days since 0001-01-01, 0-based
     int y = 1;
     const int64_t d400 = 146097, d100 = 36524, d4 = 1461;
     y += static_cast<int>(t / d400) * 400;
@@ -97,7 +100,11 @@ void DecodeDate(TDateTime value, int& year, int& month, int& day) {
 }
 
 void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& ms) {
-    const double frac = value - std::floor(value);
+    if (!std::isfinite(value)) {
+        hour = minute = second = ms = 0;
+        return;
+    }
+    const double frac = std::fabs(value - std::trunc(value));
     int64_t total = static_cast<int64_t>(std::nearbyint(frac * 86400000.0));
     if (total >= 86400000) total = 86399999;
     ms = static_cast<int>(total % 1000);
