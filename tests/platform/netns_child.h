@@ -1,4 +1,4 @@
-// Runs a piece of test code in a forked child inside a network namespace of its own, so that ICMP
+// Runs test code in a forked child inside a network namespace of its own, so that ICMP
 // tests can switch echo answers off or restrict sockets without touching the machine's network.
 #pragma once
 
