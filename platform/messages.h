@@ -32,15 +32,20 @@ using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
 // Creates a window owned by the calling thread; 0 when no handle can be had.
 HWND CreateWindowHandle(WindowProc proc);
-// Destroys a window of the calling thread's (or of any thread when called after the owner has gone).
-// Pending sends to it answer 0; later messages to it are dropped.
-void DestroyWindowHandle(HWND wnd);
+// Destroys a window of the calling thread's. Pending sends to it answer 0, its posted messages are
+// dropped, later messages to it answer 0. False when wnd is not a window or belongs to another thread
+// that still runs (its procedure may be running there). A thread's windows die with it.
+bool DestroyWindowHandle(HWND wnd);
 
+// True for a live window of this process, or of another process of the namespace that is alive.
 bool IsWindow(HWND wnd);
+// Messages to a window of another process are not delivered: SendMessage answers 0, PostMessage false.
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Dispatches every message queued for the calling thread's windows; false when there was none.
+// Dispatches the messages queued for the calling thread's windows (sent ones first; posted ones up to
+// those queued when it began, so that a procedure posting to itself cannot hold it); false when there
+// was none. A procedure's exception leaves through here after its sender has been answered 0.
 bool ProcessMessages();
 // Waits up to timeoutMs for a message for the calling thread, dispatching what arrives; true when
 // something was dispatched.
@@ -49,7 +54,8 @@ bool WaitMessages(uint32_t timeoutMs);
 // calling thread's messages meanwhile. Returns done().
 bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs);
 
-// The wake hook of the calling thread (empty to remove).
+// The wake hook of the calling thread (empty to remove). It runs on the queuing thread, must be quick
+// and must not call into this layer; once this returns the old hook is no longer running.
 void SetThreadWakeHook(std::function<void()> hook);
 
 } // namespace platform
@@ -63,6 +69,7 @@ void ostro_destroy_window(uint32_t wnd);
 int ostro_is_window(uint32_t wnd);
 intptr_t ostro_send_message(uint32_t wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
 int ostro_post_message(uint32_t wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
-// Dispatches the calling thread's messages for up to timeoutMs; returns the number dispatched.
+// Waits up to timeoutMs for messages for the calling thread and dispatches them; returns the number
+// dispatched, -1 when a procedure raised (no exception reaches the C caller).
 int ostro_pump_messages(uint32_t timeoutMs);
 }
