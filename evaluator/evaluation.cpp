@@ -112,6 +112,13 @@ Variant TEvaluation::Evaluation(const std::string& Expression, std::string& AErr
     return Result;
 }
 
+// Formula continues with operator k at 1-based position i.
+bool TEvaluation::OperatorAt(int32_t k, int32_t i) const {
+    const std::string_view op = kOperators[k];
+    if (Formula[i - 1] != op[0]) return false;
+    return op.size() == 1 || (static_cast<std::size_t>(i) < Formula.size() && Formula[i] == op[1]);
+}
+
 void TEvaluation::NextToken() {
     TokenType = 0;
     TokenText = {};
@@ -136,9 +143,8 @@ void TEvaluation::NextToken() {
             continue;
         }
         if (kOperatorStarts[static_cast<unsigned char>(c)]) {
-            const std::string_view rest(f + (i - 1), static_cast<std::size_t>(n - i + 1));
             for (int32_t k = 1; k <= kClose; ++k) {
-                if (!rest.starts_with(kOperators[k])) continue;
+                if (!OperatorAt(k, i)) continue;
                 // "-" after "E" or "e" belongs to a number such as 1E-5.
                 if (k == kMinus && i > start && (f[i - 2] == 'E' || f[i - 2] == 'e')) continue;
                 matched = k;
@@ -154,10 +160,9 @@ void TEvaluation::NextToken() {
         return;
     }
     // The longest entry from the matched one on: "<=" over "<", "<>" over "<", ">=" over ">".
-    const std::string_view rest(f + (i - 1), static_cast<std::size_t>(n - i + 1));
     int32_t best = matched;
     for (int32_t k = matched + 1; k <= kClose; ++k)
-        if (kOperators[k].size() > kOperators[best].size() && rest.starts_with(kOperators[k])) best = k;
+        if (kOperators[k].size() > kOperators[best].size() && OperatorAt(k, i)) best = k;
     TokenType = best;
     Position = i + static_cast<int32_t>(kOperators[best].size());
 }

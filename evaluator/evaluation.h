@@ -97,6 +97,7 @@ private:
     friend class TRTTI;
 
     void NextToken();
+    bool OperatorAt(int32_t k, int32_t i) const;
     Variant Logical();
     Variant Comparison();
     Variant Additive();
