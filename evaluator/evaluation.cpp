@@ -84,6 +84,10 @@ void TEvaluation::GetBracketVariable(const std::string&, Variant& Value) { Value
 bool TEvaluation::GetPublishedProperty(const std::string&, Variant&) { return false; }
 
 Variant TEvaluation::Evaluation(const std::string& Expression, std::string& AErrorMessage) {
+    if (&Expression == &Formula || &Expression == &AErrorMessage) { // the expression must outlive both
+        const std::string copy = Expression;
+        return Evaluation(copy, AErrorMessage);
+    }
     Variant Result;
     AErrorMessage.clear();
     // Blanks and control characters go, except inside quotes; either quote closes a quoted part.

@@ -139,6 +139,14 @@ TEST(Evaluation, TheObjectIsUsableAgainAfterAnError) {
     EXPECT_TRUE(RunOn(*e, "Round(2.5,0)").value.SameAs(3.0));
 }
 
+TEST(Evaluation, TheExpressionMayBeTheMessageOrTheFormulaItself) {
+    auto e = TEvaluation::Create();
+    std::string text = "1+2";
+    EXPECT_TRUE(e->Evaluation(text, text).SameAs(3.0));
+    EXPECT_EQ(text, "");
+    EXPECT_TRUE(e->Evaluation(e->Formula, text).SameAs(3.0));
+}
+
 // --- Tokenizer -------------------------------------------------------------------------------------
 
 TEST(Tokenizer, LongerOperatorsWinFromTheMatchedIndexOn) {
