@@ -1,5 +1,6 @@
 #include "platform/messages.h"
 
+#include "platform/messages_ipc.h"
 #include "platform/window_table.h"
 
 #include <algorithm>
@@ -244,6 +245,8 @@ HWND CreateWindowHandle(WindowProc proc) {
     const auto q = OwnQueue();
     WindowTable* table = WindowTable::Instance();
     if (!q || table == nullptr) return 0;
+    // Before the handle exists anywhere, so that another process can post to it at once.
+    ipc::StartPostReceiver();
     const HWND handle = table->Allocate();
     if (handle == 0) return 0;
     auto w = std::make_shared<Window>(handle, std::move(proc), q);
@@ -298,6 +301,14 @@ LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (ipc::PostLocalMessage(wnd, msg, wParam, lParam)) return true;
+    if (wnd == 0 || Find(wnd)) return false;
+    WindowTable* table = WindowTable::Instance();
+    const pid_t owner = table == nullptr ? 0 : table->LiveOwner(wnd);
+    return owner != 0 && owner != ::getpid() && ipc::PostToProcess(owner, wnd, msg, wParam, lParam);
+}
+
+bool ipc::PostLocalMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     const auto w = Find(wnd);
     return w && Push(*w->owner, Item{w, msg, wParam, lParam, nullptr});
 }

@@ -39,7 +39,9 @@ bool DestroyWindowHandle(HWND wnd);
 
 // True for a live window of this process, or of another process of the namespace that is alive.
 bool IsWindow(HWND wnd);
-// Messages to a window of another process are not delivered: SendMessage answers 0, PostMessage false.
+// Messages to a window of another process: SendMessage is not delivered and answers 0; PostMessage
+// hands the plain integers (never what a pointer points to) to the owner process, which queues them as
+// a post, and is false when the window is gone or the owner could not take them.
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
