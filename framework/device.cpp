@@ -1,0 +1,241 @@
+#include "framework/device.h"
+
+#include <charconv>
+
+#include "framework/driver.h"
+#include "framework/driver_error.h"
+#include "framework/intercom.h"
+#include "framework/tag_routing.h"
+#include "framework/variable_index.h"
+#include "framework/xml_data_item.h"
+#include "platform/text.h"
+
+namespace framework {
+
+namespace {
+
+std::string CutName(const std::string& text) {
+    return text.size() > TDevice::kMaxNameLength ? text.substr(0, TDevice::kMaxNameLength) : text;
+}
+
+int32_t IntOr(const std::string& text, int32_t fallback) { return platform::StrToIntDef(text, fallback); }
+
+void AddLog(TTerminalDataClass* log, const std::string& line) {
+    if (log != nullptr) log->AddLine(line);
+}
+
+// The shortest text that reads back as the same single.
+std::string SingleText(float value) {
+    char buffer[32];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, r.ptr);
+}
+
+} // namespace
+
+TDevice::TDevice()
+    : Properties(CreateProperties()), PollLog(std::make_unique<TTerminalDataClass>()),
+      CommandLog(std::make_unique<TTerminalDataClass>()) {}
+
+TDevice::~TDevice() = default;
+
+void TDevice::Assign(const TDevice* source) {
+    if (source == nullptr) return;
+    ListIndex = source->ListIndex;
+    Properties->Assign(*source->Properties);
+    ApplyProperties();
+}
+
+void TDevice::ClearPollLog() { PollLog->Clear(); }
+
+void TDevice::ClearCommandLog() { CommandLog->Clear(); }
+
+void TDevice::LogData(uint8_t, uint8_t, TTerminalDataClass* log, const std::string& data, const std::string& prefix) {
+    if (log != nullptr) log->AddLine(prefix + FormatLogData(data));
+}
+
+void TDevice::ConnectionRestored() {
+    if (!VarConnectStateName.empty()) SetDynamicTag(VarConnectStateName, true, 0.0f);
+}
+
+void TDevice::ConnectionLost() {
+    if (!VarConnectStateName.empty()) SetDynamicTag(VarConnectStateName, true, 1.0f);
+}
+
+std::unique_ptr<TDevicePropertyList> TDevice::CreateProperties() {
+    auto list = std::make_unique<TDevicePropertyList>();
+    list->InitProperties();
+    return list;
+}
+
+bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines) {
+    try {
+        // Values go out as they are: the reader of the file has never known escapes.
+        std::string line(indent > 0 ? static_cast<std::size_t>(indent) : 0, ' ');
+        line += "<session ";
+        for (int32_t i = 0; i < Properties->Count(); ++i) {
+            const TDeviceProperty* p = Properties->Property(i);
+            line += p->Name + "=\"" + p->Value + "\" ";
+        }
+        line += "/>";
+        lines.push_back(std::move(line));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TDevice::LoadFromXml(const std::string& source) {
+    try {
+        std::string text = platform::Trim(source);
+        InitDeviceProperties(Properties.get());
+        if (text.empty()) return false;
+        TXMLDataItem item;
+        for (;;) {
+            std::string element;
+            ExtractNextElement(text, element);
+            if (element.empty()) break;
+            // A half-parsed element still names what it could read.
+            item.Parse(element);
+            if (platform::LowerCase(item.Name) != "session") continue;
+            for (int32_t i = 0; i < Properties->Count(); ++i) {
+                TDeviceProperty* p = Properties->Property(i);
+                p->Value = item.GetAttribute(p->Name, p->Value);
+            }
+        }
+        ApplyProperties();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TDevice::ApplyProperties() {
+    LockTagIndex = -1;
+    for (int32_t i = 0; i < Properties->Count(); ++i) {
+        const TDeviceProperty* p = Properties->Property(i);
+        const std::string key = platform::UpperCase(p->Name);
+        const std::string& v = p->Value;
+        if (key == "DEVICENAME") DeviceName = CutName(v);
+        else if (key == "DEVICEIPADDRESS") DeviceIPAddress = CutName(v);
+        else if (key == "DEVICEADDRESS") DeviceAddress = IntOr(v, -1);
+        else if (key == "IPPORT") IPPort = IntOr(v, 0);
+        else if (key == "TIMEOUT") TimeOut = IntOr(v, 1000);
+        else if (key == "RETRYCOUNT") RetryCount = IntOr(v, 3);
+        else if (key == "ENABLED") {
+            bool b = false;
+            Enabled = platform::TryStrToBool(v, b) && b;
+        } else if (key == "ROUTINGPREFIX") RoutingPrefix = v;
+        else if (key == "REQWESTINTERVAL") ReqwestInterval = IntOr(v, 1000);
+        else if (key == "VARCONNECTSTATENAME") VarConnectStateName = v;
+        else if (key == "COMMANDSTATENAME") CommandStateName = v;
+        else if (key == "VARBLOCKCOMMAND") VarBlockCommand = platform::Trim(v);
+        else if (key == "RS232PORT") RS232Port = v;
+        else if (key == "RS232BAUDRATE") RS232BaudRate = IntOr(v, 9600);
+        else if (key == "RS232STOPBITS") RS232StopBits = static_cast<uint8_t>(IntOr(v, 0));
+        else if (key == "RS232BYTESIZE") RS232ByteSize = static_cast<uint8_t>(IntOr(v, 8));
+        else if (key == "RS232PARITY") RS232Parity = static_cast<uint16_t>(IntOr(v, 256));
+    }
+}
+
+void TDevice::Imitate(TReceiveVariables* received, TTerminalDataClass* log) {
+    AddLog(log, "Imitator start action:");
+    if (ImitatorRate >= 0) ReqwestInterval = ImitatorRate;
+    if (!ImitatorList) {
+        ImitatorList = std::make_unique<TImitatorVariableList>();
+        ImitatorList->Build(DeviceAddress, RoutingPrefix);
+    }
+    for (int32_t i = 0; i < ImitatorList->Count(); ++i) {
+        TImitatorVariable* pair = ImitatorList->PairAt(i);
+        const TVariableIndexItem* item = VariableIndex != nullptr ? VariableIndex->ItemAt(pair->Index) : nullptr;
+        if (item == nullptr) continue;
+        TDMLVariableEntry entry;
+        if (Intercom == nullptr || !Intercom->DMLVariablesList.Read(item->EntryIndex, entry)) continue;
+        const float low = entry.Info.Single664;
+        const float high = entry.Info.Single668;
+        const float value = low + (high - low) * static_cast<float>(pair->Percent) / 100.0f;
+        if (received != nullptr) received->Add(item->Prefix.Get(), item->Device, value, item->StrAddress.Get(), item->Address);
+        // 0..100 and round again.
+        if (++pair->Percent > 100) pair->Percent = 0;
+        AddLog(log, FieldText(entry.Info.Name) + " = " + SingleText(value));
+    }
+    AddLog(log, "Imitator end action.");
+}
+
+void TDevice::BeforePoll(TReceiveVariables*) {}
+
+bool TDevice::PreCommand(const TCommandRecord&, TReceiveVariables*) { return false; }
+
+void TDevice::AfterPoll(TReceiveVariables*) {}
+
+void TDevice::BuildConnectRequest(TOstrolinkaConnection*, uint8_t, std::string& frame, TTerminalDataClass*,
+                                  bool& needAnswer, int32_t) {
+    frame.clear();
+    needAnswer = false;
+}
+
+int32_t TDevice::ParseConnectResponse(TOstrolinkaConnection*, uint8_t, TTerminalDataClass*, TReceiveVariables*,
+                                      const std::string&, int32_t) {
+    return 0;
+}
+
+void TDevice::BuildBroadcastRequest(TOstrolinkaConnection*, TTerminalDataClass*, std::string& frame) { frame.clear(); }
+
+void TDevice::BuildReadRequest(TOstrolinkaConnection*, int32_t, std::string& frame, TTerminalDataClass*,
+                               bool& needAnswer) {
+    frame.clear();
+    needAnswer = false;
+}
+
+int32_t TDevice::ParseReadResponse(TOstrolinkaConnection*, int32_t, TTerminalDataClass*, TReceiveVariables*,
+                                   const std::string&) {
+    return 0;
+}
+
+void TDevice::BuildDisconnectRequest(TOstrolinkaConnection*, uint8_t, std::string& frame, TTerminalDataClass*,
+                                     bool& needAnswer, int32_t) {
+    frame.clear();
+    needAnswer = false;
+}
+
+int32_t TDevice::ParseDisconnectResponse(TOstrolinkaConnection*, uint8_t, TTerminalDataClass*, TReceiveVariables*,
+                                         const std::string&, int32_t) {
+    return 0;
+}
+
+void TDevice::BuildWriteRequest(TOstrolinkaConnection*, int32_t, std::string& frame, TTerminalDataClass*,
+                                bool& needAnswer, TReceiveVariables*, const TCommandRecord&) {
+    frame.clear();
+    needAnswer = false;
+}
+
+int32_t TDevice::ParseWriteResponse(TOstrolinkaConnection*, int32_t, TTerminalDataClass*, TReceiveVariables*,
+                                    const std::string&, const TCommandRecord&) {
+    return 0;
+}
+
+void TDevice::AccessLockChanged(bool, TReceiveVariables*) {}
+
+void TDevice::UpdateLinkState(bool success) {
+    if (success) {
+        if (!LinkUp) {
+            ConnectionRestored();
+            LinkUp = true;
+        }
+        FailureCount = 0;
+        return;
+    }
+    if (FailureCount < RetryCount) {
+        // Below the limit the link counts as up, also right after start.
+        LinkUp = true;
+        ++FailureCount;
+        return;
+    }
+    if (LinkUp) {
+        ConnectionLost();
+        if (ErrorObj != nullptr) ErrorObj->WriteMessage(-1, DeviceName + ": " + "Потеря связи с устройством."_cp);
+    }
+    LinkUp = false;
+}
+
+} // namespace framework

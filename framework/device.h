@@ -1,0 +1,136 @@
+// One polled field device: its settings copied into typed fields, its link state, its poll and
+// command logs, its `session` line in the configuration file, the imitator, and the hook slots that
+// a protocol fills to build and check frames. The cycles that run the hooks are methods of this
+// class too (device_cycles.cpp).
+//
+// C++ calls no override from a base constructor: a class that overrides CreateProperties makes its
+// own list in its own constructor (`Properties = CreateProperties();`), as the base does in its.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/device_property_list.h"
+#include "framework/intercom_layout.h"
+#include "framework/terminal_data.h"
+
+namespace framework {
+
+class TDeviceList;
+class TOstrolinkaConnection;
+class TReceiveVariables;
+class TImitatorVariableList;
+
+class TDevice {
+public:
+    static constexpr std::size_t kMaxNameLength = 255;
+
+    // Slot 1. The typed fields stay zero until ApplyProperties runs; the factory callers run it.
+    TDevice();
+    virtual ~TDevice();
+    TDevice(const TDevice&) = delete;
+    TDevice& operator=(const TDevice&) = delete;
+
+    // Settings, list index and properties of source; logs, link state and times stay.
+    virtual void Assign(const TDevice* source);
+    virtual void ClearPollLog();
+    virtual void ClearCommandLog();
+    // direction: 1 sent, 0 received; channel: 0 poll and connect exchange, 1 command. The base
+    // ignores both; they are there for overrides.
+    virtual void LogData(uint8_t direction, uint8_t channel, TTerminalDataClass* log, const std::string& data,
+                         const std::string& prefix);
+    virtual void ConnectionRestored();
+    virtual void ConnectionLost();
+    virtual std::unique_ptr<TDevicePropertyList> CreateProperties();
+    // Appends the `session` line; false only when something raised.
+    virtual bool SaveToXml(int32_t indent, std::vector<std::string>& lines);
+    // Reads the properties from the content of a `device` element.
+    virtual bool LoadFromXml(const std::string& text);
+    virtual void ApplyProperties();
+    virtual void Imitate(TReceiveVariables* received, TTerminalDataClass* log);
+    virtual void BeforePoll(TReceiveVariables* received);
+    // True: the command was handled without the device.
+    virtual bool PreCommand(const TCommandRecord& command, TReceiveVariables* received);
+    virtual void AfterPoll(TReceiveVariables* received);
+    virtual bool ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection, TTerminalDataClass* log,
+                                  TReceiveVariables* received);
+    virtual bool DisconnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection, TTerminalDataClass* log,
+                                     TReceiveVariables* received);
+
+    // Protocol hooks. They never raise: an empty frame ends the pass; a parse result is 0 or a
+    // negative driver error code.
+    virtual void BuildConnectRequest(TOstrolinkaConnection* connection, uint8_t mode, std::string& frame,
+                                     TTerminalDataClass* log, bool& needAnswer, int32_t index);
+    virtual int32_t ParseConnectResponse(TOstrolinkaConnection* connection, uint8_t mode, TTerminalDataClass* log,
+                                         TReceiveVariables* received, const std::string& answer, int32_t index);
+    virtual void BuildBroadcastRequest(TOstrolinkaConnection* connection, TTerminalDataClass* log,
+                                       std::string& frame);
+    virtual void BuildReadRequest(TOstrolinkaConnection* connection, int32_t index, std::string& frame,
+                                  TTerminalDataClass* log, bool& needAnswer);
+    // 0: accepted, its values queued in received; negative: a driver error code.
+    virtual int32_t ParseReadResponse(TOstrolinkaConnection* connection, int32_t index, TTerminalDataClass* log,
+                                      TReceiveVariables* received, const std::string& answer);
+    virtual void BuildDisconnectRequest(TOstrolinkaConnection* connection, uint8_t mode, std::string& frame,
+                                        TTerminalDataClass* log, bool& needAnswer, int32_t index);
+    virtual int32_t ParseDisconnectResponse(TOstrolinkaConnection* connection, uint8_t mode,
+                                            TTerminalDataClass* log, TReceiveVariables* received,
+                                            const std::string& answer, int32_t index);
+    virtual void BuildWriteRequest(TOstrolinkaConnection* connection, int32_t index, std::string& frame,
+                                   TTerminalDataClass* log, bool& needAnswer, TReceiveVariables* received,
+                                   const TCommandRecord& command);
+    // Negative: the device rejected the write.
+    virtual int32_t ParseWriteResponse(TOstrolinkaConnection* connection, int32_t index, TTerminalDataClass* log,
+                                       TReceiveVariables* received, const std::string& answer,
+                                       const TCommandRecord& command);
+
+    // The cycles (device_cycles.cpp).
+    virtual bool Poll(TDeviceList* list, TReceiveVariables* received);
+    // status: 1 from the start, 2 when the device rejected a write answer.
+    virtual bool ExecuteCommand(TDeviceList* list, const TCommandRecord& command, uint8_t& status,
+                                TReceiveVariables* received);
+    virtual void AccessLockChanged(bool newEnabled, TReceiveVariables* received);
+
+    // Called once at the end of every poll and of every command cycle that reached the device.
+    void UpdateLinkState(bool success);
+    void SetEnabled(bool value) { Enabled = value; }
+
+    std::string DeviceName;      // at most 255 characters
+    std::string DeviceIPAddress; // at most 255 characters
+    int32_t DeviceAddress = 0;
+    int32_t IPPort = 0;
+    std::string RS232Port;
+    int32_t RS232BaudRate = 0;
+    uint8_t RS232StopBits = 0;
+    uint8_t RS232ByteSize = 0;
+    uint16_t RS232Parity = 0;
+    int32_t TimeOut = 0;    // answer time-out, ms
+    int32_t RetryCount = 0; // failures tolerated before the link counts as lost
+    bool Enabled = false;
+    std::string RoutingPrefix;
+    int32_t ReqwestInterval = 0; // poll interval, ms
+    std::string VarConnectStateName;
+    std::string CommandStateName;
+    std::string VarBlockCommand;
+    int32_t ReadDelay = 0;   // pause before each read of a poll answer, ms
+    int32_t RereadCount = 1; // further reads of a rejected poll answer
+    int32_t ListIndex = -1;
+    bool LinkUp = false; // a link state not yet known counts as down
+    int32_t FailureCount = 0;
+    bool LastResult = false;
+    bool ImitatorToggle = false;
+    int64_t PollStartTick = 0; // the 32-bit tick at the start of the last poll
+    int64_t LastDuration = 0;  // ms of the last poll
+    std::unique_ptr<TImitatorVariableList> ImitatorList;
+    int32_t LockTagIndex = -1;
+    std::unique_ptr<TDevicePropertyList> Properties;
+    std::unique_ptr<TTerminalDataClass> PollLog;
+    std::unique_ptr<TTerminalDataClass> CommandLog;
+
+private:
+    bool PrepareConnection(TDeviceList* list, TTerminalDataClass* openLog);
+    uint64_t pollStartMs_ = 0; // monotonic start of the last poll, for LastDuration
+};
+
+} // namespace framework

@@ -1,0 +1,75 @@
+// The devices of a driver, each in a record with its poll times, and the one connection they share;
+// the configuration file (driver settings as root attributes, one `device` element per device).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/collections.h"
+#include "framework/connection.h"
+#include "framework/device.h"
+#include "platform/clock.h"
+
+namespace framework {
+
+// Driver settings kept by the framework, written by the configuration file and the setup window.
+extern std::atomic<bool> ThreadOnPort;
+extern std::atomic<bool> ErrorMngrDisabled;
+extern std::atomic<int32_t> GeneralCommandInterval; // ms per command of a batch
+extern std::atomic<bool> AutoRunServer;
+extern std::atomic<int32_t> CheckServerInterval; // s between server starts
+extern std::atomic<bool> RAPEnabled;
+extern std::atomic<uint16_t> RAPPort;
+
+struct TDeviceRecord {
+    std::unique_ptr<TDevice> Device;
+    platform::TDateTime LastPoll = 0; // start of the last poll
+    int32_t Interval = 0;             // ms between the last two poll starts
+    int32_t Duration = 0;             // ms of the last poll
+};
+
+class TDeviceList : public TBaseArray {
+public:
+    TDeviceList() = default;
+    // Frees the connection, then the records.
+    ~TDeviceList() override;
+
+    void FreeItem(void* item) override;
+
+    // Copies of source's devices, made by the driver's factory; the connection is not copied.
+    virtual void Assign(const TDeviceList* source);
+    // A device with its default properties applied, appended last.
+    virtual TDeviceRecord* AddDevice();
+    virtual bool SaveToFile(const std::string& fileName);
+    virtual bool LoadFromFile(const std::string& fileName);
+    // A new, unopened connection for a device's settings; the base has none.
+    virtual std::unique_ptr<TOstrolinkaConnection> CreateConnection(TDevicePropertyList* properties);
+    virtual bool FreeConnection(TOstrolinkaConnection*& connection);
+    // Closes the shared connection without a log; the object stays.
+    virtual bool CloseConnection();
+    // False when this list would make another kind of connection for these settings, so that a
+    // serial device after a TCP device with equal settings does not go over the TCP link.
+    virtual bool ConnectionFits(const TOstrolinkaConnection& connection, TDevicePropertyList* properties);
+
+    // Prefixes compare upper-cased, untrimmed.
+    TDeviceRecord* FindDevice(const std::string& prefix, int32_t address) const;
+    // The index of the device that the published command batch is for, or -1.
+    int32_t PendingCommandDevice() const;
+
+    TDeviceRecord* Record(int32_t index) const { return Item<TDeviceRecord>(index); }
+    TDevice* Device(int32_t index) const {
+        TDeviceRecord* r = Record(index);
+        return r ? r->Device.get() : nullptr;
+    }
+
+    // Owned; made on demand by the cycles, nullptr until then.
+    TOstrolinkaConnection* Connection = nullptr;
+
+protected:
+    // Appends a record for a device, its times starting now.
+    TDeviceRecord* AppendDevice(std::unique_ptr<TDevice> device);
+};
+
+} // namespace framework

@@ -1,0 +1,340 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "device_test_support.h"
+#include "framework/device_list.h"
+#include "framework/driver.h"
+
+using namespace framework;
+using device_test::Lines;
+using device_test::ReadBytes;
+using device_test::TTempDir;
+using device_test::WriteBytes;
+
+namespace {
+
+const char kEmptyFile[] =
+    "<VELTRA ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"6000\" "
+    "AutoRunServer=\"-1\" CheckServerInterval=\"60\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n"
+    "</VELTRA>\r\n";
+
+// A device whose session line cannot be written.
+class TUnsavableDevice : public TDevice {
+public:
+    bool SaveToXml(int32_t, std::vector<std::string>&) override { return false; }
+};
+
+class TTestDriver : public TDriver {
+public:
+    bool SupportsRemoteAccess() override { return RemoteAccess; }
+    bool IsSingleDeviceMode() override { return SingleDevice; }
+    std::unique_ptr<TDevice> CreateDevice() override {
+        if (Unsavable) return std::make_unique<TUnsavableDevice>();
+        return TDriver::CreateDevice();
+    }
+    bool RemoteAccess = false;
+    bool SingleDevice = false;
+    bool Unsavable = false;
+};
+
+// Settings at their initial values and a driver object of the test's own.
+class DeviceListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ThreadOnPort = false;
+        ErrorMngrDisabled = false;
+        GeneralCommandInterval = 6000;
+        AutoRunServer = true;
+        CheckServerInterval = 60;
+        RAPEnabled = false;
+        RAPPort = 6042;
+        Driver = &driver;
+    }
+    void TearDown() override { Driver = nullptr; }
+
+    TDevice* Add(TDeviceList& list, const std::string& name, const std::string& prefix, int32_t address) {
+        TDevice* d = list.AddDevice()->Device.get();
+        d->Properties->SetProperty("DeviceName", name, TPropertyType::Text);
+        d->Properties->SetProperty("RoutingPrefix", prefix, TPropertyType::Text);
+        d->Properties->SetProperty("DeviceAddress", std::to_string(address), TPropertyType::Integer);
+        d->ApplyProperties();
+        return d;
+    }
+
+    std::string Root(const std::string& attributes, const std::string& content = "") {
+        return "<VELTRA " + attributes + ">" + content + "</VELTRA>";
+    }
+
+    TTestDriver driver;
+    TTempDir dir;
+};
+
+} // namespace
+
+TEST_F(DeviceListTest, AnEmptyListWritesTheRootLineAndTheClosingLine) {
+    TDeviceList list;
+    const std::string file = dir.File("Quillary.cfg");
+    ASSERT_TRUE(list.SaveToFile(file));
+    EXPECT_EQ(ReadBytes(file), kEmptyFile);
+}
+
+TEST_F(DeviceListTest, SettingsAreWrittenInTheirFixedOrderAndForms) {
+    ThreadOnPort = true;
+    ErrorMngrDisabled = true;
+    GeneralCommandInterval = -5;
+    AutoRunServer = false;
+    CheckServerInterval = 0;
+    RAPEnabled = true;
+    RAPPort = 65535;
+    TDeviceList list;
+    const std::string file = dir.File("a.cfg");
+    ASSERT_TRUE(list.SaveToFile(file));
+    EXPECT_EQ(Lines(ReadBytes(file))[0],
+              "<VELTRA ThreadOnPort=\"True\" ErrorMngrDisabled=\"True\" GeneralCommandInterval=\"-5\" "
+              "AutoRunServer=\"0\" CheckServerInterval=\"0\" RAPEnabled=\"True\" RAPPort=\"65535\" >");
+}
+
+TEST_F(DeviceListTest, EachDeviceIsAnElementAroundItsSessionLine) {
+    TDeviceList list;
+    list.AddDevice();
+    const std::string file = dir.File("a.cfg");
+    ASSERT_TRUE(list.SaveToFile(file));
+    std::vector<std::string> session;
+    ASSERT_TRUE(list.Device(0)->SaveToXml(6, session));
+    const auto lines = Lines(ReadBytes(file));
+    ASSERT_EQ(lines.size(), 6u); // five lines and the empty rest after the last CR LF
+    EXPECT_EQ(lines[1], "   <device>");
+    EXPECT_EQ(lines[2], session[0]);
+    EXPECT_EQ(lines[3], "   </device>");
+    EXPECT_EQ(lines[4], "</VELTRA>");
+    EXPECT_EQ(lines[5], "");
+}
+
+TEST_F(DeviceListTest, ARoundTripOfCyrillicDevicesKeepsEveryByte) {
+    TDeviceList list;
+    Add(list, "Котельная №1"_cp, "КОТЁЛ"_cp, 1);
+    Add(list, "Насосная «Юг»"_cp, "plc", 2);
+    Add(list, "ÿ щ Ё"_cp, "plc", 3);
+    const std::string first = dir.File("first.cfg");
+    ASSERT_TRUE(list.SaveToFile(first));
+    EXPECT_NE(ReadBytes(first).find("Котельная №1"_cp), std::string::npos);
+
+    TDeviceList back;
+    ASSERT_TRUE(back.LoadFromFile(first));
+    ASSERT_EQ(back.Count(), 3);
+    EXPECT_EQ(back.Device(1)->DeviceName, "Насосная «Юг»"_cp);
+    EXPECT_EQ(back.Device(0)->RoutingPrefix, "КОТЁЛ"_cp);
+    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(back.Device(i)->ListIndex, i);
+    const std::string second = dir.File("second.cfg");
+    ASSERT_TRUE(back.SaveToFile(second));
+    EXPECT_EQ(ReadBytes(second), ReadBytes(first));
+}
+
+TEST_F(DeviceListTest, BooleanSettingsReadBothWordsAndNumbers) {
+    AutoRunServer = false;
+    const std::string file = dir.File("a.cfg");
+    WriteBytes(file, Root("ThreadOnPort=\"-1\" ErrorMngrDisabled=\"true\" AutoRunServer=\"-1\" "));
+    TDeviceList list;
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_TRUE(ThreadOnPort);
+    EXPECT_TRUE(ErrorMngrDisabled);
+    EXPECT_TRUE(AutoRunServer);
+
+    WriteBytes(file, Root("AutoRunServer=\"0\" ThreadOnPort=\"False\""));
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_FALSE(AutoRunServer);
+    EXPECT_FALSE(ThreadOnPort);
+}
+
+TEST_F(DeviceListTest, MissingAttributesGiveTheDefaultsNotTheCurrentValues) {
+    ThreadOnPort = true;
+    GeneralCommandInterval = 1;
+    AutoRunServer = false;
+    CheckServerInterval = 5;
+    const std::string file = dir.File("a.cfg");
+    WriteBytes(file, "<VELTRA/>");
+    TDeviceList list;
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_FALSE(ThreadOnPort);
+    EXPECT_EQ(GeneralCommandInterval, 6000);
+    EXPECT_TRUE(AutoRunServer);
+    EXPECT_EQ(CheckServerInterval, 60);
+}
+
+TEST_F(DeviceListTest, RemoteAccessSettingsAreReadOnlyWhenTheDriverSupportsThem) {
+    const std::string file = dir.File("a.cfg");
+    WriteBytes(file, Root("RAPEnabled=\"True\" RAPPort=\"70000\""));
+    TDeviceList list;
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_FALSE(RAPEnabled);
+    EXPECT_EQ(RAPPort, 6042);
+
+    driver.RemoteAccess = true;
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_TRUE(RAPEnabled);
+    EXPECT_EQ(RAPPort, 70000 & 0xFFFF);
+
+    // Missing, they keep what they were.
+    WriteBytes(file, Root(""));
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_TRUE(RAPEnabled);
+    EXPECT_EQ(RAPPort, 70000 & 0xFFFF);
+}
+
+TEST_F(DeviceListTest, AFileThatIsNotOneRootOfTheRightNameLoadsEmptyAndChangesNoSetting) {
+    TDeviceList list;
+    const std::string file = dir.File("a.cfg");
+    const auto rejects = [&](const std::string& text) {
+        list.AddDevice();
+        GeneralCommandInterval = 1;
+        WriteBytes(file, text);
+        const bool loaded = list.LoadFromFile(file);
+        return !loaded && list.Count() == 0 && GeneralCommandInterval == 1;
+    };
+    EXPECT_TRUE(rejects(""));
+    EXPECT_TRUE(rejects("<Veltra GeneralCommandInterval=\"7\"/>"));
+    EXPECT_TRUE(rejects("<VELTRA GeneralCommandInterval=\"7\"/><VELTRA/>"));
+    EXPECT_TRUE(rejects("<VELTRA GeneralCommandInterval=\"7\"/> trailing"));
+    EXPECT_TRUE(rejects("<VELTRA GeneralCommandInterval=7 />"));
+    EXPECT_TRUE(rejects("<VELTRA GeneralCommandInterval=\"7\">"));
+    EXPECT_TRUE(rejects("not xml at all"));
+
+    list.AddDevice();
+    EXPECT_FALSE(list.LoadFromFile(dir.File("missing.cfg")));
+    EXPECT_EQ(list.Count(), 0);
+}
+
+TEST_F(DeviceListTest, ADeviceWithEmptyContentEmptiesTheWholeList) {
+    const std::string file = dir.File("a.cfg");
+    WriteBytes(file, Root("", "<device><session DeviceName=\"A\"/></device><device></device>"
+                              "<device><session DeviceName=\"C\"/></device>"));
+    TDeviceList list;
+    EXPECT_FALSE(list.LoadFromFile(file));
+    EXPECT_EQ(list.Count(), 0);
+}
+
+TEST_F(DeviceListTest, AForeignElementAfterGoodDevicesKeepsThemButFails) {
+    const std::string file = dir.File("a.cfg");
+    WriteBytes(file, Root("GeneralCommandInterval=\"900\"",
+                          "<DEVICE><session DeviceName=\"A\"/></DEVICE><thing/><device><session/></device>"));
+    TDeviceList list;
+    EXPECT_FALSE(list.LoadFromFile(file));
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Device(0)->DeviceName, "A");
+    EXPECT_EQ(GeneralCommandInterval, 900);
+
+    // Text that holds no element ends the read the same way.
+    WriteBytes(file, Root("", "<device><session DeviceName=\"A\"/></device> stray"));
+    EXPECT_FALSE(list.LoadFromFile(file));
+    EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(DeviceListTest, LoadedRecordsStartTheirTimesNow) {
+    const std::string file = dir.File("a.cfg");
+    WriteBytes(file, Root("", "<device><session/></device>"));
+    TDeviceList list;
+    const platform::TDateTime before = platform::Now();
+    ASSERT_TRUE(list.LoadFromFile(file));
+    const platform::TDateTime after = platform::Now();
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_GE(list.Record(0)->LastPoll, before);
+    EXPECT_LE(list.Record(0)->LastPoll, after);
+    EXPECT_EQ(list.Record(0)->Interval, 0);
+    EXPECT_EQ(list.Record(0)->Duration, 0);
+}
+
+TEST_F(DeviceListTest, AFailedSaveLeavesTheOldFileWhole) {
+    TDeviceList list;
+    Add(list, "Old", "plc", 1);
+    const std::string file = dir.File("Quillary.cfg");
+    ASSERT_TRUE(list.SaveToFile(file));
+    const std::string old = ReadBytes(file);
+
+    driver.Unsavable = true;
+    list.AddDevice();
+    EXPECT_FALSE(list.SaveToFile(file));
+    EXPECT_EQ(ReadBytes(file), old);
+    // Nothing is left behind beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()), 1);
+
+    EXPECT_FALSE(list.SaveToFile(dir.File("no/such/folder/Quillary.cfg")));
+}
+
+TEST_F(DeviceListTest, SavingThroughALinkReplacesTheFileItPointsTo) {
+    const std::string target = dir.File("real.cfg");
+    const std::string link = dir.File("Quillary.cfg");
+    WriteBytes(target, "old");
+    std::filesystem::create_symlink(target, link);
+    TDeviceList list;
+    ASSERT_TRUE(list.SaveToFile(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(target), kEmptyFile);
+}
+
+TEST_F(DeviceListTest, AssignMakesNewDevicesWithTheSourcesSettings) {
+    TDeviceList source;
+    Add(source, "A", "plc", 1);
+    Add(source, "B", "plc", 2);
+    source.Device(1)->ListIndex = 1;
+    source.Device(1)->LinkUp = true;
+
+    TDeviceList copy;
+    copy.AddDevice();
+    copy.Assign(&source);
+    ASSERT_EQ(copy.Count(), 2);
+    EXPECT_NE(copy.Device(1), source.Device(1));
+    EXPECT_EQ(copy.Device(1)->DeviceName, "B");
+    EXPECT_EQ(copy.Device(1)->ListIndex, 1);
+    EXPECT_FALSE(copy.Device(1)->LinkUp);
+    EXPECT_EQ(copy.Connection, nullptr);
+
+    copy.Assign(nullptr);
+    EXPECT_EQ(copy.Count(), 2);
+}
+
+TEST_F(DeviceListTest, FindDeviceIgnoresLetterCaseButNotBlanks) {
+    TDeviceList list;
+    Add(list, "spaced", " ABC", 1);
+    Add(list, "other", "ABC", 2);
+    Add(list, "upper", "ABC", 1);
+    ASSERT_NE(list.FindDevice("abc", 1), nullptr);
+    EXPECT_EQ(list.FindDevice("abc", 1)->Device->DeviceName, "upper");
+    EXPECT_EQ(list.FindDevice("abc", 3), nullptr);
+    EXPECT_EQ(list.FindDevice(" abc", 1)->Device->DeviceName, "spaced");
+    EXPECT_EQ(list.FindDevice("котёл"_cp, 1), nullptr);
+}
+
+TEST_F(DeviceListTest, PendingCommandDeviceNamesTheDeviceOfAPublishedBatch) {
+    TDeviceList list;
+    Add(list, "A", "plc", 3);
+    Add(list, "B", " Plc ", 4);
+    EXPECT_EQ(list.PendingCommandDevice(), -1); // no exchange area
+
+    device_test::TAreaScope area;
+    TCommandsList& commands = area.Area->CommandsList;
+    TCommandRecord command{};
+    command.Device = 4;
+    commands.SetDeviceName("plc");
+    ASSERT_TRUE(commands.Add(command));
+    EXPECT_EQ(list.PendingCommandDevice(), -1); // not published yet
+    ASSERT_TRUE(commands.Publish());
+    EXPECT_EQ(list.PendingCommandDevice(), 1);
+
+    commands.SetDeviceName("other");
+    EXPECT_EQ(list.PendingCommandDevice(), -1);
+    driver.SingleDevice = true;
+    EXPECT_EQ(list.PendingCommandDevice(), 0);
+    commands.SetFlag(csTaken);
+    EXPECT_EQ(list.PendingCommandDevice(), -1);
+}
+
+TEST_F(DeviceListTest, ABaseListHasNoConnection) {
+    TDeviceList list;
+    TDevicePropertyList properties;
+    properties.InitProperties();
+    EXPECT_EQ(list.CreateConnection(&properties), nullptr);
+    EXPECT_TRUE(list.CloseConnection());
+    TOstrolinkaConnection* none = nullptr;
+    EXPECT_TRUE(list.FreeConnection(none));
+}
