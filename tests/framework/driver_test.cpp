@@ -26,6 +26,9 @@ private:
     bool* listGoneAtDone_;
 };
 
+// Packed fields are read by value, never bound to references.
+int32_t Value(int32_t v) { return v; }
+
 struct TDebugSettingsScope {
     ~TDebugSettingsScope() {
         ImitatorEnabled = false;
@@ -68,12 +71,12 @@ TEST(DriverTest, TheIdentityRecordIsZeroedAndFilled) {
     EXPECT_EQ(FieldText(info.Title), "Abstract device driver. Версия 1.0"_cp);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
     for (std::size_t i = 16 + FieldText(info.Title).size(); i < 117; ++i) EXPECT_EQ(bytes[i], 0) << i;
-    EXPECT_EQ(info.Int117, -1);
-    EXPECT_EQ(info.Int121, -1);
-    EXPECT_EQ(info.Int125, -1);
-    EXPECT_EQ(info.Int129, -1);
-    EXPECT_EQ(info.Int133, 100);
-    EXPECT_EQ(info.Int137, 100);
+    EXPECT_EQ(Value(info.Int117), -1);
+    EXPECT_EQ(Value(info.Int121), -1);
+    EXPECT_EQ(Value(info.Int125), -1);
+    EXPECT_EQ(Value(info.Int129), -1);
+    EXPECT_EQ(Value(info.Int133), 100);
+    EXPECT_EQ(Value(info.Int137), 100);
     EXPECT_EQ(FieldText(info.PrefixList), "PLC:КОТЁЛ:"_cp);
     for (std::size_t i = 141 + 10; i < sizeof info; ++i) EXPECT_EQ(bytes[i], 0) << i;
 
