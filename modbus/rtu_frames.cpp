@@ -1,0 +1,192 @@
+#include "modbus/rtu_frames.h"
+
+#include "evaluator/evaluation.h"
+#include "framework/terminal_data.h"
+#include "modbus/crc16.h"
+#include "modbus/frame_stream.h"
+#include "modbus/number_format.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+
+#include <exception>
+
+using framework::TCommandRecord;
+using framework::TReceiveVariables;
+using framework::TTerminalDataClass;
+using platform::IntToStr;
+
+namespace modbus {
+
+namespace {
+
+void LogLine(TTerminalDataClass* log, const std::string& text) {
+    if (log != nullptr) log->AddLine(text);
+}
+
+// The device type of the station; a name that the file does not know is logged on every step.
+TDeviceTypeRecord* FindType(const TModbusStation& station, TTerminalDataClass* log) {
+    TDeviceTypeRecord* type = station.Descriptions->FindDevice(station.RequestType);
+    if (type == nullptr) LogLine(log, "Список запросов к устройству не определен!"_cp);
+    return type;
+}
+
+// The last two bytes, high byte first, against the CRC of the rest.
+bool CrcMatches(const std::string& answer) {
+    const std::size_t n = answer.size() - 2;
+    const uint16_t received = static_cast<uint16_t>((static_cast<uint8_t>(answer[n]) << 8) |
+                                                    static_cast<uint8_t>(answer[n + 1]));
+    return received == CalcCrc16(answer.data(), static_cast<uint16_t>(n));
+}
+
+} // namespace
+
+void BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame, TTerminalDataClass* log,
+                      bool& needAnswer) {
+    frame.clear();
+    needAnswer = false;
+    try {
+        if (index < 0 || station.Descriptions == nullptr) return;
+        const TDeviceTypeRecord* type = FindType(station, log);
+        if (type == nullptr || index >= type->Requests.Count()) return;
+        needAnswer = true;
+        const TDeviceRequest& request = *type->Requests.Requests(index);
+        TFrameStream stream;
+        FrameWriteByte(stream, static_cast<uint8_t>(station.DeviceAddress));
+        FrameWriteByte(stream, static_cast<uint8_t>(request.function));
+        FrameWriteWord(stream, static_cast<uint16_t>(request.address));
+        FrameWriteWord(stream, static_cast<uint16_t>(request.size));
+        if (FrameAppendCrc(stream)) frame = stream.Bytes();
+    } catch (const std::exception&) {
+        frame.clear();
+    }
+}
+
+int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTerminalDataClass* log,
+                          TReceiveVariables* received, const std::string& answer) {
+    try {
+        if (index < 0 || station.Descriptions == nullptr) return -1;
+        const TDeviceTypeRecord* type = FindType(station, log);
+        if (type == nullptr || index >= type->Requests.Count()) return -1;
+        if (answer.size() < 2 || !CrcMatches(answer)) return -9;
+
+        TFrameStream stream(answer);
+        stream.SetSize(answer.size() - 2);
+        uint8_t slave = 0, function = 0, byteCount = 0;
+        // A reply too short to hold slave and function (FF FF carries a valid CRC over nothing) is
+        // no reply of this device.
+        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return -1;
+        // The byte count is skipped, never compared with the data.
+        if (stream.Left() > 0) FrameReadByte(&stream, byteCount);
+        if (slave != station.DeviceAddress) return -10;
+        if (function > 0x80) return -11;
+        return DecodeDataBlock(station, stream.Rest(), *type->Requests.Requests(index), log, received);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+void BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
+                       TTerminalDataClass* log, bool& needAnswer, const TCommandRecord& command) {
+    postWriteDelay = 0;
+    frame.clear();
+    needAnswer = true;
+    try {
+        if (index < 0 || station.Descriptions == nullptr) return;
+        const TDeviceTypeRecord* type = FindType(station, log);
+        if (type == nullptr) return;
+        if (index == 0) {
+            LogLine(log, "Tag ID=" + IntToStr(command.VariableId));
+            LogLine(log, "Domen=" + command.Domain.Get());
+            LogLine(log, "Device=" + IntToStr(command.Device));
+            LogLine(log, "Tag Address=" + IntToStr(command.TagAddress));
+            LogLine(log, "Tag String Address=" + command.StrAddress.Get());
+            LogLine(log, "Tag Value=" + GeneralNumberText(command.Value, 8, 2));
+        }
+        const TDeviceCommand* cmd = type->Commands.FindByTsAddress(command.TagAddress);
+        if (cmd == nullptr) {
+            LogLine(log, "ERROR:Command not supported!");
+            return;
+        }
+        if (index >= cmd->Actions.Count()) return;
+        const TCommandActionItem& action = *cmd->Actions.Actions(index);
+        postWriteDelay = action.sleep;
+        frame = BuildWriteFrame(station.DeviceAddress, command, action, log);
+    } catch (const std::exception&) {
+        frame.clear();
+    }
+}
+
+std::string BuildWriteFrame(int32_t deviceAddress, const TCommandRecord& command, const TCommandActionItem& action,
+                            TTerminalDataClass* log) {
+    try {
+        const uint16_t f = action.function;
+        if (f != 5 && f != 6 && f != 16) {
+            LogLine(log, "ERROR::Unsupported MODBUS function! (" + IntToStr(f) + ")");
+            return {};
+        }
+        double v = command.Value;
+        const std::string e = platform::Trim(action.expression);
+        if (!e.empty()) {
+            const auto evaluation = evaluator::TEvaluation::Create();
+            std::string message;
+            // A formula that gives Null without a message is as much an error as one with.
+            if (!ApplyFormula(*evaluation, e, 8, 4, v, message)) {
+                LogLine(log, "EXPRESSION ERROR::" + message);
+                return {};
+            }
+        }
+        TFrameStream stream;
+        FrameWriteByte(stream, static_cast<uint8_t>(deviceAddress));
+        FrameWriteByte(stream, static_cast<uint8_t>(f));
+        FrameWriteWord(stream, static_cast<uint16_t>(action.address));
+        if (f == 5) {
+            FrameWriteWord(stream, v > 0 ? 0xFF00 : 0x0000);
+        } else if (f == 6) {
+            FrameWriteWord(stream, static_cast<uint16_t>(RoundToInt32(v)));
+        } else {
+            // A 32-bit value goes out low word first in two registers.
+            const auto n = static_cast<uint32_t>(RoundToInt32(v));
+            FrameWriteWord(stream, 2);
+            FrameWriteByte(stream, 4);
+            FrameWriteWord(stream, static_cast<uint16_t>(n));
+            FrameWriteWord(stream, static_cast<uint16_t>(n >> 16));
+        }
+        if (!FrameAppendCrc(stream)) return {};
+        return stream.Bytes();
+    } catch (const std::exception&) {
+        // A value outside the 32-bit range: no frame, and no log line either.
+        return {};
+    }
+}
+
+int32_t CheckWriteResponse(int32_t deviceAddress, const std::string& answer) {
+    try {
+        if (answer.size() <= 2 || !CrcMatches(answer)) return -9;
+        // Read without the CRC, so that a reply cut short reads 0 for what it lacks, not CRC bytes.
+        TFrameStream stream(answer.substr(0, answer.size() - 2));
+        uint8_t slave = 0, function = 0;
+        uint16_t first = 0, second = 0;
+        FrameReadByte(&stream, slave);
+        FrameReadByte(&stream, function);
+        FrameReadWord(&stream, first);
+        FrameReadWord(&stream, second);
+        if (slave != deviceAddress) return -10;
+        if (function >= 0x80) return -11;
+        // The echo of functions 5, 6 and 16 is 8 bytes; a shorter reply would pass on bytes read as 0.
+        if (answer.size() < 8) return -9;
+        return 0;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+int32_t ParseWriteResponse(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index,
+                           const std::string& answer) {
+    if (index < 0) return -1;
+    const int32_t r = CheckWriteResponse(station.DeviceAddress, answer);
+    if (r == 0 && postWriteDelay > 0) platform::Sleep(postWriteDelay);
+    postWriteDelay = 0;
+    return r;
+}
+
+} // namespace modbus
