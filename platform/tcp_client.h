@@ -26,7 +26,7 @@ public:
     // first. False on any failure or when the time passed.
     bool Connect(int32_t timeoutMs);
     // True while the link is up, and while received bytes remain in the input buffer after the peer
-    // closed. Notices a peer that has closed without waiting.
+    // closed. Notices a peer that has closed without waiting and without taking any data.
     bool Connected();
     // Drops the link, the input buffer and any unsent writes.
     void Disconnect();

@@ -2,81 +2,19 @@
 
 #include "platform/clock.h"
 
+#include "platform/pty_test_support.h"
+
 #include <gtest/gtest.h>
 
-#include <asm/termbits.h>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <string>
 
 using namespace platform;
+using testsupport::TestPty;
 
 namespace {
-
-// A pseudo-terminal made by the test: the port opens the slave side, the test plays the device on
-// the master side. The test also keeps its own slave descriptor, opened before the port's exclusive
-// open, to look at the slave's input queue.
-struct Pty {
-    int master = -1;
-    int watch = -1;
-    std::string slave;
-
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-        char name[128] = {};
-        if (ptsname_r(master, name, sizeof(name)) != 0) return;
-        slave = name;
-        watch = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    }
-    ~Pty() {
-        if (watch >= 0) close(watch);
-        if (master >= 0) close(master);
-    }
-    bool Ok() const { return master >= 0 && watch >= 0 && !slave.empty(); }
-
-    // The master side reports the slave's line settings.
-    termios2 Settings() const {
-        termios2 t{};
-        EXPECT_EQ(ioctl(master, TCGETS2, &t), 0);
-        return t;
-    }
-    void Send(const std::string& s) const { ASSERT_EQ(write(master, s.data(), s.size()), (ssize_t)s.size()); }
-    // What the slave wrote, waiting up to `ms` for `count` bytes.
-    std::string Receive(std::size_t count, int ms) const {
-        std::string out;
-        const uint64_t deadline = MonotonicMs() + ms;
-        while (out.size() < count && MonotonicMs() < deadline) {
-            pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(deadline - MonotonicMs())) <= 0) break;
-            char buf[256];
-            const ssize_t n = read(master, buf, sizeof(buf));
-            if (n <= 0) break;
-            out.append(buf, static_cast<std::size_t>(n));
-        }
-        return out;
-    }
-    // Bytes waiting in the slave's input queue.
-    int Pending() const {
-        int n = -1;
-        EXPECT_EQ(ioctl(watch, FIONREAD, &n), 0);
-        return n;
-    }
-    bool WaitPending(int count, int ms) const {
-        const uint64_t deadline = MonotonicMs() + ms;
-        while (Pending() != count) {
-            if (MonotonicMs() >= deadline) return false;
-            poll(nullptr, 0, 1);
-        }
-        return true;
-    }
-};
 
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -84,7 +22,7 @@ protected:
         ASSERT_TRUE(pty.Ok());
         ASSERT_TRUE(port.Open(pty.slave, ""));
     }
-    Pty pty;
+    TestPty pty;
     TSerialPort port;
 };
 
@@ -127,7 +65,7 @@ TEST(SerialDevicePath, SettingsFileSectionPortsMapsComNames) {
 }
 
 TEST(SerialPortOpen, MappedComNameOpensTheDevice) {
-    Pty pty;
+    TestPty pty;
     ASSERT_TRUE(pty.Ok());
     const std::string ini = TempFile("[ports]\nCOM7=" + pty.slave + "\n");
     TSerialPort port;
@@ -164,7 +102,7 @@ TEST(SerialPortOpen, MissingDeviceAndNonTerminalFail) {
 }
 
 TEST(SerialPortOpen, SecondOpenFailsUntilTheFirstCloses) {
-    Pty pty;
+    TestPty pty;
     ASSERT_TRUE(pty.Ok());
     TSerialPort first, second;
     ASSERT_TRUE(first.Open(pty.slave, ""));
@@ -185,7 +123,7 @@ TEST_F(SerialPortTest, OpenSetsRawMode) {
     EXPECT_NE(t.c_cflag & CREAD, 0u);
     EXPECT_NE(t.c_cflag & CLOCAL, 0u);
     // Bytes pass unchanged in both directions: no CR/LF translation, no echo.
-    pty.Send(std::string("\r\n\x03\x11\x13\xff", 6));
+    ASSERT_TRUE(pty.Send(std::string("\r\n\x03\x11\x13\xff", 6)));
     TSerialTimeouts to;
     to.ReadTotalTimeoutConstant = 1000;
     ASSERT_TRUE(port.SetTimeouts(to));
@@ -275,7 +213,7 @@ TEST_F(SerialPortTest, ReadWaitsMultiplierTimesBytesPlusConstant) {
     EXPECT_LT(took, 35u + 500u);
 
     // Fewer bytes than asked: what came, once the total for 4 bytes (65 ms) has passed.
-    pty.Send("ab");
+    ASSERT_TRUE(pty.Send("ab"));
     ASSERT_TRUE(pty.WaitPending(2, 2000));
     start = MonotonicMs();
     EXPECT_EQ(port.Read(buf, 4), 2);
@@ -285,7 +223,7 @@ TEST_F(SerialPortTest, ReadWaitsMultiplierTimesBytesPlusConstant) {
     EXPECT_EQ(std::string(buf, 2), "ab");
 
     // Enough bytes: no waiting for the time-out.
-    pty.Send("x");
+    ASSERT_TRUE(pty.Send("x"));
     ASSERT_TRUE(pty.WaitPending(1, 2000));
     t.ReadTotalTimeoutConstant = 5000;
     ASSERT_TRUE(port.SetTimeouts(t));
@@ -301,7 +239,7 @@ TEST_F(SerialPortTest, IntervalAndImmediateModes) {
     TSerialTimeouts t;
     t.ReadIntervalTimeout = 60;
     ASSERT_TRUE(port.SetTimeouts(t));
-    pty.Send("abc");
+    ASSERT_TRUE(pty.Send("abc"));
     uint64_t start = MonotonicMs();
     EXPECT_EQ(port.Read(buf, sizeof(buf)), 3);
     uint64_t took = MonotonicMs() - start;
@@ -325,14 +263,14 @@ TEST_F(SerialPortTest, IntervalAndImmediateModes) {
     took = MonotonicMs() - start;
     EXPECT_GE(took, 80u);
     EXPECT_LT(took, 80u + 500u);
-    pty.Send("q");
+    ASSERT_TRUE(pty.Send("q"));
     ASSERT_TRUE(pty.WaitPending(1, 2000));
     EXPECT_EQ(port.Read(buf, 4), 1);
     EXPECT_EQ(buf[0], 'q');
 }
 
 TEST_F(SerialPortTest, PurgeDropsWaitingInput) {
-    pty.Send("stale");
+    ASSERT_TRUE(pty.Send("stale"));
     ASSERT_TRUE(pty.WaitPending(5, 2000));
     EXPECT_TRUE(port.Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
     EXPECT_EQ(pty.Pending(), 0);
@@ -374,19 +312,16 @@ TEST_F(SerialPortTest, WriteStopsAtItsTimeOutWhenTheLineIsBlocked) {
     EXPECT_LT(MonotonicMs() - start, 100u + 1000u);
 }
 
-TEST(SerialPortLine, ReadFailsOnceTheOtherSideIsGone) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    char name[128] = {};
-    ASSERT_EQ(ptsname_r(master, name, sizeof(name)), 0);
+TEST(SerialPortLine, ReadAndWriteFailOnceTheOtherSideIsGone) {
+    TestPty pty;
+    ASSERT_TRUE(pty.Ok());
+    pty.CloseWatch();
     TSerialPort port;
-    ASSERT_TRUE(port.Open(name, ""));
+    ASSERT_TRUE(port.Open(pty.slave, ""));
     TSerialTimeouts t;
     t.ReadTotalTimeoutConstant = 5000;
     ASSERT_TRUE(port.SetTimeouts(t));
-    close(master);
+    pty.CloseMaster();
     char buf[4];
     const uint64_t start = MonotonicMs();
     EXPECT_EQ(port.Read(buf, 4), -1);

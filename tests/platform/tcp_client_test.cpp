@@ -2,72 +2,20 @@
 
 #include "platform/clock.h"
 
+#include "platform/loopback_test_support.h"
+
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 using namespace platform;
+using namespace testsupport;
 
 namespace {
-
-// A listening socket on 127.0.0.1 with a port of the system's choice.
-struct Listener {
-    int fd = -1;
-    int port = 0;
-
-    explicit Listener(int backlog = 8, bool listening = true) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
-        socklen_t len = sizeof(a);
-        EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-        port = ntohs(a.sin_port);
-        if (listening) {
-            EXPECT_EQ(listen(fd, backlog), 0);
-        }
-    }
-    ~Listener() {
-        if (fd >= 0) close(fd);
-    }
-    // The next peer, waiting up to `ms`; -1 when none came.
-    int Accept(int ms = 2000) const {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) != 1) return -1;
-        return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    }
-};
-
-// Reads from a peer socket until `count` bytes came or `ms` passed.
-std::string ReadPeer(int fd, std::size_t count, int ms) {
-    std::string out;
-    const uint64_t deadline = MonotonicMs() + ms;
-    while (out.size() < count) {
-        const uint64_t now = MonotonicMs();
-        if (now >= deadline) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(deadline - now)) != 1) break;
-        char buf[4096];
-        const ssize_t n = recv(fd, buf, sizeof(buf), 0);
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
-void SendPeer(int fd, const std::string& s) {
-    ASSERT_EQ(send(fd, s.data(), s.size(), MSG_NOSIGNAL), static_cast<ssize_t>(s.size()));
-}
 
 class TcpClientTest : public ::testing::Test {
 protected:
@@ -157,17 +105,28 @@ TEST_F(TcpClientTest, ReceiveTakesWhatCameAndTimesOutWithoutFailing) {
     EXPECT_GE(MonotonicMs() - start, 59u);
     EXPECT_TRUE(client.Connected());
 
-    SendPeer(peer, "first");
+    ASSERT_TRUE(SendPeer(peer, "first"));
     ASSERT_TRUE(WaitInput(5, 2000));
-    SendPeer(peer, "second");
+    ASSERT_TRUE(SendPeer(peer, "second"));
     ASSERT_TRUE(WaitInput(11, 2000));
     EXPECT_EQ(client.TakeInput(), "firstsecond");
     EXPECT_EQ(client.InputSize(), 0u);
     EXPECT_EQ(client.TakeInput(), "");
 }
 
+TEST_F(TcpClientTest, ConnectedTestTakesNoData) {
+    // Loopback delivers within the send, so the bytes wait in the socket when the test runs.
+    ASSERT_TRUE(SendPeer(peer, "abc"));
+    EXPECT_TRUE(client.Connected());
+    EXPECT_EQ(client.InputSize(), 0u);
+    const uint64_t start = MonotonicMs();
+    EXPECT_EQ(client.ReceiveWithTimeout(2000), 3u);
+    EXPECT_LT(MonotonicMs() - start, 1000u);
+    EXPECT_EQ(client.TakeInput(), "abc");
+}
+
 TEST_F(TcpClientTest, PeerThatClosedLeavesItsDataAndNeverFails) {
-    SendPeer(peer, std::string("\x01\x03\x00", 3));
+    ASSERT_TRUE(SendPeer(peer, std::string("\x01\x03\x00", 3)));
     close(peer);
     peer = -1;
     ASSERT_TRUE(WaitInput(3, 2000));
@@ -187,10 +146,10 @@ TEST_F(TcpClientTest, ReceiveMovesAtMostTheReceiveBufferSize) {
     client.SetRecvBufferSize(10);
     EXPECT_EQ(client.RecvBufferSize(), 10u);
     const std::string block(25, 'k');
-    SendPeer(peer, block);
+    ASSERT_TRUE(SendPeer(peer, block));
     ASSERT_TRUE(WaitInput(25, 2000));
     EXPECT_EQ(client.TakeInput(), block);
-    SendPeer(peer, block);
+    ASSERT_TRUE(SendPeer(peer, block));
     // Each single receive is bounded by the size.
     const uint64_t deadline = MonotonicMs() + 2000;
     std::size_t n = 0;
@@ -227,9 +186,7 @@ TEST_F(TcpClientTest, SendToAPeerThatHasGoneRaisesNoSignal) {
     struct sigaction dfl {}, old{};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, &old);
-    linger hard{1, 0};
-    setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard)); // close with a reset
-    close(peer);
+    ResetPeer(peer);
     peer = -1;
     bool failed = false;
     const uint64_t deadline = MonotonicMs() + 3000;
@@ -245,7 +202,7 @@ TEST_F(TcpClientTest, SendToAPeerThatHasGoneRaisesNoSignal) {
 }
 
 TEST_F(TcpClientTest, DisconnectDropsLinkAndBufferedInput) {
-    SendPeer(peer, "left over");
+    ASSERT_TRUE(SendPeer(peer, "left over"));
     ASSERT_TRUE(WaitInput(9, 2000));
     client.Disconnect();
     EXPECT_FALSE(client.Connected());
