@@ -19,7 +19,6 @@ namespace {
 using testing::Bytes;
 using testing::Hex;
 using testing::Lines;
-using testing::TCapturedErrors;
 using testing::WithCrc;
 
 TEST(Crc16, CheckValueAndRequestExample) {
@@ -66,10 +65,10 @@ TEST(FrameStream, ReadersStopAtTheEndAndAcceptAHalfWord) {
 }
 
 // A device type "T" with the requests and commands the frame tests need.
-class FramesTest : public ::testing::Test {
+class FramesTest : public testing::TStationFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(descriptions.LoadFromStrings(Lines(R"(<EDDV2_Ostrolinka>
+        Describe(R"(<EDDV2_Ostrolinka>
 <device name="T">
   <requestlist>
     <request name="holding" address="0" size="10"><datablock><item type="word" proc="value" tsaddress="1"/></datablock></request>
@@ -83,12 +82,8 @@ protected:
     </command>
   </commands>
 </device>
-</EDDV2_Ostrolinka>)")));
-        station.Descriptions = &descriptions;
-        station.RequestType = "T";
-        station.DeviceAddress = 1;
-        station.RoutingPrefix = "PLC";
-        station.AlarmTable = &alarms;
+</EDDV2_Ostrolinka>)",
+                 "T", 1);
         command.VariableId = 77;
         command.Domain.Set("PLC");
         command.Device = 1;
@@ -123,12 +118,6 @@ protected:
         return Hex(frame.substr(4, frame.size() - 6));
     }
 
-    TCapturedErrors errors;
-    TEDDDeviceFile descriptions;
-    TAlarmTableList alarms;
-    TModbusStation station;
-    framework::TTerminalDataClass log;
-    framework::TReceiveVariables received;
     framework::TCommandRecord command{};
 };
 

@@ -16,24 +16,16 @@ namespace {
 using testing::Bytes;
 using testing::Lines;
 using testing::Queued;
-using testing::TCapturedErrors;
 using V = std::vector<std::string>;
 
-class DecodeTest : public ::testing::Test {
+class DecodeTest : public testing::TStationFixture {
 protected:
     // One request whose data block holds `items`.
     void Block(const std::string& items, const std::string& type = "NORMAL") {
-        descriptions.FreeAll();
-        ASSERT_TRUE(descriptions.LoadFromStrings(
-            Lines("<EDDV2_Ostrolinka><device name=\"D\"><requestlist><request name=\"r\" address=\"0\" "
-                  "size=\"8\"><datablock type=\"" +
-                  type + "\">" + items + "</datablock></request></requestlist></device></EDDV2_Ostrolinka>")))
-            << (errors.Messages.empty() ? "" : errors.Messages[0]);
-        station.Descriptions = &descriptions;
-        station.RequestType = "D";
-        station.DeviceAddress = 3;
-        station.RoutingPrefix = "PLC";
-        station.AlarmTable = &alarms;
+        Describe("<EDDV2_Ostrolinka><device name=\"D\"><requestlist><request name=\"r\" address=\"0\" "
+                 "size=\"8\"><datablock type=\"" +
+                     type + "\">" + items + "</datablock></request></requestlist></device></EDDV2_Ostrolinka>",
+                 "D", 3);
     }
     int32_t Decode(const std::string& data) {
         return DecodeDataBlock(station, data, *descriptions.FindDevice("D")->Requests.Requests(0), &log, &received);
@@ -45,13 +37,6 @@ protected:
         EXPECT_EQ(Decode(data), expect) << log.GetText();
         return Queued(received);
     }
-
-    TCapturedErrors errors;
-    TEDDDeviceFile descriptions;
-    TAlarmTableList alarms;
-    TModbusStation station;
-    framework::TTerminalDataClass log;
-    framework::TReceiveVariables received;
 };
 
 TEST_F(DecodeTest, ThirtyTwoBitWordOrdersDifferByBlockKind) {

@@ -4,7 +4,9 @@
 
 #include "framework/driver_error.h"
 #include "framework/tag_routing.h"
+#include "framework/terminal_data.h"
 #include "modbus/crc16.h"
+#include "modbus/data_block.h"
 #include "modbus/edd_file.h"
 #include "platform/text.h"
 
@@ -65,6 +67,30 @@ public:
 
 private:
     framework::TDriverErrorClass* previous_;
+};
+
+// A Modbus device as the frame and decoding steps see it: the description model loaded from text,
+// its alarm table, its logs and the thread's received values.
+class TStationFixture : public ::testing::Test {
+protected:
+    // Loads the description text and points the station at its device type `type`.
+    void Describe(const std::string& text, const std::string& type, int32_t address) {
+        descriptions.FreeAll();
+        ASSERT_TRUE(descriptions.LoadFromStrings(Lines(text)))
+            << (errors.Messages.empty() ? "" : errors.Messages[0]);
+        station.Descriptions = &descriptions;
+        station.RequestType = type;
+        station.DeviceAddress = address;
+        station.RoutingPrefix = "PLC";
+        station.AlarmTable = &alarms;
+    }
+
+    TCapturedErrors errors;
+    TEDDDeviceFile descriptions;
+    TAlarmTableList alarms;
+    TModbusStation station;
+    framework::TTerminalDataClass log;
+    framework::TReceiveVariables received;
 };
 
 // The values a decode queued, as "address=value" in arrival order.
