@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/connection.h"
 #include "framework/host_variable.h"
 #include "framework/utilities.h"
 #include "platform/text.h"
@@ -122,6 +123,8 @@ bool TDriver::Init(bool, const std::string& configPath) {
     ImitatorEnabled = IniReadBool(ini, "debugger", "imitator", ImitatorEnabled);
     ImitatorRate = IniReadInteger(ini, "debugger", "rate", -1);
     ImitatorStateChange = IniReadBool(ini, "debugger", "state_change", ImitatorStateChange);
+    // "COMn" port names map through section "ports" of the same settings file.
+    SetSerialPortsFile(ini);
     return true;
 }
 

@@ -117,6 +117,8 @@ TEST(DriverTest, TheSettingsFileTakesTheExtensionOfTheFileNameOnly) {
     TDriver d;
     d.Init(false, dir.File("conf.d/Quillary"));
     EXPECT_EQ(ImitatorRate, 25);
+    // The serial ports' names are looked up in the same file.
+    EXPECT_EQ(SerialPortsFile(), dir.File("conf.d/Quillary.ini"));
 }
 
 TEST(DriverTest, ConfigurationGoesThroughTheMasterList) {
