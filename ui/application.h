@@ -1,0 +1,55 @@
+// The application object of a program with windows: the one QApplication of the process (made on first
+// use, since the host that loads the module need not be a Qt program), and the pump that lets the
+// platform's window messages reach our windows from inside Qt's event loops.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QString;
+
+namespace ui {
+
+class TForm;
+class TIcon;
+
+// Makes sure a QApplication exists; without a display it runs offscreen. On the thread of the
+// application it also installs the wake hook, so that messages sent or posted to windows of that
+// thread are dispatched from Qt's loop (modal loops included).
+void EnsureApplication();
+
+// Runs an event handler; an exception ends there, since it must not unwind through Qt.
+void RunHandler(const std::function<void()>& handler);
+
+class TApplication {
+public:
+    void Initialize() { EnsureApplication(); }
+    const std::string& Title() const { return title_; }
+    void SetTitle(const std::string& title) { title_ = title; }
+    // The icon of every window of the program.
+    void SetIcon(const TIcon& icon);
+
+    // Runs the event loop until Terminate, which closing the main form calls (also before Run: then
+    // Run returns at once).
+    void Run(TForm& mainForm);
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    TForm* MainForm() const { return mainForm_; }
+    void ForgetForm(TForm* form);
+
+    // Dispatches pending Qt events and window messages, then returns.
+    void ProcessMessages();
+
+private:
+    std::string title_;
+    TForm* mainForm_ = nullptr;
+    bool terminated_ = false;
+};
+
+TApplication& Application();
+
+// The edge between the library's cp1251 text and Qt's.
+QString ToQt(const std::string& cp1251);
+std::string FromQt(const QString& text);
+
+} // namespace ui

@@ -1,0 +1,64 @@
+// Forms: top-level windows, shown, hidden or modal with a modal result.
+//
+// Closing (Close, the window's close button, or a close request WM_CLOSE to the form's handle) asks
+// OnCloseQuery first. A modal form then ends its loop with mrCancel; any other form runs OnClose, whose
+// action decides whether it hides, and closing the application's main form ends the application.
+#pragma once
+
+#include "ui/control.h"
+
+#include <functional>
+#include <string>
+
+class QEventLoop;
+
+namespace ui {
+
+constexpr int mrNone = 0;
+constexpr int mrOk = 1;
+constexpr int mrCancel = 2;
+
+enum class TCloseAction { None, Hide };
+
+class TForm : public TControl {
+public:
+    TForm();
+    ~TForm() override;
+
+    std::string Caption() const;
+    void SetCaption(const std::string& caption);
+    void SetClientSize(int width, int height);
+    // Fixed size, as a dialog.
+    void SetFixedSize(bool fixed);
+    void CenterOnScreen();
+
+    void SetVisible(bool visible) override;
+    // Shows the form modally and returns its modal result once it has one.
+    int ShowModal();
+    bool Modal() const { return modalLoop_ != nullptr; }
+    int ModalResult() const { return modalResult_; }
+    // On a modal form a result other than mrNone ends the loop, unless the close query refuses.
+    void SetModalResult(int result);
+    void Close();
+
+    // Saves a picture of the form as PNG.
+    bool SaveImage(const std::string& path) const;
+
+    std::function<void(bool& canClose)> OnCloseQuery;
+    std::function<void(TCloseAction& action)> OnClose;
+
+protected:
+    // WM_CLOSE closes the form.
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    bool CloseQuery();
+    void EndModal();
+
+    QEventLoop* modalLoop_ = nullptr;
+    int modalResult_ = mrNone;
+    bool modalEnded_ = false;
+    bool closing_ = false;
+};
+
+} // namespace ui
