@@ -399,6 +399,12 @@ void TCommandsList::SetFlag(uint8_t flag) {
     if (region_) ReleaseByte(region_ + offsetof(TCommandsRegion, Flag), flag);
 }
 
+bool TCommandsList::ExchangeFlag(uint8_t expected, uint8_t desired) {
+    if (region_ == nullptr) return false;
+    return std::atomic_ref<uint8_t>(region_[offsetof(TCommandsRegion, Flag)])
+        .compare_exchange_strong(expected, desired, std::memory_order_acq_rel, std::memory_order_acquire);
+}
+
 platform::TDateTime TCommandsList::GetTime() const {
     return region_ ? Load<double>(region_ + offsetof(TCommandsRegion, Time)) : platform::Now();
 }

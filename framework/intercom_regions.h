@@ -147,6 +147,9 @@ public:
     int32_t GetDevice() const;
     uint8_t GetFlag() const;
     void SetFlag(uint8_t flag);
+    // Flag := desired only while it is expected, in one atomic step, so that two takers of one batch
+    // cannot both win. False when unattached or the Flag was another value.
+    bool ExchangeFlag(uint8_t expected, uint8_t desired);
     platform::TDateTime GetTime() const;
     bool CopyTo(TCommandsRegion& buffer) const;
 
