@@ -214,6 +214,11 @@ int32_t TDevice::ParseWriteResponse(TOstrolinkaConnection*, int32_t, TTerminalDa
     return 0;
 }
 
+void TDevice::DoExternalRequest(TRemotePeer*, const TRemoteRequestHeader&, std::string& reply, TTerminalDataClass*,
+                                const std::string*) {
+    reply = "Внешний запрос не поддерживается драйвером."_cp;
+}
+
 void TDevice::AccessLockChanged(bool, TReceiveVariables*) {}
 
 void TDevice::UpdateLinkState(bool success) {

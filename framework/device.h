@@ -22,6 +22,8 @@ class TDeviceList;
 class TOstrolinkaConnection;
 class TReceiveVariables;
 class TImitatorVariableList;
+class TRemotePeer;
+struct TRemoteRequestHeader;
 
 class TDevice {
 public:
@@ -90,6 +92,10 @@ public:
     // status: 1 from the start, 2 when the device rejected a write answer.
     virtual bool ExecuteCommand(TDeviceList* list, const TCommandRecord& command, uint8_t& status,
                                 TReceiveVariables* received);
+    // Serves a remote request addressed to this device; peer and stream come from the session. The
+    // base supports none and says so in reply.
+    virtual void DoExternalRequest(TRemotePeer* peer, const TRemoteRequestHeader& header, std::string& reply,
+                                   TTerminalDataClass* log, const std::string* stream);
     virtual void AccessLockChanged(bool newEnabled, TReceiveVariables* received);
 
     // Called once at the end of every poll and of every command cycle that reached the device.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framework/connection.h"
+#include "framework/device_thread.h"
 #include "framework/host_variable.h"
 #include "framework/utilities.h"
 #include "platform/text.h"
@@ -117,6 +118,8 @@ bool TDriver::IsSingleDeviceMode() { return false; }
 std::unique_ptr<TDevice> TDriver::CreateDevice() { return std::make_unique<TDevice>(); }
 
 std::unique_ptr<TDeviceList> TDriver::CreateDeviceList() { return std::make_unique<TDeviceList>(); }
+
+std::unique_ptr<TThreadsList> TDriver::CreateThreadsList() { return std::make_unique<TThreadsList>(); }
 
 bool TDriver::Init(bool, const std::string& configPath) {
     const std::string ini = ChangeFileExt(configPath, ".ini");

@@ -20,6 +20,8 @@
 
 namespace framework {
 
+class TThreadsList;
+
 #pragma pack(push, 1)
 // The identity record the host asks for; zeroed before it is filled.
 struct TDeviceInfoRecord {
@@ -70,6 +72,8 @@ public:
     virtual bool IsSingleDeviceMode();
     virtual std::unique_ptr<TDevice> CreateDevice();
     virtual std::unique_ptr<TDeviceList> CreateDeviceList();
+    // The server's device threads; made empty, CreateThreads fills it.
+    virtual std::unique_ptr<TThreadsList> CreateThreadsList();
     // Reads the debug settings from the settings file beside configPath.
     virtual bool Init(bool configOnly, const std::string& configPath);
     virtual bool Done();

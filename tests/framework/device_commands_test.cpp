@@ -65,11 +65,11 @@ TEST_F(CommandIntake, ABatchGoesToTheDeviceItNamesIgnoringCaseAndBlanks) {
     ours.FetchCommands("Plc ", 3);
     ASSERT_EQ(ours.Count(), 2);
     EXPECT_EQ(Region().GetFlag(), csTaken);
-    EXPECT_EQ(ours.CommandAt(0)->VariableId, 10);
-    EXPECT_EQ(ours.CommandAt(1)->VariableId, 11);
+    EXPECT_EQ(+ours.CommandAt(0)->VariableId, 10);
+    EXPECT_EQ(+ours.CommandAt(1)->VariableId, 11);
     EXPECT_EQ(ours.CommandAt(1)->StrAddress.Get(), "HR11");
-    EXPECT_FLOAT_EQ(ours.CommandAt(1)->Value, 3.0f);
-    EXPECT_EQ(ours.RegionCopy.Count, 2);
+    EXPECT_FLOAT_EQ(+ours.CommandAt(1)->Value, 3.0f);
+    EXPECT_EQ(+ours.RegionCopy.Count, 2);
 }
 
 TEST_F(CommandIntake, ABatchTakenOrDoneIsNeverTakenAgain) {
@@ -93,10 +93,10 @@ TEST_F(CommandIntake, SingleDeviceModeTakesAnyBatchAndReaddressesIt) {
     for (int i = 0; i < 2; ++i) {
         const TCommandRecord* c = q.CommandAt(i);
         EXPECT_EQ(c->Domain.Get(), "OSTROLINKA");
-        EXPECT_EQ(c->Device, 1);
-        EXPECT_EQ(c->TagAddress, 10 + i);
+        EXPECT_EQ(+c->Device, 1);
+        EXPECT_EQ(+c->TagAddress, 10 + i);
         EXPECT_EQ(c->StrAddress.Get(), "");
-        EXPECT_EQ(c->VariableId, 10 + i);
+        EXPECT_EQ(+c->VariableId, 10 + i);
     }
     EXPECT_EQ(Region().GetFlag(), csTaken);
 }

@@ -33,7 +33,7 @@ TEST(RemoteRequestHeader, ALengthIsKnownOnlyOnceTheWholeHeaderIsThere) {
     EXPECT_EQ(ParseRemoteRequestHeader(std::string_view(bytes).substr(0, 310), h), 0);
     EXPECT_EQ(ParseRemoteRequestHeader(std::string_view(bytes).substr(0, 311), h), 431);
     EXPECT_EQ(h.Domain.Get(), "PLC");
-    EXPECT_EQ(h.DeviceAddress, 3);
+    EXPECT_EQ(+h.DeviceAddress, 3);
     EXPECT_EQ(ParseRemoteRequestHeader(bytes, h), 431);
 }
 
@@ -64,7 +64,7 @@ TEST(RemoteReply, WithoutBodyIsTheHeaderAloneWithLengthZero) {
     EXPECT_EQ(error, "");
     const std::string got = peer.Received(400, 300);
     ASSERT_EQ(got.size(), 311u);
-    EXPECT_EQ(HeaderOf(got).PayloadLength, 0);
+    EXPECT_EQ(+HeaderOf(got).PayloadLength, 0);
 }
 
 TEST(RemoteReply, CarriesTheRequestHeaderWithItsStatusAndTheBodyInOneWrite) {

@@ -1,0 +1,143 @@
+// The server's device threads: each serves its own copy of some devices (those of one serial port,
+// or all), runs the host's write commands first and otherwise polls, honouring each device's
+// access-lock tag and poll interval. The thread list makes, starts and stops them, and hands remote
+// requests to the device they address.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/collections.h"
+#include "framework/device_commands.h"
+#include "framework/device_list.h"
+#include "framework/intercom_layout.h"
+#include "framework/remote_request.h"
+#include "framework/tag_routing.h"
+#include "platform/messages.h"
+#include "platform/thread.h"
+
+namespace framework {
+
+// Sent to the monitor window after a poll (wParam 0) or a command (wParam 1).
+constexpr platform::UINT WM_TERMINALUPDATE = 1357;
+
+// Process-wide state of the server that the threads read: the window to notify, the closing flag
+// (no more window messages once set), the list index of the device whose traces the window shows.
+extern std::atomic<platform::HWND> MonitorWindowHandle;
+extern std::atomic<bool> ServerClosing;
+extern std::atomic<int32_t> SelectedDeviceIndex; // -1: none
+
+// The traces of the selected device, written by the threads and read by the window.
+struct TTraceTexts {
+    std::string RequestTrace;
+    std::string CommandTrace;
+    std::string CycleText;
+    std::string ResponseTimeText;
+    std::string LinkText;
+};
+TTraceTexts GetTraceTexts();
+void SetPollTraces(const std::string& request, const std::string& cycle, const std::string& responseTime,
+                   const std::string& link);
+void SetCommandTrace(const std::string& command);
+
+// The host tag library's records, as far as the threads use them.
+#pragma pack(push, 1)
+struct TAPITagInfo {
+    int32_t Size; // 3702
+    uint8_t Reserved4[3666];
+    int32_t GlobalIndex;
+    uint8_t Reserved3674[28];
+};
+struct TAPITagValue {
+    int32_t Size; // 44
+    uint8_t Reserved4[8];
+    double Value;
+    uint8_t Reserved20[24];
+};
+#pragma pack(pop)
+static_assert(sizeof(TAPITagInfo) == 3702);
+static_assert(offsetof(TAPITagInfo, GlobalIndex) == 3670);
+static_assert(sizeof(TAPITagValue) == 44);
+static_assert(offsetof(TAPITagValue, Value) == 12);
+
+// The host tag library (libVantorel.so), loaded on first use from beside the program, else from the
+// library search path. Both answer non-zero when the library or its function is missing.
+int32_t API_GetTagInfoByName(const std::string& name, TAPITagInfo& info);
+int32_t API_GetTagValueByGlobalIndex(int32_t index, TAPITagValue& value);
+
+class TDeviceThread : public platform::TThread {
+public:
+    // Suspended. Takes its devices from source: all of them, or (byPort) those on the port of the
+    // first one; what it takes is removed from source.
+    TDeviceThread(TDeviceList* source, bool byPort);
+    ~TDeviceThread() override;
+
+    // nullptr for an empty prefix or an address below 1; prefixes compare ignoring case.
+    TDevice* FindThreadDevice(const std::string& prefix, int32_t address) const;
+    // Parks or releases the thread. Parking waits up to 3000 ms for the thread to say so and then
+    // closes its connection, so that a remote request may use the line.
+    void SetPause(bool on);
+
+    std::atomic<bool> PauseRequest{false};
+    std::atomic<bool> Paused{false};
+    std::atomic<bool> Running{false};
+    std::atomic<int64_t> LoopTime{0}; // ms of the previous loop pass
+    std::unique_ptr<TDeviceCommandsList> Commands;
+    TCommandRecord CurrentCommand;
+    // 0 none or failed before execution, 1 started (no answer), 2 rejected by the device, 3 done.
+    int32_t CommandStatus = 0;
+    std::unique_ptr<TReceiveVariables> ReceivedValues;
+    std::unique_ptr<TDeviceList> Devices;
+
+protected:
+    void Execute() override;
+
+private:
+    void PollPass();
+    void PollDevice(int32_t i, TDeviceRecord& record);
+    void ProcessCommand();
+    std::string CommandFinished(TDevice& device);
+    void ReportException(const std::exception* e);
+
+    // Monotonic start of each device's last poll, by list position: the poll interval must not
+    // follow the wall clock when it is set (the records carry the wall time for display).
+    std::vector<uint64_t> lastPollMs_;
+};
+
+// Reads the device's access-lock tag under DriverLock, resolving its index once; false when there
+// is no usable value (no tag, unknown name, failed read, a value that is no finite integer).
+bool ReadAccessLock(TDevice& device, bool& newEnabled);
+
+class TThreadsList : public TBaseArray {
+public:
+    static constexpr uint32_t kStopTimeoutMs = 3000;
+
+    TThreadsList() = default;
+    ~TThreadsList() override;
+    // Stops the thread and frees it; one that does not stop in time is reported and left running
+    // with everything it owns.
+    void FreeItem(void* item) override;
+
+    virtual void CreateThreads(TDeviceList* source, bool byPort);
+    virtual void ResumeAll();
+    virtual void TerminateAll();
+    // The service request (request code 1): answered here in one reply.
+    virtual void ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& header, std::string& errorText,
+                                   TTerminalDataClass* log, const std::string* stream);
+    // A remote request: to the addressed device when its thread is parked, else to ProcessTQLRequest
+    // when it addresses the server.
+    virtual void DoExternalRequest(TRemotePeer* peer, TRemoteRequestHeader& header, std::string& errorText,
+                                   TTerminalDataClass* log, const std::string* stream);
+    // Parks (on) or releases the thread of a device; address 0 means every thread. False for an
+    // empty prefix, a negative address, an unknown or a disabled device.
+    bool LockDevice(const std::string& prefix, int32_t address, bool on);
+
+    TDeviceThread* Thread(int32_t i) const { return Item<TDeviceThread>(i); }
+
+    std::atomic<bool> Running{false};
+};
+
+} // namespace framework
