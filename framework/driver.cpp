@@ -22,8 +22,16 @@ std::mutex DriverLock;
 namespace {
 
 // The framework's texts, set by the first initialisation and cleared by the last finalisation.
-std::string ShortNameText;
-std::string TitleText;
+// Function-local, so that another unit's start-up may initialise the framework before this file's
+// own globals are constructed.
+std::string& ShortNameText() {
+    static std::string text;
+    return text;
+}
+std::string& TitleText() {
+    static std::string text;
+    return text;
+}
 int UnitReferences = 0;
 std::mutex UnitLock;
 
@@ -48,15 +56,15 @@ struct TFrameworkUnit {
 void InitializeFramework() {
     std::lock_guard<std::mutex> guard(UnitLock);
     if (UnitReferences++ != 0) return;
-    ShortNameText = "VELTRA";
-    TitleText = "Abstract device driver. Версия 1.0"_cp;
+    ShortNameText() = "VELTRA";
+    TitleText() = "Abstract device driver. Версия 1.0"_cp;
 }
 
 void FinalizeFramework() {
     std::lock_guard<std::mutex> guard(UnitLock);
     if (UnitReferences == 0 || --UnitReferences != 0) return;
-    ShortNameText.clear();
-    TitleText.clear();
+    ShortNameText().clear();
+    TitleText().clear();
     PrefixList.clear();
 }
 
@@ -84,7 +92,7 @@ void TDriver::BeforeInit() {}
 void TDriver::GetDeviceInfo(TDeviceInfoRecord& info) {
     std::memset(&info, 0, sizeof info);
     std::memcpy(info.GUID, kBaseGuid, sizeof info.GUID);
-    SetFieldText(info.Title, TitleText);
+    SetFieldText(info.Title, TitleText());
     info.Int117 = -1;
     info.Int121 = -1;
     info.Int125 = -1;
@@ -97,9 +105,9 @@ void TDriver::GetDeviceInfo(TDeviceInfoRecord& info) {
 // Only derived drivers are used; the base stem just keeps the names well formed.
 std::string TDriver::GetModuleName() { return "AbstractDriver"; }
 
-std::string TDriver::GetShortName() { return ShortNameText; }
+std::string TDriver::GetShortName() { return ShortNameText(); }
 
-std::string TDriver::BaseShortName() { return ShortNameText; }
+std::string TDriver::BaseShortName() { return ShortNameText(); }
 
 std::string TDriver::GetSetupCaption() { return "Свойства драйвера..."_cp; }
 
