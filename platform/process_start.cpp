@@ -1,0 +1,122 @@
+#include "platform/process_start.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+std::vector<std::string> SplitCommandLine(std::string_view line) {
+    std::vector<std::string> args;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == ' ' || line[i] == '\t') {
+            ++i;
+            continue;
+        }
+        std::string arg;
+        if (line[i] == '"') {
+            const std::size_t end = line.find('"', i + 1);
+            if (end == std::string_view::npos) return {};
+            arg.assign(line.substr(i + 1, end - i - 1));
+            i = end + 1;
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t') arg += line[i++];
+        }
+        args.push_back(std::move(arg));
+    }
+    return args;
+}
+
+namespace {
+
+bool WriteFull(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads until size bytes came or the writer closed; the count read.
+std::size_t ReadFull(int fd, void* data, std::size_t size) {
+    auto* p = static_cast<char*>(data);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, p + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
+// What the grandchild tells the caller through the pipe: its pid first, then errno when exec failed.
+// The pipe closes on exec, so a pid alone means the program runs.
+[[noreturn]] void RunGrandchild(int reportFd, char** argv) {
+    ::setsid();
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sig != SIGKILL && sig != SIGSTOP) ::signal(sig, SIG_DFL);
+    }
+    const int32_t pid = static_cast<int32_t>(::getpid());
+    WriteFull(reportFd, &pid, sizeof pid);
+    // Descriptors the caller did not mark close-on-exec must not reach the program either.
+    const long maxFd = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd) {
+        if (fd != reportFd) ::close(fd);
+    }
+    ::execve(argv[0], argv, environ);
+    const int32_t error = errno;
+    WriteFull(reportFd, &error, sizeof error);
+    ::_exit(127);
+}
+
+} // namespace
+
+bool StartDetachedProcess(std::string_view commandLine, uint32_t* processId) {
+    std::vector<std::string> args = SplitCommandLine(commandLine);
+    if (args.empty() || args[0].empty()) return false;
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return false;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        // The middle process only forks once more and ends, so that the program is adopted by init.
+        ::close(report[0]);
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) RunGrandchild(report[1], argv.data());
+        ::_exit(grandchild < 0 ? 1 : 0);
+    }
+    ::close(report[1]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int32_t words[2] = {0, 0};
+    const std::size_t got = ReadFull(report[0], words, sizeof words);
+    ::close(report[0]);
+    if (got != sizeof words[0]) return false;
+    if (processId != nullptr) *processId = static_cast<uint32_t>(words[0]);
+    return true;
+}
+
+} // namespace platform
