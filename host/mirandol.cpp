@@ -1,0 +1,173 @@
+// Stand-in of the host's variables library: variable records and routing domains answered from the
+// host tag database file, read again whenever it changes.
+#include "host/mirandol.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/host_tag_database.h"
+#include "platform/text.h"
+
+namespace {
+
+using framework::TVLVariableInfo;
+
+constexpr int32_t kDone = 0;
+constexpr int32_t kNotFound = 1;
+constexpr int32_t kBadArgument = -1;
+
+struct TDomain {
+    std::string Name;
+    std::vector<const host::THostTag*> Variables;  // in file order
+};
+
+// The tags of the file named now and the routing domains they form, both rebuilt when it changes.
+class TVariables {
+public:
+    const host::THostTagDatabase& Tags() {
+        Refresh();
+        return *db_;
+    }
+    const std::vector<TDomain>& Domains() {
+        Refresh();
+        return domains_;
+    }
+
+private:
+    void Refresh() {
+        const std::string file = host::HostTagDatabaseFile();
+        bool fresh = false;
+        if (!db_ || db_->FileName() != file) {
+            db_ = std::make_unique<host::THostTagDatabase>(file);
+            fresh = true;
+        }
+        if (!db_->Refresh() && !fresh) return;
+        for (const std::string& p : db_->Problems()) std::fprintf(stderr, "%s: %s\n", file.c_str(), p.c_str());
+        domains_.clear();
+        for (const host::THostTag& tag : db_->Tags()) {
+            const std::string prefix = DomainOf(tag.Routing);
+            if (prefix.empty()) continue;
+            TDomain* domain = nullptr;
+            for (TDomain& d : domains_)
+                if (d.Name == prefix) domain = &d;
+            if (domain == nullptr) domain = &domains_.emplace_back(TDomain{prefix, {}});
+            domain->Variables.push_back(&tag);
+        }
+    }
+    // The routing prefix as the host keeps it, letter case and all: the text before the first ":".
+    static std::string DomainOf(const std::string& routing) {
+        const std::string text = platform::Trim(routing);
+        const std::size_t colon = text.find(':');
+        if (colon == std::string::npos || colon == 0) return {};
+        std::string name = platform::Trim(text.substr(0, colon));
+        if (name.size() > sizeof(TVLRoutingDomainInfo::Name) - 1) name.resize(sizeof(TVLRoutingDomainInfo::Name) - 1);
+        return name;
+    }
+
+    std::unique_ptr<host::THostTagDatabase> db_;
+    std::vector<TDomain> domains_;
+};
+
+std::mutex Lock;
+TVariables Variables;
+
+float Single(double v) { return static_cast<float>(v); }
+
+void Fill(const host::THostTag& tag, TVLVariableInfo& info) {
+    std::memset(&info, 0, sizeof info);
+    info.VariableId = tag.Id;
+    framework::SetFieldText(info.Name, tag.Name);
+    framework::SetFieldText(info.Routing, tag.Routing);
+    info.Value = Single(tag.Value);
+    info.Byte662 = tag.Kind;
+    info.Single664 = Single(tag.Low);
+    info.Single668 = Single(tag.High);
+    info.Deadband = Single(tag.Deadband);
+    info.Single684 = Single(tag.Divisor);
+    info.Int729 = tag.TwoState;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32_t VLGetRoutingDomainNum() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return static_cast<int32_t>(Variables.Domains().size());
+}
+
+__attribute__((visibility("default"))) int32_t VLGetRoutingDomainInfo(int32_t index, TVLRoutingDomainInfo* info) {
+    if (info == nullptr || info->Size != static_cast<int32_t>(sizeof *info)) return kBadArgument;
+    std::lock_guard<std::mutex> guard(Lock);
+    const std::vector<TDomain>& domains = Variables.Domains();
+    if (index < 0 || static_cast<std::size_t>(index) >= domains.size()) return kBadArgument;
+    info->DomainId = index + 1;
+    framework::SetFieldText(info->Name, domains[index].Name);
+    info->VariableCount = static_cast<int32_t>(domains[index].Variables.size());
+    return kDone;
+}
+
+__attribute__((visibility("default"))) int32_t VLGetVariableInfoByDomainId(int32_t domainId, int32_t index,
+                                                                           TVLVariableInfo* info) {
+    if (info == nullptr) return kBadArgument;
+    std::lock_guard<std::mutex> guard(Lock);
+    const std::vector<TDomain>& domains = Variables.Domains();
+    if (domainId < 1 || static_cast<std::size_t>(domainId) > domains.size()) return kBadArgument;
+    const TDomain& domain = domains[domainId - 1];
+    if (index < 0 || static_cast<std::size_t>(index) >= domain.Variables.size()) return kBadArgument;
+    Fill(*domain.Variables[index], *info);
+    return kDone;
+}
+
+__attribute__((visibility("default"))) int32_t VLGetVariableInfoById(int32_t variableId, int32_t*,
+                                                                     TVLVariableInfo* info) {
+    if (info == nullptr) return kBadArgument;
+    std::lock_guard<std::mutex> guard(Lock);
+    const host::THostTag* tag = Variables.Tags().FindById(variableId);
+    if (tag == nullptr) return kNotFound;
+    Fill(*tag, *info);
+    return kDone;
+}
+
+__attribute__((visibility("default"))) int32_t VLGetVariableInfoByName(const char* name, int32_t*,
+                                                                       TVLVariableInfo* info) {
+    if (name == nullptr || info == nullptr) return kBadArgument;
+    std::lock_guard<std::mutex> guard(Lock);
+    const host::THostTag* tag = Variables.Tags().FindByName(name);
+    if (tag == nullptr) return kNotFound;
+    Fill(*tag, *info);
+    return kDone;
+}
+
+__attribute__((visibility("default"))) int32_t VLGetVariablesListByType(int32_t, int32_t, int32_t, VLHandle* handle) {
+    if (handle == nullptr) return kBadArgument;
+    *handle = nullptr;
+    std::lock_guard<std::mutex> guard(Lock);
+    const std::vector<host::THostTag>& tags = Variables.Tags().Tags();
+    const std::size_t size = kVLListRecordsOffset + tags.size() * sizeof(TVLVariableInfo);
+    auto* block = static_cast<unsigned char*>(std::calloc(1, size));
+    if (block == nullptr) return kBadArgument;
+    const int32_t count = static_cast<int32_t>(tags.size());
+    std::memcpy(block + kVLListCountOffset, &count, sizeof count);
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        TVLVariableInfo info;
+        Fill(tags[i], info);
+        std::memcpy(block + kVLListRecordsOffset + i * sizeof info, &info, sizeof info);
+    }
+    *handle = block;
+    return kDone;
+}
+
+__attribute__((visibility("default"))) int32_t VLFreeResource(VLHandle* handle) {
+    if (handle == nullptr || *handle == nullptr) return kBadArgument;
+    std::free(*handle);
+    *handle = nullptr;
+    return kDone;
+}
+
+} // extern "C"

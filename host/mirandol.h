@@ -1,0 +1,43 @@
+// The host's variables library, as the module calls it. The records are framework::TVLVariableInfo
+// (761 bytes) and TVLRoutingDomainInfo below; every argument is a 32-bit value or a pointer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "framework/host_variable.h"
+
+#pragma pack(push, 1)
+struct TVLRoutingDomainInfo {
+    int32_t Size;  // 267, set by the caller
+    int32_t DomainId;
+    char Name[255];  // zero-terminated
+    int32_t VariableCount;
+};
+#pragma pack(pop)
+static_assert(sizeof(TVLRoutingDomainInfo) == 267);
+static_assert(offsetof(TVLRoutingDomainInfo, DomainId) == 4);
+static_assert(offsetof(TVLRoutingDomainInfo, Name) == 8);
+static_assert(offsetof(TVLRoutingDomainInfo, VariableCount) == 263);
+
+// The variable list block: int32 count at 4, the records from 24, one after another.
+constexpr std::size_t kVLListCountOffset = 4;
+constexpr std::size_t kVLListRecordsOffset = 24;
+
+// A block handed out by the library; it stays valid until VLFreeResource.
+typedef void* VLHandle;
+
+extern "C" {
+int32_t VLGetRoutingDomainNum();
+// 0: filled; -1: no such index, no record or its Size is not 267.
+int32_t VLGetRoutingDomainInfo(int32_t index, TVLRoutingDomainInfo* info);
+// Not negative: filled with variable `index` of the domain; negative: no such domain or variable.
+int32_t VLGetVariableInfoByDomainId(int32_t domainId, int32_t index, framework::TVLVariableInfo* info);
+// 0: filled; 1: no variable of that id or name; -1: no record given.
+int32_t VLGetVariableInfoById(int32_t variableId, int32_t* reserved, framework::TVLVariableInfo* info);
+int32_t VLGetVariableInfoByName(const char* name, int32_t* reserved, framework::TVLVariableInfo* info);
+// 0: *handle is a new list block of every variable; -1 otherwise (*handle is then null).
+int32_t VLGetVariablesListByType(int32_t kind, int32_t flags, int32_t reserved, VLHandle* handle);
+// Releases a block of VLGetVariablesListByType and clears the handle; 0, or -1 for no handle.
+int32_t VLFreeResource(VLHandle* handle);
+}
