@@ -1,0 +1,104 @@
+// The server's one window: the state of the exchange area and of the devices, the traces of the
+// selected device, the error log and the remote-access log. Normally hidden behind a tray icon; its
+// one-second timer follows the module's run flag and the host window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/terminal_data.h"
+#include "ui/dialogs.h"
+#include "ui/form.h"
+#include "ui/icon.h"
+#include "ui/memo.h"
+#include "ui/menus.h"
+#include "ui/page_control.h"
+#include "ui/std_controls.h"
+#include "ui/timer.h"
+#include "ui/tray_icon.h"
+
+namespace server {
+
+constexpr platform::UINT WM_SERVERLOG = 1246; // what TServerErrorClass sends
+constexpr platform::UINT WM_TRAYNOTIFY = 1359;
+
+// The configuration file of the server, beside the program.
+extern std::string CfgPath;
+// Set until the first tick has started the threads.
+extern std::atomic<bool> StartPending;
+
+class TServerWindow : public ui::TForm {
+public:
+    // Does what the window's creation does: registers in the slot, loads the configuration, builds
+    // the tag index and the (suspended) threads, and starts the timer.
+    TServerWindow();
+    ~TServerWindow() override;
+
+    // The state views from the exchange area, the master list and the thread list.
+    void RefreshState();
+    void FillDeviceChoice();
+    void OnGeneralTimer();
+    // Stops everything the window started; runs once, from the destructor at the latest.
+    void OnDestroyWindow();
+
+    // True when a device thread did not stop: then nothing it may still use may be freed.
+    static bool ThreadsLeftRunning() { return threadsLeft_.load(); }
+
+    // The components the system names.
+    ui::TPageControl PageControl;
+    ui::TTabSheet StateTabSheet;
+    ui::TTabSheet DevicesTabSheet;
+    ui::TTabSheet LogTabSheet;
+    ui::TTabSheet RemoteAccessTabSheet;
+    ui::TGroupBox StateGroupBox;
+    ui::TLabel LogoLabel;
+    ui::TEdit DmlNameEdit, DmlStateEdit, DmlTagCounterEdit, DmlTransactionIdEdit, ConfigFileNameEdit,
+        DeviceCountEdit, ThreadCountEdit, ServerTransactionIdEdit, PIDEdit, WindowHandleEdit, TerminalIdEdit,
+        RemoteTerminalIdEdit, CommandsTerminalIdEdit, RequestTimeOutEdit, RequestCycleEdit, LinkStateEdit;
+    ui::TComboBox DeviceListComboBox;
+    ui::TPageControl DevicePageControl;
+    ui::TTabSheet RequestsTabSheet, CommandsTabSheet, StatisticsTabSheet;
+    ui::TMemo RequestsMemo, CommandsMemo, LogMemo, RemoteAccessMemo;
+    ui::TCheckBox LockTerminalChkBox;
+    ui::TButton ClearLogBitBtn, SaveRemoteTerminalBitBtn, OkBitBtn, ReloadBitBtn;
+    ui::TTimer GeneralTimer;
+    ui::TPopupMenu PopupMenu;
+    ui::TSaveDialog SaveDialog;
+
+    std::atomic<bool> RemoteBusy{false};
+    std::unique_ptr<framework::TTerminalDataClass> RemoteLog;
+
+protected:
+    platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) override;
+
+private:
+    void OnCreateWindow();
+    bool CreateStatusIcon(const std::string& tip);
+    void DeleteStatusIcon();
+    void OnRequestSelectDevice();
+    void OnServerLog(platform::WPARAM code, const char* text);
+    void OnTerminalUpdate(platform::WPARAM kind);
+    void SaveRequests();
+    void SaveRemoteLog();
+    // The edits in two columns of label and value.
+    void PlaceEdit(ui::TEdit& edit, ui::TControl& parent, const std::string& caption, int column, int row);
+
+    std::unique_ptr<ui::TTrayIcon> trayIcon_;
+    std::unique_ptr<ui::TIcon> image_; // the icon file's picture, nullptr when none was loaded
+    std::vector<std::unique_ptr<ui::TLabel>> captions_;
+    bool destroyed_ = false;
+    static std::atomic<bool> threadsLeft_;
+};
+
+// The text of the module state (State AND $7F); empty for a value that has none.
+std::string ModuleStateText(uint8_t state);
+// The server slot's counter: tests before it counts, so it reaches 65536 once before 0.
+inline int32_t NextServerTransactionId(int32_t id) { return id > 65535 ? 0 : id + 1; }
+// Writes the slot (process id, window, run flag) only while it is still this process's: a newer
+// server may have registered there meanwhile. False when it is not ours.
+bool ClearOwnSlot();
+bool SetOwnRunFlag(uint8_t flag);
+
+} // namespace server
