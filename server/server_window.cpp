@@ -117,15 +117,15 @@ TServerWindow::TServerWindow()
     PlaceEdit(DmlStateEdit, StateGroupBox, Cp("Состояние:"), 0, 1);
     PlaceEdit(DmlTagCounterEdit, StateGroupBox, Cp("Теги:"), 1, 0);
     PlaceEdit(DmlTransactionIdEdit, StateGroupBox, Cp("Транзакция:"), 1, 1);
-    ConfigFileNameEdit.SetBounds(10, 166, 570, 24);
-    PlaceEdit(DeviceCountEdit, StateTabSheet, Cp("Устройства:"), 0, 3);
-    PlaceEdit(ThreadCountEdit, StateTabSheet, Cp("Потоки:"), 0, 4);
-    PlaceEdit(ServerTransactionIdEdit, StateTabSheet, Cp("Транзакция:"), 0, 5);
-    PlaceEdit(PIDEdit, StateTabSheet, "PID:", 1, 3);
-    PlaceEdit(WindowHandleEdit, StateTabSheet, Cp("Окно:"), 1, 4);
-    PlaceEdit(TerminalIdEdit, StateTabSheet, Cp("Запросы:"), 1, 5);
-    PlaceEdit(CommandsTerminalIdEdit, StateTabSheet, Cp("Команды:"), 1, 6);
-    PlaceEdit(RemoteTerminalIdEdit, StateTabSheet, Cp("Удаленный:"), 1, 7);
+    ConfigFileNameEdit.SetBounds(10, 166, 564, 24);
+    PlaceEdit(DeviceCountEdit, StateTabSheet, Cp("Устройства:"), 0, 6);
+    PlaceEdit(ThreadCountEdit, StateTabSheet, Cp("Потоки:"), 0, 7);
+    PlaceEdit(ServerTransactionIdEdit, StateTabSheet, Cp("Транзакция:"), 0, 8);
+    PlaceEdit(PIDEdit, StateTabSheet, "PID:", 1, 6);
+    PlaceEdit(WindowHandleEdit, StateTabSheet, Cp("Окно:"), 1, 7);
+    PlaceEdit(TerminalIdEdit, StateTabSheet, Cp("Запросы:"), 1, 8);
+    PlaceEdit(CommandsTerminalIdEdit, StateTabSheet, Cp("Команды:"), 1, 9);
+    PlaceEdit(RemoteTerminalIdEdit, StateTabSheet, Cp("Удаленный:"), 1, 10);
 
     DeviceListComboBox.SetBounds(6, 6, 300, 24);
     LockTerminalChkBox.SetBounds(320, 6, 260, 24);

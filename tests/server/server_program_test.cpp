@@ -16,6 +16,7 @@
 #include "platform/child_process_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "server/server_test_support.h"
 
 namespace fs = std::filesystem;
 using framework::TIntercomInterface;
@@ -68,12 +69,9 @@ public:
 class ServerProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The platform layer takes the namespace once per process: one for all tests of this run, each
-        // of which leaves no area and no server behind.
+        // Each test leaves no area and no server behind, so they may share the run's namespace.
         static std::atomic<int> serial{0};
-        const std::string ns = "srvprog-" + std::to_string(::getpid());
-        ::setenv("OSTROLINKA_NAMESPACE", ns.c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const std::string ns = servertest::UseRunNamespace();
         const char* bin = std::getenv("QUILLARY_BIN");
         ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
         dir_ = fs::temp_directory_path() / (ns + "-" + std::to_string(serial++));
