@@ -24,7 +24,6 @@ using platform::Cp;
 
 std::string CfgPath;
 std::atomic<bool> StartPending{true};
-std::atomic<bool> TServerWindow::threadsLeft_{false};
 static_assert(WM_SERVERLOG == TServerErrorClass::kServerLogMessage);
 
 namespace {
@@ -176,6 +175,8 @@ TServerWindow::TServerWindow()
 }
 
 TServerWindow::~TServerWindow() { OnDestroyWindow(); }
+
+bool TServerWindow::ThreadsLeftRunning() { return ThreadsList != nullptr; }
 
 void TServerWindow::PlaceEdit(ui::TEdit& edit, ui::TControl& parent, const std::string& caption, int column,
                               int row) {
@@ -348,8 +349,8 @@ void TServerWindow::OnDestroyWindow() {
         SetOwnRunFlag(0);
         if (AnyThreadRunning(ThreadsList)) {
             // What a stuck thread may still touch stays: the program leaves without freeing it.
-            threadsLeft_ = true;
-            std::fputs("Quillary.srv: a device thread did not stop; leaving without freeing what it uses\n", stderr);
+            if (framework::ErrorObj)
+                framework::ErrorObj->WriteMessage(-1, "A device thread did not stop; the server leaves it running.");
         } else {
             delete ThreadsList;
             ThreadsList = nullptr;

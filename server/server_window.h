@@ -43,8 +43,9 @@ public:
     // Stops everything the window started; runs once, from the destructor at the latest.
     void OnDestroyWindow();
 
-    // True when a device thread did not stop: then nothing it may still use may be freed.
-    static bool ThreadsLeftRunning() { return threadsLeft_.load(); }
+    // Once the window is gone: true when a device thread did not stop. The thread list was kept then,
+    // and nothing else the thread may still use may be freed either.
+    static bool ThreadsLeftRunning();
 
     // The components the system names.
     ui::TPageControl PageControl;
@@ -89,7 +90,6 @@ private:
     std::unique_ptr<ui::TIcon> image_; // the icon file's picture, nullptr when none was loaded
     std::vector<std::unique_ptr<ui::TLabel>> captions_;
     bool destroyed_ = false;
-    static std::atomic<bool> threadsLeft_;
 };
 
 // The text of the module state (State AND $7F); empty for a value that has none.

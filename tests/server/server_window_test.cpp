@@ -15,6 +15,8 @@
 #include "framework/device_thread.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
+#include "framework/variable_index.h"
+#include "platform/clock.h"
 #include "modbus/modbus_driver.h"
 #include "platform/messages.h"
 #include "platform/text.h"
@@ -217,6 +219,46 @@ TEST_F(ServerWindowTest, DestructionDropsTheRunFlagOnlyInItsOwnSlot) {
     EXPECT_EQ(area_->ServerData.GetRunFlag(), 1);
     EXPECT_FALSE(server::ClearOwnSlot());
     EXPECT_EQ(area_->ServerData.GetWindow() != 0, true);
+}
+
+// A device thread that ignores the request to stop until the test lets it go.
+class StuckThread : public framework::TDeviceThread {
+public:
+    explicit StuckThread(framework::TDeviceList* source) : TDeviceThread(source, false) {}
+    std::atomic<bool> Release{false};
+
+protected:
+    void Execute() override {
+        while (!Release.load()) platform::Sleep(5);
+    }
+};
+
+TEST_F(ServerWindowTest, AThreadThatDoesNotStopKeepsEverythingItMayUse) {
+    ASSERT_NE(server::ThreadsList, nullptr);
+    framework::TDeviceList none;
+    auto* stuck = new StuckThread(&none);
+    server::ThreadsList->Insert(stuck);
+    ASSERT_TRUE(stuck->Resume());
+    framework::TThreadsList* list = server::ThreadsList;
+    framework::TDriverErrorClass* errors = framework::ErrorObj;
+    framework::TVariableIndex* index = framework::VariableIndex;
+
+    window_->OnDestroyWindow();
+    EXPECT_TRUE(TServerWindow::ThreadsLeftRunning());
+    EXPECT_EQ(server::ThreadsList, list);
+    EXPECT_EQ(framework::ErrorObj, errors);
+    EXPECT_EQ(framework::VariableIndex, index);
+    EXPECT_EQ(area_->ServerData.GetRunFlag(), 0);
+
+    // Let it go and free what was kept, as the program never gets to do.
+    stuck->Release = true;
+    ASSERT_TRUE(stuck->WaitFor(5000));
+    delete server::ThreadsList;
+    server::ThreadsList = nullptr;
+    delete framework::VariableIndex;
+    framework::VariableIndex = nullptr;
+    delete framework::ErrorObj;
+    framework::ErrorObj = nullptr;
 }
 
 TEST_F(ServerWindowTest, PictureOfTheWindowRendersItsTexts) {
