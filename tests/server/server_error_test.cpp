@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "framework/intercom.h"
-#include "framework/intercom_test_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/text.h"
 #include "server/server_globals.h"
+#include "server_test_support.h"
 
 namespace fs = std::filesystem;
 using framework::Intercom;
@@ -55,11 +55,11 @@ public:
     std::vector<TLogLine> lines;
 };
 
-class ServerErrorTest : public intercom_test::IntercomTest {
+class ServerErrorTest : public ::testing::Test {
 protected:
-    ServerErrorTest() : IntercomTest("srverr") {}
     void SetUp() override {
-        IntercomTest::SetUp();
+        servertest::UseRunNamespace();
+        framework::ServerSlotIndex = 0;
         area = TIntercomInterface::Create(4, "Quillary.dat");
         ASSERT_TRUE(area && area->IsOpen());
         Intercom = area.get();
@@ -68,7 +68,8 @@ protected:
     void TearDown() override {
         Intercom = nullptr;
         server::ServerClosing = false;
-        IntercomTest::TearDown();
+        area.reset();
+        framework::ServerSlotIndex = -1;
     }
     std::vector<TLogLine> AreaRecords() {
         framework::TServerErrorRegion r;
