@@ -394,8 +394,8 @@ void TTcpServer::Activate() {
     state_ = std::move(state);
 }
 
-void TTcpServer::Deactivate() {
-    if (!state_) return;
+bool TTcpServer::Deactivate() {
+    if (!state_) return true;
     std::shared_ptr<TState> state = std::move(state_);
     boundPorts_.clear();
     const uint64_t deadline = MonotonicMs() + StopTimeoutMs;
@@ -412,8 +412,10 @@ void TTcpServer::Deactivate() {
         e.Peer->Disconnect();
     }
     // Waits dispatch the caller's window messages: a handler may be sending to its window.
-    TThread::Free(std::move(listener_), static_cast<uint32_t>(MsUntil(deadline)));
-    for (TState::TEntry& e : peers) TThread::Free(std::move(e.Thread), static_cast<uint32_t>(MsUntil(deadline)));
+    bool allEnded = TThread::Free(std::move(listener_), static_cast<uint32_t>(MsUntil(deadline)));
+    for (TState::TEntry& e : peers)
+        allEnded = TThread::Free(std::move(e.Thread), static_cast<uint32_t>(MsUntil(deadline))) && allEnded;
+    return allEnded;
 }
 
 int32_t TTcpServer::BoundPort(std::size_t i) const { return i < boundPorts_.size() ? boundPorts_[i] : 0; }

@@ -134,8 +134,9 @@ public:
     // cannot be opened. Active already: nothing.
     void Activate();
     // Closes the listeners and every connection and waits for their threads, at most StopTimeoutMs.
-    // Those that did not end are left to free themselves. Inactive: nothing.
-    void Deactivate();
+    // Those that did not end are left to free themselves: false then, since a handler may still run
+    // and use what it was given. Inactive: true.
+    bool Deactivate();
     bool Active() const { return state_ != nullptr; }
     // The port binding i listens on while active (the system's choice when it asked for 0); 0 else.
     int32_t BoundPort(std::size_t i) const;

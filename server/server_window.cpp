@@ -40,10 +40,17 @@ std::string ReplaceExtension(const std::string& path, const char* ext) {
     return std::filesystem::path(path).replace_extension(ext).string();
 }
 
+void ReportRemote(const char* what, const std::exception& e) {
+    if (framework::ErrorObj) framework::ErrorObj->WriteMessage(-1, what + std::string(e.what()));
+}
+
 bool SlotIsOurs() {
     return Intercom != nullptr && Intercom->IsOpen() &&
            Intercom->ServerData.GetProcessId() == static_cast<int32_t>(getpid());
 }
+
+// Set when the remote access server was stopped with a session still running.
+bool RemoteSessionLeft = false;
 
 // A thread that was started and has not returned.
 bool AnyThreadRunning(const framework::TThreadsList* list) {
@@ -87,6 +94,8 @@ bool SetOwnRunFlag(uint8_t flag) {
     Intercom->ServerData.SetRunFlag(flag);
     return true;
 }
+
+TRemoteAccess::TRemoteAccess() : Session(Log, Busy, [] { return ThreadsList; }) {}
 
 TServerWindow::TServerWindow()
     : PageControl(this),
@@ -176,7 +185,11 @@ TServerWindow::TServerWindow()
 
 TServerWindow::~TServerWindow() { OnDestroyWindow(); }
 
-bool TServerWindow::ThreadsLeftRunning() { return ThreadsList != nullptr; }
+bool TServerWindow::ThreadsLeftRunning() { return ThreadsList != nullptr || RemoteSessionLeft; }
+
+bool TServerWindow::RemoteAccessEnabled() {
+    return framework::Driver && framework::Driver->SupportsRemoteAccess() && framework::RAPEnabled.load();
+}
 
 void TServerWindow::PlaceEdit(ui::TEdit& edit, ui::TControl& parent, const std::string& caption, int column,
                               int row) {
@@ -191,7 +204,8 @@ void TServerWindow::PlaceEdit(ui::TEdit& edit, ui::TControl& parent, const std::
 void TServerWindow::OnCreateWindow() {
     if (Intercom == nullptr) std::_Exit(100);
     image_.reset();
-    RemoteBusy = false;
+    remote_.reset();
+    RemoteAccessServer.DefaultPort = 6024;
     try {
         if (framework::Driver) SetCaption(framework::Driver->GetCaption());
         LogoLabel.SetCaption(Intercom->OstrolinkaInfo.GetName());
@@ -226,10 +240,15 @@ void TServerWindow::OnCreateWindow() {
         RefreshState();
 
         // The Modbus driver never switches remote access on; the page only shows where it is.
-        RemoteAccessTabSheet.SetTabVisible(framework::Driver && framework::Driver->SupportsRemoteAccess() &&
-                                           framework::RAPEnabled.load());
+        if (RemoteAccessEnabled()) {
+            RemoteAccessServer.Bindings = {{"0.0.0.0", framework::RAPPort.load()}};
+            RemoteAccessServer.DefaultPort = framework::RAPPort.load();
+        } else {
+            RemoteAccessTabSheet.SetTabVisible(false);
+        }
 
-        RemoteLog = std::make_unique<framework::TTerminalDataClass>();
+        remote_ = std::make_unique<TRemoteAccess>();
+        remote_->Session.Attach(RemoteAccessServer);
 
         if (!CreateStatusIcon(Caption())) {
             framework::ErrorObj->WriteMessage(-16, Cp("Ошибка загрузки пиктограммы главного окна."));
@@ -307,20 +326,33 @@ void TServerWindow::OnGeneralTimer() {
     RefreshState();
     auto& slot = Intercom->ServerData;
     const uint8_t runFlag = slot.GetRunFlag();
-    const bool remote = framework::Driver && framework::Driver->SupportsRemoteAccess() && framework::RAPEnabled.load();
+    const bool remote = RemoteAccessEnabled();
     const bool running = ThreadsList && ThreadsList->Running.load();
     if (StartPending.load() || (runFlag == 1 && !running)) {
         if (ThreadsList) ThreadsList->ResumeAll();
         StartPending = false;
-        (void)remote; // no remote access listener in this driver
+        if (remote) {
+            try {
+                RemoteAccessServer.Activate();
+            } catch (const std::exception& e) {
+                ReportRemote("Remote access activating exception: ", e);
+            }
+        }
     }
     if (runFlag == 0 && ThreadsList && ThreadsList->Running.load()) {
+        if (remote) {
+            try {
+                RemoteSessionLeft = !RemoteAccessServer.Deactivate() || RemoteSessionLeft;
+            } catch (const std::exception& e) {
+                ReportRemote("Remote access deactivating exception: ", e);
+            }
+        }
         ThreadsList->TerminateAll();
         platform::PostMessage(Handle(), platform::WM_CLOSE, 0, 0);
     }
     slot.SetTransactionId(NextServerTransactionId(slot.GetTransactionId()));
-    if (RemoteLog && RemoteBusy.load()) {
-        const std::string text = RemoteLog->GetText();
+    if (remote_ && remote_->Busy.load()) {
+        const std::string text = remote_->Log.GetText();
         if (!platform::SameText(text, RemoteAccessMemo.Text())) RemoteAccessMemo.SetText(text);
     }
     const int32_t host = Intercom->OstrolinkaInfo.GetHostWindow();
@@ -343,15 +375,24 @@ void TServerWindow::OnDestroyWindow() {
         LogoLabel.Repaint();
         LogoLabel.SetCaption("Device request stopping.");
         LogoLabel.Repaint();
+        // Sessions first: one may hold a device thread parked.
+        RemoteSessionLeft = !RemoteAccessServer.Deactivate() || RemoteSessionLeft;
         if (ThreadsList) ThreadsList->TerminateAll();
         LogoLabel.SetCaption("Server stopped.");
         LogoLabel.Repaint();
         SetOwnRunFlag(0);
+        if (RemoteSessionLeft) {
+            // A session that did not end uses the remote log, the thread list and the error object:
+            // they stay, and the program leaves without freeing them.
+            (void)remote_.release();
+            if (framework::ErrorObj)
+                framework::ErrorObj->WriteMessage(-1, "A remote session did not stop; the server leaves it running.");
+        }
         if (AnyThreadRunning(ThreadsList)) {
             // What a stuck thread may still touch stays: the program leaves without freeing it.
             if (framework::ErrorObj)
                 framework::ErrorObj->WriteMessage(-1, "A device thread did not stop; the server leaves it running.");
-        } else {
+        } else if (!RemoteSessionLeft) {
             delete ThreadsList;
             ThreadsList = nullptr;
             delete framework::VariableIndex;
@@ -359,7 +400,7 @@ void TServerWindow::OnDestroyWindow() {
             delete framework::ErrorObj;
             framework::ErrorObj = nullptr;
         }
-        RemoteLog.reset();
+        remote_.reset();
     } catch (...) {
     }
     DeleteStatusIcon();
@@ -417,7 +458,7 @@ void TServerWindow::SaveRequests() {
 
 void TServerWindow::SaveRemoteLog() {
     try {
-        if (RemoteLog && SaveDialog.Execute()) SaveLogToFile(*RemoteLog, SaveDialog.FileName);
+        if (remote_ && SaveDialog.Execute()) SaveLogToFile(remote_->Log, SaveDialog.FileName);
     } catch (...) {
     }
 }

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "framework/terminal_data.h"
+#include "platform/tcp_server.h"
+#include "server/remote_session.h"
 #include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/icon.h"
@@ -23,6 +25,15 @@ namespace server {
 
 constexpr platform::UINT WM_SERVERLOG = 1246; // what TServerErrorClass sends
 constexpr platform::UINT WM_TRAYNOTIFY = 1359;
+
+// What a remote session shares with the window: RemoteBusy, the remote log and the session's
+// handlers. On the heap, so that a session left running when the window goes keeps all of it.
+struct TRemoteAccess {
+    TRemoteAccess();
+    std::atomic<bool> Busy{false};
+    framework::TTerminalDataClass Log;
+    TRemoteSession Session;
+};
 
 // The configuration file of the server, beside the program.
 extern std::string CfgPath;
@@ -43,8 +54,8 @@ public:
     // Stops everything the window started; runs once, from the destructor at the latest.
     void OnDestroyWindow();
 
-    // Once the window is gone: true when a device thread did not stop. The thread list was kept then,
-    // and nothing else the thread may still use may be freed either.
+    // Once the window is gone: true when a device thread or a remote session did not stop. The
+    // thread list was kept then, and nothing else such a thread may still use may be freed either.
     static bool ThreadsLeftRunning();
 
     // The components the system names.
@@ -68,8 +79,11 @@ public:
     ui::TPopupMenu PopupMenu;
     ui::TSaveDialog SaveDialog;
 
-    std::atomic<bool> RemoteBusy{false};
-    std::unique_ptr<framework::TTerminalDataClass> RemoteLog;
+    // Listens while polling runs, when the driver supports remote access and the configuration
+    // enables it; one binding on every address at RAPPort.
+    platform::TTcpServer RemoteAccessServer;
+    // RemoteBusy and the remote log; nullptr until the window made them.
+    TRemoteAccess* Remote() const { return remote_.get(); }
 
 protected:
     platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) override;
@@ -86,6 +100,10 @@ private:
     // The edits in two columns of label and value.
     void PlaceEdit(ui::TEdit& edit, ui::TControl& parent, const std::string& caption, int column, int row);
 
+    // Remote access is on for this driver and configuration.
+    static bool RemoteAccessEnabled();
+
+    std::unique_ptr<TRemoteAccess> remote_;
     std::unique_ptr<ui::TTrayIcon> trayIcon_;
     std::unique_ptr<ui::TIcon> image_; // the icon file's picture, nullptr when none was loaded
     std::vector<std::unique_ptr<ui::TLabel>> captions_;
