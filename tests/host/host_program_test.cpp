@@ -1,0 +1,319 @@
+// The host program: its command line, the value and write blocks it reads and makes, the time
+// fields, the table it shows; and the program itself, run as a process.
+#include "host/ostrolinka_host.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+using namespace ostrolinka_host;
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(HostTimedValue, NameValueAndTimeWithTheirEdges) {
+    TTimedValue v;
+    std::string error;
+    ASSERT_TRUE(ParseTimedValue("PLC_SET=12.5@3", v, error)) << error;
+    EXPECT_EQ(v.Name, "PLC_SET");
+    EXPECT_EQ(v.Value, 12.5);
+    EXPECT_EQ(v.AtSeconds, 3);
+
+    // A name may hold "=" and "@": the last "@" ends the value, the last "=" before it starts it.
+    ASSERT_TRUE(ParseTimedValue("A=B@C=-1e3@0.25", v, error)) << error;
+    EXPECT_EQ(v.Name, "A=B@C");
+    EXPECT_EQ(v.Value, -1000);
+    EXPECT_EQ(v.AtSeconds, 0.25);
+
+    // The console gives UTF-8; the database holds cp1251.
+    ASSERT_TRUE(ParseTimedValue(" Насос = 1 @ 0 ", v, error)) << error;
+    EXPECT_EQ(v.Name, "Насос"_cp);
+    EXPECT_EQ(v.Value, 1);
+
+    for (const char* bad : {"NAME=1", "NAME@3", "=1@3", " =1@3", "NAME=x@3", "NAME=1@", "NAME=1@-1", "NAME=1@nan",
+                            "NAME=1@inf", "NAME=1,5@2"}) {
+        error.clear();
+        EXPECT_FALSE(ParseTimedValue(bad, v, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+    // A failed parse leaves the caller's value alone.
+    EXPECT_EQ(v.Name, "Насос"_cp);
+}
+
+TEST(HostOptions, EveryOptionInBothSpellings) {
+    TOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseOptions({"--seconds", "7.5", "--write", "W=1@2", "--set=LOCK=1@4", "--write=X=2@1", "--lines",
+                              "--module=Other.dlm", "--tagdb", "/tmp/t.tagdb", "dir"},
+                             o, error))
+        << error;
+    EXPECT_EQ(o.Directory, "dir");
+    EXPECT_EQ(o.Seconds, 7.5);
+    ASSERT_EQ(o.Writes.size(), 2u);
+    EXPECT_EQ(o.Writes[0].Name, "W");
+    EXPECT_EQ(o.Writes[1].Name, "X");
+    ASSERT_EQ(o.Sets.size(), 1u);
+    EXPECT_EQ(o.Sets[0].Name, "LOCK");
+    EXPECT_EQ(o.Sets[0].AtSeconds, 4);
+    EXPECT_EQ(o.Display, TDisplay::Lines);
+    EXPECT_EQ(o.ModuleFile, "Other.dlm");
+    EXPECT_EQ(o.TagDatabase, "/tmp/t.tagdb");
+
+    ASSERT_TRUE(ParseOptions({"d"}, o, error));
+    EXPECT_EQ(o.Seconds, 0);  // runs until a signal
+    EXPECT_EQ(o.ModuleFile, "Quillary.dlm");
+    EXPECT_EQ(o.Display, TDisplay::Auto);
+    EXPECT_TRUE(o.Writes.empty());
+    ASSERT_TRUE(ParseOptions({"--help"}, o, error));
+    EXPECT_TRUE(o.Help);
+}
+
+TEST(HostOptions, BadUsageIsRefusedWithAReasonAndChangesNothing) {
+    TOptions o;
+    o.Directory = "kept";
+    for (const Args& args : {Args{}, Args{"a", "b"}, Args{"--seconds"}, Args{"--seconds", "0", "d"},
+                             Args{"--seconds", "-3", "d"}, Args{"--seconds=abc", "d"}, Args{"--write", "W=1", "d"},
+                             Args{"--bogus", "d"}, Args{"--lines=1", "d"}, Args{"--module", "x/y.dlm", "d"},
+                             Args{"--tagdb=", "d"}, Args{"d", "--write"}}) {
+        std::string error;
+        EXPECT_FALSE(ParseOptions(args, o, error)) << ::testing::PrintToString(args);
+        EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
+    }
+    EXPECT_EQ(o.Directory, "kept");
+}
+
+// A value block as the module lays it out, at an odd address as a peer may hand it.
+std::vector<uint8_t> RawBlock(int32_t sourceId, int32_t count, int32_t room) {
+    std::vector<uint8_t> raw(1 + 8 + static_cast<std::size_t>(room) * 20, 0);
+    std::memcpy(&raw[1], &sourceId, 4);
+    std::memcpy(&raw[5], &count, 4);
+    for (int32_t i = 0; i < room; ++i) {
+        const int32_t id = 100 + i;
+        const float value = static_cast<float>(i) + 0.5f;
+        std::memcpy(&raw[1 + 8 + 20 * i], &id, 4);
+        std::memcpy(&raw[1 + 8 + 20 * i + 4], &value, 4);
+        std::memcpy(&raw[1 + 8 + 20 * i + 8], &value, 4);
+    }
+    return raw;
+}
+
+TEST(HostValueBlock, EntriesAreReadAsLaidOutAndTheCountIsClamped) {
+    std::vector<uint8_t> raw = RawBlock(7, 3, 3);
+    std::vector<THostValueEntry> entries = ReadValueBlock(&raw[1]);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[2].VariableId, 102);
+    EXPECT_EQ(entries[2].Value, 2.5f);
+    EXPECT_EQ(entries[2].OldValue, 2.5f);
+
+    // A count beyond the block's capacity reads no further than the capacity.
+    raw = RawBlock(7, 100000, kMaxValueEntries);
+    entries = ReadValueBlock(&raw[1]);
+    ASSERT_EQ(entries.size(), static_cast<std::size_t>(kMaxValueEntries));
+    EXPECT_EQ(entries.back().VariableId, 100 + kMaxValueEntries - 1);
+
+    raw = RawBlock(7, -5, 0);
+    EXPECT_TRUE(ReadValueBlock(&raw[1]).empty());
+    EXPECT_TRUE(ReadValueBlock(nullptr).empty());
+}
+
+TEST(HostWriteBlock, SizeHeaderAndRequestsAtTheirOffsets) {
+    THostValueEntry a{11, 1.5f, 0.25f, 1000, kDateOfDay0 + 1};
+    THostValueEntry b{-2, -7.0f, 3.0f, 86399999, 1};
+    const std::vector<uint8_t> block = BuildWriteBlock(42, {a, b});
+    ASSERT_EQ(block.size(), 8u + 2 * 20);
+    int32_t i32;
+    float f;
+    std::memcpy(&i32, &block[0], 4);
+    EXPECT_EQ(i32, 42);
+    std::memcpy(&i32, &block[4], 4);
+    EXPECT_EQ(i32, 2);
+    std::memcpy(&i32, &block[8 + 20], 4);
+    EXPECT_EQ(i32, -2);
+    std::memcpy(&f, &block[8 + 20 + 4], 4);
+    EXPECT_EQ(f, -7.0f);
+    std::memcpy(&f, &block[8 + 20 + 8], 4);
+    EXPECT_EQ(f, 3.0f);
+    std::memcpy(&i32, &block[8 + 20 + 12], 4);
+    EXPECT_EQ(i32, 86399999);
+    std::memcpy(&i32, &block[8 + 16], 4);
+    EXPECT_EQ(i32, kDateOfDay0 + 1);
+    EXPECT_EQ(BuildWriteBlock(1, {}).size(), 8u);
+}
+
+// Day number with 1 January of year 1 as day 1, computed by the standard library's calendar.
+int32_t DayNumber(std::chrono::year_month_day ymd) {
+    using namespace std::chrono;
+    return static_cast<int32_t>((sys_days(ymd) - sys_days(year(1) / January / 1)).count()) + 1;
+}
+
+TEST(HostTimeFields, DayNumbersAndMillisecondsAsACalendarShowsThem) {
+    using namespace std::chrono;
+    EXPECT_EQ(DayNumber(year(1899) / December / 30), kDateOfDay0);
+    EXPECT_EQ(FormatTimeDate(0, kDateOfDay0), "1899-12-30 00:00:00.000");
+    EXPECT_EQ(FormatTimeDate(86399999, 1), "0001-01-01 23:59:59.999");
+    EXPECT_EQ(FormatTimeDate(45296789, DayNumber(year(2024) / February / 29)), "2024-02-29 12:34:56.789");
+    EXPECT_EQ(FormatTimeDate(-1, 0), "? ?");
+    EXPECT_EQ(FormatTimeDate(86400000, kDateOfDay0), "1899-12-30 ?");
+}
+
+TEST(HostTimeFields, NowIsLocalTimeToTheMillisecond) {
+    int32_t time = -1, date = -1;
+    CurrentTimeDate(time, date);
+    const ::time_t t = ::time(nullptr);
+    struct tm local {};
+    ::localtime_r(&t, &local);
+    using namespace std::chrono;
+    const int32_t expectedDate =
+        DayNumber(year(local.tm_year + 1900) / month(static_cast<unsigned>(local.tm_mon + 1)) / day(static_cast<unsigned>(local.tm_mday)));
+    const int64_t expected = int64_t{expectedDate} * 86400000 +
+                             ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * int64_t{1000};
+    ASSERT_GE(time, 0);
+    ASSERT_LT(time, 86400000);
+    // Whole seconds of time() against milliseconds: within two seconds, across midnight too.
+    EXPECT_LT(std::llabs(int64_t{date} * 86400000 + time - expected), 2000);
+}
+
+TEST(HostValueText, ShortestTextOfTheSingle) {
+    EXPECT_EQ(FormatValue(2.5f), "2.5");
+    EXPECT_EQ(FormatValue(0.1f), "0.1");  // not the double's 0.10000000149011612
+    EXPECT_EQ(FormatValue(-1234.0f), "-1234");
+    EXPECT_EQ(FormatValue(16777216.0f), "16777216");
+    EXPECT_EQ(FormatValue(std::numeric_limits<float>::quiet_NaN()), "nan");
+    EXPECT_EQ(FormatValue(-std::numeric_limits<float>::infinity()), "-inf");
+}
+
+TEST(HostSchedule, ActionsFallDueInTimeOrderOnceEach) {
+    TSchedule s({{"W1", 1, 5}, {"W0", 2, 1}, {"W5", 3, 5}}, {{"LOCK", 1, 5}});
+    EXPECT_TRUE(s.Due(0.5).empty());
+    std::vector<TSchedule::TAction> due = s.Due(1);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0].Item.Name, "W0");
+    EXPECT_TRUE(due[0].IsWrite);
+    EXPECT_TRUE(s.Due(4.99).empty());
+    EXPECT_FALSE(s.Empty());
+    // At one moment a set comes before the writes, the writes in command-line order.
+    due = s.Due(100);
+    ASSERT_EQ(due.size(), 3u);
+    EXPECT_EQ(due[0].Item.Name, "LOCK");
+    EXPECT_FALSE(due[0].IsWrite);
+    EXPECT_EQ(due[1].Item.Name, "W1");
+    EXPECT_EQ(due[2].Item.Name, "W5");
+    EXPECT_TRUE(s.Due(1000).empty());
+    EXPECT_TRUE(s.Empty());
+}
+
+TEST(HostValueTable, KeepsTheLastValueOfEachVariableAndShowsItAligned) {
+    TValueTable table;
+    const int32_t date = DayNumber(std::chrono::year(2024) / std::chrono::June / 1);
+    EXPECT_EQ(table.Apply({5, 1.0f, 1.0f, 1000, date}, "PUMP"), "2024-06-01 00:00:01.000  PUMP = 1");
+    table.Apply({3, 7.0f, 7.0f, 2000, date}, DisplayName(3, "Давление"_cp));
+    table.Apply({5, 2.5f, 2.5f, 3000, date}, "PUMP");
+    // A write the module gave up brings the old value back, with the commanded one.
+    EXPECT_EQ(table.Apply({9, 4.0f, 10.0f, 4000, date}, DisplayName(9, "")),
+              "2024-06-01 00:00:04.000  #9 = 4  (write of 10 given up)");
+    EXPECT_EQ(table.Received(), 4u);
+    ASSERT_NE(table.Find(5), nullptr);
+    EXPECT_EQ(table.Find(5)->Last.Value, 2.5f);
+    EXPECT_EQ(table.Find(5)->Updates, 2u);
+    EXPECT_EQ(table.Find(4), nullptr);
+
+    const std::vector<std::string> lines = table.Render();
+    ASSERT_EQ(lines.size(), 4u);  // header and three variables, by id
+    EXPECT_NE(lines[1].find("Давление"), std::string::npos);
+    EXPECT_NE(lines[2].find("PUMP"), std::string::npos);
+    EXPECT_NE(lines[3].find("#9"), std::string::npos);
+    // Columns line up on the screen: the value column ends at the same character in every row,
+    // the Cyrillic name counting one column a letter.
+    auto column = [](const std::string& line, const std::string& text) {
+        const std::size_t at = line.find(text);
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < at; ++i) n += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        return n;
+    };
+    const std::size_t valueEnd = column(lines[0], "value") + 5;
+    EXPECT_EQ(column(lines[1], "7 ") + 1, valueEnd);
+    EXPECT_EQ(column(lines[2], "2.5 ") + 3, valueEnd);
+    EXPECT_EQ(column(lines[3], "4 ") + 1, valueEnd);
+}
+
+// ---- the program as a process ----
+
+struct TRun {
+    int Status = -1;
+    std::string Output;  // stdout and stderr
+};
+
+std::string HostProgram() {
+    const char* bin = std::getenv("QUILLARY_BIN");
+    return bin == nullptr ? std::string() : std::string(bin) + "/ostrolinka-host";
+}
+
+// Runs the program to its end; for runs that end by themselves at once.
+TRun RunHost(const Args& args) {
+    TRun run;
+    const std::string out = (std::filesystem::temp_directory_path() / ("host-run-" + std::to_string(::getpid()))).string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        std::vector<char*> argv{const_cast<char*>("ostrolinka-host")};
+        const std::string exe = HostProgram();
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(out);
+    run.Output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::remove(out.c_str());
+    return run;
+}
+
+TEST(HostProgram, AModuleThatCannotBeLoadedEndsWithItsReason) {
+    ASSERT_FALSE(HostProgram().empty()) << "QUILLARY_BIN names the folder of the programs";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("host-nomodule-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+
+    TRun run = RunHost({"--seconds", "1", dir.string()});
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Output.find("cannot load the module " + (dir / "Quillary.dlm").string()), std::string::npos)
+        << run.Output;
+
+    // A file that is no shared object.
+    std::ofstream(dir / "Quillary.dlm") << "not a module";
+    run = RunHost({"--seconds", "1", dir.string()});
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Output.find("cannot load the module"), std::string::npos) << run.Output;
+
+    // A shared object without the exports: the platform layer is one.
+    run = RunHost({"--seconds", "1", "--module", "libostroplatform.so", std::getenv("QUILLARY_BIN")});
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Output.find("has no export DLMGetDeviceInfo"), std::string::npos) << run.Output;
+    std::filesystem::remove_all(dir);
+
+    run = RunHost({"--seconds", "0", dir.string()});
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Output.find("usage: ostrolinka-host"), std::string::npos) << run.Output;
+}
+
+} // namespace
