@@ -420,7 +420,15 @@ bool TCommandsList::CopyTo(TCommandsRegion& buffer) const {
     return true;
 }
 
+void TServerErrorList::ReleaseLock() {
+    if (region_) UnlockRegion(region_ + offsetof(TServerErrorRegion, Lock));
+}
+
 // ---- TTerminalClass
+
+void TTerminalClass::ReleaseLock() {
+    if (region_) UnlockRegion(region_ + offsetof(TTerminalRegion, Lock));
+}
 
 void TTerminalClass::Attach(uint8_t* region, bool initialize) {
     region_ = region;

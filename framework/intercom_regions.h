@@ -105,6 +105,8 @@ public:
     // lock, so that a record posted meanwhile is not lost.
     void ReadAll(TServerErrorRegion& buffer, bool clear);
     void Clear();
+    // Frees the lock that a process left taken when it died; only for a caller that holds it not.
+    void ReleaseLock();
 
 private:
     int32_t CountAt() const;
@@ -172,6 +174,8 @@ public:
     void SetOwner(int32_t owner);
     bool ReadParams(int32_t owner, TTerminalParams& params) const;
     bool WriteParams(int32_t owner, const TTerminalParams& params);
+    // Frees the lock that a process left taken when it died; only for a caller that holds it not.
+    void ReleaseLock();
 
 private:
     uint8_t* region_ = nullptr;

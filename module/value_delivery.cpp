@@ -118,7 +118,9 @@ bool TReceivedBuffer::Flush() {
     TBusyHold hold(*this);
     if (!hold.Held()) return false;
     if (!HasHost()) {
-        Report(0, "Invalid message ID or HostWindow");
+        // The window and message number never change: saying it once is enough.
+        if (!noHostReported_) Report(0, "Invalid message ID or HostWindow");
+        noHostReported_ = true;
         Reset();
         return true;
     }

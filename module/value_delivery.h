@@ -81,6 +81,7 @@ private:
     int32_t MessageId;
     int32_t SourceId;
     std::atomic<uint8_t> Busy{0};
+    bool noHostReported_ = false;
 
     friend class TBusyHold;
 };

@@ -1,0 +1,51 @@
+// The entry points the host calls. Each checks the module's state, calls one routine and returns
+// a status code; only these names leave the shared object (exports.map).
+#include <cstdint>
+
+#include "framework/driver.h"
+#include "framework/intercom_regions.h"
+#include "modbus/modbus_driver.h"
+#include "module/module_init.h"
+
+#define DLM_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr int32_t kNoDriver = -1;
+constexpr int32_t kBadArguments = -6;
+constexpr int32_t kNotSupported = -7;
+
+} // namespace
+
+DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
+
+DLM_EXPORT int32_t DLMSinhronize(int32_t) { return kNotSupported; }
+
+DLM_EXPORT int32_t DLMReadDataDrv(int32_t, int32_t) { return kNotSupported; }
+
+DLM_EXPORT int32_t DLMWriteDataDrv(const void* block, int32_t size) { return module::WriteModuleData(block, size); }
+
+DLM_EXPORT int32_t DLMStopDeviceDrv() { return module::StopModule(); }
+
+DLM_EXPORT int32_t DLMRunDeviceDrv() { return module::RunModule(); }
+
+DLM_EXPORT int32_t DLMDoneDeviceDrv() {
+    if (framework::Driver == nullptr) return kNoDriver;
+    const int32_t result = module::DoneModule();
+    delete framework::Driver;
+    framework::Driver = nullptr;
+    return result;
+}
+
+DLM_EXPORT int32_t DLMInitDeviceDrv(module::TDrvInitRecord record) {
+    if (framework::Driver == nullptr) return kNoDriver;
+    framework::ServerSlotIndex = 0;
+    return module::InitModule(record);
+}
+
+DLM_EXPORT int32_t DLMGetDeviceInfo(framework::TDeviceInfoRecord* info) {
+    if (framework::Driver == nullptr) return kNoDriver;
+    if (info == nullptr) return kBadArguments;
+    framework::Driver->GetDeviceInfo(*info);
+    return 0;
+}

@@ -1,0 +1,322 @@
+#include "module/module_init.h"
+
+#include <cstring>
+#include <memory>
+
+#include "framework/device_list.h"
+#include "framework/driver.h"
+#include "framework/driver_error.h"
+#include "framework/intercom.h"
+#include "framework/tag_routing.h"
+#include "host/mirandol.h"
+#include "module/driver_thread.h"
+#include "module/dynamic_tags.h"
+#include "module/host_binding.h"
+#include "module/module_log.h"
+#include "module/value_delivery.h"
+#include "module/write_queue.h"
+#include "platform/ini_file.h"
+#include "platform/text.h"
+
+namespace module {
+
+TDRVVariableList* VarList = nullptr;
+TCommandsBuffer* CommandsBuffer = nullptr;
+TReceivedBuffer* ReceivedBuffer = nullptr;
+TDynamicTagList* DynTagList = nullptr;
+TDriverThread* DriverThread = nullptr;
+
+TDrvInitRecord InitRecord{};
+std::string CfgPath;
+std::atomic<int32_t> ThreadDelayTime{100};
+std::atomic<uint8_t> StopFlag{0};
+std::atomic<int32_t> RunningThreadCount{0};
+std::mutex MasterListLock;
+
+namespace {
+
+// How long the stop and the shutdown wait for the module thread.
+constexpr uint32_t kThreadWaitMs = 10000;
+
+// The owner of the exchange area that framework::Intercom points to.
+std::unique_ptr<framework::TIntercomInterface> Area;
+
+void Report(int32_t code, const std::string& text) {
+    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
+}
+
+std::string PrefixError() { return "Устройству приписан пустой префикс или такого префикса нет в базе тегов."_cp; }
+
+template <class T> void FreeObject(T*& object) {
+    delete object;
+    object = nullptr;
+}
+
+void FreeErrorObject() {
+    delete framework::ErrorObj;
+    framework::ErrorObj = nullptr;
+}
+
+void FreeArea() {
+    framework::Intercom = nullptr;
+    Area.reset();
+}
+
+// What an initialisation made before the thread: an earlier configuration-only one leaves these.
+void FreeModuleObjects() {
+    FreeObject(DynTagList);
+    FreeObject(ReceivedBuffer);
+    FreeObject(CommandsBuffer);
+    FreeObject(VarList);
+    FreeErrorObject();
+    FreeArea();
+}
+
+std::string ChangeExtension(const std::string& path, const std::string& ext) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
+// Binds the domains of the devices' routing prefixes, each once, into the ":A::B:" list.
+bool BuildDevicePrefixList(std::string& list) {
+    bool result = true;
+    list.clear();
+    framework::TDeviceList& devices = *framework::Driver->DeviceList;
+    for (int32_t i = 0; i < devices.Count(); ++i) {
+        framework::TDevice* device = devices.Device(i);
+        if (device == nullptr) continue;
+        const std::string prefix = platform::UpperCase(device->RoutingPrefix);
+        if (prefix.empty()) {
+            Report(-3, PrefixError());
+            continue;
+        }
+        if (list.find(":" + prefix + ":") != std::string::npos) continue;
+        if (!VarList->LoadDomain(prefix.substr(0, 255))) result = false;
+        list += ":" + prefix + ":";
+    }
+    VarList->RebuildIndex();
+    if (!list.empty() && list[0] == ':') list.erase(0, 1);
+    return result;
+}
+
+// Single-device mode: every host variable whose routing names a prefix is bound.
+bool BuildHostPrefixList(std::string& list) {
+    list.clear();
+    VLHandle handle = nullptr;
+    if (VLGetVariablesListByType(0, 0, 0, &handle) != 0 || handle == nullptr) return false;
+    const auto* block = static_cast<const unsigned char*>(handle);
+    int32_t count = 0;
+    std::memcpy(&count, block + kVLListCountOffset, sizeof count);
+    for (int32_t i = 0; i < count; ++i) {
+        framework::TVLVariableInfo info;
+        std::memcpy(&info, block + kVLListRecordsOffset + sizeof info * static_cast<std::size_t>(i), sizeof info);
+        const std::string routing = platform::Trim(framework::FieldText(info.Routing));
+        const std::size_t colon = routing.find(':');
+        const std::string prefix =
+            colon != std::string::npos && colon != 0 ? platform::Trim(routing.substr(0, colon)) : std::string();
+        if (prefix.empty()) continue;
+        if (list.find(":" + prefix + ":") == std::string::npos) list += ":" + prefix + ":";
+        VarList->AddVariable(info);
+    }
+    VLFreeResource(&handle);
+    VarList->RebuildIndex();
+    if (!list.empty() && list[0] == ':') list.erase(0, 1);
+    return true;
+}
+
+// The static-tag region holds the host's record of every bound variable.
+void FillStaticTags(bool singleDevice) {
+    for (int32_t i = 0; i < VarList->Count(); ++i) {
+        const TDrvVariableRecord* record = VarList->RecordAt(i);
+        framework::TVLVariableInfo info;
+        std::memset(&info, 0, sizeof info);
+        int32_t reserved = 0;
+        if (VLGetVariableInfoById(record->VariableId, &reserved, &info) != 0) continue;
+        if (singleDevice)
+            framework::SetFieldText(info.Routing,
+                                    "OSTROLINKA: DEVICE=1; ADDRESS=" + platform::IntToStr(record->VariableId));
+        framework::Intercom->DMLVariablesList.Add(info);
+    }
+}
+
+// The host tag names of the devices become dynamic tags. The access-lock tag is left out: the
+// server reads it from the host and the driver never writes it, and registering it would send its
+// start value to the host and clear an operator's lock.
+void RegisterDynamicTags() {
+    std::lock_guard<std::mutex> guard(MasterListLock);
+    framework::TDeviceList& devices = *framework::Driver->DeviceList;
+    for (int32_t i = 0; i < devices.Count(); ++i) {
+        framework::TDevice* device = devices.Device(i);
+        if (device == nullptr || !device->Properties) continue;
+        framework::TDevicePropertyList& properties = *device->Properties;
+        for (int32_t p = 0; p < properties.Count(); ++p) {
+            const framework::TDeviceProperty* property = properties.Property(p);
+            if (property == nullptr || property->PropType != framework::TPropertyType::TagName) continue;
+            if (platform::SameText(property->Name, "VarBlockCommand")) continue;
+            const std::string name = platform::Trim(property->Value);
+            if (name.empty()) continue;
+            if (!framework::SetDynamicTag(name, false, 0.0f)) Report(0, "Слишком много динамических тегов."_cp);
+        }
+    }
+}
+
+} // namespace
+
+std::string InitDirectory(const TDrvInitRecord& record) {
+    return std::string(record.Directory, ::strnlen(record.Directory, sizeof record.Directory));
+}
+
+std::string WithTrailingSeparator(const std::string& directory) {
+    if (!directory.empty() && directory.back() == '/') return directory;
+    return directory + "/";
+}
+
+bool IsDriverInitialized() {
+    return framework::ErrorObj != nullptr && framework::Intercom != nullptr && framework::Driver != nullptr &&
+           VarList != nullptr && CommandsBuffer != nullptr && ReceivedBuffer != nullptr && DynTagList != nullptr &&
+           DriverThread != nullptr;
+}
+
+int32_t InitModule(const TDrvInitRecord& record) {
+    if (IsDriverInitialized()) return -4;
+    framework::TDriver* driver = framework::Driver;
+    FreeModuleObjects();
+    InitRecord = record;
+
+    CfgPath = WithTrailingSeparator(InitDirectory(record)) + driver->GetConfigFileName();
+    const platform::TIniFile settings(ChangeExtension(CfgPath, ".ini"));
+    framework::ErrorObj = new TModuleErrorClass(settings.ReadString("DLM", "LogFile", ""));
+    driver->BeforeInit();
+
+    VarList = new TDRVVariableList;
+    CommandsBuffer = new TCommandsBuffer(*VarList);
+    ReceivedBuffer = new TReceivedBuffer(static_cast<platform::HWND>(record.HostWindow), record.MessageId,
+                                         record.SourceId);
+    DynTagList = new TDynamicTagList;
+
+    const bool configOnly = record.ConfigOnly != 0;
+    if (!driver->Init(configOnly, CfgPath)) Report(0, "Ошибка инициализации специализированных данных."_cp);
+    {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        if (!driver->LoadConfig(CfgPath)) {
+            driver->DeviceList->FreeAll();
+            Report(0, "Конфигурационный файл не найден."_cp);
+        }
+    }
+    ThreadDelayTime = settings.ReadInteger("DLM", "Thread_Delay_Time", ThreadDelayTime.load());
+    framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
+
+    std::string prefixes;
+    bool bound;
+    const bool singleDevice = driver->IsSingleDeviceMode();
+    {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        if (!singleDevice) {
+            bound = BuildDevicePrefixList(prefixes);
+        } else {
+            framework::TDeviceList& devices = *driver->DeviceList;
+            if (devices.Count() == 0) devices.AddDevice();
+            while (devices.Count() > 1) devices.AtFree(0);
+            bound = BuildHostPrefixList(prefixes);
+        }
+    }
+    if (!bound) Report(-3, PrefixError());
+    framework::PrefixList = prefixes;
+    if (configOnly) return 0;
+
+    Area = framework::TIntercomInterface::Create(VarList->Count(), driver->GetIntercomName());
+    framework::Intercom = Area.get();
+    if (Area) {
+        framework::TDeviceInfoRecord info;
+        driver->GetDeviceInfo(info);
+        Area->OstrolinkaInfo.SetName(framework::FieldText(info.Title));
+        Area->OstrolinkaInfo.SetPrefixes(framework::PrefixList);
+        Area->OstrolinkaInfo.SetState(1);
+        Area->OstrolinkaInfo.SetHostWindow(record.HostWindow);
+        Area->ServerData.SetProcessId(0);
+        Area->ServerData.SetWindow(0);
+        Area->ServerData.SetRunFlag(0);
+        for (framework::TTerminalClass* terminal : {&Area->RequestTerminal, &Area->CommandsTerminal, &Area->RemoteTerminal}) {
+            terminal->SetOwner(-1);
+            terminal->WriteText("");
+        }
+        FillStaticTags(singleDevice);
+    }
+    RegisterDynamicTags();
+    ResolveDynamicTags();
+    // Without a window or message number for the values this says so once, here; the flushes
+    // of the scans stay silent about it.
+    if (record.HostWindow == 0 || record.MessageId < 1) ReceivedBuffer->Flush();
+
+    DriverThread = new TDriverThread;
+    DriverThread->Resume();
+    return 0;
+}
+
+int32_t DoneModule() {
+    if (!IsDriverInitialized()) return -5;
+    try {
+        // The thread uses every object below: it ends before any of them is freed.
+        std::unique_ptr<platform::TThread> thread(DriverThread);
+        DriverThread = nullptr;
+        if (!platform::TThread::Free(std::move(thread), kThreadWaitMs)) {
+            // It still runs and was left to itself; what it uses stays.
+            return 0;
+        }
+        CommandsBuffer->FreeAll();
+        VarList->FreeAll();
+        FreeObject(CommandsBuffer);
+        FreeObject(VarList);
+        FreeObject(ReceivedBuffer);
+        FreeObject(DynTagList);
+        if (!framework::Driver->Done()) Report(0, "Ошибка деинициализации специализированных данных."_cp);
+        FreeErrorObject();
+        FreeArea();
+    } catch (...) {
+    }
+    return 0;
+}
+
+int32_t RunModule() {
+    if (!IsDriverInitialized()) return -5;
+    framework::Intercom->OstrolinkaInfo.SetState(2);
+    framework::Intercom->ServerData.SetRunFlag(1);
+    DriverThread->Resume();
+    return 0;
+}
+
+int32_t StopModule() {
+    if (!IsDriverInitialized()) return -5;
+    try {
+        framework::TIntercomInterface& area = *framework::Intercom;
+        area.OstrolinkaInfo.SetState(3);
+        area.ServerData.SetRunFlag(0);
+        const int32_t wnd = area.ServerData.GetWindow();
+        if (wnd != 0) platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);
+        StopFlag = 1;
+        DriverThread->Terminate();
+        // The thread may be sending values to the host's window: keep dispatching them.
+        platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
+        for (int32_t i = 0; i < framework::kServerSlotCount; ++i) {
+            const int32_t slotWindow = area.ServerData.GetSlotWindow(i);
+            if (slotWindow == 0) continue;
+            platform::PostMessage(static_cast<platform::HWND>(slotWindow), platform::WM_CLOSE, 0, 0);
+            platform::ProcessMessages();
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
+int32_t WriteModuleData(const void* block, int32_t size) {
+    if (!IsDriverInitialized()) return -5;
+    if (block == nullptr || size < 1) {
+        framework::ErrorObj->WriteError(-6, 0, nullptr);
+        return -6;
+    }
+    return CommandsBuffer->AddRequests(block, size) ? 0 : -6;
+}
+
+} // namespace module

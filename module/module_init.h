@@ -1,0 +1,73 @@
+// The module's objects and the bodies of the host's entry points: initialisation from the host's
+// record, run, stop, writes and shutdown.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/messages.h"
+
+namespace module {
+
+class TDRVVariableList;
+class TCommandsBuffer;
+class TReceivedBuffer;
+class TDynamicTagList;
+class TDriverThread;
+
+#pragma pack(push, 1)
+struct TDrvInitRecord {
+    int32_t HostWindow;   // receives the value messages
+    int32_t MessageId;    // message number of the value messages
+    int32_t SourceId;     // put at the head of every value block
+    char Directory[4097]; // zero-terminated; the configuration, settings and server lie there
+    uint8_t ConfigOnly;   // non-zero: the configuration only, no exchange area, no thread
+};
+#pragma pack(pop)
+static_assert(sizeof(TDrvInitRecord) == 4110);
+static_assert(offsetof(TDrvInitRecord, HostWindow) == 0);
+static_assert(offsetof(TDrvInitRecord, MessageId) == 4);
+static_assert(offsetof(TDrvInitRecord, SourceId) == 8);
+static_assert(offsetof(TDrvInitRecord, Directory) == 12);
+static_assert(offsetof(TDrvInitRecord, ConfigOnly) == 4109);
+
+// The module's objects; nullptr while there are none. The error object, the exchange area and the
+// driver object are the framework's globals.
+extern TDRVVariableList* VarList;
+extern TCommandsBuffer* CommandsBuffer;
+extern TReceivedBuffer* ReceivedBuffer;
+extern TDynamicTagList* DynTagList;
+extern TDriverThread* DriverThread;
+
+extern TDrvInitRecord InitRecord;
+extern std::string CfgPath;
+// Period of the static-tag scan, ms.
+extern std::atomic<int32_t> ThreadDelayTime;
+// Set by the stop and never cleared: no server is started after it.
+extern std::atomic<uint8_t> StopFlag;
+extern std::atomic<int32_t> RunningThreadCount;
+
+// Held while the master device list is read or replaced, so that a new list can be put in while
+// the module thread looks devices up.
+extern std::mutex MasterListLock;
+
+// The working directory of the record, read no further than its field even without its zero.
+std::string InitDirectory(const TDrvInitRecord& record);
+// The directory with a path separator at its end.
+std::string WithTrailingSeparator(const std::string& directory);
+
+bool IsDriverInitialized();
+
+// 0, or -4 when the module is initialised already.
+int32_t InitModule(const TDrvInitRecord& record);
+// 0, or -5 when the module is not initialised.
+int32_t DoneModule();
+int32_t RunModule();
+int32_t StopModule();
+// 0, -5, or -6 for a bad block or a request for a variable that is not bound.
+int32_t WriteModuleData(const void* block, int32_t size);
+
+} // namespace module
