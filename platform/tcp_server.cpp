@@ -17,8 +17,6 @@
 namespace platform {
 namespace {
 
-// A peer that stops reading must not hold its thread for ever.
-constexpr uint64_t kSendTimeoutMs = 10000;
 // After the system refused a connection (no descriptors left), listening resumes after a pause, so
 // that the listener does not spin.
 constexpr int kAcceptBackoffMs = 100;
@@ -65,7 +63,7 @@ int OpenListener(const TSocketBinding& b, int32_t defaultPort) {
 
 // ---- TTcpPeer ----
 
-TTcpPeer::TTcpPeer(int fd, uint64_t id) : fd_(fd), id_(id) {
+TTcpPeer::TTcpPeer(int fd, uint64_t id) : TTcpStream(TFailures::Raise, kReceiveChunk), fd_(fd), id_(id) {
     sockaddr_in a{};
     socklen_t len = sizeof a;
     if (getpeername(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0) AddressOf(a, peerIP_, peerPort_);
@@ -83,67 +81,12 @@ int TTcpPeer::LiveFd() {
     return down_ ? -1 : fd_;
 }
 
-bool TTcpPeer::Connected() {
-    const int fd = LiveFd();
-    if (fd >= 0 && !peerClosed_) {
-        // A peek takes nothing, so that a read that follows still finds the data at once.
-        char c;
-        ssize_t n;
-        do {
-            n = recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-        } while (n < 0 && errno == EINTR);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) peerClosed_ = true;
-    }
-    return (fd >= 0 && !peerClosed_) || !input_.empty();
-}
-
 void TTcpPeer::Disconnect() {
     std::lock_guard<std::mutex> guard(lock_);
     // Shut down, not closed: a read or write of the peer thread in progress wakes and fails, and the
     // number cannot be reused under it.
     if (!down_) shutdown(fd_, SHUT_RDWR);
     down_ = true;
-}
-
-std::size_t TTcpPeer::ReceiveWithTimeout(int32_t timeoutMs) {
-    const int fd = LiveFd();
-    if (fd < 0 || peerClosed_) return 0;
-    short revents = 0;
-    const int r = PollOne(fd, POLLIN, timeoutMs > 0 ? timeoutMs : 0, revents);
-    if (r < 0) {
-        const int err = errno;
-        peerClosed_ = true;
-        throw ESocketError(ErrnoText("Socket wait failed", err));
-    }
-    if (r == 0) return 0;
-    std::string chunk(kReceiveChunk, '\0');
-    ssize_t n;
-    do {
-        n = recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        input_.append(chunk.data(), static_cast<std::size_t>(n));
-        return static_cast<std::size_t>(n);
-    }
-    if (n == 0) {
-        peerClosed_ = true;
-        return 0;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    const int err = errno;
-    peerClosed_ = true;
-    throw ESocketError(ErrnoText("Socket read failed", err));
-}
-
-std::string TTcpPeer::TakeInput() {
-    std::string out;
-    out.swap(input_);
-    return out;
-}
-
-std::string TTcpPeer::CurrentReadBuffer() {
-    if (Connected()) ReceiveWithTimeout(ReadTimeout);
-    return TakeInput();
 }
 
 bool TTcpPeer::ReadLn(std::string& line, int32_t timeoutMs) {
@@ -166,53 +109,6 @@ bool TTcpPeer::ReadLn(std::string& line, int32_t timeoutMs) {
         if (left == 0 || !Connected()) return false;
         ReceiveWithTimeout(left);
     }
-}
-
-void TTcpPeer::OpenWriteBuffer(int32_t threshold) {
-    buffered_ = true;
-    threshold_ = threshold;
-    output_.clear();
-}
-
-bool TTcpPeer::FlushWriteBuffer() {
-    std::string pending;
-    pending.swap(output_);
-    return pending.empty() || SendAll(pending);
-}
-
-bool TTcpPeer::CloseWriteBuffer() {
-    const bool ok = FlushWriteBuffer();
-    buffered_ = false;
-    return ok;
-}
-
-bool TTcpPeer::Write(std::string_view data) {
-    if (!buffered_) return SendAll(data);
-    output_.append(data);
-    if (threshold_ >= 0 && output_.size() > static_cast<std::size_t>(threshold_)) return FlushWriteBuffer();
-    return true;
-}
-
-bool TTcpPeer::SendAll(std::string_view data) {
-    const int fd = LiveFd();
-    if (fd < 0) return false;
-    const uint64_t deadline = MonotonicMs() + kSendTimeoutMs;
-    std::size_t sent = 0;
-    while (sent < data.size()) {
-        // MSG_NOSIGNAL: a peer that has gone gives EPIPE, not a signal that ends the process.
-        const ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        short revents = 0;
-        const int wait = MsUntil(deadline);
-        if (wait == 0 || PollOne(fd, POLLOUT, wait, revents) != 1 || (revents & (POLLERR | POLLHUP | POLLNVAL)))
-            return false;
-    }
-    return true;
 }
 
 // ---- TTcpServer ----

@@ -12,18 +12,13 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "platform/tcp_stream.h"
 
 namespace platform {
 
 class TThread;
-
-// What the server raises: a binding that cannot listen, a socket failure on a peer, a line too long.
-class ESocketError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct TSocketBinding {
     std::string IP; // dotted IPv4; empty means every address
@@ -38,42 +33,21 @@ public:
 
 // One accepted connection, as the handlers of its peer thread see it. Only that thread reads and
 // writes it; Disconnect may come from the server as well.
-class TTcpPeer {
+class TTcpPeer : public TTcpStream {
 public:
     TTcpPeer(int fd, uint64_t id);
-    ~TTcpPeer();
-    TTcpPeer(const TTcpPeer&) = delete;
-    TTcpPeer& operator=(const TTcpPeer&) = delete;
+    ~TTcpPeer() override;
 
     // A number of its own for each connection of the process.
     uint64_t Id() const { return id_; }
-    // True while the link is up, and while received bytes remain in the input buffer after the peer
-    // closed. Looks without waiting and without taking data.
-    bool Connected();
     // Ends the link: later reads find nothing, writes fail. The socket itself is closed when the
     // peer thread is done with it.
     void Disconnect();
 
-    // Waits up to timeoutMs for data and adds what the socket has to the input buffer; the number of
-    // bytes added (0 on a time-out or an orderly close). A socket error ends the link and raises.
-    std::size_t ReceiveWithTimeout(int32_t timeoutMs);
-    std::string TakeInput();
-    std::size_t InputSize() const { return input_.size(); }
-    // ReceiveWithTimeout(ReadTimeout) while connected, then everything received.
-    std::string CurrentReadBuffer();
     // A line ended by LF (a CR before it is dropped), waiting up to timeoutMs (negative: ReadTimeout)
     // in all. False on a time-out or a closed link, the bytes so far staying buffered. A line longer
     // than MaxLineLength raises, so that a peer cannot make us buffer without end.
     bool ReadLn(std::string& line, int32_t timeoutMs = -1);
-
-    // With the write buffer open, writes collect until they pass `threshold` bytes (-1: until
-    // FlushWriteBuffer); without it they go at once.
-    void OpenWriteBuffer(int32_t threshold = -1);
-    bool FlushWriteBuffer();
-    // Sends what was collected and stops collecting.
-    bool CloseWriteBuffer();
-    // False when the bytes could not be sent (or, collected, flushed past the threshold).
-    bool Write(std::string_view data);
 
     // The far end and our end of the link.
     const std::string& PeerIP() const { return peerIP_; }
@@ -85,25 +59,19 @@ public:
     void StopAfterPass() { stop_.store(true, std::memory_order_release); }
     bool StopRequested() const { return stop_.load(std::memory_order_acquire); }
 
-    int32_t ReadTimeout = 0;      // ms, the default wait of CurrentReadBuffer and ReadLn
     int32_t MaxLineLength = 16384;
     std::unique_ptr<TPeerData> Data;
 
-private:
-    bool SendAll(std::string_view data);
+protected:
     // The socket while the link is up, -1 after Disconnect.
-    int LiveFd();
+    int LiveFd() override;
 
+private:
     const int fd_;
     const uint64_t id_;
     std::mutex lock_; // orders Disconnect from the server against the thread's use
     bool down_ = false;
-    bool peerClosed_ = false;
     std::atomic<bool> stop_{false};
-    std::string input_;
-    std::string output_;
-    bool buffered_ = false;
-    int32_t threshold_ = -1;
     std::string peerIP_, bindingIP_;
     int32_t peerPort_ = 0, bindingPort_ = 0;
 };
