@@ -92,7 +92,9 @@ TEST_F(DynamicTags, AFirstSightIsSentAtOnceThenOnlyAChangeOfTheDeadbandFromTheLa
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(list.ItemAt(0)->Value, 4.6f);
     EXPECT_EQ(list.ItemAt(0)->VariableId, 50);
-    EXPECT_EQ(list.ItemAt(0)->Time, Entry(0).Time);
+    const platform::TDateTime serverTime = Entry(0).Time;  // copied out of the packed record
+    const platform::TDateTime itemTime = list.ItemAt(0)->Time;
+    EXPECT_EQ(itemTime, serverTime);
     EXPECT_TRUE(errors.Messages.empty());
 }
 
