@@ -25,6 +25,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace dlmtest {
 
@@ -194,9 +195,10 @@ inline host::THostTag Tag(int32_t id, const std::string& name, const std::string
 
 // The configuration file: the root element with its attributes, then one session per device.
 inline std::string ConfigText(const std::vector<std::string>& sessions, int checkServerInterval = 60,
-                              int commandInterval = 6000) {
+                              int commandInterval = 6000, bool autoRun = true) {
     std::string text = "<KESTRAN ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"" +
-                       std::to_string(commandInterval) + "\" AutoRunServer=\"-1\" CheckServerInterval=\"" +
+                       std::to_string(commandInterval) + "\" AutoRunServer=\"" + (autoRun ? "-1" : "0") +
+                       "\" CheckServerInterval=\"" +
                        std::to_string(checkServerInterval) + "\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n";
     for (const std::string& s : sessions) text += "   <device>\r\n      <session " + s + " />\r\n   </device>\r\n";
     return text + "</KESTRAN>\r\n";
@@ -242,7 +244,7 @@ protected:
     void WriteConfig(const std::string& text) { WriteText(dir_ / "Quillary.cfg", text); }
     void WriteDescription(const std::string& text) { WriteText(dir_ / "Quillary.edd", text); }
     fs::path LogPath() const { return dir_ / "module.log"; }
-    std::string Log() const { return ReadText(LogPath()); }
+    std::string Log() const { return platform::Utf8FromCp1251(ReadText(LogPath())); }
     // The log's lines in UTF-8 for assertions and messages.
     bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
     int LogCount(const std::string& text) const {
