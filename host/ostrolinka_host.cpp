@@ -1,12 +1,16 @@
 #include "host/ostrolinka_host.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "platform/clock.h"
+#include "platform/ini_file.h"
 #include "platform/text.h"
 
 namespace ostrolinka_host {
@@ -231,8 +235,12 @@ std::string FormatTimeDate(int32_t time, int32_t date) {
 
 std::string FormatValue(float value) {
     if (std::isnan(value)) return "nan";
+    // Plain digits in the range a register shows, the exponent only beyond it.
+    const float magnitude = std::fabs(value);
+    const bool plain = magnitude == 0 || (magnitude >= 1e-4f && magnitude < 1e15f);
     char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                 plain ? std::chars_format::fixed : std::chars_format::scientific);
     return std::string(buffer, r.ptr);
 }
 
@@ -248,6 +256,31 @@ std::vector<TSchedule::TAction> TSchedule::Due(double seconds) {
     std::vector<TAction> due;
     while (next_ < actions_.size() && actions_[next_].Item.AtSeconds <= seconds) due.push_back(actions_[next_++]);
     return due;
+}
+
+std::string ModuleLogFile(const std::string& directory, const std::string& moduleFile) {
+    const std::size_t dot = moduleFile.rfind('.');
+    const std::string stem = dot == std::string::npos ? moduleFile : moduleFile.substr(0, dot);
+    std::string dir = directory;
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    const platform::TIniFile settings(dir + stem + ".ini");
+    return settings.ReadString("DLM", "LogFile", "");
+}
+
+uint64_t FileSize(const std::string& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+std::vector<std::string> LogLinesFrom(const std::string& file, uint64_t from) {
+    std::vector<std::string> lines;
+    std::ifstream in(file, std::ios::binary);
+    if (!in || !in.seekg(static_cast<std::streamoff>(from))) return lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(platform::Utf8FromCp1251(line));
+    }
+    return lines;
 }
 
 std::string DisplayName(int32_t id, const std::string& cp1251Name) {

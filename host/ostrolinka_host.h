@@ -99,6 +99,15 @@ private:
     uint64_t received_ = 0;
 };
 
+// The module's log file as the settings file beside the module names it (section DLM, key
+// LogFile; the module opens it as written, so a relative name is relative to the working
+// directory); empty when it names none.
+std::string ModuleLogFile(const std::string& directory, const std::string& moduleFile);
+// Size of a file now, 0 when there is none.
+uint64_t FileSize(const std::string& file);
+// The lines the file holds from byte `from` on, cp1251 turned into UTF-8, line ends dropped.
+std::vector<std::string> LogLinesFrom(const std::string& file, uint64_t from);
+
 // Name shown for a variable: its database name, or "#id" when the database does not know it.
 std::string DisplayName(int32_t id, const std::string& cp1251Name);
 

@@ -177,6 +177,17 @@ private:
     std::vector<std::string> events_;
 };
 
+void PrintModuleLog(const std::string& logFile, uint64_t from) {
+    if (logFile.empty()) {
+        std::printf("module log: the settings file names no log file (section DLM, key LogFile)\n");
+    } else {
+        const std::vector<std::string> lines = LogLinesFrom(logFile, from);
+        std::printf("module log (%s, %zu lines):\n", logFile.c_str(), lines.size());
+        for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
+    }
+    std::fflush(stdout);
+}
+
 template <class T>
 bool Resolve(void* handle, const char* name, T& into, const std::string& path) {
     into = reinterpret_cast<T>(::dlsym(handle, name));
@@ -241,6 +252,10 @@ int main(int argc, char** argv) {
     }
     const std::string title = platform::Utf8FromCp1251(FieldText(info.Title, sizeof info.Title));
 
+    // Only the lines this run adds to the module's log are shown at the end.
+    const std::string logFile = ModuleLogFile(directoryText, options.ModuleFile);
+    const uint64_t logStart = logFile.empty() ? 0 : FileSize(logFile);
+
     InstallStopHandlers();
     THost host(options, db);
     const uint32_t window = ostro_create_window(&THost::WindowProc, &host);
@@ -260,6 +275,7 @@ int main(int argc, char** argv) {
     if (const int32_t r = module.Init(record); r != 0) {
         std::fprintf(stderr, "ostrolinka-host: DLMInitDeviceDrv failed with %d\n", r);
         module.Done();
+        PrintModuleLog(logFile, logStart);
         ostro_destroy_window(window);
         return kInitFailed;
     }
@@ -271,6 +287,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ostrolinka-host: DLMRunDeviceDrv failed with %d\n", r);
         module.Stop();
         module.Done();
+        PrintModuleLog(logFile, logStart);
         ostro_destroy_window(window);
         return kInitFailed;
     }
@@ -301,7 +318,7 @@ int main(int argc, char** argv) {
     ostro_destroy_window(window);
     if (host.TableMode()) host.PrintFinalTable(ranFor);
     std::printf("DLMStopDeviceDrv %d, DLMDoneDeviceDrv %d\n", stopped, done);
-    std::fflush(stdout);
+    PrintModuleLog(logFile, logStart);
     if (stopped != 0 || done != 0) {
         std::fprintf(stderr, "ostrolinka-host: the module did not stop cleanly\n");
         return kStopFailed;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,7 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "host/host_tag_database.h"
 #include "platform/text.h"
+
+// The simulator's process helper, built into this test program.
+#include "modbus-sim/sim_process.cpp"
 
 using namespace ostrolinka_host;
 
@@ -193,6 +199,12 @@ TEST(HostValueText, ShortestTextOfTheSingle) {
     EXPECT_EQ(FormatValue(0.1f), "0.1");  // not the double's 0.10000000149011612
     EXPECT_EQ(FormatValue(-1234.0f), "-1234");
     EXPECT_EQ(FormatValue(16777216.0f), "16777216");
+    EXPECT_EQ(FormatValue(100000.0f), "100000");  // a counter, not 1e+05
+    EXPECT_EQ(FormatValue(-70000.0f), "-70000");
+    EXPECT_EQ(FormatValue(0.00025f), "0.00025");
+    EXPECT_EQ(FormatValue(1e20f), "1e+20");
+    EXPECT_EQ(FormatValue(1.5e-7f), "1.5e-07");
+    EXPECT_EQ(FormatValue(0.0f), "0");
     EXPECT_EQ(FormatValue(std::numeric_limits<float>::quiet_NaN()), "nan");
     EXPECT_EQ(FormatValue(-std::numeric_limits<float>::infinity()), "-inf");
 }
@@ -249,6 +261,24 @@ TEST(HostValueTable, KeepsTheLastValueOfEachVariableAndShowsItAligned) {
     EXPECT_EQ(column(lines[1], "7 ") + 1, valueEnd);
     EXPECT_EQ(column(lines[2], "2.5 ") + 3, valueEnd);
     EXPECT_EQ(column(lines[3], "4 ") + 1, valueEnd);
+}
+
+TEST(HostModuleLog, FileNamedBesideTheModuleReadFromWhereTheRunBegan) {
+    simtest::TempDir dir;
+    simtest::WriteFile(dir.Path("Other.ini"), "[dlm]\r\nlogfile = " + dir.Path("m.log") + "\r\n");
+    EXPECT_EQ(ModuleLogFile(dir.Path(""), "Other.dlm"), dir.Path("m.log"));
+    EXPECT_EQ(ModuleLogFile(dir.Path("").substr(0, dir.Path("").size() - 1), "Other.dlm"), dir.Path("m.log"));
+    EXPECT_EQ(ModuleLogFile(dir.Path(""), "Quillary.dlm"), "");  // no settings file: no log file
+
+    EXPECT_EQ(FileSize(dir.Path("m.log")), 0u);
+    simtest::WriteFile(dir.Path("m.log"), "old run: 0\r\n");
+    const uint64_t start = FileSize(dir.Path("m.log"));
+    EXPECT_EQ(start, 12u);
+    simtest::WriteFile(dir.Path("m.log"), "old run: 0\r\n" + "Ошибка связи: -13"_cp + "\r\nDLM::End of basic thread!: -1\r\n");
+    EXPECT_EQ(LogLinesFrom(dir.Path("m.log"), start),
+              (std::vector<std::string>{"Ошибка связи: -13", "DLM::End of basic thread!: -1"}));
+    EXPECT_TRUE(LogLinesFrom(dir.Path("m.log"), 1000).empty());
+    EXPECT_TRUE(LogLinesFrom(dir.Path("none.log"), 0).empty());
 }
 
 // ---- the program as a process ----
@@ -317,3 +347,193 @@ TEST(HostProgram, AModuleThatCannotBeLoadedEndsWithItsReason) {
 }
 
 } // namespace
+
+// ---- the whole road: host program, real module, real server, simulated device over TCP ----
+
+constexpr const char* kDescription =
+    "<EDDV2_Ostrolinka>\r\n"
+    "<device name=\"road\">\r\n"
+    " <requestlist>\r\n"
+    "  <request name=\"r\" address=\"0\" size=\"5\" function=\"3\"><datablock>\r\n"
+    "   <item type=\"16u\" proc=\"value\" tsaddress=\"1\"/>\r\n"
+    "   <item type=\"16s\" proc=\"value\" tsaddress=\"2\"/>\r\n"
+    "   <item type=\"16u\" proc=\"value\" tsaddress=\"3\"/>\r\n"
+    "   <item type=\"32s\" proc=\"value\" tsaddress=\"4\"/>\r\n"
+    "  </datablock></request>\r\n"
+    " </requestlist>\r\n"
+    " <commands>\r\n"
+    "  <command tsaddress=\"3\" type=\"word\"><set address=\"2\" function=\"6\"/></command>\r\n"
+    "  <command tsaddress=\"4\" type=\"32s\"><set address=\"3\" function=\"16\"/></command>\r\n"
+    " </commands>\r\n"
+    "</device>\r\n"
+    "</EDDV2_Ostrolinka>\r\n";
+
+// The program run with its output read as it comes, stopped by a signal.
+class THostProcess {
+public:
+    explicit THostProcess(const Args& args) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            ::dup2(fds[1], 2);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            std::vector<char*> argv{const_cast<char*>("ostrolinka-host")};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            const std::string exe = HostProgram();
+            ::execv(exe.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = fds[0];
+    }
+    ~THostProcess() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+    // Reads until the output holds the text or the time is up.
+    bool Await(const std::string& text, int timeoutMs = 20000) {
+        const auto end = simtest::Clock::now() + simtest::Ms(timeoutMs);
+        while (output_.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<simtest::Ms>(end - simtest::Clock::now()).count();
+            if (left <= 0 || !ReadSome(static_cast<int>(left))) return false;
+        }
+        return true;
+    }
+    void Signal(int sig) { ::kill(pid_, sig); }
+    // The exit status, or -1 when it did not end in time.
+    int WaitExit(int timeoutMs = 20000) {
+        const auto end = simtest::Clock::now() + simtest::Ms(timeoutMs);
+        while (!status_) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            if (simtest::Clock::now() >= end) return -1;
+            ReadSome(20);
+        }
+        while (ReadSome(0)) {
+        }
+        return *status_;
+    }
+    const std::string& Output() const { return output_; }
+
+private:
+    bool ReadSome(int timeoutMs) {
+        pollfd pfd{out_, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0) return false;
+        char buffer[4096];
+        const ssize_t n = ::read(out_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        output_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string output_;
+    std::optional<int> status_;
+};
+
+bool ProcessWithArgumentRuns(const std::string& text) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST(HostProgramRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
+    const std::string ns = "hosttest-" + std::to_string(::getpid());
+    ::setenv("OSTROLINKA_NAMESPACE", ns.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const char* bin = std::getenv("QUILLARY_BIN");
+    ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
+    ASSERT_TRUE(std::filesystem::exists(std::string(bin) + "/Quillary.dlm")) << "the module is built with the tests";
+
+    simtest::TempDir dir;
+    for (const char* file : {"Quillary.dlm", "Quillary.srv", "Quillary.ico", "libostroplatform.so", "libMirandol.so",
+                             "libVantorel.so"})
+        std::filesystem::copy_file(std::string(bin) + "/" + file, dir.Path(file));
+
+    simtest::SimProcess sim({"--tcp", "0", "--holding", "0=1234,65526,100,0,0", "--control-port", "0", "--write-log",
+                             dir.Path("writes.log"), "--exit-with-parent"},
+                            dir.Path("sim.err"));
+    ASSERT_FALSE(sim.Ready().empty()) << simtest::ReadFile(dir.Path("sim.err"));
+
+    simtest::WriteFile(dir.Path("Quillary.edd"), kDescription);
+    simtest::WriteFile(dir.Path("Quillary.cfg"),
+                       "<KESTRAN AutoRunServer=\"-1\" >\r\n   <device>\r\n      <session RoutingPrefix=\"ROAD\" "
+                       "ReqwestInterval=\"200\" TimeOut=\"100\" ICMPOnConnect=\"FALSE\" TypeOfConnection=\"TCP/IP\" "
+                       "DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + sim.Ready() + "\" RequestType=\"road\" "
+                       "VarConnectStateName=\"LINK\" CommandStateName=\"CMD\" />\r\n   </device>\r\n</KESTRAN>\r\n");
+    simtest::WriteFile(dir.Path("Quillary.ini"), "[DLM]\r\nThread_Delay_Time=50\r\nLogFile=" + dir.Path("module.log") +
+                                                     "\r\n[server]\r\ndelay_on_start=0\r\n");
+    std::vector<host::THostTag> tags;
+    auto add = [&](int32_t id, const std::string& name, const std::string& routing) {
+        host::THostTag t;
+        t.Id = id;
+        t.Name = name;
+        t.Routing = routing;
+        tags.push_back(t);
+    };
+    add(10, "LEVEL", "ROAD: DEVICE=1; ADDRESS=1");
+    add(11, "Температура"_cp, "ROAD: DEVICE=1; ADDRESS=2");
+    add(12, "SET", "ROAD: DEVICE=1; ADDRESS=3");
+    add(13, "WIDE", "ROAD: DEVICE=1; ADDRESS=4");
+    add(20, "LINK", "");
+    add(21, "CMD", "");
+    add(22, "SPARE", "");
+    ASSERT_TRUE(host::WriteHostTagDatabase(dir.Path("Ostrolinka.tagdb"), tags));
+
+    THostProcess hostRun({"--lines", "--seconds", "60", "--write", "SET=321@3", "--write", "WIDE=-70000@3", "--set",
+                          "SPARE=5@0", dir.Path("")});
+    // The polled values, named from the database, the Cyrillic name turned into UTF-8.
+    ASSERT_TRUE(hostRun.Await("  LEVEL = 1234\n")) << hostRun.Output();
+    ASSERT_TRUE(hostRun.Await("  Температура = -10\n")) << hostRun.Output();
+    EXPECT_NE(hostRun.Output().find("  LINK = 0\n"), std::string::npos) << hostRun.Output();
+
+    // The writes reach the device by functions 6 and 16 and their effect comes back, after the
+    // old value when the server polled before the write (a slow start may miss that).
+    ASSERT_TRUE(hostRun.Await("write SET = 321: DLMWriteDataDrv 0")) << hostRun.Output();
+    ASSERT_TRUE(hostRun.Await("  SET = 321\n")) << hostRun.Output();
+    const std::size_t before = hostRun.Output().find("  SET = 100\n");
+    if (before != std::string::npos) {
+        EXPECT_LT(before, hostRun.Output().find("  SET = 321\n"));
+    }
+    ASSERT_TRUE(hostRun.Await("  WIDE = -70000\n")) << hostRun.Output();
+    const std::string writes = simtest::ReadFile(dir.Path("writes.log"));
+    EXPECT_NE(writes.find("slave=1 function=6 address=2 values=321 result=ok"), std::string::npos) << writes;
+    EXPECT_NE(writes.find("slave=1 function=16 address=3 values=61072,65534 result=ok"), std::string::npos) << writes;
+    ASSERT_TRUE(hostRun.Await("  CMD = 1\n")) << hostRun.Output();
+
+    // A change at the device shows up by itself.
+    ASSERT_EQ(sim.Command("set holding 0 555"), "OK");
+    ASSERT_TRUE(hostRun.Await("  LEVEL = 555\n")) << hostRun.Output();
+
+    // The tag set in the database on time.
+    host::THostTagDatabase db(dir.Path("Ostrolinka.tagdb"));
+    db.Refresh();
+    ASSERT_NE(db.FindByName("SPARE"), nullptr);
+    EXPECT_EQ(db.FindByName("SPARE")->Value, 5);
+
+    hostRun.Signal(SIGINT);
+    ASSERT_EQ(hostRun.WaitExit(), 0) << hostRun.Output();
+    const std::string& out = hostRun.Output();
+    EXPECT_NE(out.find("stopping (SIGINT)"), std::string::npos) << out;
+    EXPECT_NE(out.find("DLMStopDeviceDrv 0, DLMDoneDeviceDrv 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("module log (" + dir.Path("module.log")), std::string::npos) << out;
+    EXPECT_NE(out.find("DLM::End of basic thread!: -1"), std::string::npos) << out;
+
+    // Nothing of the run is left: no server, no exchange area.
+    EXPECT_TRUE(simtest::WaitUntil([&] { return !ProcessWithArgumentRuns(dir.Path("Quillary.srv")); }, simtest::Ms(15000)));
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + ns + ".Quillary.dat"));
+}
