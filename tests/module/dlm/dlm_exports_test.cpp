@@ -154,27 +154,6 @@ TEST_F(DlmExports, ConfigurationOnlyThenFullInitialisation) {
     module.Handle = nullptr;
 }
 
-// Without a host window the module says so once and starts no server: the server would close at
-// its first tick and be started again for ever.
-TEST_F(DlmExports, NoHostWindowIsReportedOnceAndNoServerIsStarted) {
-    WriteConfig(ConfigText({}, 1));
-    ASSERT_NO_FATAL_FAILURE(Load());
-    TInitRecord record = Record();
-    record.HostWindow = 0;
-    ASSERT_EQ(module.Init(record), 0);
-    ASSERT_EQ(module.Run(), 0);
-    TRawBlock area;
-    ASSERT_TRUE(OpenArea(area));
-    // Forty ticks: past the first server check and many static scans.
-    const int32_t first = area.I32(intercom_test::kStatus + 256 + 256 + 1 + 256);
-    ASSERT_TRUE(WaitFor([&] { return area.I32(intercom_test::kStatus + 256 + 256 + 1 + 256) - first >= 40; }));
-    EXPECT_EQ(LogCount("Invalid message ID or HostWindow: 0"), 1) << Log();
-    EXPECT_EQ(SlotPid(), 0);
-    EXPECT_EQ(module.Stop(), 0);
-    EXPECT_EQ(module.Done(), 0);
-    module.Handle = nullptr;
-}
-
 // A directory field without its terminating zero is read as cut at its width.
 TEST_F(DlmExports, ADirectoryWithoutItsZeroIsCut) {
     ASSERT_NO_FATAL_FAILURE(Prepare());

@@ -75,6 +75,14 @@ TEST_F(DlmRoad, PolledValuesReachTheHostWindowAndAWriteReachesTheDevice) {
     EXPECT_FALSE(host->BadWParam);
     // The link-state tag came through the dynamic tags; the access lock is never sent by the module.
     ASSERT_TRUE(WaitFor([&] { return host->Has(kLink, 0.0f); })) << Log();
+    {
+        intercom_test::TRawBlock area;
+        ASSERT_TRUE(OpenArea(area));
+        const std::size_t dynamic = intercom_test::Dynamic(3);
+        std::vector<std::string> names;
+        for (int32_t i = 0; i < area.I32(dynamic + 256) && i < 255; ++i) names.push_back(area.Short(dynamic + 260 + 1029 * i));
+        EXPECT_EQ(names, (std::vector<std::string>{"LINK", "CMDSTATE"}));
+    }
 
     // A changed register is sent again; an unchanged one is not.
     const int secondBefore = host->CountOf(kSecond);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -266,6 +267,37 @@ protected:
         std::memcpy(r.Directory, d.data(), d.size());
         r.ConfigOnly = configOnly ? 1 : 0;
         return r;
+    }
+
+    // In place of the server, a program that writes the time (wall clock, ms) and its command line
+    // into starts.log and ends: every start the module makes can be counted.
+    void UseRecordingServer() {
+        const fs::path exe = dir_ / "Quillary.srv";
+        fs::remove(exe);
+        WriteText(exe, "#!/bin/sh\necho \"$(date +%s%3N) $0 $1\" >> \"" + (dir_ / "starts.log").string() + "\"\n");
+        fs::permissions(exe, fs::perms::owner_all);
+    }
+    struct TStart {
+        int64_t WallMs;
+        std::string Exe, Cfg;
+    };
+    std::vector<TStart> Starts() const {
+        std::vector<TStart> starts;
+        std::istringstream in(ReadText(dir_ / "starts.log"));
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            TStart s{0, {}, {}};
+            fields >> s.WallMs >> s.Exe >> s.Cfg;
+            starts.push_back(s);
+        }
+        return starts;
+    }
+    static int64_t WallMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    }
+    // The module thread's tick counter in the status region.
+    static int32_t Ticks(const intercom_test::TRawBlock& area) {
+        return area.I32(intercom_test::kStatus + 256 + 256 + 1 + 256);
     }
 
     // The exchange area through a reader of its own.

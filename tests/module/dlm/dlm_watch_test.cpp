@@ -1,0 +1,146 @@
+// The server watch and the command hand-over of the module thread, with a stand-in server program
+// that records its starts, or no server at all.
+#include "dlm_test_support.h"
+
+namespace dlmtest {
+namespace {
+
+using intercom_test::TRawBlock;
+
+class DlmWatch : public DlmTest {};
+
+TEST_F(DlmWatch, TheServerIsStartedFromItsCommandLineAtMostOncePerCheckInterval) {
+    UseRecordingServer();
+    WriteConfig(ConfigText({}, 1));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    const int64_t initAt = WallMs();
+    ASSERT_EQ(module.Init(Record()), 0);
+    // No server ever registers: the starts go on, one per second.
+    ASSERT_TRUE(WaitFor([&] { return Starts().size() >= 4; })) << Log();
+    const std::vector<TStart> starts = Starts();
+    // Eleven ticks of 10 ms before the first check.
+    EXPECT_GE(starts[0].WallMs - initAt, 100);
+    EXPECT_LT(starts[0].WallMs - initAt, 3000);
+    // The stand-in writes its time when the shell has started, which varies a little.
+    for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_GE(starts[i].WallMs - starts[i - 1].WallMs, 700) << i;
+    EXPECT_GE(starts.back().WallMs - starts.front().WallMs, 1000 * static_cast<int64_t>(starts.size() - 1) - 300);
+    for (const TStart& s : starts) {
+        EXPECT_EQ(s.Exe, (dir_ / "Quillary.srv").string());
+        EXPECT_EQ(s.Cfg, (dir_ / "Quillary.cfg").string());
+    }
+    // The third failed start is reported, once.
+    const std::string failed = "DLM::Ошибка запуска сервера доступа к устройству. " + (dir_ / "Quillary.srv").string() +
+                               " " + (dir_ / "Quillary.cfg").string() + ": -1";
+    EXPECT_EQ(LogCount(failed), 1) << Log();
+
+    // After the stop no server is started again, even on run.
+    EXPECT_EQ(module.Stop(), 0);
+    const std::size_t stopped = Starts().size();
+    EXPECT_EQ(module.Run(), 0);
+    EXPECT_EQ(module.Done(), 0);
+    EXPECT_EQ(Starts().size(), stopped);
+    module.Handle = nullptr;
+}
+
+// A server would close at its first tick without a host window and be started again for ever.
+TEST_F(DlmWatch, NoHostWindowIsReportedOnceAndNoServerIsStarted) {
+    UseRecordingServer();
+    WriteConfig(ConfigText({}, 1));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    TInitRecord record = Record();
+    record.HostWindow = 0;
+    ASSERT_EQ(module.Init(record), 0);
+    ASSERT_EQ(module.Run(), 0);
+    TRawBlock area;
+    ASSERT_TRUE(OpenArea(area));
+    // 150 ticks: the first check and a second interval are past, with many scans.
+    const int32_t first = Ticks(area);
+    ASSERT_TRUE(WaitFor([&] { return Ticks(area) - first >= 150; }));
+    EXPECT_EQ(LogCount("Invalid message ID or HostWindow: 0"), 1) << Log();
+    EXPECT_TRUE(Starts().empty());
+    EXPECT_EQ(module.Stop(), 0);
+    EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+}
+
+// A server that died holding the lock of the error list would make every later read wait and
+// fail; the module frees it before it starts the next server, and the errors then come through in
+// the order they were posted.
+TEST_F(DlmWatch, ServerErrorsReachTheLogInOrderAfterADeadServersLockIsReleased) {
+    UseRecordingServer();
+    WriteConfig(ConfigText({}, 1));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    ASSERT_EQ(module.Init(Record()), 0);
+    TRawBlock area;
+    ASSERT_TRUE(OpenArea(area));
+    ASSERT_TRUE(WaitFor([&] { return Starts().size() >= 1; }));
+    const std::size_t errors = intercom_test::Errors(0);
+    const std::size_t before = Starts().size();
+    area.Put<uint8_t>(errors + 4, 1); // held by the "dead" server
+    for (int t = 0; t < 3; ++t) area.Put<uint8_t>(intercom_test::Terminal(0, t) + 8, 1);
+    const std::vector<std::pair<int32_t, std::string>> posted = {{-11, "first error"}, {-12, "second error"}, {-9, "third"}};
+    for (std::size_t i = 0; i < posted.size(); ++i) {
+        const std::size_t record = errors + 16 + 272 * i;
+        area.Put<int32_t>(record, posted[i].first);
+        area.Put<uint8_t>(record + 16, static_cast<uint8_t>(posted[i].second.size()));
+        std::memcpy(area.At(record + 17), posted[i].second.data(), posted[i].second.size());
+    }
+    area.Put<int32_t>(errors + 8, static_cast<int32_t>(posted.size()));
+
+    ASSERT_TRUE(WaitFor([&] { return LogHas("third: -9"); })) << Log();
+    EXPECT_TRUE(WaitFor([&] { return Starts().size() > before; }));
+    const std::string log = Log();
+    EXPECT_LT(log.find("first error: -11"), log.find("second error: -12"));
+    EXPECT_LT(log.find("second error: -12"), log.find("third: -9"));
+    EXPECT_EQ(area.I32(errors + 8), 0);
+    for (int t = 0; t < 3; ++t) EXPECT_EQ(area.U8(intercom_test::Terminal(0, t) + 8), 0) << t;
+    EXPECT_EQ(module.Stop(), 0);
+    EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+}
+
+// A batch that no server takes is given up after Count x GeneralCommandInterval: the host gets
+// the old values back and the command-state tag says 2.
+TEST_F(DlmWatch, ABatchNobodyTakesIsGivenUpAndTheHostGetsItsOldValues) {
+    WriteTags({Tag(1, "A1", "A: DEVICE=1; ADDRESS=1"), Tag(2, "A2", "A: DEVICE=1; ADDRESS=2"),
+               Tag(3, "A3", "A: DEVICE=1; ADDRESS=3"), Tag(10, "CMDSTATE", "")});
+    WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 300, false));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    ASSERT_EQ(module.Init(Record()), 0);
+    ASSERT_EQ(module.Run(), 0);
+    ASSERT_TRUE(WaitFor([&] { return host->Has(10, 0.0f); })) << Log();
+
+    std::vector<unsigned char> block(8 + 20 * 3);
+    const int32_t count = 3;
+    std::memcpy(block.data() + 4, &count, 4);
+    for (int32_t i = 0; i < 3; ++i) {
+        const TValueEntry e{i + 1, 10.0f + static_cast<float>(i), 1.0f + static_cast<float>(i), 0, 0};
+        std::memcpy(block.data() + 8 + 20 * i, &e, sizeof e);
+    }
+    const uint64_t written = platform::MonotonicMs();
+    ASSERT_EQ(module.Write(block.data(), static_cast<int32_t>(block.size())), 0);
+    ASSERT_TRUE(WaitFor([&] { return host->CountOf(3) > 0; })) << Log();
+    EXPECT_GE(platform::MonotonicMs() - written, 900u);
+    for (int32_t i = 0; i < 3; ++i) {
+        bool found = false;
+        for (const TValueEntry& v : host->Values) {
+            if (v.VariableId != i + 1) continue;
+            found = true;
+            EXPECT_EQ(v.Value, 1.0f + static_cast<float>(i));
+            EXPECT_EQ(v.OldValue, 10.0f + static_cast<float>(i));
+        }
+        EXPECT_TRUE(found) << i + 1;
+    }
+    EXPECT_TRUE(LogHas("Не возможно обработать команду.: -24")) << Log();
+    ASSERT_TRUE(WaitFor([&] { return host->Has(10, 2.0f); })) << Log();
+    TRawBlock area;
+    ASSERT_TRUE(OpenArea(area));
+    EXPECT_EQ(area.U8(intercom_test::Commands(3) + 532), 0);
+    EXPECT_EQ(area.I32(intercom_test::Commands(3) + 528), 0);
+    EXPECT_EQ(module.Stop(), 0);
+    EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+}
+
+} // namespace
+} // namespace dlmtest
