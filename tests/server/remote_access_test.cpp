@@ -97,14 +97,7 @@ protected:
         EXPECT_TRUE(testsupport::SendPeer(fd, request));
         return ReadReply(fd);
     }
-    std::string Errors() {
-        auto list = std::make_unique<framework::TServerErrorRegion>();
-        area_->ServerErrorList.ReadAll(*list, false);
-        std::string text;
-        for (int32_t i = 0; i < list->Count && i < 100; ++i)
-            text += std::to_string(list->Records[i].Code) + " " + list->Records[i].Text.Get() + "\n";
-        return text;
-    }
+    std::string Errors() { return servertest::ServerErrors(*area_); }
 
     TRemoteDriver driver_;
     framework::TDriver* savedDriver_ = nullptr;

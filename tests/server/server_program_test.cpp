@@ -13,6 +13,10 @@
 #include <string>
 
 #include "framework/intercom.h"
+#include "framework/intercom_test_support.h"
+// The simulator's process helper, built into this test program.
+#include "modbus-sim/sim_process.cpp"
+#include "platform/text.h"
 #include "platform/child_process_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -217,6 +221,232 @@ TEST_F(ServerProgramTest, LeavesASlotThatANewerServerTookOver) {
     EXPECT_EQ(area_->ServerData.GetWindow(), static_cast<int32_t>(newer));
     EXPECT_EQ(area_->ServerData.GetRunFlag(), 1);
     platform::DestroyWindowHandle(newer);
+}
+
+// ---- polling the simulated field device through the program
+
+// Registers 0..1 read as two words, a coil block as a byte; a word write to register 20 whose
+// written value the formula scales.
+constexpr const char* kDescription =
+    "<EDDV2_Ostrolinka>\r\n"
+    "<device name=\"sim\">\r\n"
+    " <requestlist>\r\n"
+    "  <request name=\"registers\" address=\"0\" size=\"2\" function=\"3\"><datablock>\r\n"
+    "   <item type=\"16u\" proc=\"value\" tsaddress=\"1\"/><item type=\"16s\" proc=\"value\" tsaddress=\"2\"/>\r\n"
+    "  </datablock></request>\r\n"
+    " </requestlist>\r\n"
+    " <commands>\r\n"
+    "  <command tsaddress=\"100\" type=\"word\"><set address=\"20\" function=\"6\" expression=\"%VALUE%*10\"/></command>\r\n"
+    " </commands>\r\n"
+    "</device>\r\n"
+    "</EDDV2_Ostrolinka>\r\n";
+
+enum class TLink { Pty, Tcp };
+
+// The program with one or more Modbus devices of prefix PLC in its configuration, each behind a
+// simulator of its own, the host tag library beside it and the host tag database of this test.
+class ServerPollingTest : public ServerProgramTest {
+protected:
+    void SetUp() override {
+        ServerProgramTest::SetUp();
+        if (HasFatalFailure()) return;
+        const char* bin = std::getenv("QUILLARY_BIN");
+        fs::copy_file(fs::path(bin) / "libVantorel.so", dir_ / "libVantorel.so", fs::copy_options::overwrite_existing);
+        WriteFile("Quillary.edd", kDescription);
+        tagdb_ = (dir_ / "tags.tagdb").string();
+        ::setenv("OSTROLINKA_TAGDB", tagdb_.c_str(), 1); // the program inherits it
+        WriteFile("tags.tagdb", "");
+    }
+    void TearDown() override {
+        sims_.clear();
+        ::unsetenv("OSTROLINKA_TAGDB");
+        ServerProgramTest::TearDown();
+    }
+
+    // A simulator on a pseudo-terminal (its link's path) or on a TCP port (the port).
+    std::string StartSim(TLink link, const std::string& holding) {
+        const std::string n = std::to_string(sims_.size());
+        std::vector<std::string> args;
+        if (link == TLink::Pty) args = {"--pty", (dir_ / ("tty" + n)).string()};
+        else args = {"--tcp", "0"};
+        for (const std::string& a : {std::string("--holding"), holding, std::string("--holding"), std::string("20=0"),
+                                     std::string("--control-port"), std::string("0"), std::string("--write-log"),
+                                     (dir_ / ("writes" + n + ".log")).string()})
+            args.push_back(a);
+        sims_.push_back(std::make_unique<simtest::SimProcess>(args, (dir_ / ("sim" + n + ".err")).string()));
+        EXPECT_FALSE(sims_.back()->Ready().empty()) << simtest::ReadFile((dir_ / ("sim" + n + ".err")).string());
+        return sims_.back()->Ready();
+    }
+    std::string WriteLog(std::size_t sim) const { return simtest::ReadFile((dir_ / ("writes" + std::to_string(sim) + ".log")).string()); }
+
+    // One device's configuration element: on a serial port name, or on a converter's TCP port.
+    static std::string Device(const std::string& name, int address, TLink link, const std::string& where,
+                              const std::string& extra = "") {
+        std::string d = "<device><session DeviceName=\"" + name + "\" DeviceAddress=\"" + std::to_string(address) +
+                        "\" RoutingPrefix=\"PLC\" RequestType=\"sim\" ICMPOnConnect=\"FALSE\" ReqwestInterval=\"20\" "
+                        "Enabled=\"TRUE\" VarConnectStateName=\"LINK" + std::to_string(address) +
+                        "\" CommandStateName=\"CMDSTATE" + std::to_string(address) + "\" ";
+        if (link == TLink::Pty) d += "TypeOfConnection=\"RS232\" RS232Port=\"" + where + "\" TimeOut=\"300\" ";
+        else d += "TypeOfConnection=\"TCP/IP\" DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + where + "\" TimeOut=\"250\" ";
+        return d + extra + "/></device>\r\n";
+    }
+    void Configure(bool threadOnPort, const std::string& devices, const std::string& ports = "") {
+        WriteFile("Quillary.cfg", std::string("<KESTRAN ThreadOnPort=\"") + (threadOnPort ? "True" : "False") +
+                                      "\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"6000\" AutoRunServer=\"-1\" "
+                                      "CheckServerInterval=\"60\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n" +
+                                      devices + "</KESTRAN>\r\n");
+        WriteFile("Quillary.ini", "[server]\r\ndelay_on_start=0\r\n[ports]\r\n" + ports);
+    }
+    // The area as the module leaves it before it starts the server: the static tags (value at
+    // address 1 and the commanded tag at 100 of each device), the dynamic tags registered, the
+    // request terminal owned by the first device.
+    void PrepareArea(const std::vector<int>& addresses) {
+        ASSERT_NO_FATAL_FAILURE(CreateArea());
+        int32_t id = 1;
+        for (int a : addresses) {
+            for (int tag : {1, 100})
+                ASSERT_TRUE(area_->DMLVariablesList.Add(intercom_test::MakeInfo(
+                    id++, "PLC: DEVICE=" + std::to_string(a) + "; ADDRESS=" + std::to_string(tag), -1)));
+            for (const std::string& name : {"LINK" + std::to_string(a), "CMDSTATE" + std::to_string(a)})
+                ASSERT_TRUE(area_->DynemicVariablesList.Register(name, false, -1, platform::Now()));
+        }
+        area_->RequestTerminal.SetOwner(0);
+    }
+
+    float StaticValue(int32_t i) const {
+        framework::TDMLVariableEntry e{};
+        return area_->DMLVariablesList.Read(i, e) ? e.Value : -1000;
+    }
+    float DynamicValue(const std::string& name) const {
+        for (int32_t i = 0; i < area_->DynemicVariablesList.GetCount(); ++i) {
+            framework::TDynamicVariableEntry e{};
+            if (area_->DynemicVariablesList.Read(i, e) && e.Name.Get() == name) return e.Value;
+        }
+        return -1000;
+    }
+    void Publish(int32_t device, int32_t variableId, float value, float old) {
+        framework::TCommandRecord c{};
+        c.VariableId = variableId;
+        c.Domain.Set("PLC");
+        c.Device = device;
+        c.TagAddress = 100;
+        c.Value = value;
+        c.OldValue = old;
+        framework::TCommandsList& region = area_->CommandsList;
+        region.Init();
+        region.SetDeviceName("PLC");
+        ASSERT_TRUE(region.Add(c));
+        ASSERT_TRUE(region.Publish());
+    }
+    std::string Errors() { return servertest::ServerErrors(*area_); }
+    void Stop(ServerProcess& server) {
+        area_->ServerData.SetRunFlag(0);
+        ASSERT_TRUE(server.WaitExited(kDeadlineMs));
+        EXPECT_EQ(server.Reap(), 0);
+        EXPECT_TRUE(SlotClear());
+    }
+
+    std::string tagdb_;
+    std::vector<std::unique_ptr<simtest::SimProcess>> sims_;
+};
+
+class ServerPollingByLink : public ServerPollingTest, public ::testing::WithParamInterface<TLink> {};
+
+TEST_P(ServerPollingByLink, ValuesReachTheTagsAndAPublishedWriteIsCarriedOut) {
+    const TLink link = GetParam();
+    const std::string where = StartSim(link, "0=1234,65535");
+    ASSERT_FALSE(where.empty());
+    // A serial device is named through the settings file's port map.
+    Configure(true, Device("Pump", 1, link, link == TLink::Pty ? "COM1" : where),
+              link == TLink::Pty ? "COM1=" + where + "\r\n" : "");
+    ASSERT_NO_FATAL_FAILURE(PrepareArea({1}));
+    ServerProcess server(Exe());
+    ASSERT_NO_FATAL_FAILURE(AwaitRegistration(server));
+
+    // The decoded registers reach the static tag of their routing, read here from our own mapping.
+    ASSERT_TRUE(WaitUntil([&] { return StaticValue(0) == 1234.0f; })) << StaticValue(0) << "\n" << Errors();
+    EXPECT_EQ(DynamicValue("LINK1"), 0.0f);
+    sims_[0]->Command("set holding 0 4321");
+    ASSERT_TRUE(WaitUntil([&] { return StaticValue(0) == 4321.0f; }));
+
+    // The owner's terminal: the poll log and the device's parameters. A Modbus device shows its
+    // converter address whenever it has a port number, the serial one too (its default 4001).
+    ASSERT_TRUE(WaitUntil([&] { return area_->RequestTerminal.ReadText().find("READING OK") != std::string::npos; }))
+        << area_->RequestTerminal.ReadText();
+    framework::TTerminalParams params{};
+    ASSERT_TRUE(area_->RequestTerminal.ReadParams(0, params));
+    EXPECT_EQ(params.PortName.Get(), "127.0.0.1:" + (link == TLink::Pty ? std::string("4001") : where));
+    EXPECT_EQ(+params.LinkState, 1);
+
+    // A published batch: taken (2), carried out (3), the write in the device's log, state tag 1.
+    Publish(1, 2, 12.0f, 0.0f);
+    ASSERT_TRUE(WaitUntil([&] { return area_->CommandsList.GetFlag() == 3; })) << +area_->CommandsList.GetFlag();
+    EXPECT_NE(WriteLog(0).find("slave=1 function=6 address=20 values=120 result=ok"), std::string::npos) << WriteLog(0);
+    EXPECT_TRUE(WaitUntil([&] { return DynamicValue("CMDSTATE1") == 1.0f; })) << DynamicValue("CMDSTATE1");
+    EXPECT_TRUE(WaitUntil([&] { return StaticValue(1) == 12.0f; }));
+
+    // The device rejects the next one: the tag gets its old value back, the state says why, and
+    // the failure is in the server's error list.
+    area_->CommandsList.SetFlag(0);
+    // Every answer is an exception meanwhile: the polls between would take a one-off fault.
+    ASSERT_EQ(sims_[0]->Command("exception 2"), "OK");
+    Publish(1, 2, 30.0f, 12.0f);
+    ASSERT_TRUE(WaitUntil([&] { return area_->CommandsList.GetFlag() == 3; }));
+    ASSERT_EQ(sims_[0]->Command("clear"), "OK");
+    EXPECT_TRUE(WaitUntil([&] { return DynamicValue("CMDSTATE1") == 3.0f; })) << DynamicValue("CMDSTATE1");
+    EXPECT_TRUE(WaitUntil([&] { return StaticValue(1) == 12.0f; }));
+    EXPECT_NE(WriteLog(0).find("values=300 result=exception:2"), std::string::npos) << WriteLog(0);
+    EXPECT_TRUE(WaitUntil([&] { return Errors().find(platform::Cp("Ошибка обработки команды")) != std::string::npos; }))
+        << Errors();
+    ASSERT_NO_FATAL_FAILURE(Stop(server));
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ServerPollingByLink, ::testing::Values(TLink::Pty, TLink::Tcp),
+                         [](const ::testing::TestParamInfo<TLink>& info) {
+                             return info.param == TLink::Pty ? "SerialOnPty" : "TcpConverter";
+                         });
+
+TEST_F(ServerPollingTest, TheAccessLockTagInTheHostTagDatabasePausesPolling) {
+    const std::string where = StartSim(TLink::Tcp, "0=7,0");
+    Configure(false, Device("Pump", 1, TLink::Tcp, where, "VarBlockCommand=\"LOCK1\""));
+    WriteFile("tags.tagdb", "id=7\tname=LOCK1\tvalue=1\n");
+    ASSERT_NO_FATAL_FAILURE(PrepareArea({1}));
+    ServerProcess server(Exe());
+    ASSERT_NO_FATAL_FAILURE(AwaitRegistration(server));
+
+    // Locked: the terminal says so pass after pass, and the device's values are not read.
+    ASSERT_TRUE(WaitUntil([&] { return area_->RequestTerminal.ReadText() == "Device disabled!!!"; }))
+        << area_->RequestTerminal.ReadText();
+    const int32_t counter = area_->RequestTerminal.GetCounter();
+    ASSERT_TRUE(WaitUntil([&] { return area_->RequestTerminal.GetCounter() > counter + 5; }));
+    EXPECT_EQ(StaticValue(0), -1.0f);
+
+    // The host clears the lock: polling resumes.
+    WriteFile("tags.tagdb.new", "id=7\tname=LOCK1\tvalue=0\n");
+    fs::rename(dir_ / "tags.tagdb.new", dir_ / "tags.tagdb");
+    ASSERT_TRUE(WaitUntil([&] { return StaticValue(0) == 7.0f; })) << area_->RequestTerminal.ReadText();
+    ASSERT_NO_FATAL_FAILURE(Stop(server));
+}
+
+// Devices on COM1, COM2 and COM1 make two threads: each port's line is served, the two devices of
+// COM1 one after the other on one line.
+TEST_F(ServerPollingTest, DevicesSplitByPortAreAllServed) {
+    const std::string com1 = StartSim(TLink::Pty, "0=11,0");
+    const std::string com2 = StartSim(TLink::Pty, "0=22,0");
+    ASSERT_FALSE(com1.empty() || com2.empty());
+    Configure(true, Device("A", 1, TLink::Pty, "COM1") + Device("B", 1, TLink::Pty, "COM2") + Device("C", 1, TLink::Pty, "COM1"),
+              "COM1=" + com1 + "\r\nCOM2=" + com2 + "\r\n");
+    ASSERT_NO_FATAL_FAILURE(PrepareArea({1}));
+    ServerProcess server(Exe());
+    ASSERT_NO_FATAL_FAILURE(AwaitRegistration(server));
+    // Both lines are read: the tag shows one simulator's value, then the other's.
+    bool saw11 = false, saw22 = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        saw11 |= StaticValue(0) == 11.0f;
+        saw22 |= StaticValue(0) == 22.0f;
+        return saw11 && saw22;
+    })) << Errors();
+    ASSERT_NO_FATAL_FAILURE(Stop(server));
 }
 
 } // namespace

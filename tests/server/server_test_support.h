@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+
+#include "framework/intercom.h"
 
 namespace servertest {
 
@@ -17,6 +20,16 @@ inline std::string UseRunNamespace() {
         return name;
     }();
     return ns;
+}
+
+// The server error list of the area, one "code text" line a record, oldest first.
+inline std::string ServerErrors(framework::TIntercomInterface& area) {
+    auto list = std::make_unique<framework::TServerErrorRegion>();
+    area.ServerErrorList.ReadAll(*list, false);
+    std::string text;
+    for (int32_t i = 0; i < list->Count && i < 100; ++i)
+        text += std::to_string(list->Records[i].Code) + " " + list->Records[i].Text.Get() + "\n";
+    return text;
 }
 
 } // namespace servertest
