@@ -223,7 +223,6 @@ protected:
         WriteTags({});
         WriteText(dir_ / "Quillary.ini", "[DLM]\r\nThread_Delay_Time=50\r\nLogFile=" + LogPath().string() +
                                              "\r\n[server]\r\ndelay_on_start=0\r\n");
-        threadsBefore_ = ThreadCount();
     }
     void TearDown() override {
         // A module that a failed test left running is stopped and shut down, so that the next
@@ -330,7 +329,6 @@ protected:
     fs::path tagdb_;
     TModule module;
     std::unique_ptr<THostWindow> host;
-    int threadsBefore_ = 0;
     int32_t serverPid_ = 0;
 };
 
