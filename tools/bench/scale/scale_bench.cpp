@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "host_run.h"
 #include "framework/tag_routing.h"
 #include "framework/variable_index.h"
 #include "modbus-sim/sim_process.h"
@@ -20,19 +21,12 @@
 namespace {
 
 constexpr int kRepeats = 5;
-constexpr int kTagsPerDevice = 500;
-
-// Four prefixes, devices of 500 registers each: the shape of a large plant.
-std::string Routing(int32_t i) {
-    return "PLC" + std::to_string(i % 4) + ": DEVICE=" + std::to_string(i / kTagsPerDevice + 1) +
-           "; ADDRESS=" + std::to_string(40001 + i % kTagsPerDevice);
-}
 
 double MsSince(uint64_t t0) { return static_cast<double>(bench::NowUs() - t0) / 1000.0; }
 
 void InProcess(int32_t tags) {
     uint64_t t0 = bench::NowUs();
-    auto area = bench::MakeArea(tags, Routing);
+    auto area = bench::MakeArea(tags, bench::PlantRouting);
     const double createMs = MsSince(t0);
     framework::Intercom = area.get();
     std::printf("  exchange area: %ld bytes (%.1f MiB); made and filled by the module side in %.1f ms\n",
@@ -58,8 +52,8 @@ void InProcess(int32_t tags) {
     for (int r = 0; r < kRepeats; ++r) {
         t0 = bench::NowUs();
         for (int32_t i = 0; i < tags; ++i)
-            received.Add("PLC" + std::to_string(i % 4), i / kTagsPerDevice + 1, static_cast<float>(r * 7 + i % 1000),
-                         "", 40001 + i % kTagsPerDevice);
+            received.Add(bench::PlantPrefix(i), bench::PlantDevice(i), static_cast<float>(r * 7 + i % 1000), "",
+                         bench::PlantAddress(i));
         fill.push_back(MsSince(t0));
         t0 = bench::NowUs();
         if (!received.Flush()) std::printf("  (a flush reported a failure)\n");
@@ -91,7 +85,7 @@ void ServerMemory(int32_t tags) {
                                                             {"RequestType", "scale"}, {"ICMPOnConnect", "FALSE"},
                                                             {"TypeOfConnection", "RS232"}, {"RS232Port", sim.Ready()},
                                                             {"TimeOut", "500"}})}));
-    auto area = bench::MakeArea(tags, Routing);
+    auto area = bench::MakeArea(tags, bench::PlantRouting);
     framework::Intercom = area.get();
     const uint64_t t0 = bench::NowUs();
     {
@@ -116,6 +110,58 @@ void ServerMemory(int32_t tags) {
     framework::Intercom = nullptr;
 }
 
+// The whole system with the tags in the host's database: the host program with the module, which
+// makes the area and starts the server; the memory of both once the device's first value arrived.
+void SystemMemory(int32_t tags) {
+    if (!bench::SystemBuilt()) {
+        std::printf("  host and server under the host: Quillary.dlm or ostrolinka-host not built; not measured\n");
+        return;
+    }
+    bench::ScratchDir dir("scale-host");
+    simtest::SimProcess sim({"--pty", dir.Path("tty"), "--gap", "2", "--holding", "0=1,2,3,4,5,6,7,8,9,10",
+                             "--lifetime", "300"},
+                            dir.Path("sim.err"), false);
+    if (sim.Ready().empty()) return;
+    dir.Write("Quillary.edd", bench::DescriptionText("scale", {bench::Request{0, 10, 40001}}));
+    dir.Write("Quillary.cfg",
+              bench::ConfigText(false, {bench::SessionLine({{"DeviceName", "scale"}, {"DeviceAddress", "1"},
+                                                            {"RoutingPrefix", "PLC0"}, {"ReqwestInterval", "200"},
+                                                            {"RequestType", "scale"}, {"ICMPOnConnect", "FALSE"},
+                                                            {"TypeOfConnection", "RS232"}, {"RS232Port", sim.Ready()},
+                                                            {"TimeOut", "500"}})}));
+    std::vector<host::THostTag> db;
+    db.reserve(static_cast<std::size_t>(tags));
+    // One routing prefix, so that every tag belongs to the configured device's domain and so to
+    // the area the module makes.
+    for (int32_t i = 0; i < tags; ++i)
+        db.push_back(bench::RoutedTag(i + 1, "T" + std::to_string(i),
+                                      "PLC0: DEVICE=" + std::to_string(bench::PlantDevice(i)) +
+                                          "; ADDRESS=" + std::to_string(bench::PlantAddress(i))));
+    bench::LayOutSystem(dir.Path(""), "", db);
+    const uint64_t t0 = bench::NowUs();
+    bench::HostRun host({"--seconds", "600", dir.Path("")});
+    if (!host.Await("  T0 = 1\n", 120000)) {
+        const std::string& out = host.Output();
+        std::printf("  host: no first value within 120 s; its output ends:\n%s\n",
+                    out.substr(out.size() > 2000 ? out.size() - 2000 : 0).c_str());
+        return;
+    }
+    const double firstValueMs = MsSince(t0);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const pid_t server = bench::FindProcessByExe(dir.Path("Quillary.srv"));
+    std::printf("  under the host program: first value %.0f ms after the host started; exchange area %ld bytes\n",
+                firstValueMs, bench::SharedBlockBytes("Quillary.dat"));
+    std::printf("  host (with the module): VmRSS %ld KiB (anonymous %ld, shared memory %ld, files %ld), VmHWM %ld KiB\n",
+                bench::StatusKb(host.Pid(), "VmRSS"), bench::StatusKb(host.Pid(), "RssAnon"),
+                bench::StatusKb(host.Pid(), "RssShmem"), bench::StatusKb(host.Pid(), "RssFile"),
+                bench::StatusKb(host.Pid(), "VmHWM"));
+    if (server > 0)
+        std::printf("  server started by the module: VmRSS %ld KiB (anonymous %ld, shared memory %ld, files %ld)\n",
+                    bench::StatusKb(server, "VmRSS"), bench::StatusKb(server, "RssAnon"),
+                    bench::StatusKb(server, "RssShmem"), bench::StatusKb(server, "RssFile"));
+    std::printf("  host stop: exit %d\n", host.Stop(30000));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +175,7 @@ int main(int argc, char** argv) {
         std::printf("%d static tags\n", tags);
         InProcess(tags);
         ServerMemory(tags);
+        SystemMemory(tags);
         std::fflush(stdout);
     }
     std::printf("load after: %s\n", bench::LoadAverage().c_str());

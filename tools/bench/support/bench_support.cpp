@@ -195,6 +195,13 @@ std::unique_ptr<framework::TIntercomInterface> MakeArea(int32_t tags,
     return area;
 }
 
+std::string PlantPrefix(int32_t i) { return "PLC" + std::to_string(i % 4); }
+int32_t PlantDevice(int32_t i) { return i / kPlantTagsPerDevice + 1; }
+int32_t PlantAddress(int32_t i) { return 40001 + i % kPlantTagsPerDevice; }
+std::string PlantRouting(int32_t i) {
+    return PlantPrefix(i) + ": DEVICE=" + std::to_string(PlantDevice(i)) + "; ADDRESS=" + std::to_string(PlantAddress(i));
+}
+
 ServerRun::ServerRun(const ScratchDir& dir, framework::TIntercomInterface& area)
     : area_(area), host_([](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
           return 0;

@@ -82,6 +82,14 @@ std::string ConfigText(bool threadOnPort, const std::vector<std::string>& sessio
 // The exchange area as the module makes it, with `tags` static tags routed by `routing(i)`.
 std::unique_ptr<framework::TIntercomInterface> MakeArea(int32_t tags, const std::function<std::string(int32_t)>& routing);
 
+// Routing of static tag i in the large-plant shape: four prefixes, devices of 500 tags
+// ("PLCn: DEVICE=d; ADDRESS=a", a from 40001), and the same key for a received value.
+constexpr int32_t kPlantTagsPerDevice = 500;
+std::string PlantRouting(int32_t i);
+std::string PlantPrefix(int32_t i);
+int32_t PlantDevice(int32_t i);
+int32_t PlantAddress(int32_t i);
+
 // The real server program run from a private folder (so that it reads this run's files), started
 // as the module starts it, against the process's exchange area and a live host window.
 class ServerRun {
