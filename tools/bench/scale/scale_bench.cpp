@@ -67,24 +67,33 @@ void InProcess(int32_t tags) {
     framework::Intercom = nullptr;
 }
 
-// The real server with the area and one device on a serial line; its memory once the device's
-// values have arrived.
-void ServerMemory(int32_t tags) {
-    bench::ScratchDir dir("scale");
+// The simulator with one device of ten registers (values 1 to 10) on a serial line, and the
+// description and configuration files of the folder for it: device 1 of prefix PLC0.
+std::unique_ptr<simtest::SimProcess> StartOneDevice(const bench::ScratchDir& dir) {
+    auto sim = std::make_unique<simtest::SimProcess>(
+        std::vector<std::string>{"--pty", dir.Path("tty"), "--gap", "2", "--holding", "0=1,2,3,4,5,6,7,8,9,10",
+                                 "--lifetime", "300"},
+        dir.Path("sim.err"), false);
+    if (sim->Ready().empty()) return nullptr;
     dir.Write("Quillary.edd", bench::DescriptionText("scale", {bench::Request{0, 10, 40001}}));
-    simtest::SimProcess sim({"--pty", dir.Path("tty"), "--gap", "2", "--holding", "0=1,2,3,4,5,6,7,8,9,10",
-                             "--lifetime", "300"},
-                            dir.Path("sim.err"), false);
-    if (sim.Ready().empty()) {
-        std::printf("  server memory: modbus-sim did not start\n");
-        return;
-    }
     dir.Write("Quillary.cfg",
               bench::ConfigText(false, {bench::SessionLine({{"DeviceName", "scale"}, {"DeviceAddress", "1"},
                                                             {"RoutingPrefix", "PLC0"}, {"ReqwestInterval", "200"},
                                                             {"RequestType", "scale"}, {"ICMPOnConnect", "FALSE"},
-                                                            {"TypeOfConnection", "RS232"}, {"RS232Port", sim.Ready()},
+                                                            {"TypeOfConnection", "RS232"}, {"RS232Port", sim->Ready()},
                                                             {"TimeOut", "500"}})}));
+    return sim;
+}
+
+// The real server with the area and one device on a serial line; its memory once the device's
+// values have arrived.
+void ServerMemory(int32_t tags) {
+    bench::ScratchDir dir("scale");
+    const auto sim = StartOneDevice(dir);
+    if (!sim) {
+        std::printf("  server memory: modbus-sim did not start\n");
+        return;
+    }
     auto area = bench::MakeArea(tags, bench::PlantRouting);
     framework::Intercom = area.get();
     const uint64_t t0 = bench::NowUs();
@@ -118,17 +127,8 @@ void SystemMemory(int32_t tags) {
         return;
     }
     bench::ScratchDir dir("scale-host");
-    simtest::SimProcess sim({"--pty", dir.Path("tty"), "--gap", "2", "--holding", "0=1,2,3,4,5,6,7,8,9,10",
-                             "--lifetime", "300"},
-                            dir.Path("sim.err"), false);
-    if (sim.Ready().empty()) return;
-    dir.Write("Quillary.edd", bench::DescriptionText("scale", {bench::Request{0, 10, 40001}}));
-    dir.Write("Quillary.cfg",
-              bench::ConfigText(false, {bench::SessionLine({{"DeviceName", "scale"}, {"DeviceAddress", "1"},
-                                                            {"RoutingPrefix", "PLC0"}, {"ReqwestInterval", "200"},
-                                                            {"RequestType", "scale"}, {"ICMPOnConnect", "FALSE"},
-                                                            {"TypeOfConnection", "RS232"}, {"RS232Port", sim.Ready()},
-                                                            {"TimeOut", "500"}})}));
+    const auto sim = StartOneDevice(dir);
+    if (!sim) return;
     std::vector<host::THostTag> db;
     db.reserve(static_cast<std::size_t>(tags));
     // One routing prefix, so that every tag belongs to the configured device's domain and so to
