@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "host_run.h"
 #include "modbus-sim/sim_process.h"
 
 namespace {
@@ -24,6 +25,71 @@ constexpr int kSlavesPerLine = 8;
 constexpr int kRegisters = 10;
 
 int Expected(int device, int address) { return device * 100 + address; }
+
+// CPU per second of wall time between two samples of a process's threads, one line each.
+void PrintThreads(const std::map<std::string, double>& before, const std::map<std::string, double>& after,
+                  double wall, pid_t pid) {
+    for (const auto& [name, s1] : after) {
+        const auto b = before.find(name);
+        const double s0 = b == before.end() ? 0.0 : b->second;
+        const bool main = name.rfind(std::to_string(pid) + ":", 0) == 0;
+        std::printf("  thread %-28s %8.2f ms CPU per second%s\n", name.c_str(), (s1 - s0) * 1000.0 / wall,
+                    main ? "  (main)" : "");
+    }
+}
+
+// The same devices run as a user runs them: ostrolinka-host with the module, which starts the
+// server. The module's own thread lives in the host process: its share is that of the host's
+// threads other than the main one (which only pumps the window's messages).
+void UnderTheHost(const bench::ScratchDir& dir, int tags, int seconds) {
+    if (!bench::SystemBuilt()) {
+        std::printf("module thread: Quillary.dlm or ostrolinka-host not built; not measured\n");
+        return;
+    }
+    std::vector<host::THostTag> db;
+    for (int32_t i = 0; i < tags; ++i) {
+        const int device = i / kRegisters + 1;
+        const int line = (device - 1) / kSlavesPerLine;
+        const int slave = (device - 1) % kSlavesPerLine + 1;
+        db.push_back(bench::RoutedTag(i + 1, "T" + std::to_string(i),
+                                      "LINE" + std::to_string(line) + ": DEVICE=" + std::to_string(slave) +
+                                          "; ADDRESS=" + std::to_string(i % kRegisters + 1)));
+    }
+    bench::LayOutSystem(dir.Path(""), "", db);
+    bench::HostRun host({"--seconds", std::to_string(seconds + 120), dir.Path("")});
+    const int last = tags - 1;
+    const std::string lastLine =
+        "  T" + std::to_string(last) + " = " + std::to_string(Expected(last / kRegisters + 1, last % kRegisters + 1)) + "\n";
+    if (!host.Await(lastLine, 30000)) {
+        std::printf("under the host: the last tag did not arrive within 30 s\n");
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const pid_t server = bench::FindProcessByExe(dir.Path("Quillary.srv"));
+    const pid_t hostPid = host.Pid();
+    const auto h0 = bench::ThreadCpuSeconds(hostPid);
+    const double hc0 = bench::ProcessCpuSeconds(hostPid);
+    const double sc0 = bench::ProcessCpuSeconds(server);
+    const uint64_t t0 = bench::NowUs();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double wall = static_cast<double>(bench::NowUs() - t0) / 1e6;
+    const double hc1 = bench::ProcessCpuSeconds(hostPid);
+    const double sc1 = bench::ProcessCpuSeconds(server);
+    const auto h1 = bench::ThreadCpuSeconds(hostPid);
+    double mainShare = 0;
+    for (const auto& [name, s1] : h1)
+        if (name.rfind(std::to_string(hostPid) + ":", 0) == 0) {
+            const auto b = h0.find(name);
+            mainShare = s1 - (b == h0.end() ? 0.0 : b->second);
+        }
+    std::printf("under ostrolinka-host (same devices, %.1f s):\n", wall);
+    std::printf("  server started by the module: %.1f ms CPU per second\n", (sc1 - sc0) * 1000.0 / wall);
+    std::printf("  host process: %.1f ms CPU per second, of which the module's thread(s) (all but the main "
+                "thread) %.1f ms\n",
+                (hc1 - hc0) * 1000.0 / wall, (hc1 - hc0 - mainShare) * 1000.0 / wall);
+    PrintThreads(h0, h1, wall, hostPid);
+    std::printf("  host stop: exit %d\n", host.Stop(30000));
+}
 
 } // namespace
 
@@ -125,15 +191,12 @@ int main(int argc, char** argv) {
     std::printf("server: %.1f ms CPU per second (%.3f%% of one CPU) over %.1f s; RSS %ld KiB; %zu threads\n",
                 (cpu1 - cpu0) * 1000.0 / wall, (cpu1 - cpu0) * 100.0 / wall, wall, rss, threads1.size());
     std::printf("polls of device 1 in the run: %d (expected about %d)\n", polls1 - polls0, seconds);
-    for (const auto& [name, s1] : threads1) {
-        const auto before = threads0.find(name);
-        const double s0 = before == threads0.end() ? 0.0 : before->second;
-        std::printf("  thread %-28s %8.2f ms CPU per second\n", name.c_str(), (s1 - s0) * 1000.0 / wall);
-    }
-    // ---- MODULE THREAD: the module's own thread runs inside the host program; its share is
-    // measured by the host-side part below once Quillary.dlm and ostrolinka-host are built.
-    std::printf("load after: %s\n", bench::LoadAverage().c_str());
+    PrintThreads(threads0, threads1, wall, pid);
     const bool stopped = server.Stop(10000);
     framework::Intercom = nullptr;
+    area.reset();
+
+    UnderTheHost(dir, tags, seconds);
+    std::printf("load after: %s\n", bench::LoadAverage().c_str());
     return stopped ? 0 : 1;
 }
