@@ -38,6 +38,9 @@ namespace {
 // How long the stop and the shutdown wait for the module thread.
 constexpr uint32_t kThreadWaitMs = 10000;
 
+// A module thread that did not stop at shutdown was left to itself with the objects it uses.
+bool ThreadLeftRunning = false;
+
 // The owner of the exchange area that framework::Intercom points to.
 std::unique_ptr<framework::TIntercomInterface> Area;
 
@@ -256,13 +259,19 @@ int32_t InitModule(const TDrvInitRecord& record) {
 }
 
 int32_t DoneModule() {
-    if (!IsDriverInitialized()) return -5;
+    if (!IsDriverInitialized()) {
+        // What a configuration-only initialisation made goes with the driver object; what a thread
+        // left running may still use stays.
+        if (DriverThread == nullptr && !ThreadLeftRunning) FreeModuleObjects();
+        return -5;
+    }
     try {
         // The thread uses every object below: it ends before any of them is freed.
         std::unique_ptr<platform::TThread> thread(DriverThread);
         DriverThread = nullptr;
         if (!platform::TThread::Free(std::move(thread), kThreadWaitMs)) {
             // It still runs and was left to itself; what it uses stays.
+            ThreadLeftRunning = true;
             return 0;
         }
         CommandsBuffer->FreeAll();

@@ -127,6 +127,25 @@ TEST_F(ModuleInitTest, ShutdownEndsTheThreadBeforeFreeingAndAnswersMinus5Afterwa
     EXPECT_EQ(module::WriteModuleData(nullptr, 20), -5);
 }
 
+TEST_F(ModuleInitTest, ConfigurationOnlyObjectsAreFreedByTheNextInitialisationAndByShutdown) {
+    ASSERT_TRUE(host::WriteHostTagDatabase((dir_ / "host.tagdb").string(), {Tag(5, "X5", "X: 1")}));
+    module::TDrvInitRecord record = Record();
+    record.ConfigOnly = 1;
+    ASSERT_EQ(module::InitModule(record), 0);
+    EXPECT_FALSE(module::IsDriverInitialized());
+    ASSERT_NE(module::VarList, nullptr);
+    EXPECT_EQ(framework::Intercom, nullptr);
+    EXPECT_EQ(module::DoneModule(), -5);
+    EXPECT_EQ(module::VarList, nullptr);
+    EXPECT_EQ(framework::ErrorObj, nullptr);
+
+    ASSERT_EQ(module::InitModule(record), 0);
+    record.ConfigOnly = 0;
+    ASSERT_EQ(module::InitModule(record), 0);
+    EXPECT_TRUE(module::IsDriverInitialized());
+    EXPECT_EQ(module::VarList->Count(), 1);
+}
+
 TEST(ServerCommandLine, SplitsBackIntoProgramAndConfigurationEvenWithBlanks) {
     const std::string exe = "/opt/host dir/drivers/Quillary.srv";
     const std::string cfg = "/opt/host dir/drivers/Quillary.cfg";
