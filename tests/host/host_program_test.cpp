@@ -451,19 +451,40 @@ bool ProcessWithArgumentRuns(const std::string& text) {
     return false;
 }
 
-TEST(HostProgramRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
-    const std::string ns = "hosttest-" + std::to_string(::getpid());
-    ::setenv("OSTROLINKA_NAMESPACE", ns.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const char* bin = std::getenv("QUILLARY_BIN");
-    ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
-    ASSERT_TRUE(std::filesystem::exists(std::string(bin) + "/Quillary.dlm")) << "the module is built with the tests";
+// A directory with the built module, server and libraries, in a namespace of the test process.
+class HostRoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ns_ = "hosttest-" + std::to_string(::getpid());
+        ::setenv("OSTROLINKA_NAMESPACE", ns_.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const char* bin = std::getenv("QUILLARY_BIN");
+        ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
+        ASSERT_TRUE(std::filesystem::exists(std::string(bin) + "/Quillary.dlm")) << "the module is built with the tests";
+        for (const char* file : {"Quillary.dlm", "Quillary.srv", "Quillary.ico", "libostroplatform.so",
+                                 "libMirandol.so", "libVantorel.so"})
+            std::filesystem::copy_file(std::string(bin) + "/" + file, dir.Path(file));
+    }
+    // SIGINT ends the run cleanly; afterwards no server and no exchange area are left.
+    void StopAndCheck(THostProcess& hostRun) {
+        hostRun.Signal(SIGINT);
+        ASSERT_EQ(hostRun.WaitExit(), 0) << hostRun.Output();
+        const std::string& out = hostRun.Output();
+        EXPECT_NE(out.find("stopping (SIGINT)"), std::string::npos) << out;
+        EXPECT_NE(out.find("DLMStopDeviceDrv 0, DLMDoneDeviceDrv 0"), std::string::npos) << out;
+        EXPECT_NE(out.find("DLM::End of basic thread!: -1"), std::string::npos) << out;
+        EXPECT_TRUE(simtest::WaitUntil([&] { return !ProcessWithArgumentRuns(dir.Path("Quillary.srv")); },
+                                       simtest::Ms(15000)));
+        EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + ns_ + ".Quillary.dat"));
+        // The platform's window table outlives the processes of its namespace; none of this run's is left.
+        std::filesystem::remove("/dev/shm/" + ns_ + ".ostrolinka.windows");
+    }
 
     simtest::TempDir dir;
-    for (const char* file : {"Quillary.dlm", "Quillary.srv", "Quillary.ico", "libostroplatform.so", "libMirandol.so",
-                             "libVantorel.so"})
-        std::filesystem::copy_file(std::string(bin) + "/" + file, dir.Path(file));
+    std::string ns_;
+};
 
+TEST_F(HostRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
     simtest::SimProcess sim({"--tcp", "0", "--holding", "0=1234,65526,100,0,0", "--control-port", "0", "--write-log",
                              dir.Path("writes.log"), "--exit-with-parent"},
                             dir.Path("sim.err"));
@@ -525,17 +546,46 @@ TEST(HostProgramRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
     ASSERT_NE(db.FindByName("SPARE"), nullptr);
     EXPECT_EQ(db.FindByName("SPARE")->Value, 5);
 
-    hostRun.Signal(SIGINT);
-    ASSERT_EQ(hostRun.WaitExit(), 0) << hostRun.Output();
-    const std::string& out = hostRun.Output();
-    EXPECT_NE(out.find("stopping (SIGINT)"), std::string::npos) << out;
-    EXPECT_NE(out.find("DLMStopDeviceDrv 0, DLMDoneDeviceDrv 0"), std::string::npos) << out;
-    EXPECT_NE(out.find("module log (" + dir.Path("module.log")), std::string::npos) << out;
-    EXPECT_NE(out.find("DLM::End of basic thread!: -1"), std::string::npos) << out;
+    ASSERT_NO_FATAL_FAILURE(StopAndCheck(hostRun));
+    EXPECT_NE(hostRun.Output().find("module log (" + dir.Path("module.log")), std::string::npos) << hostRun.Output();
+}
 
-    // Nothing of the run is left: no server, no exchange area.
-    EXPECT_TRUE(simtest::WaitUntil([&] { return !ProcessWithArgumentRuns(dir.Path("Quillary.srv")); }, simtest::Ms(15000)));
-    EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + ns + ".Quillary.dat"));
-    // The platform's window table outlives the processes of its namespace; none of this run's is left.
-    std::filesystem::remove("/dev/shm/" + ns + ".ostrolinka.windows");
+// The demo's own files, laid out as the demo command does, with the simulator's port and no ICMP
+// check, so that a change anywhere that breaks the demo breaks here.
+std::string Template(const std::string& name) {
+    return simtest::ReadFile(std::string(QUILLARY_SOURCE_DIR) + "/tools/demo/" + name);
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST_F(HostRoad, TheDemoFilesShowEveryVariableAndBothWritesComeBack) {
+    simtest::SimProcess sim({"--tcp", "0", "--config", std::string(QUILLARY_SOURCE_DIR) + "/tools/demo/device.conf",
+                             "--animate=200", "--write-log", dir.Path("writes.log"), "--exit-with-parent"},
+                            dir.Path("sim.err"));
+    ASSERT_FALSE(sim.Ready().empty()) << simtest::ReadFile(dir.Path("sim.err"));
+    const std::string cfg = Template("Quillary.cfg.in");
+    ASSERT_NE(cfg.find("IPPort=\"4001\""), std::string::npos);
+    simtest::WriteFile(dir.Path("Quillary.cfg"), Replaced(Replaced(cfg, "@ICMP_ON_CONNECT@", "FALSE"), "IPPort=\"4001\"",
+                                                          "IPPort=\"" + sim.Ready() + "\""));
+    simtest::WriteFile(dir.Path("Quillary.ini"), Replaced(Template("Quillary.ini.in"), "@LOG_FILE@", dir.Path("module.log")));
+    simtest::WriteFile(dir.Path("Quillary.edd"), Template("Quillary.edd"));
+    simtest::WriteFile(dir.Path("Ostrolinka.tagdb"), Template("Ostrolinka.tagdb"));
+
+    THostProcess hostRun({"--lines", "--seconds", "60", "--write", "SETPOINT=321@3", "--write", "TARGET=123456@3",
+                          dir.Path("")});
+    for (const char* line : {"  LEVEL = 1234\n", "  TEMPERATURE = -10\n", "  TOTAL = 100000\n", "  FLOW = 21.75\n",
+                             "  TARGET = -5000\n", "  ALARM_3 = 1\n", "  SECONDS = ", "  LINK_STATE = 0\n",
+                             "  COMMAND_STATE = 0\n"})
+        EXPECT_TRUE(hostRun.Await(line)) << line << "\n" << hostRun.Output();
+    ASSERT_TRUE(hostRun.Await("  SETPOINT = 321\n")) << hostRun.Output();
+    ASSERT_TRUE(hostRun.Await("  TARGET = 123456\n")) << hostRun.Output();
+    ASSERT_TRUE(hostRun.Await("  COMMAND_STATE = 1\n")) << hostRun.Output();
+    const std::string writes = simtest::ReadFile(dir.Path("writes.log"));
+    EXPECT_NE(writes.find("slave=1 function=6 address=6 values=321 result=ok"), std::string::npos) << writes;
+    EXPECT_NE(writes.find("slave=1 function=16 address=7 values=57920,1 result=ok"), std::string::npos) << writes;
+    ASSERT_NO_FATAL_FAILURE(StopAndCheck(hostRun));
 }
