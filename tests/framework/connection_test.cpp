@@ -321,22 +321,35 @@ TEST_F(RS232Test, AnswerThatNeverPausesIsCut) {
 
 TEST_F(RS232Test, AnswerThatNeverPausesEndsAfterTenSeconds) {
     auto c = Opened();
-    // A byte every 3 ms never leaves the 35 ms pause that ends an answer.
-    std::atomic<bool> stop{false};
-    std::thread line([&] {
-        while (!stop.load()) {
-            pty.Send("\x33");
-            platform::Sleep(3);
+    // A byte every 3 ms never leaves the 35 ms pause that ends an answer. On a loaded machine the
+    // writer itself may stall past that pause; such a run proves nothing and is repeated.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::atomic<bool> stop{false};
+        std::atomic<uint64_t> longestGap{0};
+        std::thread line([&] {
+            uint64_t last = MonotonicMs();
+            while (!stop.load()) {
+                pty.Send("\x33");
+                const uint64_t now = MonotonicMs();
+                if (now - last > longestGap.load()) longestGap.store(now - last);
+                last = now;
+                platform::Sleep(3);
+            }
+        });
+        std::string data;
+        const uint64_t start = MonotonicMs();
+        const int32_t n = c->Read(1000, data, &log);
+        const uint64_t took = MonotonicMs() - start;
+        stop.store(true);
+        line.join();
+        if (took < TRS232_Connection::kMaxAnswerMs && longestGap.load() >= 30) {
+            continue;
         }
-    });
-    std::string data;
-    const uint64_t start = MonotonicMs();
-    const int32_t n = c->Read(1000, data, &log);
-    const uint64_t took = MonotonicMs() - start;
-    stop.store(true);
-    line.join();
-    EXPECT_GT(n, 0);
-    EXPECT_LT(static_cast<std::size_t>(n), TRS232_Connection::kMaxAnswerLength);
-    EXPECT_GE(took, TRS232_Connection::kMaxAnswerMs);
-    EXPECT_LT(took, TRS232_Connection::kMaxAnswerMs + 2000u);
+        EXPECT_GT(n, 0);
+        EXPECT_LT(static_cast<std::size_t>(n), TRS232_Connection::kMaxAnswerLength);
+        EXPECT_GE(took, TRS232_Connection::kMaxAnswerMs);
+        EXPECT_LT(took, TRS232_Connection::kMaxAnswerMs + 2000u);
+        return;
+    }
+    GTEST_SKIP() << "the writer could not keep the line busy on this machine";
 }
