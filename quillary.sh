@@ -145,15 +145,14 @@ run_demo() {
     echo "== the device's write log:"
     sed 's/^/   /' "$dir/writes.log" 2>/dev/null || true
 
-    # Nothing of the run may stay: no process, no shared block. The platform's window table lives
-    # as long as its namespace is used; once no process of the run is left it goes too.
+    # Nothing of the run may stay: no process, no shared block (the last process of the run to
+    # leave takes the platform's window table with it).
     local left="" block
     for i in $(seq 100); do
         left=$(demo_processes "$dir")
         [ -z "$left" ] && break
         sleep 0.1
     done
-    [ -z "$left" ] && rm -f "/dev/shm/$OSTROLINKA_NAMESPACE.ostrolinka.windows"
     local blocks
     blocks=$(ls /dev/shm 2>/dev/null | grep -F "$OSTROLINKA_NAMESPACE." || true)
     [ -n "$runtime" ] && rm -rf "$runtime"

@@ -13,6 +13,21 @@ namespace platform {
 
 namespace {
 
+bool UsableName(std::string_view name) {
+    return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// Reserves the pages now, so that a full memory file system fails the creation instead of raising
+// SIGBUS at the first write.
+bool Reserve(int fd, std::size_t size) {
+    const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (rc == 0) return true;
+    if (rc != EOPNOTSUPP && rc != EINVAL) return false;
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+} // namespace
+
 int Flock(int fd, int op) {
     int rc;
     do {
@@ -31,21 +46,6 @@ bool NamesObject(int fd, const std::string& path) {
     ::close(probe);
     return same;
 }
-
-bool UsableName(std::string_view name) {
-    return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
-}
-
-// Reserves the pages now, so that a full memory file system fails the creation instead of raising
-// SIGBUS at the first write.
-bool Reserve(int fd, std::size_t size) {
-    const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
-    if (rc == 0) return true;
-    if (rc != EOPNOTSUPP && rc != EINVAL) return false;
-    return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
-}
-
-} // namespace
 
 std::string SharedMemoryPath(std::string_view name) { return "/" + NamespacedName(name); }
 

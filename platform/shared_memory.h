@@ -50,4 +50,10 @@ private:
 // The object name a block of `name` gets: "/" + NamespacedName(name).
 std::string SharedMemoryPath(std::string_view name);
 
+// flock that goes on after a signal.
+int Flock(int fd, int op);
+// Whether `path` still names the object behind `fd`: a block that was replaced or removed while we
+// were between two steps is no longer ours.
+bool NamesObject(int fd, const std::string& path);
+
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/window_table.h"
 
 #include "platform/names.h"
+#include "platform/shared_memory.h"
 
 #include <atomic>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,27 +70,60 @@ bool ProcessStartTime(pid_t pid, uint64_t& start) {
     return end != p;
 }
 
+namespace {
+
+int tableFd = -1;
+std::string tablePath;
+
+// The last process of the namespace to leave takes the table's name away, as with every shared
+// block; the mapping itself stays, for windows destroyed by later exit-time destructors.
+void RemoveTableWhenLast() {
+    if (tableFd >= 0 && Flock(tableFd, LOCK_EX | LOCK_NB) == 0 && NamesObject(tableFd, tablePath)) {
+        ::shm_unlink(tablePath.c_str());
+    }
+}
+
+} // namespace
+
 WindowTable* WindowTable::Instance() {
     static WindowTable* table = [] () -> WindowTable* {
         const std::string name = "/" + NamespacedName("ostrolinka.windows");
         const size_t size = sizeof(Slot) * SlotCount;
         // Every process creates or attaches the same block and only ever grows it, so there is no
         // window in which one process could see another's half-made table: a grown block is zeros.
-        const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return nullptr;
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() ||
-            (static_cast<size_t>(st.st_size) < size && ::ftruncate(fd, static_cast<off_t>(size)) != 0)) {
-            ::close(fd);
-            return nullptr;
+        // Each holder keeps a shared lock; a table whose name was taken away between our open and our
+        // lock is no longer the namespace's, and we open again.
+        for (int round = 0; round < 8; ++round) {
+            const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (fd < 0) return nullptr;
+            if (Flock(fd, LOCK_SH) != 0) {
+                ::close(fd);
+                return nullptr;
+            }
+            if (!NamesObject(fd, name)) {
+                ::close(fd);
+                continue;
+            }
+            struct stat st {};
+            if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() ||
+                (static_cast<size_t>(st.st_size) < size && ::ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+                ::close(fd);
+                return nullptr;
+            }
+            void* mem = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (mem == MAP_FAILED) {
+                ::close(fd);
+                return nullptr;
+            }
+            tableFd = fd;
+            tablePath = name;
+            std::atexit(RemoveTableWhenLast);
+            // Kept for the life of the process: windows may be destroyed from exit-time destructors.
+            auto* t = new WindowTable();
+            t->slots_ = static_cast<Slot*>(mem);
+            return t;
         }
-        void* mem = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        ::close(fd);
-        if (mem == MAP_FAILED) return nullptr;
-        // Kept for the life of the process: windows may be destroyed from exit-time destructors.
-        auto* t = new WindowTable();
-        t->slots_ = static_cast<Slot*>(mem);
-        return t;
+        return nullptr;
     }();
     return table;
 }

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <csignal>
+#include <filesystem>
+#include <string>
 #include <unistd.h>
 
 using namespace platform;
@@ -58,8 +61,36 @@ int RunForeignPoster() {
     return PostMessage(target, WM_SERVERLOG, 666, 0) ? 0 : 3;
 }
 
+// Takes a window in the namespace the test names, holds it until its input closes, then leaves
+// through a normal exit.
+int RunTableHolder() {
+    char ns[64] = {};
+    if (!Read(ChildIn, ns)) return 1;
+    ::setenv("OSTROLINKA_NAMESPACE", ns, 1);
+    const HWND wnd = CreateWindowHandle([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    if (wnd == 0 || !Write(ChildOut, wnd)) return 2;
+    char eof = 0;
+    (void)ReadAll(ChildIn, &eof, 1, 60000);
+    std::exit(0);
+}
+
 const bool registered = RegisterTestChild("post-target", RunPostTarget) ||
-                        RegisterTestChild("foreign-poster", RunForeignPoster);
+                        RegisterTestChild("foreign-poster", RunForeignPoster) ||
+                        RegisterTestChild("table-holder", RunTableHolder);
+
+bool TableExists(const std::string& ns) {
+    return std::filesystem::exists("/dev/shm/" + ns + ".ostrolinka.windows");
+}
+
+void StartHolder(TestChild& child, const std::string& ns) {
+    ASSERT_TRUE(child.Started());
+    char name[64] = {};
+    ns.copy(name, sizeof name - 1);
+    ASSERT_TRUE(child.Send(name));
+    HWND wnd = 0;
+    ASSERT_TRUE(child.Receive(wnd));
+    EXPECT_NE(wnd, 0u);
+}
 
 TEST(CrossProcessPosts, IntegersReachTheOwnerAndEndWithItsWindows) {
     ASSERT_FALSE(registered);
@@ -144,3 +175,37 @@ TEST(CrossProcessPosts, PostToOwnDestroyedWindowIsNotSentAnywhere) {
 }
 
 } // namespace
+
+TEST(WindowTableLifetime, TheLastProcessToLeaveTakesTheTableAway) {
+    ASSERT_FALSE(registered);
+    const std::string ns = "wtable-" + std::to_string(::getpid());
+    {
+        TestChild first("table-holder"), second("table-holder");
+        StartHolder(first, ns);
+        StartHolder(second, ns);
+        EXPECT_TRUE(TableExists(ns));
+        first.CloseInput();
+        ASSERT_TRUE(first.WaitExited(DeadlineMs));
+        EXPECT_EQ(first.Reap(), 0);
+        EXPECT_TRUE(TableExists(ns)) << "taken away while another process still holds it";
+        second.CloseInput();
+        ASSERT_TRUE(second.WaitExited(DeadlineMs));
+        EXPECT_EQ(second.Reap(), 0);
+        EXPECT_FALSE(TableExists(ns));
+    }
+    {
+        // A killed holder cannot clean up; the next one to leave does.
+        TestChild killed("table-holder");
+        StartHolder(killed, ns);
+        ::kill(killed.Pid(), SIGKILL);
+        ASSERT_TRUE(killed.WaitExited(DeadlineMs));
+        killed.Reap();
+        EXPECT_TRUE(TableExists(ns));
+        TestChild next("table-holder");
+        StartHolder(next, ns);
+        next.CloseInput();
+        ASSERT_TRUE(next.WaitExited(DeadlineMs));
+        EXPECT_EQ(next.Reap(), 0);
+        EXPECT_FALSE(TableExists(ns));
+    }
+}

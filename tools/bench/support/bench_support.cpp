@@ -29,9 +29,6 @@ void UseOwnNamespace(const std::string& tag) {
     ::setenv("OSTROLINKA_NAMESPACE", ns.c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("QUILLARY_BIN", BinDir().c_str(), 0);
-    // The platform's window registry block of this namespace outlives its processes; every
-    // process of the run has ended by the time this one exits.
-    std::atexit([] { ::shm_unlink(("/" + platform::NamespacedName("ostrolinka.windows")).c_str()); });
 }
 
 std::string BinDir() {
