@@ -177,6 +177,8 @@ bool THostTagDatabase::Refresh() {
 
 void THostTagDatabase::Load(const std::string& text) {
     tags_.clear();
+    byId_.clear();
+    byName_.clear();
     problems_.clear();
     std::size_t from = 0;
     int line = 0;
@@ -192,25 +194,25 @@ void THostTagDatabase::Load(const std::string& text) {
             if (!reason.empty()) problems_.push_back("line " + std::to_string(line) + ": " + reason);
             continue;
         }
-        if (FindById(tag.Id) != nullptr || FindByName(tag.Name) != nullptr) {
+        std::string key = platform::UpperCase(tag.Name);
+        if (byId_.count(tag.Id) != 0 || byName_.count(key) != 0) {
             problems_.push_back("line " + std::to_string(line) + ": id or name given before");
             continue;
         }
+        byId_.emplace(tag.Id, tags_.size());
+        byName_.emplace(std::move(key), tags_.size());
         tags_.push_back(std::move(tag));
     }
 }
 
 const THostTag* THostTagDatabase::FindByName(std::string_view name) const {
-    const std::string key = platform::Trim(name);
-    for (const THostTag& t : tags_)
-        if (platform::SameText(t.Name, key)) return &t;
-    return nullptr;
+    const auto found = byName_.find(platform::UpperCase(platform::Trim(name)));
+    return found == byName_.end() ? nullptr : &tags_[found->second];
 }
 
 const THostTag* THostTagDatabase::FindById(int32_t id) const {
-    for (const THostTag& t : tags_)
-        if (t.Id == id) return &t;
-    return nullptr;
+    const auto found = byId_.find(id);
+    return found == byId_.end() ? nullptr : &tags_[found->second];
 }
 
 } // namespace host

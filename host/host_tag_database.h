@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <sys/types.h>
@@ -88,6 +89,9 @@ private:
     bool read_ = false;
     TStamp stamp_;
     std::vector<THostTag> tags_;
+    // Positions in tags_ by id and by upper-cased name: a host may hold tens of thousands of tags.
+    std::unordered_map<int32_t, std::size_t> byId_;
+    std::unordered_map<std::string, std::size_t> byName_;
     std::vector<std::string> problems_;
 };
 
