@@ -182,9 +182,19 @@ private:
 
 class E2eTest : public dlmtest::DlmTest {
 protected:
+    // The server is let go by itself before the test lets go of the area: a holder killed or still
+    // leaving keeps the last one from taking the blocks' names away.
     void TearDown() override {
         host_program.Kill();
+        if (module.Handle != nullptr && module.Done != nullptr) {
+            module.Stop();
+            dlmtest::WaitFor([&] { return !ProcessAlive(serverPid_); }, 10000);
+            module.Done();
+            module.Handle = nullptr;
+        }
+        dlmtest::WaitFor([&] { return !ProcessAlive(serverPid_); }, 10000);
         DlmTest::TearDown();
+        area.Close();
         sims_.clear();
     }
 

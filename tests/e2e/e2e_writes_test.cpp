@@ -90,7 +90,8 @@ TEST_F(E2eWrites, ABatchForADeviceNoThreadServesIsGivenUpWithTheOldValuesBack) {
     }
     EXPECT_TRUE(dlmtest::WaitFor([&] { return LogHas("Не возможно обработать команду.: -24"); })) << Log();
     EXPECT_TRUE(WriteLog("device").empty());
-    EXPECT_EQ(area.CommandFlag(), 0);
+    // The region is cleared once the host has taken the values back.
+    EXPECT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csIdle; })) << +area.CommandFlag();
 
     // The region is free again: the next write goes through.
     WriteThroughModule({{Setpoint(1), 21.0f, 0.0f, 0, 0}});
