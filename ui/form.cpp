@@ -69,7 +69,8 @@ void TForm::SetVisible(bool visible) {
     QWidget* w = Widget();
     if (w == nullptr) return;
     w->setVisible(visible);
-    if (visible) {
+    // Without a display there is no stacking to change, and the offscreen platform only complains.
+    if (visible && QGuiApplication::platformName() != QLatin1String("offscreen")) {
         w->raise();
         w->activateWindow();
     }
