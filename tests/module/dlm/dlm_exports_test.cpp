@@ -14,13 +14,6 @@ protected:
         WriteConfig(ConfigText(sessions, 60, 6000, false));
         ASSERT_NO_FATAL_FAILURE(Load());
     }
-    std::vector<unsigned char> Block(const std::vector<TValueEntry>& requests) {
-        std::vector<unsigned char> block(8 + sizeof(TValueEntry) * requests.size());
-        const int32_t count = static_cast<int32_t>(requests.size());
-        std::memcpy(block.data() + 4, &count, 4);
-        if (!requests.empty()) std::memcpy(block.data() + 8, requests.data(), sizeof(TValueEntry) * requests.size());
-        return block;
-    }
 };
 
 TEST_F(DlmExports, AnswersBeforeInitialisationAndAfterShutdown) {
@@ -83,6 +76,8 @@ TEST_F(DlmExports, IdentityRecordCarriesThePrefixListOnlyAfterInitialisation) {
                                intercom_test::Dynamic(3), intercom_test::Commands(3)})
         EXPECT_TRUE(area.IsStamp(region)) << region;
     EXPECT_EQ(area.I32(intercom_test::kStatic + 256), 3);
+    // Loaded twice, domain A would have reported each of its variables as a duplicate address.
+    EXPECT_EQ(LogCount(": -2\r\n"), 0) << Log();
     EXPECT_EQ(area.Short(intercom_test::kStatus + 256), std::string(before.Title));
     EXPECT_EQ(area.Short(intercom_test::kStatus + 256 + 256 + 1), "A::B:");
     EXPECT_EQ(area.I32(intercom_test::kStatus + 256 + 256 + 1 + 256 + 4), static_cast<int32_t>(host->Handle));
@@ -109,13 +104,13 @@ TEST_F(DlmExports, WritesAreCheckedAndQueuedOnlyWhenInitialised) {
     ASSERT_EQ(module.Init(Record()), 0);
 
     EXPECT_EQ(module.Write(nullptr, 20), -6);
-    const auto empty = Block({});
+    const auto empty = WriteBlock({});
     EXPECT_EQ(module.Write(empty.data(), 0), -6);
     ASSERT_TRUE(WaitFor([&] { return LogCount(std::string("Ошибка в параметрах функции.") + ": -6") == 2; }))
         << Log();
     // A variable that is not bound gives -6 while the bound ones are queued: the batch that
     // nobody takes (no server) shows them in the command region.
-    const auto block = Block({{1, 5.0f, 1.0f, 0, 0}, {99, 1.0f, 0.0f, 0, 0}, {2, 6.0f, 2.0f, 0, 0}});
+    const auto block = WriteBlock({{1, 5.0f, 1.0f, 0, 0}, {99, 1.0f, 0.0f, 0, 0}, {2, 6.0f, 2.0f, 0, 0}});
     EXPECT_EQ(module.Write(block.data(), static_cast<int32_t>(block.size())), -6);
     TRawBlock area;
     ASSERT_TRUE(OpenArea(area));
@@ -166,6 +161,28 @@ TEST_F(DlmExports, ADirectoryWithoutItsZeroIsCut) {
     EXPECT_STREQ(identity.PrefixList, "");
     EXPECT_FALSE(AreaExists());
     EXPECT_EQ(module.Done(), -5);
+    module.Handle = nullptr;
+}
+
+// Without a configuration file the module still comes up: no devices, an empty prefix list, an
+// area with room for no static tag, and a running thread.
+TEST_F(DlmExports, AMissingConfigurationLeavesAnEmptyButRunningModule) {
+    WriteTags({Tag(1, "A1", "A: DEVICE=1; ADDRESS=1")});
+    ASSERT_NO_FATAL_FAILURE(Load());
+    ASSERT_EQ(module.Init(Record()), 0);
+    EXPECT_EQ(LogCount("Конфигурационный файл не найден.: 0"), 1) << Log();
+    TIdentity identity;
+    ASSERT_EQ(module.GetDeviceInfo(&identity), 0);
+    EXPECT_STREQ(identity.PrefixList, "");
+    TRawBlock area;
+    ASSERT_TRUE(OpenArea(area));
+    EXPECT_EQ(area.Size(), intercom_test::Total(0));
+    EXPECT_EQ(area.I32(intercom_test::kStatic + 256), 0);
+    const int32_t first = Ticks(area);
+    EXPECT_TRUE(WaitFor([&] { return Ticks(area) - first >= 3; })) << "the thread runs";
+    EXPECT_EQ(module.Run(), 0);
+    EXPECT_EQ(module.Stop(), 0);
+    EXPECT_EQ(module.Done(), 0);
     module.Handle = nullptr;
 }
 

@@ -194,6 +194,15 @@ inline host::THostTag Tag(int32_t id, const std::string& name, const std::string
     return t;
 }
 
+// A write-request block: header with its Count, then the requests.
+inline std::vector<unsigned char> WriteBlock(const std::vector<TValueEntry>& requests) {
+    std::vector<unsigned char> block(8 + sizeof(TValueEntry) * requests.size());
+    const int32_t count = static_cast<int32_t>(requests.size());
+    std::memcpy(block.data() + 4, &count, 4);
+    if (!requests.empty()) std::memcpy(block.data() + 8, requests.data(), sizeof(TValueEntry) * requests.size());
+    return block;
+}
+
 // The configuration file: the root element with its attributes, then one session per device.
 inline std::string ConfigText(const std::vector<std::string>& sessions, int checkServerInterval = 60,
                               int commandInterval = 6000, bool autoRun = true) {

@@ -142,5 +142,59 @@ TEST_F(DlmWatch, ABatchNobodyTakesIsGivenUpAndTheHostGetsItsOldValues) {
     module.Handle = nullptr;
 }
 
+// A batch's age is kept on the monotonic clock: the region's wall-clock time stamp, moved back or
+// forward as a clock setting would, neither gives the batch up at once nor keeps it for ever.
+TEST_F(DlmWatch, ABatchIsGivenUpByItsMonotonicAgeWhateverItsWallClockStamp) {
+    WriteTags({Tag(1, "A1", "A: DEVICE=1; ADDRESS=1")});
+    WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\""}, 60, 2000, false));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    ASSERT_EQ(module.Init(Record()), 0);
+    TRawBlock area;
+    ASSERT_TRUE(OpenArea(area));
+    const std::size_t commands = intercom_test::Commands(1);
+    const std::vector<unsigned char> block = WriteBlock({{1, 5.0f, 1.0f, 0, 0}});
+    ASSERT_EQ(module.Write(block.data(), static_cast<int32_t>(block.size())), 0);
+    ASSERT_TRUE(WaitFor([&] { return area.U8(commands + 532) == 1; })) << Log();
+    const uint64_t published = platform::MonotonicMs();
+
+    // Stamped in 1899: by the wall clock far older than its 2000 ms, yet 30 ticks later it waits still.
+    area.Put<double>(commands + 520, 0.0);
+    const int32_t first = Ticks(area);
+    ASSERT_TRUE(WaitFor([&] { return Ticks(area) - first >= 30; }));
+    EXPECT_EQ(area.U8(commands + 532), 1) << Log();
+    EXPECT_FALSE(LogHas(": -24")) << Log();
+
+    // Stamped a century ahead: by the wall clock never old enough, yet given up after its 2000 ms.
+    area.Put<double>(commands + 520, 73051.0);
+    ASSERT_TRUE(WaitFor([&] { return area.U8(commands + 532) == 0 && LogHas(": -24"); })) << Log();
+    EXPECT_GE(platform::MonotonicMs() - published, 1900u);
+    ASSERT_TRUE(WaitFor([&] { return host->Has(1, 1.0f); })) << Log();
+    EXPECT_EQ(module.Stop(), 0);
+    EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+}
+
+// Without an exchange area (its name held by another process) the thread says so once, not on
+// every pass, and starts no server; stop and shutdown still work.
+TEST_F(DlmWatch, WithoutExchangeAreaTheThreadReportsItOnceAndStartsNoServer) {
+    UseRecordingServer();
+    WriteConfig(ConfigText({}, 1));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    platform::TSharedMemory rival;
+    ASSERT_EQ(rival.Create("Quillary.dat", 4096), platform::TSharedMemoryResult::Ok);
+    ASSERT_EQ(module.Init(Record()), 0);
+    ASSERT_EQ(module.Run(), 0);
+    const std::string line = "DLM::IntercomInterface not initialized!: -1";
+    ASSERT_TRUE(WaitFor([&] { return LogHas(line); })) << Log();
+    // Passes come every millisecond: a repeat would show well within this.
+    EXPECT_FALSE(WaitFor([&] { return LogCount(line) > 1; }, 1500)) << Log();
+    EXPECT_EQ(module.Stop(), 0);
+    EXPECT_TRUE(LogHas("DLM::End of basic thread!: -1")) << Log();
+    EXPECT_EQ(LogCount(line), 1) << Log();
+    EXPECT_TRUE(Starts().empty());
+    EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+}
+
 } // namespace
 } // namespace dlmtest
