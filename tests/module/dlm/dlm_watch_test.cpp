@@ -2,6 +2,9 @@
 // that records its starts, or no server at all.
 #include "dlm_test_support.h"
 
+#include <atomic>
+#include <thread>
+
 namespace dlmtest {
 namespace {
 
@@ -193,6 +196,62 @@ TEST_F(DlmWatch, WithoutExchangeAreaTheThreadReportsItOnceAndStartsNoServer) {
     EXPECT_EQ(LogCount(line), 1) << Log();
     EXPECT_TRUE(Starts().empty());
     EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+}
+
+// A host whose window thread stops pumping holds the module thread inside its value message: the
+// stop gives up waiting after about ten seconds, and once the window thread pumps again the
+// thread ends and the shutdown is clean.
+TEST_F(DlmWatch, StopReturnsAfterAboutTenSecondsWhenTheThreadCannotEnd) {
+    WriteTags({Tag(10, "CMDSTATE", "")});
+    WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 6000, false));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    std::unique_ptr<THostWindow> busy;
+    std::atomic<bool> made{false}, pump{false}, finished{false};
+    std::thread owner([&] {
+        busy = std::make_unique<THostWindow>();
+        made = true;
+        while (!pump.load()) std::this_thread::yield();
+        platform::WaitDispatching([&] { return finished.load(); }, 60000);
+        busy.reset();
+    });
+    struct TJoin {
+        std::thread& t;
+        std::atomic<bool>& pump;
+        std::atomic<bool>& finished;
+        ~TJoin() {
+            pump = true;
+            finished = true;
+            t.join();
+        }
+    } join{owner, pump, finished};
+    ASSERT_TRUE(WaitFor([&] { return made.load(); }));
+    TInitRecord record = Record();
+    record.HostWindow = static_cast<int32_t>(busy->Handle);
+    ASSERT_EQ(module.Init(record), 0);
+    {
+        TRawBlock area;
+        ASSERT_TRUE(OpenArea(area));
+        // The command-state tag is sent at first sight; the flush of the scan then waits on the window.
+        ASSERT_TRUE(WaitFor([&] {
+            const int32_t ticks = Ticks(area);
+            return area.U8(intercom_test::kStatus + 256 + 256) == 8 &&
+                   !WaitFor([&] { return Ticks(area) != ticks; }, 200);
+        })) << Log();
+    }
+
+    const uint64_t start = platform::MonotonicMs();
+    EXPECT_EQ(module.Stop(), 0);
+    const uint64_t waited = platform::MonotonicMs() - start;
+    EXPECT_GE(waited, 9500u);
+    EXPECT_LT(waited, 14000u);
+    EXPECT_FALSE(LogHas("DLM::End of basic thread!")) << Log();
+
+    pump = true;
+    ASSERT_TRUE(WaitFor([&] { return LogHas("DLM::End of basic thread!"); })) << Log();
+    EXPECT_EQ(module.Done(), 0);
+    EXPECT_FALSE(AreaExists());
+    EXPECT_EQ(busy->CountOf(10), 2) << "first sight, then the value at the thread's end";
     module.Handle = nullptr;
 }
 
