@@ -57,6 +57,7 @@ TEST_F(E2eFaults, TheLinkStateTagGoesToOneOnTheFourthFailureAndBackToZeroOnceEac
     ASSERT_TRUE(ValuesFlow(sim, 1, 15)) << Log();
     EXPECT_EQ(ValuesOf(Link(1), mark), (std::vector<float>{1.0f, 0.0f}));
     EXPECT_EQ(LogCount("Потеря связи с устройством."), 1) << Log();
+    EXPECT_EQ(ReportsBesides({"sim1: Потеря связи с устройством.: -1"}), std::vector<std::string>{});
 }
 
 // The converter closes the connection after half an answer: that poll fails, the next one opens
@@ -74,6 +75,7 @@ TEST_F(E2eFaults, TheConverterDroppingItsConnectionMidAnswerIsGotOverByItself) {
     ASSERT_TRUE(ValuesFlow(sim, 1, 78)) << Log();
     // Fewer failures than the link allows: the host never heard of a lost link.
     EXPECT_EQ(ValuesOf(Link(1), mark), std::vector<float>{});
+    EXPECT_EQ(ReportsBesides({}), std::vector<std::string>{});
 }
 
 // The same with the connection dropped for long enough to lose the link: the link comes back
@@ -104,6 +106,7 @@ TEST_F(E2eFaults, GarbageOnTheSerialLineFailsPollsUntilItStops) {
         ASSERT_TRUE(WaitForPolls(tally, 0, 1)) << area.PollTrace();
         ASSERT_TRUE(ValuesFlow(sim, 1, 100 + tally.Failures)) << Log();
     }
+    EXPECT_EQ(ReportsBesides({}), std::vector<std::string>{});
 }
 
 } // namespace

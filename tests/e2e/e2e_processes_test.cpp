@@ -53,6 +53,8 @@ TEST_F(E2eProcesses, AServerKilledHoldingABatchIsReplacedAndTheBatchIsGivenUp) {
     WriteThroughModule({{Setpoint(1), 41.0f, 4.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(1), 1.0f)) << Log();
     EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=6 address=20 values=41 result=ok"});
+    EXPECT_EQ(LogCount("Не возможно обработать команду.: -24"), 1) << Log();
+    EXPECT_EQ(ReportsBesides({"Не возможно обработать команду.: -24"}), std::vector<std::string>{});
 }
 
 // The host process dies (killed, so it neither stops nor shuts the module down): the server sees
@@ -83,6 +85,7 @@ TEST_F(E2eProcesses, WhenTheHostDiesTheServerEndsByItselfAndClearsItsSlot) {
     constexpr uint32_t kTick = 1000, kThreadWait = 3000, kSlack = 2000;
     ASSERT_TRUE(dlmtest::WaitFor([&] { return !Alive(server); }, kTick + kThreadWait + kTimeOut + kSlack))
         << "the server outlived its host by " << platform::MonotonicMs() - killed << " ms";
+    RecordProperty("server_outlived_host_ms", std::to_string(platform::MonotonicMs() - killed));
     EXPECT_EQ(area.SlotPid(), 0);
     EXPECT_EQ(area.SlotWindow(), 0);
     EXPECT_EQ(area.SlotRunFlag(), 0);

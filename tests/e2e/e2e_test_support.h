@@ -182,6 +182,12 @@ private:
 
 class E2eTest : public dlmtest::DlmTest {
 protected:
+    // The icon lies beside the server as installed.
+    void SetUp() override {
+        DlmTest::SetUp();
+        if (HasFatalFailure()) return;
+        fs::copy_file(fs::path(bin_) / "Quillary.ico", dir_ / "Quillary.ico", fs::copy_options::overwrite_existing);
+    }
     // The server is let go by itself before the test lets go of the area: a holder killed or still
     // leaving keeps the last one from taking the blocks' names away.
     void TearDown() override {
@@ -301,6 +307,21 @@ protected:
     bool ValuesFlow(simtest::SimProcess* sim, int slave, int value) {
         if (sim->Command("set holding 0 " + std::to_string(value) + " " + std::to_string(slave)) != "OK") return false;
         return WaitForValue(First(slave), static_cast<float>(value));
+    }
+
+    // Lines of the module log that report something other than what a healthy run reports: the
+    // tray that a machine without a desktop lacks, the module thread's end, and the texts given.
+    std::vector<std::string> ReportsBesides(std::vector<std::string> expected) const {
+        expected.push_back("Ошибка загрузки пиктограммы главного окна.: -16");
+        expected.push_back("DLM::End of basic thread!: -1");
+        std::vector<std::string> other;
+        std::istringstream in(Log());
+        for (std::string line; std::getline(in, line);) {
+            bool known = line.empty();
+            for (const std::string& e : expected) known = known || line.find(e) != std::string::npos;
+            if (!known) other.push_back(line);
+        }
+        return other;
     }
 
     // Shared blocks of the test's namespace still named in /dev/shm, apart from the window table,

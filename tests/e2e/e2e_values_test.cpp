@@ -26,6 +26,7 @@ TEST_F(E2eValues, OverTheConverterPortValuesAndTheirChangesReachTheHost) {
     EXPECT_EQ(ValuesOf(First(1), mark), (std::vector<float>{4321.0f, 65535.0f}));
     EXPECT_TRUE(ValuesOf(Second(1), mark).empty());
     EXPECT_EQ(ValuesOf(Link(1), mark), std::vector<float>{});
+    EXPECT_EQ(ReportsBesides({}), std::vector<std::string>{});
 }
 
 TEST_F(E2eValues, SeveralDevicesOnOneSerialLineAnswerEachUnderItsOwnAddress) {
@@ -55,6 +56,7 @@ TEST_F(E2eValues, SeveralDevicesOnOneSerialLineAnswerEachUnderItsOwnAddress) {
     EXPECT_EQ(WriteLog("line"), std::vector<std::string>{"slave=3 function=6 address=20 values=33 result=ok"});
     EXPECT_EQ(ValuesOf(CommandState(1), mark), std::vector<float>{});
     EXPECT_EQ(ValuesOf(CommandState(2), mark), std::vector<float>{});
+    EXPECT_EQ(ReportsBesides({}), std::vector<std::string>{});
 }
 
 // One thread per port: while the device on one line keeps its thread waiting for an answer that
@@ -92,6 +94,7 @@ TEST_F(E2eValues, WithAThreadPerPortASilentLineDoesNotHoldUpTheOther) {
 
     ASSERT_NO_FATAL_FAILURE(Control(a, "clear"));
     EXPECT_TRUE(ValuesFlow(a, 1, 11)) << Log();
+    EXPECT_EQ(ReportsBesides({"sim1: Потеря связи с устройством.: -1"}), std::vector<std::string>{});
 }
 
 } // namespace

@@ -30,7 +30,7 @@ TEST_F(E2eWrites, ADoneWriteIsInTheDeviceAndItsStateTagSaysOne) {
     // The commanded value comes back as the variable's value; the state went 0 (already) to 1 only.
     EXPECT_TRUE(WaitForValue(Long(1), 65538.0f)) << Log();
     EXPECT_EQ(ValuesOf(CommandState(1), mark), std::vector<float>{1.0f});
-    EXPECT_FALSE(LogHas("-24")) << Log();
+    EXPECT_EQ(ReportsBesides({}), std::vector<std::string>{});
 }
 
 TEST_F(E2eWrites, ASilentDeviceFailsTheCommandTheHostGetsItsOldValueAndStateTwo) {
@@ -50,6 +50,8 @@ TEST_F(E2eWrites, ASilentDeviceFailsTheCommandTheHostGetsItsOldValueAndStateTwo)
 
     ASSERT_NO_FATAL_FAILURE(Control(sim, "clear"));
     EXPECT_TRUE(ValuesFlow(sim, 1, 8)) << Log();
+    EXPECT_EQ(ReportsBesides({"Ошибка обработки команды (Адрес=-1).: -8", "sim1: Потеря связи с устройством.: -1"}),
+              std::vector<std::string>{});
 }
 
 TEST_F(E2eWrites, AWriteTheDeviceRejectsSetsStateThreeAndPutsTheOldValueBack) {
@@ -64,6 +66,8 @@ TEST_F(E2eWrites, AWriteTheDeviceRejectsSetsStateThreeAndPutsTheOldValueBack) {
     // A rejection is an answer: the link stays up and polling goes on.
     EXPECT_EQ(ValuesOf(Link(1), mark), std::vector<float>{});
     EXPECT_TRUE(ValuesFlow(sim, 1, 12)) << Log();
+    EXPECT_EQ(LogCount("Ошибка обработки команды (Адрес=-1).: -8"), 1) << Log();
+    EXPECT_EQ(ReportsBesides({"Ошибка обработки команды (Адрес=-1).: -8"}), std::vector<std::string>{});
 }
 
 // A variable routed to a device that is not configured: the module publishes its batch, no thread
@@ -97,6 +101,9 @@ TEST_F(E2eWrites, ABatchForADeviceNoThreadServesIsGivenUpWithTheOldValuesBack) {
     WriteThroughModule({{Setpoint(1), 21.0f, 0.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(1), 1.0f)) << Log();
     EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=6 address=20 values=21 result=ok"});
+    // One batch, given up once.
+    EXPECT_EQ(LogCount("Не возможно обработать команду.: -24"), 1) << Log();
+    EXPECT_EQ(ReportsBesides({"Не возможно обработать команду.: -24"}), std::vector<std::string>{});
 }
 
 } // namespace
