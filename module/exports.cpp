@@ -15,6 +15,11 @@ constexpr int32_t kNoDriver = -1;
 constexpr int32_t kBadArguments = -6;
 constexpr int32_t kNotSupported = -7;
 
+// Set by the shutdown: later calls find no driver object, even when it had to stay in memory.
+bool DriverReleased = false;
+
+bool NoDriver() { return DriverReleased || framework::Driver == nullptr; }
+
 } // namespace
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
@@ -30,21 +35,25 @@ DLM_EXPORT int32_t DLMStopDeviceDrv() { return module::StopModule(); }
 DLM_EXPORT int32_t DLMRunDeviceDrv() { return module::RunModule(); }
 
 DLM_EXPORT int32_t DLMDoneDeviceDrv() {
-    if (framework::Driver == nullptr) return kNoDriver;
+    if (NoDriver()) return kNoDriver;
     const int32_t result = module::DoneModule();
-    delete framework::Driver;
-    framework::Driver = nullptr;
+    DriverReleased = true;
+    // A module thread that would not end may still reach the driver object: it stays.
+    if (!module::ModuleThreadLeftRunning()) {
+        delete framework::Driver;
+        framework::Driver = nullptr;
+    }
     return result;
 }
 
 DLM_EXPORT int32_t DLMInitDeviceDrv(module::TDrvInitRecord record) {
-    if (framework::Driver == nullptr) return kNoDriver;
+    if (NoDriver()) return kNoDriver;
     framework::ServerSlotIndex = 0;
     return module::InitModule(record);
 }
 
 DLM_EXPORT int32_t DLMGetDeviceInfo(framework::TDeviceInfoRecord* info) {
-    if (framework::Driver == nullptr) return kNoDriver;
+    if (NoDriver()) return kNoDriver;
     if (info == nullptr) return kBadArguments;
     framework::Driver->GetDeviceInfo(*info);
     return 0;

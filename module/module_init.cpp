@@ -288,6 +288,8 @@ int32_t DoneModule() {
     return 0;
 }
 
+bool ModuleThreadLeftRunning() { return ThreadLeftRunning; }
+
 int32_t RunModule() {
     if (!IsDriverInitialized()) return -5;
     framework::Intercom->OstrolinkaInfo.SetState(2);

@@ -65,6 +65,9 @@ bool IsDriverInitialized();
 int32_t InitModule(const TDrvInitRecord& record);
 // 0, or -5 when the module is not initialised.
 int32_t DoneModule();
+// True once a shutdown had to leave the module thread running: nothing it may still use, the
+// driver object included, is freed after that.
+bool ModuleThreadLeftRunning();
 int32_t RunModule();
 int32_t StopModule();
 // 0, -5, or -6 for a bad block or a request for a variable that is not bound.

@@ -10,7 +10,49 @@ namespace {
 
 using intercom_test::TRawBlock;
 
-class DlmWatch : public DlmTest {};
+// A host window on a thread of its own that does not pump until told to, and a module initialised
+// on it whose thread is caught in a value send to that window.
+struct TBlockedHost {
+    std::unique_ptr<THostWindow> busy;
+    std::atomic<bool> made{false}, pump{false}, finished{false};
+    std::thread owner;
+    TBlockedHost() {
+        owner = std::thread([this] {
+            busy = std::make_unique<THostWindow>();
+            made = true;
+            while (!pump.load()) std::this_thread::yield();
+            platform::WaitDispatching([&] { return finished.load(); }, 60000);
+            busy.reset();
+        });
+    }
+    ~TBlockedHost() {
+        pump = true;
+        finished = true;
+        owner.join();
+    }
+};
+
+class DlmWatch : public DlmTest {
+protected:
+    void StartOnBlockedHost(TBlockedHost& host) {
+        WriteTags({Tag(10, "CMDSTATE", "")});
+        WriteConfig(
+            ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 6000, false));
+        ASSERT_NO_FATAL_FAILURE(Load());
+        ASSERT_TRUE(WaitFor([&] { return host.made.load(); }));
+        TInitRecord record = Record();
+        record.HostWindow = static_cast<int32_t>(host.busy->Handle);
+        ASSERT_EQ(module.Init(record), 0);
+        TRawBlock area;
+        ASSERT_TRUE(OpenArea(area));
+        // The command-state tag is sent at first sight; the flush of the scan then waits on the window.
+        ASSERT_TRUE(WaitFor([&] {
+            const int32_t ticks = Ticks(area);
+            return area.U8(intercom_test::kStatus + 256 + 256) == 8 &&
+                   !WaitFor([&] { return Ticks(area) != ticks; }, 200);
+        })) << Log();
+    }
+};
 
 TEST_F(DlmWatch, TheServerIsStartedFromItsCommandLineAtMostOncePerCheckInterval) {
     UseRecordingServer();
@@ -203,42 +245,8 @@ TEST_F(DlmWatch, WithoutExchangeAreaTheThreadReportsItOnceAndStartsNoServer) {
 // stop gives up waiting after about ten seconds, and once the window thread pumps again the
 // thread ends and the shutdown is clean.
 TEST_F(DlmWatch, StopReturnsAfterAboutTenSecondsWhenTheThreadCannotEnd) {
-    WriteTags({Tag(10, "CMDSTATE", "")});
-    WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 6000, false));
-    ASSERT_NO_FATAL_FAILURE(Load());
-    std::unique_ptr<THostWindow> busy;
-    std::atomic<bool> made{false}, pump{false}, finished{false};
-    std::thread owner([&] {
-        busy = std::make_unique<THostWindow>();
-        made = true;
-        while (!pump.load()) std::this_thread::yield();
-        platform::WaitDispatching([&] { return finished.load(); }, 60000);
-        busy.reset();
-    });
-    struct TJoin {
-        std::thread& t;
-        std::atomic<bool>& pump;
-        std::atomic<bool>& finished;
-        ~TJoin() {
-            pump = true;
-            finished = true;
-            t.join();
-        }
-    } join{owner, pump, finished};
-    ASSERT_TRUE(WaitFor([&] { return made.load(); }));
-    TInitRecord record = Record();
-    record.HostWindow = static_cast<int32_t>(busy->Handle);
-    ASSERT_EQ(module.Init(record), 0);
-    {
-        TRawBlock area;
-        ASSERT_TRUE(OpenArea(area));
-        // The command-state tag is sent at first sight; the flush of the scan then waits on the window.
-        ASSERT_TRUE(WaitFor([&] {
-            const int32_t ticks = Ticks(area);
-            return area.U8(intercom_test::kStatus + 256 + 256) == 8 &&
-                   !WaitFor([&] { return Ticks(area) != ticks; }, 200);
-        })) << Log();
-    }
+    TBlockedHost host;
+    ASSERT_NO_FATAL_FAILURE(StartOnBlockedHost(host));
 
     const uint64_t start = platform::MonotonicMs();
     EXPECT_EQ(module.Stop(), 0);
@@ -247,11 +255,30 @@ TEST_F(DlmWatch, StopReturnsAfterAboutTenSecondsWhenTheThreadCannotEnd) {
     EXPECT_LT(waited, 14000u);
     EXPECT_FALSE(LogHas("DLM::End of basic thread!")) << Log();
 
-    pump = true;
+    host.pump = true;
     ASSERT_TRUE(WaitFor([&] { return LogHas("DLM::End of basic thread!"); })) << Log();
     EXPECT_EQ(module.Done(), 0);
     EXPECT_FALSE(AreaExists());
-    EXPECT_EQ(busy->CountOf(10), 2) << "first sight, then the value at the thread's end";
+    EXPECT_EQ(host.busy->CountOf(10), 2) << "first sight, then the value at the thread's end";
+    module.Handle = nullptr;
+}
+
+TEST_F(DlmWatch, AShutdownThatMustLeaveTheThreadKeepsWhatItUses) {
+    TBlockedHost host;
+    ASSERT_NO_FATAL_FAILURE(StartOnBlockedHost(host));
+
+    // The shutdown gives the thread up; the driver object and everything else the thread may
+    // still reach stay, while the host is told there is no driver any more.
+    EXPECT_EQ(module.Done(), 0);
+    EXPECT_FALSE(LogHas("DLM::End of basic thread!")) << Log();
+    TIdentity info{};
+    EXPECT_EQ(module.GetDeviceInfo(&info), -1);
+    EXPECT_EQ(module.Init(Record()), -1);
+
+    // Released, the thread ends on what was kept (the sanitizers would catch a use after free).
+    host.pump = true;
+    ASSERT_TRUE(WaitFor([&] { return LogHas("DLM::End of basic thread!"); })) << Log();
+    EXPECT_EQ(host.busy->CountOf(10), 2) << "first sight, then the value at the thread's end";
     module.Handle = nullptr;
 }
 
