@@ -29,7 +29,7 @@ protected:
 // With RetryCount 3 the link is lost on the fourth failed poll in a row and back on the first
 // good one; the host hears of each once.
 TEST_F(E2eFaults, TheLinkStateTagGoesToOneOnTheFourthFailureAndBackToZeroOnceEach) {
-    constexpr int kTimeOut = 400;
+    constexpr int kTimeOut = 600;
     simtest::SimProcess* sim = Start(false, kTimeOut, 3);
     ASSERT_NE(sim, nullptr) << Log();
     const std::size_t mark = host->Values.size();

@@ -66,7 +66,7 @@ TEST_F(E2eValues, WithAThreadPerPortASilentLineDoesNotHoldUpTheOther) {
     simtest::SimProcess* b = StartSimulator("lineB", false, SlaveData(2, 2, 2));
     ASSERT_FALSE(a->Ready().empty());
     ASSERT_FALSE(b->Ready().empty());
-    constexpr int kSilentTimeOut = 2000;
+    constexpr int kSilentTimeOut = 3000;
     Configure({{.Address = 1, .Line = a->Ready(), .TimeOut = kSilentTimeOut, .RetryCount = 1},
                {.Address = 2, .Line = b->Ready()}},
               {.ThreadOnPort = true});
