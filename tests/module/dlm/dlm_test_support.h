@@ -241,8 +241,12 @@ protected:
             module.Done();
         }
         host.reset();
-        if (serverPid_ > 0 && platform::GetProcessVersion(static_cast<uint32_t>(serverPid_)) != 0)
-            ::kill(serverPid_, SIGKILL);
+        // The stopped server closes by itself and, as the last holder, takes the area's name with it;
+        // a killed one could not. Only one that does not leave in time is killed.
+        const auto serverGone = [&] {
+            return serverPid_ <= 0 || platform::GetProcessVersion(static_cast<uint32_t>(serverPid_)) == 0;
+        };
+        if (!WaitFor(serverGone, 10000)) ::kill(serverPid_, SIGKILL);
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
