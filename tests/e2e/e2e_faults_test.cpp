@@ -38,14 +38,29 @@ TEST_F(E2eFaults, TheLinkStateTagGoesToOneOnTheFourthFailureAndBackToZeroOnceEac
     TPollTally tally;
     tally.Start(area);
     int failuresWhenLost = -1;
+    uint64_t thirdFailureAt = 0, lostAt = 0;
     ASSERT_TRUE(dlmtest::WaitFor([&] {
         tally.Update(area);
-        if (host->Has(Link(1), 1.0f) && failuresWhenLost < 0) failuresWhenLost = tally.Failures;
+        if (tally.Failures >= 3 && thirdFailureAt == 0) thirdFailureAt = platform::MonotonicMs();
+        if (host->Has(Link(1), 1.0f) && failuresWhenLost < 0) {
+            failuresWhenLost = tally.Failures;
+            lostAt = platform::MonotonicMs();
+        }
         return failuresWhenLost >= 0;
     })) << Log();
     EXPECT_EQ(tally.Missed, 0);
-    // The tag reaches the host within a poll's time after the fourth failure.
-    EXPECT_EQ(failuresWhenLost, 4);
+    // The tag is set inside the fourth failed poll and the poll's trace is written at its end, so
+    // the host may hear of the loss just before the trace shows the fourth failure; it is then still
+    // a whole read time-out after the third.
+    EXPECT_GE(failuresWhenLost, 3);
+    EXPECT_LE(failuresWhenLost, 4);
+    if (failuresWhenLost == 3) {
+        EXPECT_GE(lostAt - thirdFailureAt, static_cast<uint64_t>(kTimeOut / 2));
+    }
+    ASSERT_TRUE(dlmtest::WaitFor([&] {
+        tally.Update(area);
+        return tally.Failures >= 4;
+    }));
     // Further failures say nothing more.
     ASSERT_TRUE(WaitForPolls(tally, 2, 0));
     EXPECT_EQ(ValuesOf(Link(1), mark), std::vector<float>{1.0f});
