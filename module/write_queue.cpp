@@ -6,7 +6,6 @@
 
 #include "framework/intercom.h"
 #include "module/host_binding.h"
-#include "platform/clock.h"
 
 namespace module {
 
@@ -86,7 +85,6 @@ bool TCommandsBuffer::FillCommands() {
         return false;
     }
     region.SetDeviceName(domain.Get());
-    publishedAt_.store(platform::MonotonicMs(), std::memory_order_release);
     return true;
 }
 

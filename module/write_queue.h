@@ -2,7 +2,6 @@
 // the server one batch at a time through the command region of the exchange area.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -57,12 +56,6 @@ public:
     // batch was placed; the caller then publishes it at once (TCommandsList::Publish).
     bool FillCommands();
 
-    // The monotonic moment (platform::MonotonicMs) at which FillCommands last placed a batch, 0
-    // before the first. The caller publishes straight after FillCommands, so this is the batch's
-    // publishing moment: time a published or taken batch out against it, not against the region's
-    // Time, which is wall time and jumps when the clock is set.
-    uint64_t PublishedAt() const { return publishedAt_.load(std::memory_order_acquire); }
-
     // Number of queued requests, read under the lock.
     int32_t QueuedCount();
     // Queued item i (front is 0); only while no other thread changes the queue.
@@ -73,7 +66,6 @@ public:
 private:
     TDRVVariableList& variables_;
     std::mutex lock_;
-    std::atomic<uint64_t> publishedAt_{0};
 };
 
 } // namespace module
