@@ -102,7 +102,7 @@ run_demo() {
 
     install_packages
     cmake --preset default >/dev/null
-    cmake --build --preset default --target quillary_dlm quillary_srv ostrolinka-host modbus-sim
+    cmake --build --preset default --target quillary_dlm quillary_srv ostrolinka-host modbus-sim Mirandol Vantorel
 
     local bin=$PWD/build/default/bin dir=$PWD/build/demo
     demo_layout "$bin" "$dir"
