@@ -1,0 +1,41 @@
+// Small bitmaps written out pixel by pixel, and their bytes read back in memory order.
+#pragma once
+
+#include "styledbuttons/pixels/bitmap24.h"
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+namespace sbtest {
+
+using styledbuttons::Bitmap24;
+using styledbuttons::TColor;
+
+using Bgr = std::array<int, 3>;
+
+// A bitmap filled row by row from colour values (red in the low byte).
+inline Bitmap24 MakeBitmap(int width, int height, std::initializer_list<TColor> colours) {
+    Bitmap24 b(width, height);
+    auto it = colours.begin();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width && it != colours.end(); ++x) b.SetPixel(x, y, *it++);
+    return b;
+}
+
+inline Bitmap24 Filled(int width, int height, TColor colour) {
+    Bitmap24 b(width, height);
+    b.Fill(colour);
+    return b;
+}
+
+// The pixel's bytes as they lie in memory: blue, green, red.
+inline Bgr At(const Bitmap24& b, int x, int y) {
+    const uint8_t* p = b.Row(y) + x * 3;
+    return {p[0], p[1], p[2]};
+}
+
+inline Bgr Grey(int v) { return {v, v, v}; }
+
+} // namespace sbtest
