@@ -5,6 +5,7 @@
 #include "framework/driver.h"
 #include "framework/intercom_regions.h"
 #include "modbus/modbus_driver.h"
+#include "module/install.h"
 #include "module/module_init.h"
 
 #define DLM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -21,6 +22,19 @@ bool DriverReleased = false;
 bool NoDriver() { return DriverReleased || framework::Driver == nullptr; }
 
 } // namespace
+
+DLM_EXPORT bool DLMRemoveDriver(int32_t, const char* directory) {
+    // Nothing of a released driver is left to remove.
+    if (NoDriver()) return true;
+    return module::RemoveDriver(*framework::Driver, directory);
+}
+
+// The log window is not owned by the host's window: that belongs to another toolkit. It is modal to
+// the whole application instead.
+DLM_EXPORT bool DLMInstallDriver(platform::HWND, const char* sourceDir, const char* targetDir) {
+    if (NoDriver()) return false;
+    return module::InstallDriver(*framework::Driver, sourceDir, targetDir);
+}
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
 

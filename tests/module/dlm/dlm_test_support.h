@@ -102,7 +102,7 @@ inline bool WaitFor(const std::function<bool()>& done, uint32_t timeoutMs = 1500
     return platform::WaitDispatching(done, timeoutMs);
 }
 
-// The loaded module's nine entry points.
+// The loaded module's entry points.
 struct TModule {
     using FGetDeviceInfo = int32_t (*)(TIdentity*);
     using FInit = int32_t (*)(TInitRecord);
@@ -111,6 +111,8 @@ struct TModule {
     using FRead = int32_t (*)(int32_t, int32_t);
     using FSync = int32_t (*)(int32_t);
     using FErrorStr = int32_t (*)(int32_t, int32_t, int32_t);
+    using FInstall = bool (*)(uint32_t, const char*, const char*);
+    using FRemove = bool (*)(int32_t, const char*);
 
     void* Handle = nullptr;
     FGetDeviceInfo GetDeviceInfo = nullptr;
@@ -122,6 +124,8 @@ struct TModule {
     FRead Read = nullptr;
     FSync Sinhronize = nullptr;
     FErrorStr GetErrorStr = nullptr;
+    FInstall InstallDriver = nullptr;
+    FRemove RemoveDriver = nullptr;
 
     bool Load(const fs::path& path) {
         Handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -129,7 +133,8 @@ struct TModule {
         return Bind(GetDeviceInfo, "DLMGetDeviceInfo") && Bind(Init, "DLMInitDeviceDrv") &&
                Bind(Done, "DLMDoneDeviceDrv") && Bind(Run, "DLMRunDeviceDrv") && Bind(Stop, "DLMStopDeviceDrv") &&
                Bind(Write, "DLMWriteDataDrv") && Bind(Read, "DLMReadDataDrv") && Bind(Sinhronize, "DLMSinhronize") &&
-               Bind(GetErrorStr, "DLMGetErrorStr");
+               Bind(GetErrorStr, "DLMGetErrorStr") && Bind(InstallDriver, "DLMInstallDriver") &&
+               Bind(RemoveDriver, "DLMRemoveDriver");
     }
     template <class F> bool Bind(F& f, const char* name) {
         f = reinterpret_cast<F>(::dlsym(Handle, name));

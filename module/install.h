@@ -1,0 +1,58 @@
+// Installing the driver's companion files into the host's driver folder, with the log window that is
+// shown when something went wrong, and removing them again.
+//
+// A path is the directory text followed by the file name, nothing put between them: the host passes
+// its directories with the separator at the end.
+#pragma once
+
+#include <string>
+
+#include "framework/driver.h"
+#include "ui/dialogs.h"
+#include "ui/form.h"
+#include "ui/memo.h"
+#include "ui/std_controls.h"
+
+namespace module {
+
+class TInstallProcDialog : public ui::TForm {
+public:
+    TInstallProcDialog();
+
+    // Copies the files of the driver from sourceDir to targetDir, logging each step into
+    // ProcessMemo; false when anything went wrong, FatalError when the server could not be installed.
+    bool Install(framework::TDriver& driver, const std::string& sourceDir, const std::string& targetDir);
+    // Asks for a file name and saves the log there.
+    void SaveLogBitBtnClick();
+
+    ui::TLabel MessageLabel;
+    ui::TMemo ProcessMemo;
+    ui::TButton SaveLogBitBtn;
+    ui::TButton CancelBitBtn;
+    ui::TSaveDialog SaveDialog;
+
+    std::string SourceDir;
+    std::string TargetDir;
+    bool FatalError = false;
+
+private:
+    enum class TCopyOutcome { Done, Missing, Failed };
+    // The header, the two path lines, then the copy (or missingLine when src is not there).
+    TCopyOutcome CopyStep(const std::string& header, const std::string& src, const std::string& dst,
+                          const std::string& missingLine);
+    void Log(const std::string& line) { ProcessMemo.Lines().Add(line); }
+};
+
+// The bodies of DLMInstallDriver and DLMRemoveDriver for an existing driver object. A null directory
+// text counts as an empty one.
+bool InstallDriver(framework::TDriver& driver, const char* sourceDir, const char* targetDir);
+bool RemoveDriver(framework::TDriver& driver, const char* directory);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" from the platform's GUID bytes.
+std::string GuidText(const uint8_t guid[16]);
+
+// Replaces dst with a copy of src (its bytes and permission bits). The copy is written beside dst and
+// renamed over it, so that a copy that fails half-way leaves the old dst as it was.
+bool CopyFileReplacing(const std::string& src, const std::string& dst);
+
+} // namespace module
