@@ -1,0 +1,187 @@
+#include "styledbuttons/pixels/picture.h"
+
+#include "platform/text.h"
+#include "styledbuttons/pixels/mixing.h"
+#include "styledbuttons/pixels/utils.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace styledbuttons {
+
+namespace {
+
+// Pictures larger than this are not backgrounds of a button; the limit keeps a corrupt header from
+// asking for gigabytes.
+constexpr int MaxSide = 16384;
+
+struct JpegError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void OnJpegError(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+void NoJpegMessage(j_common_ptr) {}
+
+// Nothing with a destructor lives in this frame after setjmp: the row buffer comes from the
+// decoder's own pool, which jpeg_destroy_decompress frees.
+bool DecodeJpeg(std::FILE* file, bool grey, Bitmap24& out) {
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = OnJpegError;
+    err.pub.output_message = NoJpegMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    const int width = static_cast<int>(cinfo.output_width);
+    const int height = static_cast<int>(cinfo.output_height);
+    if (width < 1 || height < 1 || width > MaxSide || height > MaxSide) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    out.SetSize(width, height);
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                static_cast<JDIMENSION>(width * 3), 1);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = static_cast<int>(cinfo.output_scanline);
+        jpeg_read_scanlines(&cinfo, row, 1);
+        uint8_t* dst = out.Row(y);
+        if (grey) {
+            for (int x = 0; x < width; ++x) dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = row[0][x];
+        } else {
+            std::memcpy(dst, row[0], static_cast<size_t>(width) * 3);
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+uint32_t U32(const std::vector<uint8_t>& d, size_t at) {
+    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
+}
+uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | d[at + 1] << 8); }
+
+} // namespace
+
+bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out) {
+    std::FILE* file = std::fopen(file_name.c_str(), "rb");
+    if (file == nullptr) return false;
+    Bitmap24 image;
+    const bool ok = DecodeJpeg(file, grey, image);
+    std::fclose(file);
+    if (ok) out = std::move(image);
+    return ok;
+}
+
+// Uncompressed bitmaps of 1, 4, 8, 24 or 32 bits per pixel, bottom-up or top-down.
+bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
+    std::ifstream in(file_name, std::ios::binary);
+    if (!in) return false;
+    const std::vector<uint8_t> d{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return false;
+    const uint32_t offset = U32(d, 10);
+    const uint32_t header = U32(d, 14);
+    if (header < 40 || 14 + static_cast<uint64_t>(header) > d.size()) return false;
+    const int32_t width = static_cast<int32_t>(U32(d, 18));
+    const int32_t raw_height = static_cast<int32_t>(U32(d, 22));
+    const int bits = U16(d, 28);
+    const uint32_t compression = U32(d, 30);
+    uint32_t colours = U32(d, 46);
+    const bool top_down = raw_height < 0;
+    const int64_t height = top_down ? -static_cast<int64_t>(raw_height) : raw_height;
+    if (width < 1 || height < 1 || width > MaxSide || height > MaxSide) return false;
+    const bool bitfields32 = bits == 32 && compression == 3;
+    if (compression != 0 && !bitfields32) return false;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
+    if (bits <= 8 && (colours == 0 || colours > (1u << bits))) colours = 1u << bits;
+    const size_t palette = 14 + header;
+    if (bits <= 8 && palette + colours * 4ull > d.size()) return false;
+    const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
+    if (offset + stride * height > d.size()) return false;
+
+    Bitmap24 image(width, static_cast<int>(height));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = d.data() + offset + stride * (top_down ? y : height - 1 - y);
+        uint8_t* dst = image.Row(y);
+        for (int x = 0; x < width; ++x, dst += 3) {
+            if (bits >= 24) {
+                std::copy(src + x * (bits / 8), src + x * (bits / 8) + 3, dst);
+                continue;
+            }
+            const int per_byte = 8 / bits;
+            const int shift = 8 - bits * (x % per_byte + 1);
+            const uint32_t index = (src[x / per_byte] >> shift) & ((1u << bits) - 1);
+            if (index >= colours) continue; // beyond the palette: left white
+            std::copy(d.data() + palette + index * 4, d.data() + palette + index * 4 + 3, dst);
+        }
+    }
+    out = std::move(image);
+    return true;
+}
+
+bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file_name, ec)) {
+        picture.Clear();
+        return false;
+    }
+    const size_t dot = file_name.find_last_of('.');
+    const size_t slash = file_name.find_last_of('/');
+    const std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                ? std::string()
+                                : platform::UpperCase(file_name.substr(dot));
+    if (ext == ".JPG" || ext == ".JPEG") {
+        Bitmap24 image;
+        if (!LoadJpegFile(file_name, grey, image)) return false;
+        picture.Kind = TGraphicKind::Jpeg;
+        picture.Image = std::move(image);
+        picture.Grayscale = grey;
+    } else if (ext == ".BMP") {
+        Bitmap24 image;
+        if (!LoadBmpFile(file_name, image)) return false;
+        if (grey) MakeGrayscale(image);
+        picture.Kind = TGraphicKind::Bitmap;
+        picture.Image = std::move(image);
+        picture.Grayscale = false;
+    }
+    return false;
+}
+
+void TileGraphic(Bitmap24& canvas, const TRect& rect, const TPicture& picture) {
+    if (picture.Empty()) return;
+    const Bitmap24& image = picture.Image;
+    const int pw = image.Width(), ph = image.Height();
+    if (picture.Kind == TGraphicKind::Bitmap) {
+        for (int y = rect.Top; y < rect.Bottom; y += ph) {
+            for (int x = rect.Left; x < rect.Right; x += pw) {
+                const TRect tile{0, 0, std::min(pw, rect.Right - x) - 1, std::min(ph, rect.Bottom - y) - 1};
+                CopyTransparentRect(canvas, image, x, 0xFF000000, tile, y);
+            }
+        }
+    } else if (picture.Kind == TGraphicKind::Jpeg) {
+        for (int i = 0; i <= WidthOf(rect) / pw; ++i)
+            for (int j = 0; j <= HeightOf(rect) / ph; ++j)
+                CopyTransparent(canvas, image, rect.Left + i * pw, 0xFF000000, rect.Top + j * ph);
+    }
+}
+
+} // namespace styledbuttons

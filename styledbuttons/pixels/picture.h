@@ -1,0 +1,36 @@
+// Background pictures of the styled buttons: bitmaps and JPEG images held as 24-bit pixels, loaded
+// from files and tiled over a rectangle.
+#pragma once
+
+#include "styledbuttons/pixels/bitmap24.h"
+
+#include <string>
+
+namespace styledbuttons {
+
+enum class TGraphicKind { None, Bitmap, Jpeg };
+
+// What a picture holds: nothing, a bitmap, or a decoded JPEG image (grey when Grayscale was set as
+// it was loaded).
+struct TPicture {
+    TGraphicKind Kind = TGraphicKind::None;
+    Bitmap24 Image;
+    bool Grayscale = false;
+
+    bool Empty() const { return Kind == TGraphicKind::None || Image.Empty(); }
+    void Clear() { *this = TPicture{}; }
+};
+
+// Decoders; false when the file cannot be read or is not a picture they know.
+bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out);
+bool LoadBmpFile(const std::string& file_name, Bitmap24& out);
+
+// ".JPG"/".JPEG" load a JPEG image, ".BMP" a bitmap (made grey with the flag); other extensions
+// leave the picture as it is, a missing file empties it. Failures are swallowed: always false.
+bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey);
+
+// Tiles the picture over the rectangle from its top-left corner: a bitmap in tiles cut at the
+// rectangle's right and bottom, a JPEG image whole at every tile position, cut only by the canvas.
+void TileGraphic(Bitmap24& canvas, const TRect& rect, const TPicture& picture);
+
+} // namespace styledbuttons
