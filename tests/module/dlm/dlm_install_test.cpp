@@ -308,6 +308,40 @@ TEST_F(DlmInstall, AfterShutdownInstallFailsAndRemoveHasNothingToDo) {
     module.Handle = nullptr;
 }
 
+// A host that runs a Qt application of its own: on the calling thread the module's window uses it as
+// it is; on another thread no window can be made there, and nothing is installed. Each host is a
+// process of its own.
+TEST_F(DlmInstall, AHostsOwnApplicationIsUsedOnlyOnItsThread) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Distribute({"Quillary.cfg"});
+    static int argc = 1;
+    static char name[] = "host";
+    static char* argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1); // the host's choice, made before its application
+    EXPECT_EXIT(
+        {
+            ::alarm(15); // a host that hangs fails rather than holds the run
+            QApplication app(argc, argv);
+            const TRun run = Install(Dir(src_), Dir(dst_));
+            ::_exit(!run.Result && run.Shown && QApplication::instance() == &app ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            ::alarm(15);
+            std::atomic<bool> made{false};
+            std::thread([&] {
+                new QApplication(argc, argv);
+                made = true;
+                for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+            }).detach();
+            while (!made) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const bool result = module.InstallDriver(0, Dir(src_).c_str(), Dir(dst_).c_str());
+            ::_exit(!result && Names(dst_).empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 } // namespace
 } // namespace dlmtest
 
