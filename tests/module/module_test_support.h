@@ -16,6 +16,7 @@
 #include "framework/intercom.h"
 #include "framework/intercom_test_support.h"
 #include "host/host_tag_database.h"
+#include "host/host_tag_test_support.h"
 #include "platform/messages.h"
 
 namespace module_test {
@@ -27,16 +28,7 @@ public:
     std::vector<std::pair<int32_t, std::string>> Messages;
 };
 
-inline host::THostTag Tag(int32_t id, const std::string& name, const std::string& routing, double value = 0,
-                          double deadband = 0) {
-    host::THostTag t;
-    t.Id = id;
-    t.Name = name;
-    t.Routing = routing;
-    t.Value = value;
-    t.Deadband = deadband;
-    return t;
-}
+using host_test::Tag;
 
 // The process's error object and host tag database for one test, an exchange area on request.
 class ModuleTest : public intercom_test::IntercomTest {

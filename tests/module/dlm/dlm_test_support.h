@@ -23,6 +23,7 @@
 
 #include "framework/intercom_test_support.h"
 #include "host/host_tag_database.h"
+#include "host/host_tag_test_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/process.h"
@@ -188,16 +189,7 @@ private:
     }
 };
 
-inline host::THostTag Tag(int32_t id, const std::string& name, const std::string& routing, double value = 0,
-                          double deadband = 0) {
-    host::THostTag t;
-    t.Id = id;
-    t.Name = name;
-    t.Routing = routing;
-    t.Value = value;
-    t.Deadband = deadband;
-    return t;
-}
+using host_test::Tag;
 
 // A write-request block: header with its Count, then the requests.
 inline std::vector<unsigned char> WriteBlock(const std::vector<TValueEntry>& requests) {
