@@ -444,8 +444,14 @@ private:
 
 bool ProcessWithArgumentRuns(const std::string& text) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A process may end while we read it: its command line then reads as an error, not data.
+        const int fd = ::open((entry.path() / "cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        std::string cmdline;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) cmdline.append(buffer, static_cast<std::size_t>(n));
+        ::close(fd);
         if (cmdline.find(text) != std::string::npos) return true;
     }
     return false;
