@@ -316,7 +316,10 @@ TEST_F(DlmInstall, AfterShutdownInstallFailsAndRemoveHasNothingToDo) {
 // process of its own.
 // A host process of this test leaves by _exit, past the exit handler that takes its namespace's
 // window table away; it is the table's only holder, so it takes it away itself.
-[[noreturn]] void LeaveHost(int code) {
+// Its scratch folder goes the same way.
+[[noreturn]] void LeaveHost(int code, const fs::path& dir) {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
     ::shm_unlink(("/" + platform::NamespacedName("ostrolinka.windows")).c_str());
     ::_exit(code);
 }
@@ -333,7 +336,7 @@ TEST_F(DlmInstall, AHostsOwnApplicationIsUsedOnlyOnItsThread) {
             ::alarm(15); // a host that hangs fails rather than holds the run
             QApplication app(argc, argv);
             const TRun run = Install(Dir(src_), Dir(dst_));
-            LeaveHost(!run.Result && run.Shown && QApplication::instance() == &app ? 0 : 1);
+            LeaveHost(!run.Result && run.Shown && QApplication::instance() == &app ? 0 : 1, dir_);
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(
@@ -347,7 +350,7 @@ TEST_F(DlmInstall, AHostsOwnApplicationIsUsedOnlyOnItsThread) {
             }).detach();
             while (!made) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             const bool result = module.InstallDriver(0, Dir(src_).c_str(), Dir(dst_).c_str());
-            LeaveHost(!result && Names(dst_).empty() ? 0 : 1);
+            LeaveHost(!result && Names(dst_).empty() ? 0 : 1, dir_);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -221,6 +221,9 @@ protected:
         ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
         bin_ = bin;
         dir_ = fs::temp_directory_path() / (ns_ + "-" + std::to_string(serial++));
+        // The name holds our pid: what an earlier process of that pid left there is not ours.
+        std::error_code stale;
+        fs::remove_all(dir_, stale);
         fs::create_directories(dir_);
         for (const char* file : {"Quillary.dlm", "Quillary.srv", "libostroplatform.so", "libMirandol.so", "libVantorel.so"})
             fs::copy_file(fs::path(bin_) / file, dir_ / file, fs::copy_options::overwrite_existing);
