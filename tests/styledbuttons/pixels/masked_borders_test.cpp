@@ -5,11 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <functional>
-#include <future>
-#include <thread>
 
 using namespace styledbuttons;
 using namespace sbtest;
@@ -25,19 +21,6 @@ Bitmap24 CoordinateMask(int weight, int height = 60) {
         for (int x = 0; x < 90; ++x)
             m.SetPixel(x, y, y < half ? RGB(x, y, 100) : RGB(weight, weight, weight));
     return m;
-}
-
-// Runs `work` on its own thread and gives it a deadline: a tiling that never ends fails the test
-// instead of hanging the run.
-void WithinDeadline(const std::function<void()>& work) {
-    std::packaged_task<void()> task(work);
-    std::future<void> done = task.get_future();
-    std::thread t(std::move(task));
-    if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-        ADD_FAILURE() << "painting did not return";
-        std::_Exit(1);
-    }
-    t.join();
 }
 
 } // namespace
