@@ -29,7 +29,7 @@ void TsBGImage::SetImage(const TPicture& value) {
 
 void TsBGImage::SetImageName(const std::string& value) {
     std::error_code ec;
-    if (!std::filesystem::exists(value, ec)) return;
+    if (!std::filesystem::is_regular_file(value, ec)) return;
     imageName_ = value;
     LoadPictureFile(image_, value, false);
 }

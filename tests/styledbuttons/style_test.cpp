@@ -221,6 +221,9 @@ TEST_F(StyleTest, HotTestOrder) {
 }
 
 TEST_F(StyleTest, LibraryMessages) {
+    // the parent outlives the child's style, which says goodbye to it
+    FakeOwner parentOwner;
+    TsActiveBGStyle parent(&parentOwner);
     TsActiveBGStyle s(&owner_);
     TStyleMessage query{WM_STYLEQUERY, 0, 0, 0};
     s.StyleMessageHandler(query);
@@ -243,8 +246,6 @@ TEST_F(StyleTest, LibraryMessages) {
     s.StyleMessageHandler(group);
 
     // the parent answers with its cached image; the child reads the answer back
-    FakeOwner parentOwner;
-    TsActiveBGStyle parent(&parentOwner);
     parent.ControlKind = 51;
     owner_.ParentStyle = &parent;
     const TBackgroundCache answer = s.GetParentBackground();
@@ -256,14 +257,14 @@ TEST_F(StyleTest, LibraryMessages) {
 }
 
 TEST_F(StyleTest, ShadowNeedsAStyledParentAndClampsItsTransparency) {
+    FakeOwner parentOwner;
+    TsActiveBGStyle parent(&parentOwner);
     TsActiveBGStyle s(&owner_);
     s.ControlKind = KindBitBtn;
     TsShadow& shadow = s.Effects.Shadow;
     shadow.SetEnabled(true);
     EXPECT_FALSE(shadow.Enabled());
     EXPECT_TRUE(shadow.DontUse());
-    FakeOwner parentOwner;
-    TsActiveBGStyle parent(&parentOwner);
     owner_.ParentStyle = &parent;
     shadow.SetEnabled(true);
     EXPECT_TRUE(shadow.Enabled());
