@@ -97,15 +97,15 @@ TDeviceSetupDialog::TDeviceSetupDialog(framework::TDevice& device, TDeviceProper
         Properties->Assign(*properties);
     }
     SetCaption("Свойства устройства..."_cp);
-    SetClientSize(480, 420);
+    SetClientSize(560, 420);
     Picture.SetBounds(8, 8, 64, 64);
-    NameHeader.SetBounds(12, 60, 200, 16);
-    ValueHeader.SetBounds(250, 60, 200, 16);
-    SettingListBox.SetBounds(8, 80, 464, 240);
-    DescriptionLabel.SetBounds(8, 326, 464, 52);
+    NameHeader.SetBounds(12, 78, 200, 16);
+    ValueHeader.SetBounds(320, 78, 200, 16);
+    SettingListBox.SetBounds(8, 96, 544, 226);
+    DescriptionLabel.SetBounds(8, 326, 544, 52);
     DescriptionLabel.SetWordWrap(true);
-    OkBitBtn.SetBounds(312, 384, 76, 28);
-    CancelBitBtn.SetBounds(396, 384, 76, 28);
+    OkBitBtn.SetBounds(392, 384, 76, 28);
+    CancelBitBtn.SetBounds(476, 384, 76, 28);
     OkBitBtn.SetModalResult(ui::mrOk);
     OkBitBtn.SetDefault(true);
     CancelBitBtn.SetModalResult(ui::mrCancel);
