@@ -30,6 +30,7 @@
 #include "module/driver_setup_dialog.h"
 #include "module/module_init.h"
 #include "module/module_log.h"
+#include "module/qt_application.h"
 #include "platform/text.h"
 #include "ui/ui_test_support.h"
 
@@ -453,6 +454,7 @@ TEST_F(DriverSetupTest, DeletingTheLastDeviceLeavesNothingToEditOrShow) {
 }
 
 TEST_F(DriverSetupTest, AnswersFalseOnAThreadWithoutTheApplication) {
+    ASSERT_TRUE(module::UseApplication()); // the application lives on this thread
     bool answer = true;
     std::thread([&] { answer = module::SetupDriver(0, dir_.string()); }).join();
     EXPECT_FALSE(answer);
