@@ -152,6 +152,7 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         {"Ratio", "1.5", text("2.25"), "2.25", false},
         {"DeviceName", "x", text("a\"b"), "x", true},
         {"DeviceName", "x", text("a>b"), "x", true},
+        {"DeviceName", "x", text("a\r\nb"), "x", true},
         {"DeviceName", "x", text(" a b "), " a b ", false},
         {"VarConnectStateName", "", text("  Tag1 "), "Tag1", false},
         {"VarConnectStateName", "", text("Tag\"1"), "", true},
