@@ -5,6 +5,8 @@
 #include "framework/driver.h"
 #include "framework/intercom_regions.h"
 #include "modbus/modbus_driver.h"
+#include "module/device_setup_dialog.h"
+#include "module/driver_setup_dialog.h"
 #include "module/install.h"
 #include "module/module_init.h"
 
@@ -34,6 +36,13 @@ DLM_EXPORT bool DLMRemoveDriver(int32_t, const char* directory) {
 DLM_EXPORT bool DLMInstallDriver(platform::HWND, const char* sourceDir, const char* targetDir) {
     if (NoDriver()) return false;
     return module::InstallDriver(*framework::Driver, sourceDir, targetDir);
+}
+
+// Like the install's log window, the setup windows are modal to the whole application rather than
+// owned by the host's window.
+DLM_EXPORT bool DLMSetupDeviceDrv(platform::HWND parent) {
+    if (NoDriver()) return false;
+    return module::SetupDriver(parent, module::ModuleDirectory());
 }
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
