@@ -5,7 +5,9 @@
 #include "framework/driver.h"
 #include "framework/intercom_regions.h"
 #include "modbus/modbus_driver.h"
+#include "module/about_dialog.h"
 #include "module/install.h"
+#include "module/log_window.h"
 #include "module/module_init.h"
 
 #define DLM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -34,6 +36,16 @@ DLM_EXPORT bool DLMRemoveDriver(int32_t, const char* directory) {
 DLM_EXPORT bool DLMInstallDriver(platform::HWND, const char* sourceDir, const char* targetDir) {
     if (NoDriver()) return false;
     return module::InstallDriver(*framework::Driver, sourceDir, targetDir);
+}
+
+// The windows below are modal to the whole application for the same reason. A released driver
+// shows none of them.
+DLM_EXPORT void DLMShowLogList(platform::HWND parent) {
+    if (!NoDriver()) module::ShowLogWindow(parent);
+}
+
+DLM_EXPORT void DLMAbout(platform::HWND parent) {
+    if (!NoDriver()) module::ShowAboutDialog(parent);
 }
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
