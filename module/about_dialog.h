@@ -14,6 +14,7 @@ public:
     void OnCreateDialog();
 
     ui::TLabel MsgLabel;
+    ui::TImage LogoImage;
     ui::TButton OkBitBtn;
 };
 

@@ -9,12 +9,14 @@
 #include "module/install.h"
 #include "module/log_window.h"
 #include "module/module_init.h"
+#include "module/terminal_window.h"
 
 #define DLM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 constexpr int32_t kNoDriver = -1;
+constexpr int32_t kNotInitialized = -5;
 constexpr int32_t kBadArguments = -6;
 constexpr int32_t kNotSupported = -7;
 
@@ -46,6 +48,12 @@ DLM_EXPORT void DLMShowLogList(platform::HWND parent) {
 
 DLM_EXPORT void DLMAbout(platform::HWND parent) {
     if (!NoDriver()) module::ShowAboutDialog(parent);
+}
+
+// -7 where no window can be made on the calling thread: it was never shown.
+DLM_EXPORT int32_t DLMShowState(platform::HWND parent) {
+    if (!module::IsDriverInitialized()) return kNotInitialized;
+    return module::ShowTerminalWindow(parent) ? 0 : kNotSupported;
 }
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }

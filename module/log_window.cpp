@@ -4,20 +4,23 @@
 #include <QScrollBar>
 
 #include "framework/driver_error.h"
+#include "module/module_pictures.h"
 #include "module/qt_application.h"
 #include "platform/text.h"
 
 namespace module {
 
-TLogWindow::TLogWindow() : LogMemo(this), InfoLabel(this), CloseBitBtn(this, "Закрыть"_cp) {
+TLogWindow::TLogWindow() : LogImage(this), LogMemo(this), InfoLabel(this), CloseBitBtn(this, "Закрыть"_cp) {
     SetCaption("Журнал работы драйвера..."_cp);
     SetClientSize(560, 400);
     SetFixedSize(true);
-    InfoLabel.SetBounds(8, 8, 544, 40);
+    LogImage.SetBounds(8, 4, 48, 48);
+    ShowPicture(LogImage, ModulePicture("QuillaryLog.bmp"));
+    InfoLabel.SetBounds(64, 8, 488, 40);
     InfoLabel.SetWordWrap(true);
     InfoLabel.SetCaption("Сообщения драйвера о его работе и об ошибках с момента его загрузки. Новые сообщения "
                          "появляются в журнале, пока окно открыто."_cp);
-    LogMemo.SetBounds(8, 52, 544, 300);
+    LogMemo.SetBounds(8, 56, 544, 296);
     LogMemo.SetReadOnly(true);
     if (auto* editor = static_cast<QPlainTextEdit*>(LogMemo.Widget()))
         editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -14,6 +14,7 @@ public:
 
     void OnCreateDialog();
 
+    ui::TImage LogImage;
     ui::TMemo LogMemo;
     ui::TLabel InfoLabel;
     ui::TButton CloseBitBtn;
