@@ -1,5 +1,6 @@
 #include "module/terminal_window.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -23,6 +24,12 @@ constexpr ui::TColor clMaroon = 0x000080;
 // Both exist: the window has something to show.
 framework::TIntercomInterface* Area() {
     return framework::Driver != nullptr ? framework::Intercom : nullptr;
+}
+
+// Under the module's lock takers, so that the release of a dead server's locks never frees ours.
+std::string ReadTerminal(const framework::TTerminalClass& terminal) {
+    std::lock_guard<std::mutex> guard(RegionLockTakers);
+    return terminal.ReadText();
 }
 
 } // namespace
@@ -111,7 +118,7 @@ void TTerminalWindow::OnUpdateByTimer() {
     const int32_t commandsCounter = commands.GetCounter();
     if (commandsCounter != CommandsCounter) {
         CommandsCounter = commandsCounter;
-        CommandsTerminalMemo.SetText(commands.ReadText());
+        CommandsTerminalMemo.SetText(ReadTerminal(commands));
     }
 
     const int32_t i = DeviceListBox.ItemIndex();
@@ -124,7 +131,7 @@ void TTerminalWindow::OnUpdateByTimer() {
     const int32_t counter = requests.GetCounter();
     if (counter == RequestCounter) return;
     RequestCounter = counter;
-    TerminalMemo.SetText(requests.ReadText());
+    TerminalMemo.SetText(ReadTerminal(requests));
     framework::TTerminalParams params;
     requests.ReadParams(i, params);
     PortNamePanel.SetCaption(params.PortName.Get());
