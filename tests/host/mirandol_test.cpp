@@ -204,3 +204,9 @@ TEST_F(Mirandol, NavigatorAnswersThePickedNameInAZeroedBuffer) {
 }
 
 } // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+// The font configuration library that the chooser's dialog loads keeps its caches to the end of the
+// process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif
