@@ -5,10 +5,11 @@
 #include "framework/driver.h"
 #include "framework/intercom_regions.h"
 #include "modbus/modbus_driver.h"
-#include "module/about_dialog.h"
 #include "module/install.h"
-#include "module/log_window.h"
 #include "module/module_init.h"
+
+#include "module/about_dialog.h"
+#include "module/log_window.h"
 #include "module/terminal_window.h"
 
 #define DLM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -38,22 +39,6 @@ DLM_EXPORT bool DLMRemoveDriver(int32_t, const char* directory) {
 DLM_EXPORT bool DLMInstallDriver(platform::HWND, const char* sourceDir, const char* targetDir) {
     if (NoDriver()) return false;
     return module::InstallDriver(*framework::Driver, sourceDir, targetDir);
-}
-
-// The windows below are modal to the whole application for the same reason. A released driver
-// shows none of them.
-DLM_EXPORT void DLMShowLogList(platform::HWND parent) {
-    if (!NoDriver()) module::ShowLogWindow(parent);
-}
-
-DLM_EXPORT void DLMAbout(platform::HWND parent) {
-    if (!NoDriver()) module::ShowAboutDialog(parent);
-}
-
-// -7 where no window can be made on the calling thread: it was never shown.
-DLM_EXPORT int32_t DLMShowState(platform::HWND parent) {
-    if (!module::IsDriverInitialized()) return kNotInitialized;
-    return module::ShowTerminalWindow(parent) ? 0 : kNotSupported;
 }
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
@@ -91,4 +76,20 @@ DLM_EXPORT int32_t DLMGetDeviceInfo(framework::TDeviceInfoRecord* info) {
     if (info == nullptr) return kBadArguments;
     framework::Driver->GetDeviceInfo(*info);
     return 0;
+}
+
+// Like the install's log window, these windows are modal to the whole application rather than owned
+// by the host's window. A released driver shows none of them.
+DLM_EXPORT void DLMShowLogList(platform::HWND parent) {
+    if (!NoDriver()) module::ShowLogWindow(parent);
+}
+
+DLM_EXPORT void DLMAbout(platform::HWND parent) {
+    if (!NoDriver()) module::ShowAboutDialog(parent);
+}
+
+// -7 where no window can be made on the calling thread: it was never shown.
+DLM_EXPORT int32_t DLMShowState(platform::HWND parent) {
+    if (!module::IsDriverInitialized()) return kNotInitialized;
+    return module::ShowTerminalWindow(parent) ? 0 : kNotSupported;
 }
