@@ -10,11 +10,16 @@
 #include "module/install.h"
 #include "module/module_init.h"
 
+#include "module/about_dialog.h"
+#include "module/log_window.h"
+#include "module/terminal_window.h"
+
 #define DLM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 constexpr int32_t kNoDriver = -1;
+constexpr int32_t kNotInitialized = -5;
 constexpr int32_t kBadArguments = -6;
 constexpr int32_t kNotSupported = -7;
 
@@ -80,4 +85,20 @@ DLM_EXPORT int32_t DLMGetDeviceInfo(framework::TDeviceInfoRecord* info) {
     if (info == nullptr) return kBadArguments;
     framework::Driver->GetDeviceInfo(*info);
     return 0;
+}
+
+// Like the install's log window, these windows are modal to the whole application rather than owned
+// by the host's window. A released driver shows none of them.
+DLM_EXPORT void DLMShowLogList(platform::HWND parent) {
+    if (!NoDriver()) module::ShowLogWindow(parent);
+}
+
+DLM_EXPORT void DLMAbout(platform::HWND parent) {
+    if (!NoDriver()) module::ShowAboutDialog(parent);
+}
+
+// -7 where no window can be made on the calling thread: it was never shown.
+DLM_EXPORT int32_t DLMShowState(platform::HWND parent) {
+    if (!module::IsDriverInitialized()) return kNotInitialized;
+    return module::ShowTerminalWindow(parent) ? 0 : kNotSupported;
 }
