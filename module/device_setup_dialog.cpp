@@ -1,12 +1,12 @@
 #include "module/device_setup_dialog.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "module/message_box.h"
+#include "module/module_pictures.h"
+#include "module/tag_chooser.h"
 #include "platform/text.h"
-#include "styledbuttons/pixels/picture.h"
 
 namespace module {
 
@@ -18,57 +18,11 @@ const char* const kSetupPictureFile = "QuillarySetup.jpg";
 
 namespace {
 
-// Until the module's own message boxes are in: a modal note with one button.
-void ShowValueMessage(const std::string& text) {
-    ui::TForm box;
-    box.SetCaption("Quillary");
-    box.SetClientSize(340, 110);
-    ui::TLabel label(&box, text);
-    label.SetBounds(12, 10, 316, 56);
-    label.SetWordWrap(true);
-    ui::TButton ok(&box, "Ok");
-    ok.SetBounds(132, 74, 76, 26);
-    ok.SetModalResult(ui::mrOk);
-    ok.SetDefault(true);
-    box.SetFixedSize(true);
-    box.CenterOnScreen();
-    box.ShowModal();
-}
-
-// The host's tag chooser, found at run time in the host's variables library: a non-zero low word
-// means a name was put into the 256-byte buffer.
-bool ChooseHostTag(platform::HWND window, std::string& name) {
-    using TNavigator = int32_t (*)(int32_t, char*);
-    auto navigator = reinterpret_cast<TNavigator>(::dlsym(RTLD_DEFAULT, "VLNavigatorDialog"));
-    if (navigator == nullptr) return false;
-    char buffer[256] = {};
-    if ((navigator(static_cast<int32_t>(window), buffer) & 0xFFFF) == 0) return false;
-    name.assign(buffer, ::strnlen(buffer, sizeof buffer));
-    return true;
-}
-
 // The configuration file writes values between double quotes, unescaped, one element per line.
 bool FitsConfiguration(const std::string& value) { return value.find_first_of("\"<>\r\n") == std::string::npos; }
 } // namespace
 
-std::string ModuleDirectory() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&ModuleDirectory), &info) == 0 || info.dli_fname == nullptr) return {};
-    std::string path = info.dli_fname;
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-void ShowSetupPicture(ui::TImage& image) {
-    styledbuttons::TPicture picture;
-    styledbuttons::LoadPictureFile(picture, ModuleDirectory() + kSetupPictureFile, false);
-    if (picture.Empty()) {
-        image.Clear();
-        return;
-    }
-    const styledbuttons::Bitmap24& bits = picture.Image;
-    image.SetPicture(bits.Width(), bits.Height(), bits.Stride(), bits.Bits());
-}
+void ShowSetupPicture(ui::TImage& image) { ShowPicture(image, ModulePicture(kSetupPictureFile)); }
 
 std::string PropertyLine(TDevicePropertyList& properties, const TDeviceProperty& property) {
     std::string caption;
@@ -295,7 +249,7 @@ void TSettingEditor::OnOkButton() {
         }
         const std::string refusal = Refusal(type, value);
         if (!refusal.empty()) {
-            ShowValueMessage(refusal);
+            InfoBox(this, "Внимание", refusal, false, false);
             return;
         }
         property->Value = value;

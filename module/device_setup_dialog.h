@@ -16,8 +16,6 @@ namespace module {
 
 // The small picture of the setup windows, a JPEG file beside the module.
 extern const char* const kSetupPictureFile;
-// The module's own directory, with a separator at its end.
-std::string ModuleDirectory();
 // Shows the setup picture; a picture that is missing or unreadable shows nothing.
 void ShowSetupPicture(ui::TImage& image);
 

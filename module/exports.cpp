@@ -9,6 +9,7 @@
 #include "module/driver_setup_dialog.h"
 #include "module/install.h"
 #include "module/module_init.h"
+#include "module/module_pictures.h"
 
 #include "module/about_dialog.h"
 #include "module/log_window.h"

@@ -5,22 +5,18 @@
 #include "styledbuttons/pixels/picture.h"
 
 namespace module {
-namespace {
 
-// The directory of the file that the module's code was loaded from, with a separator at its end.
-std::string PictureDirectory() {
+std::string ModuleDirectory() {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&PictureDirectory), &info) == 0 || info.dli_fname == nullptr) return "./";
+    if (::dladdr(reinterpret_cast<void*>(&ModuleDirectory), &info) == 0 || info.dli_fname == nullptr) return "./";
     const std::string path = info.dli_fname;
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
-} // namespace
-
 styledbuttons::Bitmap24 ModulePicture(const std::string& fileName) {
     styledbuttons::TPicture picture;
-    styledbuttons::LoadPictureFile(picture, PictureDirectory() + fileName, false);
+    styledbuttons::LoadPictureFile(picture, ModuleDirectory() + fileName, false);
     return picture.Empty() ? styledbuttons::Bitmap24() : picture.Image;
 }
 

@@ -8,6 +8,9 @@
 
 namespace module {
 
+// The directory of the file that the module's code was loaded from, with a separator at its end.
+std::string ModuleDirectory();
+
 // The picture file of that name beside the module (a bitmap or a JPEG image); empty when it is
 // missing or cannot be read.
 styledbuttons::Bitmap24 ModulePicture(const std::string& fileName);

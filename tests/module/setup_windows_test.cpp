@@ -171,7 +171,7 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         if (c.refused) {
             WhenModal([&](QWidget* box) {
                 for (QLabel* label : box->findChildren<QLabel*>()) message += ui::FromQt(label->text());
-                Press(box, "Ok");
+                Press(box, "Да");
             });
         }
         editor.OkBitBtn.Click();
@@ -211,7 +211,7 @@ TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
     WhenModal([&](QWidget* editor) {
         editor->findChild<QLineEdit*>()->setText("a\"b");
         WhenModal([&](QWidget* box) {
-            Press(box, "Ok");
+            Press(box, "Да");
         });
         Press(editor, "Да");
         stillOpen = editor->isVisible() && QApplication::activeModalWidget() == editor;

@@ -17,7 +17,7 @@ namespace {
 const char* const kExports[] = {
     "DLMRemoveDriver", "DLMInstallDriver", "DLMGetErrorStr",  "DLMShowLogList",   "DLMAbout",
     "DLMShowState",    "DLMSinhronize",    "DLMReadDataDrv",  "DLMWriteDataDrv",  "DLMStopDeviceDrv",
-    "DLMRunDeviceDrv", "DLMDoneDeviceDrv", "DLMInitDeviceDrv", "DLMGetDeviceInfo",
+    "DLMRunDeviceDrv", "DLMDoneDeviceDrv", "DLMInitDeviceDrv", "DLMGetDeviceInfo", "DLMSetupDeviceDrv",
 };
 
 using FWindow = void (*)(uint32_t);
