@@ -461,8 +461,13 @@ std::string TTerminalClass::ReadText() const {
     return text;
 }
 
+// Under the lock, as the writer counts: a plain read races with the device thread's update.
 int32_t TTerminalClass::GetCounter() const {
-    return region_ ? Load<int32_t>(region_ + offsetof(TTerminalRegion, Counter)) : 0;
+    int32_t counter = 0;
+    if (region_ == nullptr) return counter;
+    Locked(region_ + offsetof(TTerminalRegion, Lock),
+           [&] { counter = Load<int32_t>(region_ + offsetof(TTerminalRegion, Counter)); });
+    return counter;
 }
 
 int32_t TTerminalClass::GetOwner() const {

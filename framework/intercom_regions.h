@@ -169,6 +169,7 @@ public:
     // A text of more than 56535 characters changes nothing.
     void WriteText(std::string_view text);
     std::string ReadText() const;
+    // Locked; 0 when the lock cannot be taken.
     int32_t GetCounter() const;
     int32_t GetOwner() const;
     void SetOwner(int32_t owner);
