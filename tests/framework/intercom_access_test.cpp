@@ -126,6 +126,31 @@ TEST_F(IntercomAccessTest, StaticTagsAddReadAndCommit) {
     EXPECT_EQ(+now.LastSent, 3.0f);
 }
 
+// A copy made while the other side wrote is not used: copies are taken until two in a row agree,
+// and a writer that never stops gives up the read after kMaxSettleReads copies.
+TEST(SettledCopy, TheFirstCopyThatTheNextConfirmsAndNoMoreThanTheBound) {
+    struct TCase {
+        std::vector<uint8_t> seen; // what each copy finds
+        bool settled;
+        int reads;
+    };
+    const std::vector<TCase> cases{
+        {{7, 7}, true, 2},
+        {{1, 2, 3, 3}, true, 4},
+        {{1, 2, 1, 2, 1, 2, 1, 2, 2}, false, kMaxSettleReads},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 8}, false, kMaxSettleReads},
+    };
+    for (const TCase& c : cases) {
+        int reads = 0;
+        uint8_t out[1] = {0};
+        EXPECT_EQ(CopySettled(out, [&](uint8_t* to) { to[0] = c.seen.at(reads++); }), c.settled) << reads;
+        EXPECT_EQ(reads, c.reads);
+        if (c.settled) {
+            EXPECT_EQ(out[0], c.seen.back());
+        }
+    }
+}
+
 TEST_F(IntercomAccessTest, DynamicTagsRegisterByTrimmedUpperCaseKey) {
     auto& dyn = area->DynemicVariablesList;
     EXPECT_FALSE(dyn.Register("", false, 1.0f, 1.0));
