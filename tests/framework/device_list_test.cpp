@@ -175,7 +175,7 @@ TEST_F(DeviceListTest, RemoteAccessSettingsAreReadOnlyWhenTheDriverSupportsThem)
     EXPECT_TRUE(RAPEnabled);
     EXPECT_EQ(RAPPort, 6042); // not 70000's low 16 bits: that would be another port
 
-    for (const char* port : {"0", "-1", "65536"}) {
+    for (const char* port : {"-1", "65536", "4294967296"}) {
         WriteBytes(file, Root(std::string("RAPPort=\"") + port + "\""));
         ASSERT_TRUE(list.LoadFromFile(file));
         EXPECT_EQ(RAPPort, 6042) << port;
