@@ -109,8 +109,8 @@ template <std::size_t N, class Copy> bool CopySettled(uint8_t (&out)[N], Copy&& 
     copy(out);
     for (int reads = 1; reads < kMaxSettleReads; ++reads) {
         std::memcpy(last, out, N);
-        // Each copy reads the block anew: nothing may carry one over into the next.
-        std::atomic_thread_fence(std::memory_order_acquire);
+        // Each copy reads the block anew: the compiler may not carry one over into the next.
+        std::atomic_signal_fence(std::memory_order_seq_cst);
         copy(out);
         if (std::memcmp(last, out, N) == 0) return true;
     }

@@ -282,6 +282,22 @@ TEST_F(IntercomAccessTest, TerminalTextLimitsCounterAndParams) {
     EXPECT_EQ(+out.Frequency, 100);
 }
 
+// The server's state view reads the counter while a device thread writes traces: under the lock,
+// as the writer counts (a thread sanitizer reports the race otherwise).
+TEST_F(IntercomAccessTest, TheCounterIsReadWhileTracesAreWritten) {
+    constexpr int32_t kTraces = 50;
+    std::thread device([&] {
+        for (int32_t i = 0; i < kTraces; ++i) area->RequestTerminal.WriteText("trace");
+    });
+    for (int32_t i = 0, last = 0; i < kTraces; ++i) {
+        const int32_t counter = area->RequestTerminal.GetCounter();
+        EXPECT_GE(counter, last);
+        last = counter;
+    }
+    device.join();
+    EXPECT_EQ(area->RequestTerminal.GetCounter(), kTraces);
+}
+
 TEST_F(IntercomAccessTest, ServerErrorsAreBoundedAndReadAllClears) {
     auto& errors = area->ServerErrorList;
     errors.Add(-1, std::string(300, 'e'));
