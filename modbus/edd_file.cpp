@@ -178,7 +178,7 @@ bool ParseRequest(const std::string& text, TDeviceRequest& request) {
     request.id = x.GetIntAttribute("id", -1);
     request.address = x.GetIntAttribute("address", -1);
     request.size = x.GetIntAttribute("size", -1);
-    request.function = static_cast<uint16_t>(x.GetIntAttribute("function", 3));
+    request.function = x.GetIntAttribute("function", 3);
     request.class_ = x.GetIntAttribute("class", 0);
     if (request.name.empty() || request.address < 0 || request.size <= 0) return false;
 
@@ -231,7 +231,7 @@ bool TCommandActionItem::LoadFromXml(const std::string& text) {
     name = x.GetAttribute("name", "");
     address = x.GetIntAttribute("address", -1);
     TypeCode = ParseDataType(x.GetAttribute("type", ""));
-    function = static_cast<uint16_t>(x.GetIntAttribute("function", 0));
+    function = x.GetIntAttribute("function", 0);
     size = static_cast<uint16_t>(x.GetIntAttribute("size", 0));
     expression = x.GetAttribute("expression", "");
     std::string pause = x.GetAttribute("sleep", "");

@@ -173,13 +173,22 @@ TEST_F(DeviceListTest, RemoteAccessSettingsAreReadOnlyWhenTheDriverSupportsThem)
     driver.RemoteAccess = true;
     ASSERT_TRUE(list.LoadFromFile(file));
     EXPECT_TRUE(RAPEnabled);
-    EXPECT_EQ(RAPPort, 70000 & 0xFFFF);
+    EXPECT_EQ(RAPPort, 6042); // not 70000's low 16 bits: that would be another port
+
+    for (const char* port : {"-1", "65536", "4294967296"}) {
+        WriteBytes(file, Root(std::string("RAPPort=\"") + port + "\""));
+        ASSERT_TRUE(list.LoadFromFile(file));
+        EXPECT_EQ(RAPPort, 6042) << port;
+    }
+    WriteBytes(file, Root("RAPPort=\"65535\""));
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_EQ(RAPPort, 65535);
 
     // Missing, they keep what they were.
     WriteBytes(file, Root(""));
     ASSERT_TRUE(list.LoadFromFile(file));
     EXPECT_TRUE(RAPEnabled);
-    EXPECT_EQ(RAPPort, 70000 & 0xFFFF);
+    EXPECT_EQ(RAPPort, 65535);
 }
 
 TEST_F(DeviceListTest, AFileThatIsNotOneRootOfTheRightNameLoadsEmptyAndChangesNoSetting) {
