@@ -1,6 +1,6 @@
 // Load time of the files read with the XML element reader: a description file of N flat device
 // types, a configuration file of N devices, and both files with 200,000 elements of one name nested
-// in each other. Each load runs in a child process of its own, killed when it outlasts the limit, so
+// in each other; the configuration is read by the Modbus driver's device list. Each load runs in a child process of its own, killed when it outlasts the limit, so
 // that a reader that does not finish still gives a figure (a lower bound).
 //
 // usage: xml_load_bench [--limit seconds] [N...]   (default N: 1000 10000 100000; limit 120 s)
@@ -20,10 +20,13 @@
 #include "framework/device_list.h"
 #include "framework/driver.h"
 #include "modbus/edd_file.h"
+#include "modbus/modbus_driver.h"
 
 namespace {
 
 constexpr int kNested = 200000;
+constexpr int kMaxDevices = 10000;
+constexpr double kRepeatBelow = 10;
 
 struct TResult {
     double seconds = 0;
@@ -53,17 +56,18 @@ std::string Nested(const std::string& name, int depth) {
     return text;
 }
 
-// The configuration as the device list writes it, N devices with their own names and addresses.
-std::string FlatConfiguration(const bench::ScratchDir& dir, int devices) {
-    framework::TDeviceList list;
-    for (int n = 1; n <= devices; ++n) {
-        framework::TDevice* d = list.AddDevice()->Device.get();
-        d->Properties->SetProperty("DeviceName", "device " + std::to_string(n), framework::TPropertyType::Text);
-        d->Properties->SetProperty("DeviceAddress", std::to_string(n % 247 + 1), framework::TPropertyType::Integer);
-    }
-    const std::string path = dir.Path("flat.cfg");
-    if (!list.SaveToFile(path)) std::fprintf(stderr, "cannot write %s\n", path.c_str());
-    return path;
+// The configuration of N Modbus devices with their own names and addresses, as the demo writes one.
+std::string FlatConfiguration(int devices) {
+    std::vector<std::string> sessions;
+    for (int n = 1; n <= devices; ++n)
+        sessions.push_back(bench::SessionLine({{"DeviceName", "device " + std::to_string(n)},
+                                               {"DeviceAddress", std::to_string(n % 247 + 1)},
+                                               {"TimeOut", "100"}, {"RetryCount", "3"}, {"Enabled", "TRUE"},
+                                               {"RoutingPrefix", "PLC" + std::to_string(n)},
+                                               {"ReqwestInterval", "500"}, {"RS232Port", "COM1"},
+                                               {"TypeOfConnection", "TCP/IP"}, {"DeviceIPAddress", "127.0.0.1"},
+                                               {"IPPort", "4001"}, {"RequestType", "type" + std::to_string(n)}}));
+    return bench::ConfigText(false, sessions);
 }
 
 long FileBytes(const std::string& path) {
@@ -100,14 +104,21 @@ bool RunLimited(const std::function<TResult()>& load, double limit, TResult& res
     return done;
 }
 
+// The median of three loads, or of one when it takes longer than kRepeatBelow.
 void Case(const char* what, const std::string& path, double limit, const std::function<TResult()>& load) {
-    TResult r;
     const long bytes = FileBytes(path);
     std::printf("  %-34s %9.2f MB  ", what, static_cast<double>(bytes) / 1e6);
-    if (RunLimited(load, limit, r))
-        std::printf("%9.3f s  %-5s %d read\n", r.seconds, r.ok ? "True" : "False", r.count);
-    else
+    std::vector<double> seconds;
+    TResult r;
+    while (seconds.size() < 3 && (seconds.empty() || seconds.back() < kRepeatBelow)) {
+        if (!RunLimited(load, limit, r)) break;
+        seconds.push_back(r.seconds);
+    }
+    if (seconds.empty())
         std::printf("> %.0f s (stopped)\n", limit);
+    else
+        std::printf("%9.3f s  %-5s %d read  (median of %zu)\n", bench::Percentile(seconds, 50), r.ok ? "True" : "False",
+                    r.count, seconds.size());
     std::printf("    load after: %s\n", bench::LoadAverage().c_str());
 }
 
@@ -118,11 +129,12 @@ TResult LoadDescription(const std::string& path) {
     return {static_cast<double>(bench::NowUs() - t0) / 1e6, ok, file.Count()};
 }
 
+// The Modbus driver's own list, as the module and the server load it.
 TResult LoadConfiguration(const std::string& path) {
-    framework::TDeviceList list;
+    const std::unique_ptr<framework::TDeviceList> list = framework::Driver->CreateDeviceList();
     const uint64_t t0 = bench::NowUs();
-    const bool ok = list.LoadFromFile(path);
-    return {static_cast<double>(bench::NowUs() - t0) / 1e6, ok, list.Count()};
+    const bool ok = list->LoadFromFile(path);
+    return {static_cast<double>(bench::NowUs() - t0) / 1e6, ok, list->Count()};
 }
 
 } // namespace
@@ -143,14 +155,18 @@ int main(int argc, char** argv) {
         const std::string edd = dir.Path("flat.edd");
         dir.Write("flat.edd", FlatDescription(n));
         Case((".edd, " + std::to_string(n) + " device types").c_str(), edd, limit, [&] { return LoadDescription(edd); });
-        const std::string cfg = FlatConfiguration(dir, n);
+        // Every device keeps two trace buffers of 40 KiB: beyond 10,000 devices the list itself
+        // would take gigabytes.
+        if (n > kMaxDevices) continue;
+        const std::string cfg = dir.Path("flat.cfg");
+        dir.Write("flat.cfg", FlatConfiguration(n));
         Case((".cfg, " + std::to_string(n) + " devices").c_str(), cfg, limit, [&] { return LoadConfiguration(cfg); });
     }
 
     const std::string edd = dir.Path("nested.edd"), cfg = dir.Path("nested.cfg");
     dir.Write("nested.edd", "<EDDV2_Ostrolinka>\r\n<device name=\"deep\">" + Nested("x", kNested) +
                                 "</device>\r\n</EDDV2_Ostrolinka>\r\n");
-    const std::string root = framework::TDriver::BaseShortName();
+    const std::string root = framework::Driver->GetShortName();
     dir.Write("nested.cfg", "<" + root + ">\r\n" + Nested("a", kNested) + "\r\n</" + root + ">\r\n");
     Case(".edd, 200,000 nested elements", edd, limit, [&] { return LoadDescription(edd); });
     Case(".cfg, 200,000 nested elements", cfg, limit, [&] { return LoadConfiguration(cfg); });
