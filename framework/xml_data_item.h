@@ -16,8 +16,8 @@
 namespace framework {
 
 // Deepest nesting of elements of one name that the reader follows (the element itself is the first
-// level); an element nested deeper is not taken. Matching closing tags to openings of the same name is
-// all the reader knows of nesting, and what a hostile file could make it follow without end.
+// level); an element nested deeper is not taken, as one without its closing tag is not. Openings and
+// closings of the element's own name are the only nesting the reader matches.
 constexpr int kMaxElementNesting = 1000;
 
 // Takes the next element (with everything nested in it) off the front of `text`. When there is none,
