@@ -5,26 +5,16 @@
 #include "framework/driver.h"
 #include "modbus/modbus_driver.h"
 
-#include <unistd.h>
+#include "fuzz_input_file.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <string>
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-} // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/fuzz_config_loader." + std::to_string(::getpid()) + ".cfg";
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                  static_cast<std::streamsize>(size));
+    const std::string& path = fuzz::InputFile(data, size, ".cfg");
     Check(framework::Driver != nullptr);
     std::unique_ptr<framework::TDeviceList> list = framework::Driver->CreateDeviceList();
     list->LoadFromFile(path);

@@ -3,26 +3,15 @@
 #include "platform/ini_file.h"
 #include "platform/text.h"
 
-#include <unistd.h>
+#include "fuzz_input_file.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-} // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/fuzz_ini_file." + std::to_string(::getpid()) + ".ini";
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                  static_cast<std::streamsize>(size));
+    const std::string& path = fuzz::InputFile(data, size, ".ini");
     const platform::TIniFile ini(path);
     static const char* const keys[][2] = {{"server", "delay_on_start"}, {"ports", "COM1"}, {"debug", "trace"},
                                           {"a", "b"}, {"", ""}};
