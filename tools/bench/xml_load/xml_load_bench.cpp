@@ -1,7 +1,8 @@
 // Load time of the files read with the XML element reader: a description file of N flat device
-// types, a configuration file of N devices, and both files with 200,000 elements of one name nested
-// in each other; the configuration is read by the Modbus driver's device list. Each load runs in a child process of its own, killed when it outlasts the limit, so
-// that a reader that does not finish still gives a figure (a lower bound).
+// types, a configuration file of N devices (read by the Modbus driver's device list), and both files
+// with 200,000 elements of one name nested in each other. Each load runs in a child process of its
+// own, killed when it outlasts the limit, so that a reader that does not finish still gives a figure
+// (a lower bound).
 //
 // usage: xml_load_bench [--limit seconds] [N...]   (default N: 1000 10000 100000; limit 120 s)
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
