@@ -171,9 +171,9 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
         }
 
         // Text left over that holds no element parses as a nameless one and ends the read.
-        std::string content = platform::Trim(root.Content);
-        while (!content.empty()) {
-            ExtractNextElement(content, element);
+        TElementWalker content(platform::Trim(root.Content));
+        while (!content.Rest().empty()) {
+            content.Next(element);
             TXMLDataItem item;
             if (!item.Parse(element)) return false;
             if (platform::LowerCase(item.Name) != "device") return false;

@@ -5,6 +5,7 @@
 #include "device_test_support.h"
 #include "framework/device_list.h"
 #include "framework/driver.h"
+#include "framework/xml_data_item.h"
 
 using namespace framework;
 using device_test::Lines;
@@ -237,6 +238,20 @@ TEST_F(DeviceListTest, AForeignElementAfterGoodDevicesKeepsThemButFails) {
     WriteBytes(file, Root("", "<device><session DeviceName=\"A\"/></device> stray"));
     EXPECT_FALSE(list.LoadFromFile(file));
     EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(DeviceListTest, DevicesNestedBeyondTheReadersLimitFailTheLoad) {
+    const std::string file = dir.File("a.cfg");
+    TDeviceList list;
+    for (const int depth : {kMaxElementNesting, kMaxElementNesting + 1}) {
+        std::string nested;
+        for (int i = 0; i < depth; ++i) nested += "<device>";
+        for (int i = 0; i < depth; ++i) nested += "</device>";
+        WriteBytes(file, Root("", nested));
+        // Within the limit the outer device reads, the inner ones are no session of it.
+        EXPECT_EQ(list.LoadFromFile(file), depth <= kMaxElementNesting) << depth;
+        EXPECT_EQ(list.Count(), depth <= kMaxElementNesting ? 1 : 0) << depth;
+    }
 }
 
 TEST_F(DeviceListTest, LoadedRecordsStartTheirTimesNow) {
