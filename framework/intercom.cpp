@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/messages.h"
+
 namespace framework {
 
 TIntercomInterface* Intercom = nullptr;
@@ -19,6 +21,7 @@ std::unique_ptr<TIntercomInterface> TIntercomInterface::Create(int32_t count, st
     count = std::max(count, 0);
     std::unique_ptr<TIntercomInterface> area(new TIntercomInterface(true, count));
     const std::size_t size = TIntercomBlock::Size(static_cast<std::size_t>(count));
+    if (!platform::WindowsAvailable()) return area;
     if (area->mapping_.Create(name, size) != platform::TSharedMemoryResult::Ok) return area;
     area->view_ = area->mapping_.Data();
     area->AttachAll(count, true);
@@ -27,6 +30,7 @@ std::unique_ptr<TIntercomInterface> TIntercomInterface::Create(int32_t count, st
 
 std::unique_ptr<TIntercomInterface> TIntercomInterface::Open(std::string_view name) {
     std::unique_ptr<TIntercomInterface> area(new TIntercomInterface(false, -1));
+    if (!platform::WindowsAvailable()) return area;
     if (area->mapping_.Open(name) != platform::TSharedMemoryResult::Ok) return area;
     // The room of region 3 follows from the block's size, whatever its Count says; a block that
     // fits no layout, or whose Count exceeds its room, is not ours to read.

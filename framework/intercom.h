@@ -1,6 +1,8 @@
 // The exchange area of one process: the module creates and initialises the block, the server opens
 // it and attaches without initialising. The wrappers stay unattached when there is no block, and
-// then every operation does nothing.
+// then every operation does nothing. The area carries window handles from process to process (the
+// host's, the server's); where the namespace's window table cannot be made they mean nothing, and
+// the area is not made or opened either: the module and the server go on as without one.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,7 @@
 
 #include "framework/intercom.h"
 #include "modbus/modbus_driver.h"
+#include "platform/shared_memory.h"
 #include "server/server_error.h"
 #include "server/server_window.h"
 #include "ui/application.h"
@@ -54,9 +55,11 @@ int main(int argc, char** argv) {
 
     if (server::TServerWindow::ThreadsLeftRunning()) {
         // A device thread still runs and may use the driver and the area: free nothing it may
-        // touch, and skip the destructors of the units that own them.
+        // touch, and skip the destructors of the units that own them. The blocks' names are given
+        // up all the same, so that the last of the system's processes removes them.
         server::ClearOwnSlot();
         std::fflush(nullptr);
+        platform::ReleaseHeldNames();
         _exit(0);
     }
     delete framework::Driver;
