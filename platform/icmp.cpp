@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace platform {
