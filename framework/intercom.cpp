@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/messages.h"
-
 namespace framework {
 
 TIntercomInterface* Intercom = nullptr;
@@ -17,11 +15,14 @@ TIntercomInterface::~TIntercomInterface() {
     mapping_.Close();
 }
 
+std::unique_ptr<TIntercomInterface> TIntercomInterface::Unattached(int32_t count) {
+    return std::unique_ptr<TIntercomInterface>(new TIntercomInterface(true, std::max(count, 0)));
+}
+
 std::unique_ptr<TIntercomInterface> TIntercomInterface::Create(int32_t count, std::string_view name) {
     count = std::max(count, 0);
-    std::unique_ptr<TIntercomInterface> area(new TIntercomInterface(true, count));
+    std::unique_ptr<TIntercomInterface> area = Unattached(count);
     const std::size_t size = TIntercomBlock::Size(static_cast<std::size_t>(count));
-    if (!platform::WindowsAvailable()) return area;
     if (area->mapping_.Create(name, size) != platform::TSharedMemoryResult::Ok) return area;
     area->view_ = area->mapping_.Data();
     area->AttachAll(count, true);
@@ -30,7 +31,6 @@ std::unique_ptr<TIntercomInterface> TIntercomInterface::Create(int32_t count, st
 
 std::unique_ptr<TIntercomInterface> TIntercomInterface::Open(std::string_view name) {
     std::unique_ptr<TIntercomInterface> area(new TIntercomInterface(false, -1));
-    if (!platform::WindowsAvailable()) return area;
     if (area->mapping_.Open(name) != platform::TSharedMemoryResult::Ok) return area;
     // The room of region 3 follows from the block's size, whatever its Count says; a block that
     // fits no layout, or whose Count exceeds its room, is not ours to read.

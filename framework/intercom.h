@@ -1,8 +1,6 @@
 // The exchange area of one process: the module creates and initialises the block, the server opens
 // it and attaches without initialising. The wrappers stay unattached when there is no block, and
-// then every operation does nothing. The area carries window handles from process to process (the
-// host's, the server's); where the namespace's window table cannot be made they mean nothing, and
-// the area is not made or opened either: the module and the server go on as without one.
+// then every operation does nothing.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +20,8 @@ public:
     static std::unique_ptr<TIntercomInterface> Create(int32_t count, std::string_view name);
     // Server: the existing block. Its static-tag room comes from the block's size.
     static std::unique_ptr<TIntercomInterface> Open(std::string_view name);
+    // Module: the wrappers with room for `count` static tags and no block, as when it cannot be made.
+    static std::unique_ptr<TIntercomInterface> Unattached(int32_t count);
     ~TIntercomInterface();
     TIntercomInterface(const TIntercomInterface&) = delete;
     TIntercomInterface& operator=(const TIntercomInterface&) = delete;

@@ -8,6 +8,7 @@
 
 #include "framework/intercom.h"
 #include "modbus/modbus_driver.h"
+#include "platform/messages.h"
 #include "platform/shared_memory.h"
 #include "server/server_error.h"
 #include "server/server_window.h"
@@ -35,7 +36,9 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<framework::TIntercomInterface> area =
         framework::TIntercomInterface::Open(framework::Driver->GetIntercomName());
-    if (!area || !area->IsOpen()) return 0;
+    // Without window handles the server could neither register its window nor see the host's: it
+    // ends as without an area.
+    if (!area || !area->IsOpen() || !platform::WindowsAvailable()) return 0;
     framework::Intercom = area.get();
     // Another server serves this area: leave its slot alone.
     if (server::IsServerRunning()) {

@@ -3,46 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 
 #include "framework/intercom.h"
 #include "intercom_test_support.h"
-#include "platform/child_process_support.h"
-#include "platform/names.h"
-#include "platform/private_shm.h"
 
 using namespace framework;
 using namespace intercom_test;
 
 namespace {
-
-struct TAreaOnShm {
-    char Skip[160];
-    bool Made;
-    bool Opened;
-    bool Named;
-};
-
-// In a /dev/shm of the size the test gives: whether the module's area is made and the server's
-// opened, and whether its name is there.
-int RunAreaOnPrivateShm() {
-    uint32_t size = 0;
-    if (!testchild::Read(testchild::ChildIn, size)) return 1;
-    TAreaOnShm out{};
-    const std::string why = privateshm::Enter(size, false);
-    if (!why.empty()) {
-        why.copy(out.Skip, sizeof out.Skip - 1);
-        return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
-    }
-    UseOwnNamespace("icspace");
-    const auto module = TIntercomInterface::Create(0, "Quillary.dat");
-    out.Made = module->IsOpen();
-    out.Opened = TIntercomInterface::Open("Quillary.dat")->IsOpen();
-    out.Named = std::filesystem::exists("/dev/shm/" + platform::NamespacedName("Quillary.dat"));
-    return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
-}
-
-const bool registered = testchild::RegisterTestChild("area-on-private-shm", RunAreaOnPrivateShm);
 
 class IntercomLayoutTest : public IntercomTest {
 protected:
@@ -246,27 +214,6 @@ TEST_F(IntercomLayoutTest, BlocksThatFitNoLayoutAreNotOpened) {
     raw.Put<int32_t>(kStatic + 256, 2);
     EXPECT_TRUE(TIntercomInterface::Open("Quillary.dat")->IsOpen());
     EXPECT_FALSE(TIntercomInterface::Open("Other.dat")->IsOpen());
-}
-
-// The area carries window handles: where the window table has no room, neither the module nor the
-// server has an area, though the area alone would fit.
-TEST(IntercomSpace, WithoutRoomForTheWindowTableThereIsNoArea) {
-    ASSERT_FALSE(registered);
-    ASSERT_LT(Total(0), 768u * 1024u);
-    for (const auto& [size, fits] : {std::pair{768u * 1024u, false}, std::pair{4096u * 1024u, true}}) {
-        SCOPED_TRACE(size);
-        testchild::TestChild child("area-on-private-shm");
-        ASSERT_TRUE(child.Started());
-        ASSERT_TRUE(child.Send(static_cast<uint32_t>(size)));
-        TAreaOnShm out{};
-        ASSERT_TRUE(child.Receive(out));
-        if (out.Skip[0] != '\0') GTEST_SKIP() << "no private /dev/shm for this test: " << out.Skip;
-        EXPECT_EQ(out.Made, fits);
-        EXPECT_EQ(out.Opened, fits);
-        EXPECT_EQ(out.Named, fits);
-        ASSERT_TRUE(child.WaitExited(testchild::DeadlineMs));
-        EXPECT_EQ(child.Reap(), 0);
-    }
 }
 
 } // namespace
