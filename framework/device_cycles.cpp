@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace framework {
 
@@ -158,7 +159,7 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
             AddLog(log, "Data write OK");
             std::string answer;
             if (needAnswer) {
-                platform::Sleep(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
+                platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
                 platform::ProcessMessages();
                 if (connection->Read(TimeOut, answer, log) <= 0) {
                     connection->Close(log);
@@ -173,8 +174,10 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
             int32_t r = ParseReadResponse(connection, n, log, received, answer);
             if (r < 0) {
                 for (int32_t k = RereadCount; k > 0;) {
+                    // A thread asked to stop rereads no more.
+                    if (platform::TThread::CurrentTerminated()) break;
                     --k;
-                    platform::Sleep(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
+                    platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
                     std::string more;
                     const int32_t m = connection->Read(TimeOut, more, log);
                     if (m > 0) {

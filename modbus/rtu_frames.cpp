@@ -7,8 +7,8 @@
 #include "modbus/crc16.h"
 #include "modbus/frame_stream.h"
 #include "modbus/number_format.h"
-#include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 #include <exception>
 
@@ -220,7 +220,7 @@ int32_t ParseWriteResponse(const TModbusStation& station, uint16_t& postWriteDel
                            const std::string& answer) {
     if (index < 0) return -1;
     const int32_t r = CheckWriteResponse(station.DeviceAddress, answer);
-    if (r == 0 && postWriteDelay > 0) platform::Sleep(postWriteDelay);
+    if (r == 0 && postWriteDelay > 0) platform::TThread::SleepUnlessTerminated(postWriteDelay);
     postWriteDelay = 0;
     return r;
 }
