@@ -6,7 +6,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 
 namespace ui {
@@ -21,6 +23,20 @@ protected:
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
         RunHandler([this] { form_.Close(); });
+    }
+
+    // Enter that no control took clicks the default button.
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            for (QPushButton* button : findChildren<QPushButton*>()) {
+                if (button->isDefault() && button->isEnabled() && button->isVisible()) {
+                    event->accept();
+                    button->click();
+                    return;
+                }
+            }
+        }
+        QWidget::keyPressEvent(event);
     }
 
 private:
