@@ -111,6 +111,8 @@ TCustomControl::TCustomControl(TControl* parent) : TControl(MakeWidget<CustomWid
 void TCustomControl::SetCaption(const std::string& caption) {
     if (caption == caption_) return;
     caption_ = caption;
+    // What assistive tools (and tests) read of a control that draws its text itself.
+    if (Widget()) Widget()->setAccessibleName(ToQt(caption));
     Dispatch(CM_TEXTCHANGED, 0, 0);
 }
 

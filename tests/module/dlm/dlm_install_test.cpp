@@ -10,7 +10,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
-#include <QPushButton>
+#include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
 
@@ -26,10 +26,21 @@ using platform::Cp;
 
 const char* const kFiles[] = {"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"};
 
+// The styled buttons draw their captions themselves and carry them as their accessible names.
 QWidget* ButtonNamed(QWidget* window, const std::string& cp1251) {
-    for (QPushButton* b : window->findChildren<QPushButton*>())
-        if (b->text().toStdString() == platform::Utf8FromCp1251(cp1251)) return b;
+    for (QWidget* b : window->findChildren<QWidget*>())
+        if (b->accessibleName().toStdString() == platform::Utf8FromCp1251(cp1251)) return b;
     return nullptr;
+}
+
+// A left click in the middle of the widget.
+void ClickOn(QWidget* w) {
+    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, at, w->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
 }
 
 // Watches for the module's modal window while an install call runs: a thread of the test pokes a
@@ -78,7 +89,7 @@ private:
             Caption = ui_FromQt(modal->windowTitle());
             if (auto* label = modal->findChild<QLabel*>()) Message = ui_FromQt(label->text());
             if (QWidget* save = ButtonNamed(modal, Cp("Сохранить..."))) {
-                QTimer::singleShot(0, save, [save] { static_cast<QPushButton*>(save)->click(); });
+                QTimer::singleShot(0, save, [save] { ClickOn(save); });
                 stage_ = 1;
             }
         } else if (stage_ == 1 && files != nullptr) {
@@ -90,7 +101,7 @@ private:
             SavedLog = ReadText(saveTo_);
             Saved = true;
             if (QWidget* close = ButtonNamed(modal, Cp("Закрыть")))
-                QTimer::singleShot(0, close, [close] { static_cast<QPushButton*>(close)->click(); });
+                QTimer::singleShot(0, close, [close] { ClickOn(close); });
             stage_ = 3;
         }
     }
