@@ -29,8 +29,10 @@ public:
         const qsizetype split = line.indexOf(QChar(8));
         const QString name = split < 0 ? line : line.left(split);
         const QString value = split < 0 ? QString() : line.mid(split + 1);
-        DrawAt(*painter, option.rect, HeaderX(nameHeader_), name);
-        DrawAt(*painter, option.rect, HeaderX(valueHeader_), value);
+        // A long name stops short of the value column rather than running under the value.
+        const int nameX = HeaderX(nameHeader_), valueX = HeaderX(valueHeader_);
+        DrawAt(*painter, option.rect, nameX, valueX > nameX ? valueX - nameX - 4 : option.rect.width(), name);
+        DrawAt(*painter, option.rect, valueX, option.rect.width(), value);
         painter->restore();
     }
 
@@ -42,9 +44,9 @@ private:
         return header->mapTo(header->window(), QPoint(0, 0)).x() - view->mapTo(view->window(), QPoint(0, 0)).x();
     }
 
-    static void DrawAt(QPainter& painter, const QRect& row, int x, const QString& text) {
+    static void DrawAt(QPainter& painter, const QRect& row, int x, int width, const QString& text) {
         if (text.isEmpty()) return;
-        const QRect area(row.left() + x, row.top(), std::max(0, row.right() - (row.left() + x) + 1), row.height());
+        const QRect area = QRect(row.left() + x, row.top(), std::max(0, width), row.height()).intersected(row);
         painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }
 
@@ -121,6 +123,8 @@ void TListBox::SetTwoColumns(const TControl& nameHeader, const TControl& valueHe
     if (!List()) return;
     QAbstractItemDelegate* old = List()->itemDelegate();
     List()->setItemDelegate(new TwoColumnDelegate(List(), nameHeader.Widget(), valueHeader.Widget()));
+    // The columns are cut at the row's end: nothing to scroll sideways to.
+    List()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (old != nullptr && old->parent() == List()) delete old;
     List()->viewport()->update();
 }
