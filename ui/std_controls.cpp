@@ -16,6 +16,7 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace ui {
@@ -293,8 +294,11 @@ void TImage::SetPicture(int width, int height, int stride, const uint8_t* bgr) {
         Clear();
         return;
     }
-    const QImage image(bgr, width, height, stride, QImage::Format_BGR888);
-    Label()->setPixmap(QPixmap::fromImage(image.copy()));
+    // Row by row: the last row need not carry its padding.
+    QImage image(width, height, QImage::Format_BGR888);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), bgr + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(width) * 3);
+    Label()->setPixmap(QPixmap::fromImage(image));
 }
 
 void TImage::Clear() {

@@ -146,7 +146,8 @@ private:
 class TImage : public TControl {
 public:
     explicit TImage(TControl* parent);
-    // Rows of blue, green, red bytes, `stride` bytes apart; copied. Nothing shows for an empty picture.
+    // Rows of blue, green, red bytes, `stride` bytes apart (the last one may end without its padding);
+    // copied. Nothing shows for an empty picture.
     void SetPicture(int width, int height, int stride, const uint8_t* bgr);
     void Clear();
     bool Empty() const;
