@@ -114,6 +114,7 @@ TsButtonControl::TsButtonControl(ui::TControl* parent, const std::string& captio
 
 TsButtonControl::~TsButtonControl() {
     destroying_ = true;
+    actionLink_.reset();
     if (FadeTimer) FadeTimer->SetEnabled(false);
     FadeTimer.reset();
     fadeBitmap_ = Bitmap24();
@@ -460,7 +461,33 @@ void TsButtonControl::StopFading() {
 }
 
 void TsButtonControl::Click() {
-    if (OnClick) OnClick();
+    if (OnClick)
+        OnClick();
+    else if (actionLink_)
+        actionLink_->Action().Execute();
+}
+
+void TsButtonControl::SetHint(const std::string& value) {
+    hint_ = value;
+    if (Widget()) Widget()->setToolTip(ui::ToQt(value));
+}
+
+void TsButtonControl::SetAction(TAction* action) {
+    actionLink_.reset();
+    if (!action) return;
+    actionLink_ = std::make_unique<TsButtonActionLink>(*this, *action);
+    ActionChange(*action, false);
+}
+
+void TsButtonControl::ActionChange(TAction& action, bool check_defaults) {
+    if (!Images() && action.Images && action.Images->Count() > 0) SetImages(action.Images);
+    if (action.ImageIndex() != imageIndex_) SetImageIndex(action.ImageIndex());
+    if (check_defaults) return;
+    if (Caption() != action.Caption()) {
+        SetCaption(action.Caption());
+        sStyle->InvalidateOwner();
+    }
+    if (hint_ != action.Hint()) SetHint(action.Hint());
 }
 
 void TsButtonControl::MouseDown(ui::TMouseButton button, int shift, int x, int y) {

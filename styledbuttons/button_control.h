@@ -4,6 +4,7 @@
 #pragma once
 
 #include "styledbuttons/bg_styles.h"
+#include "styledbuttons/action_link.h"
 #include "styledbuttons/canvas.h"
 #include "styledbuttons/image_list.h"
 #include "styledbuttons/pixels/glyph.h"
@@ -47,7 +48,7 @@ private:
     uint8_t fadeMode_ = 0;
 };
 
-class TsButtonControl : public ui::TCustomControl, public TStyleOwner {
+class TsButtonControl : public ui::TCustomControl, public TStyleOwner, public TsButtonActionClient {
 public:
     explicit TsButtonControl(ui::TControl* parent, const std::string& caption = {})
         : TsButtonControl(parent, caption, "TsButtonControl") {}
@@ -86,7 +87,7 @@ public:
     int32_t Spacing() const { return spacing_; }
     void SetSpacing(int32_t value);
     int32_t ImageIndex() const { return imageIndex_; }
-    void SetImageIndex(int32_t value);
+    void SetImageIndex(int32_t value) override;
     bool AutoSize() const { return autoSize_; }
     void SetAutoSize(bool value);
     bool Grayed() const { return grayed_; }
@@ -100,7 +101,16 @@ public:
     int32_t TextPosition() const { return textPosition_; }
     int32_t FadeStep = 0;
 
-    void SetPressed(bool value);
+    void SetPressed(bool value) override;
+    const std::string& Caption() const override { return TCustomControl::Caption(); }
+    void SetCaption(const std::string& caption) override { TCustomControl::SetCaption(caption); }
+    const std::string& Hint() const { return hint_; }
+    void SetHint(const std::string& value);
+    // Not owned; a click runs it unless OnClick is set. An action that is destroyed is forgotten.
+    TAction* Action() const { return actionLink_ ? &actionLink_->Action() : nullptr; }
+    void SetAction(TAction* action);
+    void ActionChange(TAction& action, bool check_defaults) override;
+    void ActionGone() override { actionLink_.reset(); }
     TRect GetGlyphRect();
     TRect GetCaptionRect();
     // Width and height of the caption as drawn (wrapped within MaxTextWidth).
@@ -111,7 +121,7 @@ public:
     void AdjustSize();
     // What the last fade frame shows; empty while no fade runs.
     const Bitmap24& FrameImage() const { return frameImage_; }
-    // Runs the action: OnClick.
+    // OnClick, or else the action.
     virtual void Click();
 
     // What the style sees of the button.
@@ -198,6 +208,8 @@ private:
     int32_t textPosition_ = 1;
     TColor colour_ = clBtnFace;
     std::string className_;
+    std::string hint_;
+    std::unique_ptr<TsButtonActionLink> actionLink_;
     Bitmap24 fadeBitmap_;
     Bitmap24 frameImage_;
 };

@@ -36,7 +36,10 @@ TsButton::~TsButton() { PushButtons().erase(Handle()); }
 void TsButton::SetDefault(bool value) {
     if (value == default_) return;
     default_ = value;
-    if (ui::TForm* form = ui::GetParentForm(this)) form->Broadcast(CM_FOCUSCHANGED, 0, form->ActiveControl());
+    if (ui::TForm* form = ui::GetParentForm(this))
+        form->Broadcast(CM_FOCUSCHANGED, 0, form->ActiveControl());
+    else
+        activeDefault_ = default_;
     sStyle->InvalidateOwner();
 }
 
@@ -100,20 +103,21 @@ platform::LRESULT TsButton::WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM 
             break;
         case CM_DIALOGCHAR: {
             const auto ch = static_cast<uint8_t>(wParam);
-            const bool space = ch == ' ' && sStyle->HasFocus;
-            if (!space && !(IsAccelerator(ch) && CanFocus())) break;
-            if (!Focused()) {
-                // The release of this key goes to the control that has the focus: click at once.
+            if (ch == ' ' && sStyle->HasFocus) {
+                // Down until the space bar comes up again.
+                sStyle->BGChanged = true;
+                SetPressed(true);
+                pressKey_ = ui::VK_SPACE;
+                Repaint();
+                return 1;
+            }
+            // The accelerator's release may go to another control: it clicks at once.
+            if (IsAccelerator(ch) && CanFocus()) {
                 PressAndClick();
                 return 1;
             }
-            sStyle->BGChanged = true;
-            SetPressed(true);
-            pressKey_ = lastKeyDown_;
-            Repaint();
-            return 1;
+            break;
         }
-        case ui::WM_KEYDOWN: lastKeyDown_ = wParam; break;
         case ui::WM_KEYUP:
             // Only the release of the key that pressed the button clicks it.
             if (Pressed() && pressKey_ != 0 && wParam == pressKey_) {

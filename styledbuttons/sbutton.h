@@ -52,7 +52,6 @@ private:
     bool showFocus_ = true;
     int32_t focusMargin_ = 1;
     bool activeDefault_ = false;
-    ui::WPARAM lastKeyDown_ = 0;
 };
 
 class TsBitBtn : public TsButton {

@@ -37,18 +37,21 @@ int MouseShift(const QMouseEvent* e) {
 } // namespace
 
 // Turns Qt's events into the control's messages. Painting goes straight to Paint, on a widget that
-// is never erased first.
+// is never erased first. Events that come while the control is not yet made or already gone get Qt's
+// own handling.
 class CustomWidget : public QWidget {
 public:
-    explicit CustomWidget(TCustomControl& control) : control_(control) {
+    CustomWidget() {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_NoSystemBackground);
     }
+    void Attach(TCustomControl* control) { control_ = control; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
+        if (!control_) return;
         QPainter painter(this);
-        RunHandler([&] { control_.Paint(painter); });
+        RunHandler([&] { control_->Paint(painter); });
     }
     void mousePressEvent(QMouseEvent* e) override { Mouse(e, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN); }
     void mouseDoubleClickEvent(QMouseEvent* e) override {
@@ -57,40 +60,43 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override { Mouse(e, WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP); }
     void mouseMoveEvent(QMouseEvent* e) override {
         const QPoint p = e->position().toPoint();
-        control_.Dispatch(WM_MOUSEMOVE, MouseShift(e), MakeMousePos(p.x(), p.y()));
+        Send(WM_MOUSEMOVE, MouseShift(e), MakeMousePos(p.x(), p.y()));
     }
-    void enterEvent(QEnterEvent*) override { control_.Dispatch(CM_MOUSEENTER, 0, 0); }
-    void leaveEvent(QEvent*) override { control_.Dispatch(CM_MOUSELEAVE, 0, 0); }
+    void enterEvent(QEnterEvent*) override { Send(CM_MOUSEENTER, 0, 0); }
+    void leaveEvent(QEvent*) override { Send(CM_MOUSELEAVE, 0, 0); }
     void focusInEvent(QFocusEvent*) override {
-        control_.Dispatch(CM_ENTER, 0, 0);
-        control_.Dispatch(WM_SETFOCUS, 0, 0);
+        Send(CM_ENTER, 0, 0);
+        Send(WM_SETFOCUS, 0, 0);
     }
     void focusOutEvent(QFocusEvent*) override {
-        control_.Dispatch(CM_EXIT, 0, 0);
-        control_.Dispatch(WM_KILLFOCUS, 0, 0);
+        Send(CM_EXIT, 0, 0);
+        Send(WM_KILLFOCUS, 0, 0);
     }
     void keyPressEvent(QKeyEvent* e) override {
         const int shift = ShiftStateOf(e->modifiers());
         QPointer<QWidget> alive(this);
-        control_.Dispatch(WM_KEYDOWN, VirtualKeyOf(e->key()), shift);
+        Send(WM_KEYDOWN, VirtualKeyOf(e->key()), shift);
         const std::string typed = FromQt(e->text());
         if (alive && typed.size() == 1 && static_cast<uint8_t>(typed[0]) >= 0x20 && (shift & ssCtrl) == 0)
-            control_.Dispatch(WM_CHAR, static_cast<uint8_t>(typed[0]), shift);
+            Send(WM_CHAR, static_cast<uint8_t>(typed[0]), shift);
     }
     void keyReleaseEvent(QKeyEvent* e) override {
-        if (!e->isAutoRepeat()) control_.Dispatch(WM_KEYUP, VirtualKeyOf(e->key()), ShiftStateOf(e->modifiers()));
+        if (!e->isAutoRepeat()) Send(WM_KEYUP, VirtualKeyOf(e->key()), ShiftStateOf(e->modifiers()));
     }
-    void resizeEvent(QResizeEvent*) override { control_.Dispatch(WM_SIZE, 0, MakeMousePos(width(), height())); }
-    void moveEvent(QMoveEvent*) override { control_.Dispatch(WM_MOVE, 0, MakeMousePos(x(), y())); }
-    void showEvent(QShowEvent*) override { control_.Dispatch(CM_VISIBLECHANGED, 1, 0); }
-    void hideEvent(QHideEvent*) override { control_.Dispatch(CM_VISIBLECHANGED, 0, 0); }
+    void resizeEvent(QResizeEvent*) override { Send(WM_SIZE, 0, MakeMousePos(width(), height())); }
+    void moveEvent(QMoveEvent*) override { Send(WM_MOVE, 0, MakeMousePos(x(), y())); }
+    void showEvent(QShowEvent*) override { Send(CM_VISIBLECHANGED, 1, 0); }
+    void hideEvent(QHideEvent*) override { Send(CM_VISIBLECHANGED, 0, 0); }
     void changeEvent(QEvent* e) override {
-        if (e->type() == QEvent::EnabledChange) control_.Dispatch(CM_ENABLEDCHANGED, 0, 0);
-        if (e->type() == QEvent::FontChange) control_.Dispatch(WM_FONTCHANGE, 0, 0);
+        if (e->type() == QEvent::EnabledChange) Send(CM_ENABLEDCHANGED, 0, 0);
+        if (e->type() == QEvent::FontChange) Send(WM_FONTCHANGE, 0, 0);
         QWidget::changeEvent(e);
     }
 
 private:
+    void Send(UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (control_) control_->Dispatch(msg, wParam, lParam);
+    }
     void Mouse(QMouseEvent* e, UINT left, UINT right, UINT middle) {
         const UINT msg = e->button() == Qt::LeftButton    ? left
                          : e->button() == Qt::RightButton ? right
@@ -98,14 +104,19 @@ private:
                                                            : 0;
         if (msg == 0) return;
         const QPoint p = e->position().toPoint();
-        control_.Dispatch(msg, MouseShift(e) | (msg == WM_LBUTTONDBLCLK ? ssDouble : 0), MakeMousePos(p.x(), p.y()));
+        Send(msg, MouseShift(e) | (msg == WM_LBUTTONDBLCLK ? ssDouble : 0), MakeMousePos(p.x(), p.y()));
     }
 
-    TCustomControl& control_;
+    TCustomControl* control_ = nullptr;
 };
 
-TCustomControl::TCustomControl(TControl* parent) : TControl(MakeWidget<CustomWidget>(*this), parent) {
+TCustomControl::TCustomControl(TControl* parent) : TControl(MakeWidget<CustomWidget>(), parent) {
+    static_cast<CustomWidget*>(Widget())->Attach(this);
     SetTabStop(false);
+}
+
+TCustomControl::~TCustomControl() {
+    if (Widget()) static_cast<CustomWidget*>(Widget())->Attach(nullptr);
 }
 
 void TCustomControl::SetCaption(const std::string& caption) {

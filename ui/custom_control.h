@@ -18,6 +18,7 @@ enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 class TCustomControl : public TControl {
 public:
     explicit TCustomControl(TControl* parent);
+    ~TCustomControl() override;
 
     const std::string& Caption() const { return caption_; }
     // A change notifies the control with CM_TEXTCHANGED.

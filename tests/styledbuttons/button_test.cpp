@@ -204,18 +204,51 @@ TEST_F(ButtonTest, FormOffersEnterAndEscapeToItsPushButtons) {
     Key(other.Widget(), QEvent::KeyPress, Qt::Key_Return);
     EXPECT_EQ(otherClicks, 2);
     EXPECT_EQ(okClicks, 1);
+    Key(other.Widget(), QEvent::KeyPress, Qt::Key_O, Qt::AltModifier, "o");
+    EXPECT_EQ(otherClicks, 3);
+    EXPECT_FALSE(other.Pressed()) << "an accelerator leaves no button down";
 
     // Space presses the focused button; its release clicks, a Shift release does not.
     Key(other.Widget(), QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
     EXPECT_TRUE(other.Pressed());
     Key(other.Widget(), QEvent::KeyRelease, Qt::Key_Shift);
-    EXPECT_EQ(otherClicks, 2);
-    Key(other.Widget(), QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
     EXPECT_EQ(otherClicks, 3);
+    Key(other.Widget(), QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+    EXPECT_EQ(otherClicks, 4);
     EXPECT_FALSE(other.Pressed());
 
     edit.Widget()->setFocus();
     ASSERT_TRUE(uitest::SpinUntil([&] { return ok.ActiveDefault(); }));
+}
+
+TEST_F(ButtonTest, ActionAndImageListAreFollowedAndForgottenWhenTheyGo) {
+    TsBitBtn b(form_.get());
+    auto list = std::make_unique<TImageList>(16, 16);
+    ASSERT_TRUE(list->Add(Filled(16, 16, clBlack)));
+    auto action = std::make_unique<TAction>();
+    action->SetCaption("Run");
+    action->Images = list.get();
+    int runs = 0;
+    action->OnExecute = [&] { ++runs; };
+    b.SetAction(action.get());
+    EXPECT_EQ(b.Caption(), "Run");
+    action->SetCaption("Go");
+    action->SetImageIndex(0);
+    EXPECT_EQ(b.Caption(), "Go");
+    EXPECT_EQ(b.Images(), list.get());
+    const TRect g = b.GetGlyphRect();
+    EXPECT_EQ(g.Right - g.Left, 16);
+    b.Click();
+    EXPECT_EQ(runs, 1);
+
+    list.reset();
+    EXPECT_EQ(b.Images(), nullptr);
+    const TRect none = b.GetGlyphRect();
+    EXPECT_EQ(none.Right - none.Left, 0);
+    action.reset();
+    EXPECT_EQ(b.Action(), nullptr);
+    b.Click();
+    EXPECT_EQ(runs, 1);
 }
 
 TEST_F(ButtonTest, AButtonFreedByItsOwnClickIsLeftAlone) {
