@@ -180,4 +180,8 @@ void ApplyFormButtonLook(TsBitBtn& button, TColor face) {
     button.SetSpacing(3);
 }
 
+void ApplyFormButtonLook(std::initializer_list<TsBitBtn*> buttons, TColor face) {
+    for (TsBitBtn* button : buttons) ApplyFormButtonLook(*button, face);
+}
+
 } // namespace styledbuttons

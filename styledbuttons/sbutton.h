@@ -4,6 +4,8 @@
 
 #include "styledbuttons/button_control.h"
 
+#include <initializer_list>
+
 namespace styledbuttons {
 
 using ui::CM_DIALOGCHAR;
@@ -74,5 +76,6 @@ private:
 // The look every button of the system's windows is stored with, on a face of clBtnFace or, for
 // the two set apart, clSilver.
 void ApplyFormButtonLook(TsBitBtn& button, TColor face = clBtnFace);
+void ApplyFormButtonLook(std::initializer_list<TsBitBtn*> buttons, TColor face = clBtnFace);
 
 } // namespace styledbuttons

@@ -2,13 +2,13 @@
 
 #include "ui/application.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPixmap>
-#include <QApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
 

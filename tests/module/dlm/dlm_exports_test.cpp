@@ -39,6 +39,10 @@ TEST_F(DlmExports, AnswersBeforeInitialisationAndAfterShutdown) {
     EXPECT_EQ(module.GetDeviceInfo(nullptr), -1);
     EXPECT_EQ(module.Init(Record()), -1);
     EXPECT_EQ(module.Done(), -1);
+    // The setup would edit the freed driver object: it answers False without a window.
+    auto setup = reinterpret_cast<bool (*)(platform::HWND)>(::dlsym(module.Handle, "DLMSetupDeviceDrv"));
+    ASSERT_NE(setup, nullptr);
+    EXPECT_FALSE(setup(0));
     EXPECT_EQ(module.Sinhronize(0), -7);
     EXPECT_EQ(module.Read(0, 0), -7);
     EXPECT_FALSE(AreaExists());

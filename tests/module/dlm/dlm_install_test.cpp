@@ -4,13 +4,13 @@
 // and closes it, from its own window's procedure, which the module's modal loop keeps pumping.
 #include "dlm_test_support.h"
 #include "platform/names.h"
+#include "styledbuttons/button_clicks.h"
 
 #include <sys/mman.h>
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
 
@@ -26,21 +26,8 @@ using platform::Cp;
 
 const char* const kFiles[] = {"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"};
 
-// The styled buttons draw their captions themselves and carry them as their accessible names.
 QWidget* ButtonNamed(QWidget* window, const std::string& cp1251) {
-    for (QWidget* b : window->findChildren<QWidget*>())
-        if (b->accessibleName().toStdString() == platform::Utf8FromCp1251(cp1251)) return b;
-    return nullptr;
-}
-
-// A left click in the middle of the widget.
-void ClickOn(QWidget* w) {
-    const QPointF at(w->width() / 2.0, w->height() / 2.0);
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent e(type, at, w->mapToGlobal(at), Qt::LeftButton,
-                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(w, &e);
-    }
+    return sbtest::ButtonNamed(window, QString::fromStdString(platform::Utf8FromCp1251(cp1251)));
 }
 
 // Watches for the module's modal window while an install call runs: a thread of the test pokes a
@@ -89,7 +76,7 @@ private:
             Caption = ui_FromQt(modal->windowTitle());
             if (auto* label = modal->findChild<QLabel*>()) Message = ui_FromQt(label->text());
             if (QWidget* save = ButtonNamed(modal, Cp("Сохранить..."))) {
-                QTimer::singleShot(0, save, [save] { ClickOn(save); });
+                QTimer::singleShot(0, save, [save] { sbtest::ClickButton(save); });
                 stage_ = 1;
             }
         } else if (stage_ == 1 && files != nullptr) {
@@ -101,7 +88,7 @@ private:
             SavedLog = ReadText(saveTo_);
             Saved = true;
             if (QWidget* close = ButtonNamed(modal, Cp("Закрыть")))
-                QTimer::singleShot(0, close, [close] { ClickOn(close); });
+                QTimer::singleShot(0, close, [close] { sbtest::ClickButton(close); });
             stage_ = 3;
         }
     }

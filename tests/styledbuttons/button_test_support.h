@@ -2,6 +2,7 @@
 // disabled, for review in the build's test-output folder.
 #pragma once
 
+#include "styledbuttons/button_clicks.h"
 #include "styledbuttons/sbutton.h"
 #include "ui/form.h"
 
@@ -23,8 +24,9 @@ inline std::filesystem::path TestOutputDir() {
     return dir;
 }
 
-// Saves <stem>_normal.png, _active_default.png (the first button the default one), _pressed.png and
-// _disabled.png (every button so), puts the buttons back as they were and returns the pictures.
+// Saves <stem>_normal.png (the first button not the default one), _active_default.png (it the
+// default one), _pressed.png and _disabled.png (every button so), puts the buttons back as they were
+// and returns the pictures.
 inline std::vector<QImage> SaveButtonStates(ui::TForm& form, const std::vector<styledbuttons::TsBitBtn*>& buttons,
                                             const std::string& stem) {
     std::vector<QImage> pictures;
@@ -32,8 +34,9 @@ inline std::vector<QImage> SaveButtonStates(ui::TForm& form, const std::vector<s
         const std::filesystem::path png = TestOutputDir() / (stem + "_" + state + ".png");
         if (form.SaveImage(png.string())) pictures.emplace_back(QString::fromStdString(png.string()));
     };
-    save("normal");
     const bool wasDefault = buttons.front()->Default();
+    buttons.front()->SetDefault(false);
+    save("normal");
     buttons.front()->SetDefault(true);
     save("active_default");
     buttons.front()->SetDefault(wasDefault);
@@ -44,6 +47,15 @@ inline std::vector<QImage> SaveButtonStates(ui::TForm& form, const std::vector<s
     save("disabled");
     for (auto* b : buttons) b->SetEnabled(true);
     return pictures;
+}
+
+// Four pictures and no two alike: each state changed the look.
+inline bool FourDistinctPictures(const std::vector<QImage>& pictures) {
+    if (pictures.size() != 4) return false;
+    for (size_t i = 0; i < pictures.size(); ++i)
+        for (size_t j = i + 1; j < pictures.size(); ++j)
+            if (pictures[i] == pictures[j]) return false;
+    return true;
 }
 
 } // namespace sbtest
