@@ -425,8 +425,11 @@ void TsButtonControl::PaintDisabledEffect(const TBackgroundCache& background) {
 }
 
 void TsButtonControl::RepaintCachedImage() {
+    const TBackgroundCache background = sStyle->GetParentBackground();
     sStyle->PaintBackground(sStyle->CacheBmp);
     PaintFace();
+    // Only a freshly painted image is tinted, so the tint never adds up.
+    if (!Enabled()) PaintDisabledEffect(background);
 }
 
 void TsButtonControl::Paint(QPainter& canvas) {
@@ -437,10 +440,7 @@ void TsButtonControl::Paint(QPainter& canvas) {
         if (!frameImage_.Empty()) shown = &frameImage_;
     } else if (sStyle->BGChanged) {
         sStyle->ResizeCache();
-        const TBackgroundCache background = sStyle->GetParentBackground();
         RepaintCachedImage();
-        // Only a freshly painted image is tinted, so the tint never adds up.
-        if (!Enabled()) PaintDisabledEffect(background);
     }
     const QImage image = ImageOf(*shown);
     if (!image.isNull()) canvas.drawImage(0, 0, image);

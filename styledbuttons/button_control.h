@@ -185,7 +185,8 @@ protected:
 
 private:
     friend class TFadeTimer;
-    // The background and face for the button's current state, into the cached image.
+    // The background and face for the button's current state, tinted when disabled, into the cached
+    // image.
     void RepaintCachedImage();
 
     int32_t margin_ = 0;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -181,6 +182,19 @@ TEST_F(ModuleWindows, AboutBoxShowsTheDriversText) {
     });
     EXPECT_TRUE(module::ShowAboutDialog(0));
     EXPECT_TRUE(answer.Done());
+}
+
+// Escape answers "Нет", or "Да" where that is the only button.
+TEST_F(ModuleWindows, EscapeAnswersNoOrTheOnlyButton) {
+    for (const bool withCancel : {true, false}) {
+        TModalDriver answer([](QWidget* window) {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(window, &escape);
+            return true;
+        });
+        EXPECT_EQ(module::AskBox(nullptr, "Заголовок"_cp, "Текст"_cp, false, withCancel), withCancel ? 2 : 1);
+        EXPECT_TRUE(answer.Done());
+    }
 }
 
 // The answer of each button and of closing; without the second button the first stands centred;
