@@ -44,6 +44,8 @@ bool TTCPConnection::CheckICMP(TTerminalDataClass* Log) {
 
 bool TTCPConnection::Open(TTerminalDataClass* Log) {
     if (!CheckICMP(Log)) return false;
+    // Cut to 16 bits, a port beyond the editor's limits would be another service's.
+    if (IPPort < kMinIPPort || IPPort > kMaxIPPort) return false;
     try {
         Client = std::make_unique<platform::TTcpClient>();
         Client->Host = IPAddress;
