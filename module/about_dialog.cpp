@@ -17,6 +17,7 @@ TAboutDialog::TAboutDialog() : MsgLabel(this), LogoImage(this), OkBitBtn(this, "
     ShowPicture(LogoImage, ModulePicture("QuillaryLogo.bmp"));
     OkBitBtn.SetBounds(155, 160, 110, 30);
     OkBitBtn.SetModalResult(ui::mrOk);
+    styledbuttons::ApplyFormButtonLook(OkBitBtn);
     CenterOnScreen();
     OnCreateDialog();
 }

@@ -4,6 +4,7 @@
 #include "platform/messages.h"
 #include "ui/form.h"
 #include "ui/std_controls.h"
+#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -15,7 +16,7 @@ public:
 
     ui::TLabel MsgLabel;
     ui::TImage LogoImage;
-    ui::TButton OkBitBtn;
+    styledbuttons::TsBitBtn OkBitBtn;
 };
 
 // Shows the box modally; false, showing nothing, where no window can be made on the calling thread.

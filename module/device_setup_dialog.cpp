@@ -63,6 +63,8 @@ TDeviceSetupDialog::TDeviceSetupDialog(framework::TDevice& device, TDeviceProper
     OkBitBtn.SetModalResult(ui::mrOk);
     OkBitBtn.SetDefault(true);
     CancelBitBtn.SetModalResult(ui::mrCancel);
+    CancelBitBtn.SetCancel(true);
+    styledbuttons::ApplyFormButtonLook({&OkBitBtn, &CancelBitBtn});
     SetFixedSize(true);
     CenterOnScreen();
     ShowSetupPicture(Picture);
@@ -143,6 +145,8 @@ TSettingEditor::TSettingEditor(TDevicePropertyList* properties, const std::strin
     CancelBitBtn.SetBounds(316, 172, 76, 28);
     OkBitBtn.SetDefault(true);
     CancelBitBtn.SetModalResult(ui::mrCancel);
+    CancelBitBtn.SetCancel(true);
+    styledbuttons::ApplyFormButtonLook({&VarManagerBitBtn, &OkBitBtn, &CancelBitBtn});
     SetFixedSize(true);
     CenterOnScreen();
     SettingTextEdit.OnKeyPress = [this](char& key) { OnEditorKeyPress(key); };

@@ -11,6 +11,7 @@
 #include "ui/form.h"
 #include "ui/list_box.h"
 #include "ui/std_controls.h"
+#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -38,8 +39,8 @@ public:
     ui::TLabel ValueHeader;
     ui::TListBox SettingListBox;
     ui::TLabel DescriptionLabel;
-    ui::TButton OkBitBtn;
-    ui::TButton CancelBitBtn;
+    styledbuttons::TsBitBtn OkBitBtn;
+    styledbuttons::TsBitBtn CancelBitBtn;
 
     // The working copy, made by the device's own factory; null without a list to copy.
     std::unique_ptr<framework::TDevicePropertyList> Properties;
@@ -62,10 +63,10 @@ public:
     ui::TGroupBox ValueGroupBox;
     ui::TEdit SettingTextEdit;
     ui::TComboBox ListsComboBox;
-    ui::TButton VarManagerBitBtn;
+    styledbuttons::TsBitBtn VarManagerBitBtn;
     ui::TLabel DescriptionLabel;
-    ui::TButton OkBitBtn;
-    ui::TButton CancelBitBtn;
+    styledbuttons::TsBitBtn OkBitBtn;
+    styledbuttons::TsBitBtn CancelBitBtn;
 
 private:
     framework::TDeviceProperty* Property() const;

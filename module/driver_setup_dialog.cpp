@@ -74,6 +74,8 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
     sBitBtn1.SetBounds(596, 402, 78, 30);
     OkBitBtn.SetDefault(true);
     sBitBtn1.SetModalResult(ui::mrCancel);
+    sBitBtn1.SetCancel(true);
+    styledbuttons::ApplyFormButtonLook({&AddBitBtn, &EditBitBtn, &DelBitBtn, &AdditionalBitBtn, &OkBitBtn, &sBitBtn1});
     SetFixedSize(true);
     CenterOnScreen();
 

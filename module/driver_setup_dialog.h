@@ -11,6 +11,7 @@
 #include "ui/list_box.h"
 #include "ui/page_control.h"
 #include "ui/std_controls.h"
+#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -35,9 +36,9 @@ public:
     // "Общие"
     ui::TImage Picture;
     ui::TListBox DevicesListBox;
-    ui::TButton AddBitBtn;
-    ui::TButton EditBitBtn;
-    ui::TButton DelBitBtn;
+    styledbuttons::TsBitBtn AddBitBtn;
+    styledbuttons::TsBitBtn EditBitBtn;
+    styledbuttons::TsBitBtn DelBitBtn;
     ui::TLabel NameHeader;
     ui::TLabel ValueHeader;
     ui::TListBox SettingListBox;
@@ -49,15 +50,15 @@ public:
     ui::TCheckBox AutoRunServerCheckBox;
     ui::TLabel CheckServerTimeLabel;
     ui::TSpinEdit CheckServerTimeSpinEdit;
-    ui::TButton AdditionalBitBtn;
+    styledbuttons::TsBitBtn AdditionalBitBtn;
     ui::TCheckBox LockErrorClassCheckBox;
     ui::TGroupBox RemoteAccessGroupBox;
     ui::TCheckBox RemoteAccessChkBox;
     ui::TLabel RemoteAccessPortLabel;
     ui::TSpinEdit RemoteAccessPortSpinEdit;
 
-    ui::TButton OkBitBtn;
-    ui::TButton sBitBtn1;
+    styledbuttons::TsBitBtn OkBitBtn;
+    styledbuttons::TsBitBtn sBitBtn1;
 
     // The working list: clones of the driver's devices.
     std::unique_ptr<framework::TDeviceList> Devices;

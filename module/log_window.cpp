@@ -26,6 +26,7 @@ TLogWindow::TLogWindow() : LogImage(this), LogMemo(this), InfoLabel(this), Close
         editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     CloseBitBtn.SetBounds(442, 362, 110, 30);
     CloseBitBtn.SetModalResult(ui::mrCancel);
+    styledbuttons::ApplyFormButtonLook(CloseBitBtn);
     CenterOnScreen();
     OnCreateDialog();
 }

@@ -5,6 +5,7 @@
 #include "ui/form.h"
 #include "ui/memo.h"
 #include "ui/std_controls.h"
+#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -17,7 +18,7 @@ public:
     ui::TImage LogImage;
     ui::TMemo LogMemo;
     ui::TLabel InfoLabel;
-    ui::TButton CloseBitBtn;
+    styledbuttons::TsBitBtn CloseBitBtn;
 
 protected:
     // WM_DRIVERERROR: the error object made a report.

@@ -12,6 +12,7 @@ int ShowBox(TMessageBoxDialog& dialog, const std::string& caption, const std::st
     dialog.MessageLabel.SetCaption(text);
     if (!withCancel) {
         dialog.CancelBitBtn.Hide();
+        dialog.OkBitBtn.SetCancel(true);
         dialog.OkBitBtn.SetLeft((dialog.Width() - dialog.OkBitBtn.Width()) / 2);
     }
     if (bold) dialog.MessageLabel.SetFontBold(true);
@@ -42,6 +43,9 @@ TMessageBoxDialog::TMessageBoxDialog()
     OkBitBtn.SetDefault(true);
     CancelBitBtn.SetBounds(212, 108, 100, 30);
     CancelBitBtn.SetModalResult(ui::mrCancel);
+    // Escape answers "Нет"; a box without it lets "Да" take Escape (AskBox).
+    CancelBitBtn.SetCancel(true);
+    styledbuttons::ApplyFormButtonLook({&OkBitBtn, &CancelBitBtn});
     CenterOnScreen();
 }
 

@@ -6,6 +6,7 @@
 #include "styledbuttons/pixels/bitmap24.h"
 #include "ui/form.h"
 #include "ui/std_controls.h"
+#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -19,8 +20,8 @@ public:
     ui::TImage ErrorImage;
     ui::TImage InformationImage;
     ui::TLabel MessageLabel;
-    ui::TButton OkBitBtn;
-    ui::TButton CancelBitBtn;
+    styledbuttons::TsBitBtn OkBitBtn;
+    styledbuttons::TsBitBtn CancelBitBtn;
 
     // What ErrorImage holds, to be shown in place of the question.
     styledbuttons::Bitmap24 ErrorPicture;

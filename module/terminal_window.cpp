@@ -74,6 +74,7 @@ TTerminalWindow::TTerminalWindow()
                             "от устройств перестали поступать."_cp);
     ResumeThreadBitBtn.SetBounds(8, 96, 150, 30);
     ResumeThreadBitBtn.OnClick = [this] { ResumeThreadBitBtnClick(); };
+    styledbuttons::ApplyFormButtonLook(ResumeThreadBitBtn);
 
     Timer.SetEnabled(false);
     Timer.SetInterval(100);

@@ -11,6 +11,7 @@
 #include "ui/page_control.h"
 #include "ui/std_controls.h"
 #include "ui/timer.h"
+#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -48,7 +49,7 @@ public:
     ui::TMemo CommandsTerminalMemo;
 
     ui::TLabel ServiceLabel;
-    ui::TButton ResumeThreadBitBtn;
+    styledbuttons::TsBitBtn ResumeThreadBitBtn;
 
     // The terminals' counters last shown, -1 for none.
     int32_t RequestCounter = -1;

@@ -189,11 +189,7 @@ void TsActiveBGStyle::PaintFrame() {
     // Without a masked frame nothing cuts the region later, so the soft corners are kept from the start.
     if (rebuild) Region = borders.Enabled() ? QRegion(0, 0, w, h) : SoftRegion().value_or(QRegion(0, 0, w, h));
     if (borders.Enabled()) {
-        const int frame = owner->Pressed() ? 2 : IsHot() ? 1 : 0;
-        TRegionHoles holes;
-        PaintMaskedBorders(CacheBmp, SelectBorderMask(*this), frame, true, borders.TransparentColor(), &holes);
-        if (Region)
-            for (const TRect& hole : holes) *Region -= QRegion(hole.Left, hole.Top, WidthOf(hole), HeightOf(hole));
+        PaintMaskedFrame();
     } else {
         PaintBevel(TRect{0, 0, w, h});
     }
@@ -201,6 +197,17 @@ void TsActiveBGStyle::PaintFrame() {
         owner->ApplyRegion(Region);
         RegionChanged = false;
     }
+}
+
+void TsActiveBGStyle::PaintMaskedFrame() {
+    TStyleOwner* owner = OwnerControl();
+    if (!owner) return;
+    const int frame = owner->Pressed() ? 2 : IsHot() ? 1 : 0;
+    TRegionHoles holes;
+    PaintMaskedBorders(CacheBmp, SelectBorderMask(*this), frame, true, BtnEffects.MaskedBorders.TransparentColor(),
+                       &holes);
+    if (Region)
+        for (const TRect& hole : holes) *Region -= QRegion(hole.Left, hole.Top, WidthOf(hole), HeightOf(hole));
 }
 
 void TsActiveBGStyle::UpdateRegion() {
@@ -220,6 +227,19 @@ const Bitmap24& SelectBorderMask(const TsActiveBGStyle& style) {
     if (borders.Predefined() != TsPredefinedBorders::pdCustom) return PredefinedBorderMask(borders.Predefined());
     if (borders.Mask().Width() >= 9 && borders.Mask().Height() >= 6) return borders.Mask();
     return PredefinedBorderMask(TsPredefinedBorders::pdBorder1);
+}
+
+void ApplyFormButtonStyle(TsActiveBGStyle& s, TColor face) {
+    s.SetSkinSection("TsBitBtn");
+    s.GroupIndex = 0;
+    s.Background.Gradient.SetData("8421504;16777215;99;0;0;16777215;16777215;0;0;0");
+    s.HotStyle.HotBackground.Gradient.SetData("8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;"
+                                              "28;0;0;10658466;13816530;18;0;0;13816530;13816530;0;0;0");
+    s.HotStyle.HotPainting.Transparency = 0;
+    s.HotStyle.HotPainting.Bevel = TsControlBevel::cbNone;
+    s.BtnEffects.Fading.Enabled = false;
+    s.BtnEffects.MaskedBorders.SetPredefined(TsPredefinedBorders::pdBorder2);
+    s.Painting.SetColor(face);
 }
 
 } // namespace styledbuttons

@@ -59,6 +59,9 @@ public:
     // The frame of the owner's face: a new region when one is due, the masked frame (normal, hot or
     // pressed) or the bevel, and the region handed to the window.
     void PaintFrame();
+    // The masked frame (normal, hot or pressed) into the cached image, its transparent pixels taken
+    // out of the region.
+    void PaintMaskedFrame();
     void UpdateRegion() override;
 
     bool FadingEnabled() const override { return BtnEffects.Fading.Enabled; }
@@ -70,5 +73,10 @@ public:
 // The mask the style's frame is drawn from: a predefined one, or its own from 9 x 6 pixels up (a
 // smaller one would have empty cells), else the first predefined mask. The style keeps it.
 const Bitmap24& SelectBorderMask(const TsActiveBGStyle& style);
+
+// The look every button of the system's windows is stored with: skin section "TsBitBtn", the grey to
+// white gradient and the five-stop hot gradient, an opaque hot look without bevel, no fading, the
+// second predefined border mask and the face colour, which the parent's colour no longer replaces.
+void ApplyFormButtonStyle(TsActiveBGStyle& style, TColor face);
 
 } // namespace styledbuttons

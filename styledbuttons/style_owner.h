@@ -3,6 +3,7 @@
 #pragma once
 
 #include "styledbuttons/pixels/bitmap24.h"
+#include "ui/messages.h"
 
 #include <QRegion>
 
@@ -21,18 +22,18 @@ struct TStyleMessage {
 };
 
 // Window messages and class-library notifications the styles act on.
-constexpr uint32_t WM_MOVE = 0x0003;
-constexpr uint32_t WM_SIZE = 0x0005;
-constexpr uint32_t WM_SETFOCUS = 0x0007;
-constexpr uint32_t WM_KILLFOCUS = 0x0008;
-constexpr uint32_t WM_FONTCHANGE = 0x001D;
+using ui::CM_ENABLEDCHANGED;
+using ui::CM_ENTER;
+using ui::CM_EXIT;
+using ui::CM_MOUSEENTER;
+using ui::CM_MOUSELEAVE;
+using ui::CM_VISIBLECHANGED;
+using ui::WM_FONTCHANGE;
+using ui::WM_KILLFOCUS;
+using ui::WM_MOVE;
+using ui::WM_SETFOCUS;
+using ui::WM_SIZE;
 constexpr uint32_t CM_PARENTCOLORCHANGED = 0xB009;
-constexpr uint32_t CM_VISIBLECHANGED = 0xB00B;
-constexpr uint32_t CM_ENABLEDCHANGED = 0xB00C;
-constexpr uint32_t CM_MOUSEENTER = 0xB013;
-constexpr uint32_t CM_MOUSELEAVE = 0xB014;
-constexpr uint32_t CM_ENTER = 0xB01A;
-constexpr uint32_t CM_EXIT = 0xB01B;
 constexpr uint32_t CM_SYSCOLORCHANGE = 0xB024;
 // The style library's own messages.
 constexpr uint32_t WM_STYLEQUERY = 0xA000;

@@ -23,15 +23,6 @@ namespace ui {
 
 namespace {
 
-// The form a control stands on, for buttons with a modal result.
-TForm* FormOf(TControl* control) {
-    while (control != nullptr) {
-        if (auto* form = dynamic_cast<TForm*>(control)) return form;
-        control = control->Parent();
-    }
-    return nullptr;
-}
-
 template <typename W> W* As(QWidget* widget) { return static_cast<W*>(widget); }
 
 } // namespace
@@ -170,7 +161,7 @@ TButton::TButton(TControl* parent, const std::string& caption) : TControl(MakeWi
         RunHandler([this] {
             if (OnClick) OnClick();
             if (modalResult_ == mrNone) return;
-            if (TForm* form = FormOf(this)) form->SetModalResult(modalResult_);
+            if (TForm* form = GetParentForm(this)) form->SetModalResult(modalResult_);
         });
     });
 }
@@ -185,6 +176,16 @@ void TButton::SetCaption(const std::string& caption) {
 
 void TButton::Click() {
     if (Button() && Button()->isEnabled()) Button()->click();
+}
+
+LRESULT TButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Enter without Shift, Ctrl or Alt, wherever the focus is in the form, clicks the default button.
+    if (msg == CM_DIALOGKEY && wParam == VK_RETURN && lParam == 0 && Button() && Button()->isDefault() &&
+        Button()->isVisible() && Button()->isEnabled()) {
+        Click();
+        return 1;
+    }
+    return TControl::WndProc(msg, wParam, lParam);
 }
 
 void TButton::SetDefault(bool isDefault) {

@@ -78,6 +78,9 @@ public:
     // The default button of its form: Enter in the form clicks it.
     void SetDefault(bool isDefault);
 
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     QPushButton* Button() const;
     int modalResult_ = 0;

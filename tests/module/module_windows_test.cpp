@@ -2,9 +2,9 @@
 // window, the about box, the message box and the state window.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -33,6 +33,7 @@
 #include "module/terminal_window.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "styledbuttons/button_clicks.h"
 #include "ui/application.h"
 
 namespace {
@@ -77,11 +78,7 @@ private:
 };
 
 // The button of that caption on the window.
-QAbstractButton* ButtonOf(QWidget* window, const std::string& caption) {
-    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
-        if (b->text() == QtText(caption)) return b;
-    return nullptr;
-}
+QWidget* ButtonOf(QWidget* window, const std::string& caption) { return sbtest::ButtonNamed(window, QtText(caption)); }
 
 void SavePicture(QWidget* window, const std::string& name) {
     const char* bin = std::getenv("QUILLARY_BIN");
@@ -159,7 +156,7 @@ TEST_F(ModuleWindows, LogWindowFollowsReportsOfAnyThreadWhileItIsOpen) {
         }
         if (!memo->toPlainText().endsWith(QtText("Из другого потока: 7"_cp))) return false;
         SavePicture(window, "module_log_window.png");
-        ButtonOf(window, "Закрыть"_cp)->click();
+        sbtest::ClickButton(ButtonOf(window, "Закрыть"_cp));
         return true;
     });
     EXPECT_TRUE(module::ShowLogWindow(0));
@@ -180,11 +177,24 @@ TEST_F(ModuleWindows, AboutBoxShowsTheDriversText) {
         EXPECT_EQ(window->windowTitle(), QtText("О драйвере..."_cp));
         EXPECT_EQ(ShownPicture(window), PictureFile("QuillaryLogo.bmp"));
         SavePicture(window, "module_about_box.png");
-        ButtonOf(window, "OK")->click();
+        sbtest::ClickButton(ButtonOf(window, "OK"));
         return true;
     });
     EXPECT_TRUE(module::ShowAboutDialog(0));
     EXPECT_TRUE(answer.Done());
+}
+
+// Escape answers "Нет", or "Да" where that is the only button.
+TEST_F(ModuleWindows, EscapeAnswersNoOrTheOnlyButton) {
+    for (const bool withCancel : {true, false}) {
+        TModalDriver answer([](QWidget* window) {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(window, &escape);
+            return true;
+        });
+        EXPECT_EQ(module::AskBox(nullptr, "Заголовок"_cp, "Текст"_cp, false, withCancel), withCancel ? 2 : 1);
+        EXPECT_TRUE(answer.Done());
+    }
 }
 
 // The answer of each button and of closing; without the second button the first stands centred;
@@ -208,8 +218,8 @@ TEST_F(ModuleWindows, MessageBoxAnswersAndLayout) {
         SCOPED_TRACE(std::string(c.info ? "info " : "ask ") + (c.press ? c.press : "close"));
         TModalDriver answer([&](QWidget* window) {
             EXPECT_EQ(window->windowTitle(), QtText("Заголовок"_cp));
-            QAbstractButton* yes = ButtonOf(window, "Да"_cp);
-            QAbstractButton* no = ButtonOf(window, "Нет"_cp);
+            QWidget* yes = ButtonOf(window, "Да"_cp);
+            QWidget* no = ButtonOf(window, "Нет"_cp);
             EXPECT_EQ(no->isVisible(), c.withCancel);
             if (!c.withCancel) {
                 EXPECT_EQ(yes->x(), (window->width() - yes->width()) / 2);
@@ -224,7 +234,7 @@ TEST_F(ModuleWindows, MessageBoxAnswersAndLayout) {
                 if (c.info) SavePicture(window, "module_message_box.png");
                 window->close();
             } else {
-                ButtonOf(window, platform::Cp(c.press))->click();
+                sbtest::ClickButton(ButtonOf(window, platform::Cp(c.press)));
             }
             return true;
         });
@@ -382,7 +392,7 @@ TEST_F(ModuleWindows, RestartKeepsAThreadThatDoesNotEndAndStartsNoSecond) {
     const auto answerBoxes = [&](QWidget* box) {
         for (QLabel* label : box->findChildren<QLabel*>())
             if (!label->text().isEmpty()) asked.push_back(label->text().toStdString());
-        ButtonOf(box, "Да"_cp)->click();
+        sbtest::ClickButton(ButtonOf(box, "Да"_cp));
         return asked.size() == 2;
     };
     const std::string question = "Вы уверены в том, что вам необходимо перезапустить поток драйвера?";

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -32,6 +31,7 @@
 #include "module/module_log.h"
 #include "module/qt_application.h"
 #include "platform/text.h"
+#include "styledbuttons/button_test_support.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -64,13 +64,10 @@ void WhenModal(std::function<void(QWidget*)> step) {
 }
 
 void Press(QWidget* window, const char* captionUtf8) {
-    for (QPushButton* button : window->findChildren<QPushButton*>())
-        if (button->text() == QString::fromUtf8(captionUtf8)) {
-            ASSERT_TRUE(button->isEnabled()) << captionUtf8;
-            button->click();
-            return;
-        }
-    FAIL() << "no button " << captionUtf8;
+    QWidget* button = sbtest::ButtonNamed(window, QString::fromUtf8(captionUtf8));
+    ASSERT_NE(button, nullptr) << "no button " << captionUtf8;
+    ASSERT_TRUE(button->isEnabled()) << captionUtf8;
+    sbtest::ClickButton(button);
 }
 
 // The window's lists in the order they were made.
@@ -452,6 +449,15 @@ TEST_F(DriverSetupTest, DeletingTheLastDeviceLeavesNothingToEditOrShow) {
     EXPECT_FALSE(dialog.DelBitBtn.Enabled());
     EXPECT_EQ(dialog.SettingListBox.ItemCount(), 0);
     EXPECT_EQ(driver_.DeviceList->Count(), 1) << "only OK changes the driver";
+}
+
+TEST_F(DriverSetupTest, PicturesOfTheStyledButtonsInTheirStates) {
+    AddDevice("Only");
+    module::TDriverSetupDlg dialog(driver_);
+    dialog.Show();
+    EXPECT_TRUE(sbtest::FourDistinctPictures(sbtest::SaveButtonStates(
+        dialog, {&dialog.OkBitBtn, &dialog.sBitBtn1, &dialog.AddBitBtn, &dialog.EditBitBtn, &dialog.DelBitBtn},
+        "driver_setup_buttons")));
 }
 
 TEST_F(DriverSetupTest, AnswersFalseOnAThreadWithoutTheApplication) {

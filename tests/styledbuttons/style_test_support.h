@@ -63,14 +63,7 @@ public:
 
 // The look every button of the system's forms is stored with.
 inline void FormButtonLook(TsActiveBGStyle& s, TColor colour) {
-    s.Painting.SetColor(colour);
-    s.Background.Gradient.SetData("8421504;16777215;99;0;0;16777215;16777215;0;0;0");
-    s.HotStyle.HotBackground.Gradient.SetData("8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;"
-                                              "28;0;0;10658466;13816530;18;0;0;13816530;13816530;0;0;0");
-    s.HotStyle.HotPainting.Transparency = 0;
-    s.HotStyle.HotPainting.Bevel = TsControlBevel::cbNone;
-    s.BtnEffects.Fading.Enabled = false;
-    s.BtnEffects.MaskedBorders.SetPredefined(TsPredefinedBorders::pdBorder2);
+    ApplyFormButtonStyle(s, colour);
     s.ControlKind = KindBitBtn;
 }
 
