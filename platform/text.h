@@ -48,8 +48,11 @@ std::string IntToHex(uint64_t v, int digits);
 // Floating-point texts with '.' as the decimal point (or the given one), optional exponent.
 bool TryStrToFloat(std::string_view s, double& value, char decimalPoint = '.');
 // The general format: up to `precision` significant digits, trailing zeros removed, fixed notation
-// while the decimal exponent lies within -4 .. precision-1, scientific ("1.5E-7", "1E20") otherwise.
-std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = '.');
+// while the decimal exponent lies within lowestFixedExponent .. precision-1, scientific otherwise,
+// with at least `exponentDigits` exponent digits and a sign only when negative ("1.5E-7", "1E20";
+// "1.5E-07" with two digits). NaN and infinities give "NAN", "INF" and "-INF"; zero, also -0, "0".
+std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = '.', int lowestFixedExponent = -4,
+                              int exponentDigits = 1);
 // The shortest text that reads back as the same double.
 std::string FloatToStrShortest(double v);
 
