@@ -155,7 +155,7 @@ void TDevice::Imitate(TReceiveVariables* received, TTerminalDataClass* log) {
         if (received != nullptr) received->Add(item->Prefix.Get(), item->Device, value, item->StrAddress.Get(), item->Address);
         // 0..100 and round again.
         if (++pair->Percent > 100) pair->Percent = 0;
-        AddLog(log, FieldText(entry.Info.Name) + " = " + SingleText(value));
+        AddLog(log, platform::FieldText(entry.Info.Name) + " = " + SingleText(value));
     }
     AddLog(log, "Imitator end action.");
 }

@@ -55,7 +55,7 @@ bool TVariableIndex::Build() {
         if (!tags.Read(i, entry)) continue;
         std::string prefix, strAddress;
         int32_t device = -1, address = -1;
-        if (!ParseTagRouting(platform::Trim(FieldText(entry.Info.Routing)), prefix, device, strAddress, address))
+        if (!ParseTagRouting(platform::Trim(platform::FieldText(entry.Info.Routing)), prefix, device, strAddress, address))
             continue;
         auto* node = new TIndexNode{};
         node->VariableId = entry.Info.VariableId;

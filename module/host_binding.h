@@ -7,9 +7,8 @@
 #include <string_view>
 
 #include "framework/collections.h"
-#include "framework/host_variable.h"
 #include "framework/intercom_layout.h"
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 
 namespace module {
 
@@ -57,7 +56,7 @@ public:
     // domain is unknown or the host stopped answering; what was bound until then stays.
     bool LoadDomain(std::string_view name);
     // Single-device mode: the variable as OSTROLINKA, device 1, its id as address.
-    bool AddVariable(const framework::TVLVariableInfo& info);
+    bool AddVariable(const hostapi::TVLVariableInfo& info);
     bool RebuildIndex();
     // Valid after RebuildIndex; nullptr for an id that is not bound.
     const TDrvVariableRecord* FindById(int32_t id);
@@ -78,6 +77,6 @@ private:
     TIdIndexList* index_;
 };
 
-bool FindRoutingDomain(std::string_view name, TVLRoutingDomainInfo& info);
+bool FindRoutingDomain(std::string_view name, hostapi::TVLRoutingDomainInfo& info);
 
 } // namespace module

@@ -5,7 +5,9 @@
 // on the C locale.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -55,6 +57,19 @@ std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = 
                               int exponentDigits = 1);
 // The shortest text that reads back as the same double.
 std::string FloatToStrShortest(double v);
+
+// A zero-terminated field of a record as text; a field without its zero ends at its width.
+template <std::size_t N> std::string FieldText(const char (&field)[N]) {
+    const void* end = std::memchr(field, 0, N);
+    return std::string(field, end ? static_cast<const char*>(end) - field : N);
+}
+
+// Stores text into a zero-terminated field, cut so that the zero fits.
+template <std::size_t N> void SetFieldText(char (&field)[N], const std::string& text) {
+    const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(field, text.data(), n);
+    std::memset(field + n, 0, N - n);
+}
 
 } // namespace platform
 
