@@ -97,12 +97,12 @@ void Fill(const host::THostTag& tag, TVLVariableInfo& info) {
     platform::SetFieldText(info.Name, tag.Name);
     platform::SetFieldText(info.Routing, tag.Routing);
     info.Value = Single(tag.Value);
-    info.Byte662 = tag.Kind;
-    info.Single664 = Single(tag.Low);
-    info.Single668 = Single(tag.High);
+    info.Kind = tag.Kind;
+    info.Low = Single(tag.Low);
+    info.High = Single(tag.High);
     info.Deadband = Single(tag.Deadband);
-    info.Single684 = Single(tag.Divisor);
-    info.Int729 = tag.TwoState;
+    info.Divisor = Single(tag.Divisor);
+    info.TwoState = tag.TwoState;
 }
 
 } // namespace

@@ -16,16 +16,16 @@ struct TVLVariableInfo {
     uint8_t Reserved300[356];
     float Value;         // initial value
     uint8_t Reserved660[2];
-    uint8_t Byte662;     // the tag kind
-    uint8_t Byte663;
-    float Single664;     // the two singles whose sign the tag index records
-    float Single668;
+    uint8_t Kind;        // the tag kind
+    uint8_t Byte663;     // copied into the module's variable records, not interpreted
+    float Low;           // the value range; the tag index records whether either is negative
+    float High;
     uint8_t Reserved672[8];
     float Deadband;
-    float Single684;     // scale divisor of received values, 0 for none
+    float Divisor;       // scale divisor of received values, 0 for none
     uint8_t Reserved688[40];
-    uint8_t Byte728;
-    int32_t Int729;      // non-zero for a two-state tag
+    uint8_t Byte728;     // copied into the module's variable records, not interpreted
+    int32_t TwoState;    // non-zero for a two-state tag
     uint8_t Reserved733[28];
 };
 
@@ -42,14 +42,14 @@ static_assert(offsetof(TVLVariableInfo, VariableId) == 0);
 static_assert(offsetof(TVLVariableInfo, Name) == 4);
 static_assert(offsetof(TVLVariableInfo, Routing) == 45);
 static_assert(offsetof(TVLVariableInfo, Value) == 656);
-static_assert(offsetof(TVLVariableInfo, Byte662) == 662);
+static_assert(offsetof(TVLVariableInfo, Kind) == 662);
 static_assert(offsetof(TVLVariableInfo, Byte663) == 663);
-static_assert(offsetof(TVLVariableInfo, Single664) == 664);
-static_assert(offsetof(TVLVariableInfo, Single668) == 668);
+static_assert(offsetof(TVLVariableInfo, Low) == 664);
+static_assert(offsetof(TVLVariableInfo, High) == 668);
 static_assert(offsetof(TVLVariableInfo, Deadband) == 680);
-static_assert(offsetof(TVLVariableInfo, Single684) == 684);
+static_assert(offsetof(TVLVariableInfo, Divisor) == 684);
 static_assert(offsetof(TVLVariableInfo, Byte728) == 728);
-static_assert(offsetof(TVLVariableInfo, Int729) == 729);
+static_assert(offsetof(TVLVariableInfo, TwoState) == 729);
 
 static_assert(sizeof(TVLRoutingDomainInfo) == 267);
 static_assert(offsetof(TVLRoutingDomainInfo, DomainId) == 4);

@@ -1,5 +1,6 @@
 #include "module/host_binding.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "framework/driver_error.h"
@@ -24,15 +25,16 @@ TDrvVariableRecord* NewRecord(const TVLVariableInfo& info, std::string_view doma
     platform::SetFieldText(r->Name, name);
     r->Value = info.Value;
     r->LastValue = info.Value;
+    // Bit for bit: the singles are kept as their 32-bit patterns.
     const auto* raw = reinterpret_cast<const unsigned char*>(&info);
-    r->Byte662 = raw[662];
-    r->Byte663 = raw[663];
-    std::memcpy(&r->Int664, raw + 664, 4);
-    std::memcpy(&r->Int668, raw + 668, 4);
-    std::memcpy(&r->Int680, raw + 680, 4);
-    std::memcpy(&r->Int684, raw + 684, 4);
-    r->Byte728 = raw[728];
-    std::memcpy(&r->Int729, raw + 729, 4);
+    r->Byte662 = info.Kind;
+    r->Byte663 = info.Byte663;
+    std::memcpy(&r->Int664, raw + offsetof(TVLVariableInfo, Low), 4);
+    std::memcpy(&r->Int668, raw + offsetof(TVLVariableInfo, High), 4);
+    std::memcpy(&r->Int680, raw + offsetof(TVLVariableInfo, Deadband), 4);
+    std::memcpy(&r->Int684, raw + offsetof(TVLVariableInfo, Divisor), 4);
+    r->Byte728 = info.Byte728;
+    r->Int729 = info.TwoState;
     r->Key = TDRVVariableList::MakeKey(r->Domain.Get(), device, address, r->StrAddress.Get());
     return r;
 }

@@ -21,7 +21,8 @@ struct TDrvVariableRecord {
     char Name[44];  // zero-terminated
     float Value;
     float LastValue;
-    // Copies of the host record's fields at 662, 663, 664, 668, 680, 684, 728, 729; not interpreted.
+    // Copies of the host record's fields at 662 (Kind), 663, 664 (Low), 668 (High), 680 (Deadband),
+    // 684 (Divisor), 728 and 729 (TwoState); not interpreted.
     uint8_t Byte662;
     uint8_t Byte663;
     int32_t Int664;

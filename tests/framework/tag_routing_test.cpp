@@ -128,9 +128,9 @@ protected:
 
     void AddTag(const std::string& routing, float divisor = 0, int32_t twoState = 0, uint8_t kind = 0) {
         hostapi::TVLVariableInfo info = MakeInfo(area->DMLVariablesList.GetCount() + 100, routing, -1.0f);
-        info.Single684 = divisor;
-        info.Int729 = twoState;
-        info.Byte662 = kind;
+        info.Divisor = divisor;
+        info.TwoState = twoState;
+        info.Kind = kind;
         ASSERT_TRUE(area->DMLVariablesList.Add(info));
     }
     void BuildIndex() {

@@ -73,7 +73,7 @@ TEST_F(HostBinding, SingleDeviceVariablesAndTheIdIndex) {
     platform::SetFieldText(info.Name, "x");
     info.Value = 2.5f;
     info.Deadband = 0.25f;
-    info.Int729 = 7;
+    info.TwoState = 7;
     TDRVVariableList list;
     EXPECT_TRUE(list.AddVariable(info));
     EXPECT_TRUE(list.AddVariable(info));  // the same key is refused silently

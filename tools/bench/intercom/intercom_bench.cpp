@@ -25,7 +25,7 @@ std::unique_ptr<TIntercomInterface> MakeArea(int32_t tags) {
         // 100 devices of 500 registers each
         platform::SetFieldText(info.Routing, "PLC" + std::to_string(i % 4) + ": DEVICE=" + std::to_string(i / 500) +
                                        "; ADDRESS=" + std::to_string(40001 + i % 500));
-        info.Single684 = (i % 3 == 0) ? 10.0f : 0.0f;
+        info.Divisor = (i % 3 == 0) ? 10.0f : 0.0f;
         area->DMLVariablesList.Add(info);
     }
     return area;
