@@ -149,13 +149,13 @@ void TDevice::Imitate(TReceiveVariables* received, TTerminalDataClass* log) {
         if (item == nullptr) continue;
         TDMLVariableEntry entry;
         if (Intercom == nullptr || !Intercom->DMLVariablesList.Read(item->EntryIndex, entry)) continue;
-        const float low = entry.Info.Single664;
-        const float high = entry.Info.Single668;
+        const float low = entry.Info.Low;
+        const float high = entry.Info.High;
         const float value = low + (high - low) * static_cast<float>(pair->Percent) / 100.0f;
         if (received != nullptr) received->Add(item->Prefix.Get(), item->Device, value, item->StrAddress.Get(), item->Address);
         // 0..100 and round again.
         if (++pair->Percent > 100) pair->Percent = 0;
-        AddLog(log, FieldText(entry.Info.Name) + " = " + SingleText(value));
+        AddLog(log, platform::FieldText(entry.Info.Name) + " = " + SingleText(value));
     }
     AddLog(log, "Imitator end action.");
 }

@@ -29,8 +29,8 @@ TTraceTexts Traces;
 
 // ---- the host tag library
 
-using TagInfoByNameFn = int32_t (*)(const char*, TAPITagInfo*);
-using TagValueByIndexFn = int32_t (*)(int32_t, TAPITagValue*);
+using TagInfoByNameFn = decltype(&::API_GetTagInfoByName);
+using TagValueByIndexFn = decltype(&::API_GetTagValueByGlobalIndex);
 
 struct TTagLibrary {
     TagInfoByNameFn InfoByName = nullptr;
@@ -111,12 +111,12 @@ void SetCommandTrace(const std::string& command) {
     Traces.CommandTrace = command;
 }
 
-int32_t API_GetTagInfoByName(const std::string& name, TAPITagInfo& info) {
+int32_t API_GetTagInfoByName(const std::string& name, hostapi::TAPITagInfo& info) {
     const TTagLibrary& lib = TagLibrary();
     return lib.InfoByName ? lib.InfoByName(name.c_str(), &info) : kNoLibrary;
 }
 
-int32_t API_GetTagValueByGlobalIndex(int32_t index, TAPITagValue& value) {
+int32_t API_GetTagValueByGlobalIndex(int32_t index, hostapi::TAPITagValue& value) {
     const TTagLibrary& lib = TagLibrary();
     return lib.ValueByIndex ? lib.ValueByIndex(index, &value) : kNoLibrary;
 }
@@ -124,7 +124,7 @@ int32_t API_GetTagValueByGlobalIndex(int32_t index, TAPITagValue& value) {
 bool ReadAccessLock(TDevice& device, bool& newEnabled) {
     if (device.VarBlockCommand.empty()) return false;
     if (device.LockTagIndex == -1) {
-        TAPITagInfo info;
+        hostapi::TAPITagInfo info;
         std::memset(&info, 0, sizeof info);
         info.Size = sizeof info;
         if (API_GetTagInfoByName(device.VarBlockCommand, info) != 0) {
@@ -135,7 +135,7 @@ bool ReadAccessLock(TDevice& device, bool& newEnabled) {
         }
     }
     if (device.LockTagIndex < 0) return false;
-    TAPITagValue value;
+    hostapi::TAPITagValue value;
     std::memset(&value, 0, sizeof value);
     value.Size = sizeof value;
     if (API_GetTagValueByGlobalIndex(device.LockTagIndex, value) != 0) return false;
@@ -512,7 +512,7 @@ void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& he
     if (Driver) {
         TDeviceInfoRecord info;
         Driver->GetDeviceInfo(info);
-        title = FieldText(info.Title);
+        title = platform::FieldText(info.Title);
     }
     std::string body = "<TQL>\r\n";
     std::string content = root.Content;

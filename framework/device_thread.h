@@ -16,6 +16,7 @@
 #include "framework/intercom_layout.h"
 #include "framework/remote_request.h"
 #include "framework/tag_routing.h"
+#include "hostapi/tag_library.h"
 #include "platform/messages.h"
 #include "platform/thread.h"
 
@@ -43,30 +44,10 @@ void SetPollTraces(const std::string& request, const std::string& cycle, const s
                    const std::string& link);
 void SetCommandTrace(const std::string& command);
 
-// The host tag library's records, as far as the threads use them.
-#pragma pack(push, 1)
-struct TAPITagInfo {
-    int32_t Size; // 3702
-    uint8_t Reserved4[3666];
-    int32_t GlobalIndex;
-    uint8_t Reserved3674[28];
-};
-struct TAPITagValue {
-    int32_t Size; // 44
-    uint8_t Reserved4[8];
-    double Value;
-    uint8_t Reserved20[24];
-};
-#pragma pack(pop)
-static_assert(sizeof(TAPITagInfo) == 3702);
-static_assert(offsetof(TAPITagInfo, GlobalIndex) == 3670);
-static_assert(sizeof(TAPITagValue) == 44);
-static_assert(offsetof(TAPITagValue, Value) == 12);
-
 // The host tag library (libVantorel.so), loaded on first use from beside the program, else from the
 // library search path. Both answer non-zero when the library or its function is missing.
-int32_t API_GetTagInfoByName(const std::string& name, TAPITagInfo& info);
-int32_t API_GetTagValueByGlobalIndex(int32_t index, TAPITagValue& value);
+int32_t API_GetTagInfoByName(const std::string& name, hostapi::TAPITagInfo& info);
+int32_t API_GetTagValueByGlobalIndex(int32_t index, hostapi::TAPITagValue& value);
 
 class TDeviceThread : public platform::TThread {
 public:

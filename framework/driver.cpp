@@ -4,7 +4,6 @@
 
 #include "framework/connection.h"
 #include "framework/device_thread.h"
-#include "framework/host_variable.h"
 #include "framework/utilities.h"
 #include "platform/text.h"
 
@@ -92,14 +91,14 @@ void TDriver::BeforeInit() {}
 void TDriver::GetDeviceInfo(TDeviceInfoRecord& info) {
     std::memset(&info, 0, sizeof info);
     std::memcpy(info.GUID, kBaseGuid, sizeof info.GUID);
-    SetFieldText(info.Title, TitleText());
+    platform::SetFieldText(info.Title, TitleText());
     info.Int117 = -1;
     info.Int121 = -1;
     info.Int125 = -1;
     info.Int129 = -1;
     info.Int133 = 100;
     info.Int137 = 100;
-    SetFieldText(info.PrefixList, PrefixList);
+    platform::SetFieldText(info.PrefixList, PrefixList);
 }
 
 // Only derived drivers are used; the base stem just keeps the names well formed.

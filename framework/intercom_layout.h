@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/host_variable.h"
+#include "hostapi/variables_library.h"
 
 namespace framework {
 
@@ -85,7 +85,7 @@ struct TDMLVariableEntry {
     float Value;      // written by the server
     float LastSent;   // written by the module
     double Time;
-    TVLVariableInfo Info;
+    hostapi::TVLVariableInfo Info;
 };
 
 // Region 3 without its entries, which follow it back to back.
@@ -116,7 +116,7 @@ struct TDynamicVariableEntry {
     TShortString Name;
     float Value;
     double Time;
-    TVLVariableInfo Info;
+    hostapi::TVLVariableInfo Info;
 };
 
 // Region 5.

@@ -181,7 +181,7 @@ uint8_t* TDMLVariablesList::Entry(int32_t i) const {
     return region_ + sizeof(TDMLVariablesHeader) + sizeof(TDMLVariableEntry) * static_cast<std::size_t>(i);
 }
 
-bool TDMLVariablesList::Add(const TVLVariableInfo& info) {
+bool TDMLVariablesList::Add(const hostapi::TVLVariableInfo& info) {
     if (region_ == nullptr) return false;
     const int32_t count = GetCount();
     if (count >= Capacity || count >= room_) return false;

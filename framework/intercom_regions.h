@@ -80,7 +80,7 @@ public:
     void Attach(uint8_t* region, int32_t room, bool initialize);
 
     int32_t GetCount() const;
-    bool Add(const TVLVariableInfo& info);
+    bool Add(const hostapi::TVLVariableInfo& info);
     bool SetValue(int32_t i, platform::TDateTime time, float value);
     bool Read(int32_t i, TDMLVariableEntry& entry) const;
     // Read, with the value and its time taken again until two successive copies agree, so that a

@@ -134,7 +134,7 @@ bool WriteTagValue(TVariableIndex* index, std::string_view prefix, int32_t devic
         Report(-22, platform::Cp("Ошибка при получении информации об обрабатываемом теге."));
         return false;
     }
-    const float divisor = entry.Info.Single684;
+    const float divisor = entry.Info.Divisor;
     if (divisor != 0) value = value / divisor;
     if (index->Options == 0 && item->TwoStateFlag != 0) value = value == 0 ? 1.0f : 0.0f;
     return Intercom->DMLVariablesList.SetValue(item->EntryIndex, platform::Now(), value);

@@ -55,7 +55,7 @@ bool TVariableIndex::Build() {
         if (!tags.Read(i, entry)) continue;
         std::string prefix, strAddress;
         int32_t device = -1, address = -1;
-        if (!ParseTagRouting(platform::Trim(FieldText(entry.Info.Routing)), prefix, device, strAddress, address))
+        if (!ParseTagRouting(platform::Trim(platform::FieldText(entry.Info.Routing)), prefix, device, strAddress, address))
             continue;
         auto* node = new TIndexNode{};
         node->VariableId = entry.Info.VariableId;
@@ -66,9 +66,9 @@ bool TVariableIndex::Build() {
         node->EntryIndex = i;
         node->Value = entry.Value;
         node->InitialValue = entry.Info.Value;
-        node->SignFlag = (entry.Info.Single664 < 0 || entry.Info.Single668 < 0) ? 1 : 0;
-        node->TwoStateFlag = entry.Info.Int729 != 0 ? 1 : 0;
-        node->KindByte = entry.Info.Byte662;
+        node->SignFlag = (entry.Info.Low < 0 || entry.Info.High < 0) ? 1 : 0;
+        node->TwoStateFlag = entry.Info.TwoState != 0 ? 1 : 0;
+        node->KindByte = entry.Info.Kind;
         node->Key = MakeKey(node->Prefix.Get(), device, address, node->StrAddress.Get());
         int32_t at = 0;
         if (Search(&node->Key, at))

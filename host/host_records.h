@@ -1,5 +1,7 @@
 // The records a host exchanges with a driver module, as the host lays them out. The host is not
-// part of the driver: it declares these itself and links no code of the module.
+// part of the driver: it declares these itself and links no code of the module. They stay here, apart
+// from hostapi/ (what the host offers the system) and from the module's own declarations: the host
+// stands outside the system and must not agree with the module by construction.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Stand-in of the host's variables library: variable records and routing domains answered from the
 // host tag database file, read again whenever it changes.
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -21,9 +21,14 @@
 #include "host/host_tag_database.h"
 #include "platform/text.h"
 
-namespace {
+using hostapi::kVLListCountOffset;
+using hostapi::kVLListRecordsOffset;
+using hostapi::kVLNavigatorBufferSize;
+using hostapi::TVLRoutingDomainInfo;
+using hostapi::TVLVariableInfo;
+using hostapi::VLHandle;
 
-using framework::TVLVariableInfo;
+namespace {
 
 constexpr int32_t kDone = 0;
 constexpr int32_t kNotFound = 1;
@@ -89,15 +94,15 @@ float Single(double v) { return static_cast<float>(v); }
 void Fill(const host::THostTag& tag, TVLVariableInfo& info) {
     std::memset(&info, 0, sizeof info);
     info.VariableId = tag.Id;
-    framework::SetFieldText(info.Name, tag.Name);
-    framework::SetFieldText(info.Routing, tag.Routing);
+    platform::SetFieldText(info.Name, tag.Name);
+    platform::SetFieldText(info.Routing, tag.Routing);
     info.Value = Single(tag.Value);
-    info.Byte662 = tag.Kind;
-    info.Single664 = Single(tag.Low);
-    info.Single668 = Single(tag.High);
+    info.Kind = tag.Kind;
+    info.Low = Single(tag.Low);
+    info.High = Single(tag.High);
     info.Deadband = Single(tag.Deadband);
-    info.Single684 = Single(tag.Divisor);
-    info.Int729 = tag.TwoState;
+    info.Divisor = Single(tag.Divisor);
+    info.TwoState = tag.TwoState;
 }
 
 } // namespace
@@ -115,7 +120,7 @@ __attribute__((visibility("default"))) int32_t VLGetRoutingDomainInfo(int32_t in
     const std::vector<TDomain>& domains = Variables.Domains();
     if (index < 0 || static_cast<std::size_t>(index) >= domains.size()) return kBadArgument;
     info->DomainId = index + 1;
-    framework::SetFieldText(info->Name, domains[index].Name);
+    platform::SetFieldText(info->Name, domains[index].Name);
     info->VariableCount = static_cast<int32_t>(domains[index].Variables.size());
     return kDone;
 }

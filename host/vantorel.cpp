@@ -8,45 +8,13 @@
 #include <mutex>
 
 #include "host/host_tag_database.h"
+#include "hostapi/tag_library.h"
+#include "platform/text.h"
+
+using hostapi::TAPITagInfo;
+using hostapi::TAPITagValue;
 
 namespace {
-
-#pragma pack(push, 1)
-struct TAPITagInfo {
-    int32_t Size; // 3702, set by the caller
-    int32_t Id;
-    char Name[256]; // zero-terminated
-    char Routing[256];
-    double Value;
-    double Deadband;
-    double Low;
-    double High;
-    uint8_t Kind;
-    uint8_t Reserved553[3];
-    int32_t TwoState;
-    double Divisor;
-    uint8_t Reserved568[3102];
-    int32_t GlobalIndex;
-    uint8_t Reserved3674[28];
-};
-struct TAPITagValue {
-    int32_t Size; // 44, set by the caller
-    int32_t GlobalIndex;
-    uint8_t Reserved8[4];
-    double Value;
-    uint8_t Reserved20[24];
-};
-#pragma pack(pop)
-static_assert(sizeof(TAPITagInfo) == 3702);
-static_assert(offsetof(TAPITagInfo, Name) == 8);
-static_assert(offsetof(TAPITagInfo, Routing) == 264);
-static_assert(offsetof(TAPITagInfo, Value) == 520);
-static_assert(offsetof(TAPITagInfo, Kind) == 552);
-static_assert(offsetof(TAPITagInfo, TwoState) == 556);
-static_assert(offsetof(TAPITagInfo, Divisor) == 560);
-static_assert(offsetof(TAPITagInfo, GlobalIndex) == 3670);
-static_assert(sizeof(TAPITagValue) == 44);
-static_assert(offsetof(TAPITagValue, Value) == 12);
 
 // Results: 0 success.
 constexpr int32_t kUnknownTag = 1;
@@ -64,12 +32,6 @@ host::THostTagDatabase& Database() {
     return *db;
 }
 
-void CopyText(char* field, std::size_t width, const std::string& text) {
-    const std::size_t n = text.size() < width - 1 ? text.size() : width - 1;
-    std::memset(field, 0, width);
-    std::memcpy(field, text.data(), n);
-}
-
 } // namespace
 
 extern "C" {
@@ -81,8 +43,8 @@ __attribute__((visibility("default"))) int32_t API_GetTagInfoByName(const char* 
     if (tag == nullptr) return kUnknownTag;
     std::memset(reinterpret_cast<char*>(info) + sizeof info->Size, 0, sizeof *info - sizeof info->Size);
     info->Id = tag->Id;
-    CopyText(info->Name, sizeof info->Name, tag->Name);
-    CopyText(info->Routing, sizeof info->Routing, tag->Routing);
+    platform::SetFieldText(info->Name, tag->Name);
+    platform::SetFieldText(info->Routing, tag->Routing);
     info->Value = tag->Value;
     info->Deadband = tag->Deadband;
     info->Low = tag->Low;

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "framework/host_variable.h"
 #include "framework/tcp_connection.h"
 #include "modbus/edd_file.h"
 #include "modbus/modbus_device.h"
@@ -80,7 +79,7 @@ void TModbusrtu_Driver::GetDeviceInfo(framework::TDeviceInfoRecord& info) {
     // The base zeroes the record and fills the fields this driver shares with it.
     TDriver::GetDeviceInfo(info);
     std::memcpy(info.GUID, kGuid, sizeof info.GUID);
-    framework::SetFieldText(info.Title, TitleText());
+    platform::SetFieldText(info.Title, TitleText());
 }
 
 std::string TModbusrtu_Driver::GetModuleName() { return "Quillary"; }

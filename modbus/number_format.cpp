@@ -3,67 +3,12 @@
 #include "evaluator/evaluation.h"
 #include "platform/text.h"
 
-#include <charconv>
 #include <cmath>
-#include <limits>
 
 namespace modbus {
 
 std::string GeneralNumberText(double value, int precision, int exponentDigits) {
-    if (std::isnan(value)) return "NAN";
-    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-    if (value == 0) return "0"; // also for -0: "2-%VALUE%" must not become "2--0"
-    if (precision < 1) precision = 1;
-    if (precision > 17) precision = 17;
-
-    // Scientific notation with precision digits gives the correctly rounded digits and the exponent
-    // of the rounded value, which decides the notation.
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, precision - 1);
-    std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
-    const bool negative = sci.front() == '-';
-    if (negative) sci.remove_prefix(1);
-    const std::size_t e = sci.find('e');
-    std::string digits;
-    for (char c : sci.substr(0, e))
-        if (c != '.') digits.push_back(c);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-    int exponent = 0;
-    const char* expText = sci.data() + e + 1;
-    if (*expText == '+') ++expText;
-    std::from_chars(expText, sci.data() + sci.size(), exponent);
-
-    std::string out = negative ? "-" : "";
-    if (exponent >= -5 && exponent < precision) {
-        if (exponent < 0) {
-            out += "0.";
-            out.append(static_cast<std::size_t>(-exponent - 1), '0');
-            out += digits;
-        } else {
-            const auto intLength = static_cast<std::size_t>(exponent) + 1;
-            if (digits.size() <= intLength) {
-                out += digits;
-                out.append(intLength - digits.size(), '0');
-            } else {
-                out += digits.substr(0, intLength);
-                out += '.';
-                out += digits.substr(intLength);
-            }
-        }
-        return out;
-    }
-    out += digits[0];
-    if (digits.size() > 1) {
-        out += '.';
-        out += digits.substr(1);
-    }
-    out += 'E';
-    if (exponent < 0) out += '-';
-    const std::string expDigits = platform::IntToStr(std::abs(exponent));
-    if (static_cast<int>(expDigits.size()) < exponentDigits)
-        out.append(static_cast<std::size_t>(exponentDigits) - expDigits.size(), '0');
-    out += expDigits;
-    return out;
+    return platform::FloatToStrGeneral(value, precision, '.', -5, exponentDigits);
 }
 
 std::string ReplaceValueMacro(std::string_view expression, std::string_view valueText) {

@@ -15,10 +15,9 @@ class TEvaluation;
 
 namespace modbus {
 
-// The general number format: the shortest text with at most `precision` significant digits, without
-// trailing zeros, in fixed notation unless the value has more integer digits than `precision` or is
-// below 0.00001 in magnitude; then scientific ("1.5E-07") with at least `exponentDigits` exponent
-// digits. NaN and infinities give "NAN", "INF" and "-INF".
+// The general number format (platform::FloatToStrGeneral) as the Modbus texts write it: at most
+// `precision` significant digits, fixed notation down to 0.00001 in magnitude, scientific ("1.5E-07")
+// with at least `exponentDigits` exponent digits otherwise, "." as the decimal point.
 std::string GeneralNumberText(double value, int precision, int exponentDigits);
 
 // Every "%VALUE%" of a formula, in any letter case, replaced by `valueText`.

@@ -7,7 +7,7 @@
 
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 #include "module/value_delivery.h"
 #include "platform/text.h"
 
@@ -40,7 +40,7 @@ template <class F> void ForEachEntry(framework::TDynemicVariablesList& region, b
 void Resolve(framework::TDynemicVariablesList& region, int32_t i, framework::TDynamicVariableEntry& entry) {
     const std::string name = entry.Name.Get();
     int32_t reserved = 0;
-    framework::TVLVariableInfo info{};
+    hostapi::TVLVariableInfo info{};
     if (VLGetVariableInfoByName(name.c_str(), &reserved, &info) == 0) {
         entry.Info = info;
         if (!region.Write(i, entry)) Report(0, "Dynamic SetVariableInfo: Internal error.");

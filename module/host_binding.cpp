@@ -1,5 +1,6 @@
 #include "module/host_binding.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "framework/driver_error.h"
@@ -8,7 +9,7 @@
 
 namespace module {
 
-using framework::TVLVariableInfo;
+using hostapi::TVLVariableInfo;
 
 namespace {
 
@@ -20,19 +21,20 @@ TDrvVariableRecord* NewRecord(const TVLVariableInfo& info, std::string_view doma
     r->Device = device;
     r->TagAddress = address;
     r->StrAddress.Set(strAddress);
-    const std::string name = framework::FieldText(info.Name);
-    framework::SetFieldText(r->Name, name);
+    const std::string name = platform::FieldText(info.Name);
+    platform::SetFieldText(r->Name, name);
     r->Value = info.Value;
     r->LastValue = info.Value;
+    // Bit for bit: the singles are kept as their 32-bit patterns.
     const auto* raw = reinterpret_cast<const unsigned char*>(&info);
-    r->Byte662 = raw[662];
-    r->Byte663 = raw[663];
-    std::memcpy(&r->Int664, raw + 664, 4);
-    std::memcpy(&r->Int668, raw + 668, 4);
-    std::memcpy(&r->Int680, raw + 680, 4);
-    std::memcpy(&r->Int684, raw + 684, 4);
-    r->Byte728 = raw[728];
-    std::memcpy(&r->Int729, raw + 729, 4);
+    r->Byte662 = info.Kind;
+    r->Byte663 = info.Byte663;
+    std::memcpy(&r->Int664, raw + offsetof(TVLVariableInfo, Low), 4);
+    std::memcpy(&r->Int668, raw + offsetof(TVLVariableInfo, High), 4);
+    std::memcpy(&r->Int680, raw + offsetof(TVLVariableInfo, Deadband), 4);
+    std::memcpy(&r->Int684, raw + offsetof(TVLVariableInfo, Divisor), 4);
+    r->Byte728 = info.Byte728;
+    r->Int729 = info.TwoState;
     r->Key = TDRVVariableList::MakeKey(r->Domain.Get(), device, address, r->StrAddress.Get());
     return r;
 }
@@ -86,11 +88,11 @@ TDrvVariableRecord* TDRVVariableList::InsertRecord(TDrvVariableRecord* record) {
     return nullptr;
 }
 
-bool FindRoutingDomain(std::string_view name, TVLRoutingDomainInfo& info) {
+bool FindRoutingDomain(std::string_view name, hostapi::TVLRoutingDomainInfo& info) {
     const int32_t n = VLGetRoutingDomainNum();
     for (int32_t i = 0; i < n; ++i) {
         info.Size = sizeof info;
-        if (VLGetRoutingDomainInfo(i, &info) == 0 && framework::FieldText(info.Name) == name) return true;
+        if (VLGetRoutingDomainInfo(i, &info) == 0 && platform::FieldText(info.Name) == name) return true;
     }
     return false;
 }
@@ -99,17 +101,17 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
     std::string domain = platform::UpperCase(platform::Trim(name));
     if (domain.size() > 255) domain.resize(255);
     if (domain.empty()) return false;
-    TVLRoutingDomainInfo dinfo{};
+    hostapi::TVLRoutingDomainInfo dinfo{};
     if (!FindRoutingDomain(domain, dinfo)) return false;
     for (int32_t i = 0; i < dinfo.VariableCount; ++i) {
         TVLVariableInfo info{};
         if (VLGetVariableInfoByDomainId(dinfo.DomainId, i, &info) < 0) return false;
         std::string prefix, strAddress;
         int32_t device = 0, address = 0;
-        const bool parsed = framework::ParseTagRouting(framework::FieldText(info.Routing), prefix, device, strAddress, address);
+        const bool parsed = framework::ParseTagRouting(platform::FieldText(info.Routing), prefix, device, strAddress, address);
         if (!parsed) {
             if (prefix == domain && framework::ErrorObj != nullptr) {
-                std::string text = "DLM::Тег "_cp + framework::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp;
+                std::string text = "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp;
                 framework::ErrorObj->WriteMessage(-25, text);
             }
             continue;
@@ -120,7 +122,7 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
             if (framework::ErrorObj != nullptr) {
                 std::string text;
                 framework::ErrorObj->GetErrorText(-2, record->VariableId, text);
-                text += " ( " + framework::FieldText(record->Name) + "/" + framework::FieldText(existing->Name) + " )";
+                text += " ( " + platform::FieldText(record->Name) + "/" + platform::FieldText(existing->Name) + " )";
                 framework::ErrorObj->WriteMessage(-2, text);
             }
             delete record;

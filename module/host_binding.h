@@ -7,9 +7,8 @@
 #include <string_view>
 
 #include "framework/collections.h"
-#include "framework/host_variable.h"
 #include "framework/intercom_layout.h"
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 
 namespace module {
 
@@ -22,7 +21,8 @@ struct TDrvVariableRecord {
     char Name[44];  // zero-terminated
     float Value;
     float LastValue;
-    // Copies of the host record's fields at 662, 663, 664, 668, 680, 684, 728, 729; not interpreted.
+    // Copies of the host record's fields at 662 (Kind), 663, 664 (Low), 668 (High), 680 (Deadband),
+    // 684 (Divisor), 728 and 729 (TwoState); not interpreted.
     uint8_t Byte662;
     uint8_t Byte663;
     int32_t Int664;
@@ -57,7 +57,7 @@ public:
     // domain is unknown or the host stopped answering; what was bound until then stays.
     bool LoadDomain(std::string_view name);
     // Single-device mode: the variable as OSTROLINKA, device 1, its id as address.
-    bool AddVariable(const framework::TVLVariableInfo& info);
+    bool AddVariable(const hostapi::TVLVariableInfo& info);
     bool RebuildIndex();
     // Valid after RebuildIndex; nullptr for an id that is not bound.
     const TDrvVariableRecord* FindById(int32_t id);
@@ -78,6 +78,6 @@ private:
     TIdIndexList* index_;
 };
 
-bool FindRoutingDomain(std::string_view name, TVLRoutingDomainInfo& info);
+bool FindRoutingDomain(std::string_view name, hostapi::TVLRoutingDomainInfo& info);
 
 } // namespace module

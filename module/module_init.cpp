@@ -8,7 +8,7 @@
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
 #include "framework/tag_routing.h"
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 #include "module/driver_thread.h"
 #include "module/dynamic_tags.h"
 #include "module/host_binding.h"
@@ -108,15 +108,15 @@ bool BuildDevicePrefixList(std::string& list) {
 // Single-device mode: every host variable whose routing names a prefix is bound.
 bool BuildHostPrefixList(std::string& list) {
     list.clear();
-    VLHandle handle = nullptr;
+    hostapi::VLHandle handle = nullptr;
     if (VLGetVariablesListByType(0, 0, 0, &handle) != 0 || handle == nullptr) return false;
     const auto* block = static_cast<const unsigned char*>(handle);
     int32_t count = 0;
-    std::memcpy(&count, block + kVLListCountOffset, sizeof count);
+    std::memcpy(&count, block + hostapi::kVLListCountOffset, sizeof count);
     for (int32_t i = 0; i < count; ++i) {
-        framework::TVLVariableInfo info;
-        std::memcpy(&info, block + kVLListRecordsOffset + sizeof info * static_cast<std::size_t>(i), sizeof info);
-        const std::string routing = platform::Trim(framework::FieldText(info.Routing));
+        hostapi::TVLVariableInfo info;
+        std::memcpy(&info, block + hostapi::kVLListRecordsOffset + sizeof info * static_cast<std::size_t>(i), sizeof info);
+        const std::string routing = platform::Trim(platform::FieldText(info.Routing));
         const std::size_t colon = routing.find(':');
         const std::string prefix =
             colon != std::string::npos && colon != 0 ? platform::Trim(routing.substr(0, colon)) : std::string();
@@ -134,12 +134,12 @@ bool BuildHostPrefixList(std::string& list) {
 void FillStaticTags(bool singleDevice) {
     for (int32_t i = 0; i < VarList->Count(); ++i) {
         const TDrvVariableRecord* record = VarList->RecordAt(i);
-        framework::TVLVariableInfo info;
+        hostapi::TVLVariableInfo info;
         std::memset(&info, 0, sizeof info);
         int32_t reserved = 0;
         if (VLGetVariableInfoById(record->VariableId, &reserved, &info) != 0) continue;
         if (singleDevice)
-            framework::SetFieldText(info.Routing,
+            platform::SetFieldText(info.Routing,
                                     "OSTROLINKA: DEVICE=1; ADDRESS=" + platform::IntToStr(record->VariableId));
         framework::Intercom->DMLVariablesList.Add(info);
     }
@@ -239,7 +239,7 @@ int32_t InitModule(const TDrvInitRecord& record) {
     if (Area) {
         framework::TDeviceInfoRecord info;
         driver->GetDeviceInfo(info);
-        Area->OstrolinkaInfo.SetName(framework::FieldText(info.Title));
+        Area->OstrolinkaInfo.SetName(platform::FieldText(info.Title));
         Area->OstrolinkaInfo.SetPrefixes(framework::PrefixList);
         Area->OstrolinkaInfo.SetState(1);
         Area->OstrolinkaInfo.SetHostWindow(record.HostWindow);

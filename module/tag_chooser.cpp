@@ -2,14 +2,14 @@
 
 #include <cstring>
 
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 
 namespace module {
 
 bool ChooseHostTag(platform::HWND parent, std::string& name) {
     // Zeroed, so that a chooser that writes no zero still leaves a terminated name; the answer is
     // a 16-bit value, whatever else the register holds.
-    char buffer[kVLNavigatorBufferSize] = {};
+    char buffer[hostapi::kVLNavigatorBufferSize] = {};
     if ((VLNavigatorDialog(parent, buffer) & 0xFFFFu) == 0) return false;
     name.assign(buffer, ::strnlen(buffer, sizeof buffer));
     return true;

@@ -266,12 +266,15 @@ bool TryStrToFloat(std::string_view s, double& value, char decimalPoint) {
     return true;
 }
 
-std::string FloatToStrGeneral(double v, int precision, char decimalPoint) {
+std::string FloatToStrGeneral(double v, int precision, char decimalPoint, int lowestFixedExponent,
+                              int exponentDigits) {
     if (std::isnan(v)) return "NAN";
     if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
-    if (v == 0) return "0";
+    if (v == 0) return "0"; // also for -0, so that "2-" and the text never make "2--0"
     if (precision < 1) precision = 1;
     if (precision > 17) precision = 17;
+    // Scientific notation with precision digits gives the correctly rounded digits and the exponent
+    // of the rounded value, which decides the notation.
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, precision - 1);
     std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
@@ -286,7 +289,7 @@ std::string FloatToStrGeneral(double v, int precision, char decimalPoint) {
     while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
     std::string out = negative ? "-" : "";
-    if (exponent >= -4 && exponent < precision) {
+    if (exponent >= lowestFixedExponent && exponent < precision) {
         if (exponent < 0) {
             out += '0';
             out += decimalPoint;
@@ -310,7 +313,11 @@ std::string FloatToStrGeneral(double v, int precision, char decimalPoint) {
             out += digits.substr(1);
         }
         out += 'E';
-        out += IntToStr(exponent);
+        if (exponent < 0) out += '-';
+        const std::string expDigits = IntToStr(exponent < 0 ? -exponent : exponent);
+        if (static_cast<int>(expDigits.size()) < exponentDigits)
+            out.append(static_cast<std::size_t>(exponentDigits) - expDigits.size(), '0');
+        out += expDigits;
     }
     return out;
 }

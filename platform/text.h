@@ -5,7 +5,9 @@
 // on the C locale.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -48,10 +50,26 @@ std::string IntToHex(uint64_t v, int digits);
 // Floating-point texts with '.' as the decimal point (or the given one), optional exponent.
 bool TryStrToFloat(std::string_view s, double& value, char decimalPoint = '.');
 // The general format: up to `precision` significant digits, trailing zeros removed, fixed notation
-// while the decimal exponent lies within -4 .. precision-1, scientific ("1.5E-7", "1E20") otherwise.
-std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = '.');
+// while the decimal exponent lies within lowestFixedExponent .. precision-1, scientific otherwise,
+// with at least `exponentDigits` exponent digits and a sign only when negative ("1.5E-7", "1E20";
+// "1.5E-07" with two digits). NaN and infinities give "NAN", "INF" and "-INF"; zero, also -0, "0".
+std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = '.', int lowestFixedExponent = -4,
+                              int exponentDigits = 1);
 // The shortest text that reads back as the same double.
 std::string FloatToStrShortest(double v);
+
+// A zero-terminated field of a record as text; a field without its zero ends at its width.
+template <std::size_t N> std::string FieldText(const char (&field)[N]) {
+    const void* end = std::memchr(field, 0, N);
+    return std::string(field, end ? static_cast<const char*>(end) - field : N);
+}
+
+// Stores text into a zero-terminated field, cut so that the zero fits.
+template <std::size_t N> void SetFieldText(char (&field)[N], const std::string& text) {
+    const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(field, text.data(), n);
+    std::memset(field + n, 0, N - n);
+}
 
 } // namespace platform
 

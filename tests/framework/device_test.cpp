@@ -277,8 +277,8 @@ TEST(DeviceLinkStateTest, TheLinkTagOnlyUpdatesARegisteredDynamicEntry) {
 TEST(DeviceImitatorTest, ImitatedValuesRunFromLowToHighInPercentSteps) {
     TAreaScope area(2);
     auto info = intercom_test::MakeInfo(11, "PLC: DEVICE=4; ADDRESS=40001");
-    info.Single664 = 10.0f;
-    info.Single668 = 210.0f;
+    info.Low = 10.0f;
+    info.High = 210.0f;
     ASSERT_TRUE(area.Area->DMLVariablesList.Add(info));
     ASSERT_TRUE(area.Area->DMLVariablesList.Add(intercom_test::MakeInfo(12, "PLC: DEVICE=5; ADDRESS=1")));
     TVariableIndex index;

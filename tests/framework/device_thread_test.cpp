@@ -352,7 +352,7 @@ TEST_F(DeviceThreads, TheServiceNameRequestIsAnsweredLineByLine) {
     EXPECT_EQ(error, "");
     TDeviceInfoRecord info;
     driver.GetDeviceInfo(info);
-    EXPECT_EQ(Body(peer), "<TQL>\r\n<GET_SERVICE_NAME name=\"" + FieldText(info.Title) +
+    EXPECT_EQ(Body(peer), "<TQL>\r\n<GET_SERVICE_NAME name=\"" + platform::FieldText(info.Title) +
                               "\"/>\r\n<ERROR Message=\"Unknoun command!\"/>\r\n</TQL>\r\n");
     const auto lines = device_test::Lines(log.GetText());
     ASSERT_GE(lines.size(), 2u);

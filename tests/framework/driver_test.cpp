@@ -4,6 +4,7 @@
 
 #include "device_test_support.h"
 #include "framework/driver.h"
+#include "platform/text.h"
 
 using namespace framework;
 using device_test::ReadBytes;
@@ -68,21 +69,21 @@ TEST(DriverTest, TheIdentityRecordIsZeroedAndFilled) {
     const uint8_t guid[16] = {0x19, 0xBA, 0x9B, 0x48, 0x8F, 0xC5, 0xEB, 0x46,
                               0xA3, 0x59, 0x9B, 0x38, 0x62, 0x5F, 0x37, 0xC2};
     EXPECT_EQ(std::memcmp(info.GUID, guid, 16), 0);
-    EXPECT_EQ(FieldText(info.Title), "Abstract device driver. Версия 1.0"_cp);
+    EXPECT_EQ(platform::FieldText(info.Title), "Abstract device driver. Версия 1.0"_cp);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
-    for (std::size_t i = 16 + FieldText(info.Title).size(); i < 117; ++i) EXPECT_EQ(bytes[i], 0) << i;
+    for (std::size_t i = 16 + platform::FieldText(info.Title).size(); i < 117; ++i) EXPECT_EQ(bytes[i], 0) << i;
     EXPECT_EQ(Value(info.Int117), -1);
     EXPECT_EQ(Value(info.Int121), -1);
     EXPECT_EQ(Value(info.Int125), -1);
     EXPECT_EQ(Value(info.Int129), -1);
     EXPECT_EQ(Value(info.Int133), 100);
     EXPECT_EQ(Value(info.Int137), 100);
-    EXPECT_EQ(FieldText(info.PrefixList), "PLC:КОТЁЛ:"_cp);
+    EXPECT_EQ(platform::FieldText(info.PrefixList), "PLC:КОТЁЛ:"_cp);
     for (std::size_t i = 141 + 10; i < sizeof info; ++i) EXPECT_EQ(bytes[i], 0) << i;
 
     PrefixList = std::string(2000, 'P');
     d.GetDeviceInfo(info);
-    EXPECT_EQ(FieldText(info.PrefixList), std::string(1024, 'P'));
+    EXPECT_EQ(platform::FieldText(info.PrefixList), std::string(1024, 'P'));
     EXPECT_EQ(info.PrefixList[1024], 0);
     PrefixList = saved;
 }

@@ -16,10 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/host_variable.h"
 #include "framework/intercom_regions.h"
+#include "hostapi/variables_library.h"
 #include "platform/clock.h"
 #include "platform/shared_memory.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -84,11 +85,11 @@ private:
     platform::TSharedMemory mem_;
 };
 
-inline framework::TVLVariableInfo MakeInfo(int32_t id, const std::string& routing, float value = 0) {
-    framework::TVLVariableInfo info{};
+inline hostapi::TVLVariableInfo MakeInfo(int32_t id, const std::string& routing, float value = 0) {
+    hostapi::TVLVariableInfo info{};
     info.VariableId = id;
-    framework::SetFieldText(info.Name, "TAG" + std::to_string(id));
-    framework::SetFieldText(info.Routing, routing);
+    platform::SetFieldText(info.Name, "TAG" + std::to_string(id));
+    platform::SetFieldText(info.Routing, routing);
     info.Value = value;
     return info;
 }

@@ -127,10 +127,10 @@ protected:
     }
 
     void AddTag(const std::string& routing, float divisor = 0, int32_t twoState = 0, uint8_t kind = 0) {
-        TVLVariableInfo info = MakeInfo(area->DMLVariablesList.GetCount() + 100, routing, -1.0f);
-        info.Single684 = divisor;
-        info.Int729 = twoState;
-        info.Byte662 = kind;
+        hostapi::TVLVariableInfo info = MakeInfo(area->DMLVariablesList.GetCount() + 100, routing, -1.0f);
+        info.Divisor = divisor;
+        info.TwoState = twoState;
+        info.Kind = kind;
         ASSERT_TRUE(area->DMLVariablesList.Add(info));
     }
     void BuildIndex() {

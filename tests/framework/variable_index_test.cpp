@@ -23,20 +23,20 @@ protected:
         Intercom = nullptr;
         IntercomTest::TearDown();
     }
-    void AddTag(TVLVariableInfo info) { ASSERT_TRUE(area->DMLVariablesList.Add(info)); }
+    void AddTag(hostapi::TVLVariableInfo info) { ASSERT_TRUE(area->DMLVariablesList.Add(info)); }
 
     std::unique_ptr<TIntercomInterface> area;
 };
 
 TEST_F(VariableIndexTest, ItemsCarryEveryFieldOfTheirEntry) {
-    TVLVariableInfo info = MakeInfo(501, "  plc : device = 4 ; address = 12  ", 2.5f);
-    info.Single664 = 0;
-    info.Single668 = -0.5f;
-    info.Int729 = 0x100; // only a high byte set: still non-zero
-    info.Byte662 = 7;
+    hostapi::TVLVariableInfo info = MakeInfo(501, "  plc : device = 4 ; address = 12  ", 2.5f);
+    info.Low = 0;
+    info.High = -0.5f;
+    info.TwoState = 0x100; // only a high byte set: still non-zero
+    info.Kind = 7;
     AddTag(info);
-    TVLVariableInfo plain = MakeInfo(502, "PLC: Routing=Coil/3", 1.0f);
-    plain.Single664 = 3.0f;
+    hostapi::TVLVariableInfo plain = MakeInfo(502, "PLC: Routing=Coil/3", 1.0f);
+    plain.Low = 3.0f;
     AddTag(plain);
     ASSERT_TRUE(area->DMLVariablesList.SetValue(0, 1.0, 9.0f));
 

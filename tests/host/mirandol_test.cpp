@@ -1,4 +1,4 @@
-#include "host/mirandol.h"
+#include "hostapi/variables_library.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -51,8 +51,8 @@ protected:
         ::unsetenv("OSTROLINKA_TAGDB");
     }
     void Write(const std::vector<host::THostTag>& tags) { ASSERT_TRUE(host::WriteHostTagDatabase(file_, tags)); }
-    TVLRoutingDomainInfo Domain(int32_t index) {
-        TVLRoutingDomainInfo d{};
+    hostapi::TVLRoutingDomainInfo Domain(int32_t index) {
+        hostapi::TVLRoutingDomainInfo d{};
         d.Size = sizeof d;
         EXPECT_EQ(VLGetRoutingDomainInfo(index, &d), 0);
         return d;
@@ -69,7 +69,7 @@ TEST_F(Mirandol, VariableRecordCarriesTheTagAtItsOffsets) {
     t.Kind = 3;
     t.TwoState = 1;
     Write({t});
-    framework::TVLVariableInfo info;
+    hostapi::TVLVariableInfo info;
     std::memset(&info, 0xCC, sizeof info);
     int32_t ignored = 0;
     ASSERT_EQ(VLGetVariableInfoById(42, &ignored, &info), 0);
@@ -85,7 +85,7 @@ TEST_F(Mirandol, VariableRecordCarriesTheTagAtItsOffsets) {
     EXPECT_EQ(At<int32_t>(&info, 729), 1);
     EXPECT_EQ(At<uint8_t>(&info, 760), 0);  // nothing of an earlier content is left
 
-    framework::TVLVariableInfo byName{};
+    hostapi::TVLVariableInfo byName{};
     ASSERT_EQ(VLGetVariableInfoByName("Давление"_cp.c_str(), &ignored, &byName), 0);
     EXPECT_EQ(std::memcmp(&byName, &info, sizeof info), 0);
     EXPECT_NE(VLGetVariableInfoById(43, &ignored, &info), 0);
@@ -98,16 +98,16 @@ TEST_F(Mirandol, DomainsAreTheRoutingPrefixesAsWrittenWithTheirVariablesInFileOr
            Tag(3, "c", " PLC : DEVICE=2; ADDRESS=3"), Tag(4, "d", ""), Tag(5, "e", ":DEVICE=1"),
            Tag(6, "f", "OTHER: DEVICE=1; ADDRESS=1")});
     ASSERT_EQ(VLGetRoutingDomainNum(), 3);
-    const TVLRoutingDomainInfo plc = Domain(0);
+    const hostapi::TVLRoutingDomainInfo plc = Domain(0);
     EXPECT_EQ(TextAt(&plc, 8, 255), "PLC");
     EXPECT_EQ(At<int32_t>(&plc, 263), 2);
-    const TVLRoutingDomainInfo lower = Domain(1);
+    const hostapi::TVLRoutingDomainInfo lower = Domain(1);
     EXPECT_EQ(TextAt(&lower, 8, 255), "plc");
-    const TVLRoutingDomainInfo other = Domain(2);
+    const hostapi::TVLRoutingDomainInfo other = Domain(2);
     EXPECT_EQ(TextAt(&other, 8, 255), "OTHER");
     EXPECT_EQ(At<int32_t>(&other, 263), 1);
 
-    framework::TVLVariableInfo info{};
+    hostapi::TVLVariableInfo info{};
     ASSERT_GE(VLGetVariableInfoByDomainId(plc.DomainId, 0, &info), 0);
     EXPECT_EQ(info.VariableId, 1);
     ASSERT_GE(VLGetVariableInfoByDomainId(plc.DomainId, 1, &info), 0);
@@ -116,7 +116,7 @@ TEST_F(Mirandol, DomainsAreTheRoutingPrefixesAsWrittenWithTheirVariablesInFileOr
     EXPECT_LT(VLGetVariableInfoByDomainId(plc.DomainId, -1, &info), 0);
     EXPECT_LT(VLGetVariableInfoByDomainId(12345, 0, &info), 0);
 
-    TVLRoutingDomainInfo bad{};
+    hostapi::TVLRoutingDomainInfo bad{};
     bad.Size = 100;
     EXPECT_NE(VLGetRoutingDomainInfo(0, &bad), 0);
     bad.Size = sizeof bad;
@@ -126,7 +126,7 @@ TEST_F(Mirandol, DomainsAreTheRoutingPrefixesAsWrittenWithTheirVariablesInFileOr
 
 TEST_F(Mirandol, ListBlockHoldsEveryVariableAndIsReleased) {
     Write({Tag(7, "x", "PLC: DEVICE=1; ADDRESS=1", 1.5), Tag(9, "y", "", -2)});
-    VLHandle handle = nullptr;
+    hostapi::VLHandle handle = nullptr;
     ASSERT_EQ(VLGetVariablesListByType(0, 0, 0, &handle), 0);
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(At<int32_t>(handle, 4), 2);
@@ -147,9 +147,9 @@ TEST_F(Mirandol, AChangedOrMissingFileIsReadAgain) {
     EXPECT_EQ(VLGetRoutingDomainNum(), 2);
     std::remove(file_.c_str());
     EXPECT_EQ(VLGetRoutingDomainNum(), 0);
-    framework::TVLVariableInfo info{};
+    hostapi::TVLVariableInfo info{};
     EXPECT_NE(VLGetVariableInfoById(1, nullptr, &info), 0);
-    VLHandle handle = nullptr;
+    hostapi::VLHandle handle = nullptr;
     ASSERT_EQ(VLGetVariablesListByType(0, 0, 0, &handle), 0);
     EXPECT_EQ(At<int32_t>(handle, 4), 0);
     VLFreeResource(&handle);
@@ -184,7 +184,7 @@ TEST_F(Mirandol, NavigatorAnswersThePickedNameInAZeroedBuffer) {
         std::string name;
     };
     for (const Case& c : {Case{1, 1, "Давление"_cp}, Case{2, 1, longest}, Case{-1, 0, ""}}) {
-        char buffer[kVLNavigatorBufferSize];
+        char buffer[hostapi::kVLNavigatorBufferSize];
         std::memset(buffer, 0x7E, sizeof buffer);
         EXPECT_EQ(Choose(c.row, buffer), c.result) << c.row;
         EXPECT_EQ(std::string(buffer, strnlen(buffer, sizeof buffer)), c.name) << c.row;
@@ -193,7 +193,7 @@ TEST_F(Mirandol, NavigatorAnswersThePickedNameInAZeroedBuffer) {
     }
 
     // A thread without the application gets no window and an empty name at once.
-    char buffer[kVLNavigatorBufferSize];
+    char buffer[hostapi::kVLNavigatorBufferSize];
     std::memset(buffer, 0x7E, sizeof buffer);
     uint16_t result = 99;
     std::thread([&] { result = VLNavigatorDialog(0, buffer); }).join();

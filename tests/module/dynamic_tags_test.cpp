@@ -46,7 +46,7 @@ TEST_F(DynamicTags, NamesResolveToHostVariablesAndAnUnknownNameOnceToMinus100) {
     EXPECT_EQ(link.Info.VariableId, 50);
     EXPECT_EQ(link.Info.Value, 7.0f);
     EXPECT_EQ(link.Info.Deadband, 0.5f);
-    EXPECT_EQ(framework::FieldText(link.Info.Name), "LINK1");
+    EXPECT_EQ(platform::FieldText(link.Info.Name), "LINK1");
     EXPECT_EQ(link.Value, 0.0f);  // the region's value stays the server's
     EXPECT_EQ(Entry(1).Info.VariableId, module::kDynamicTagUnknown);
     EXPECT_EQ(Entry(2).Info.VariableId, 51);

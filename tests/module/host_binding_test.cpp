@@ -28,7 +28,7 @@ TEST_F(HostBinding, BindsTheDomainsVariablesSortedByRoutingKeyAndFoundById) {
     EXPECT_EQ(a->Domain.Get(), "PLC");
     EXPECT_EQ(a->Device, 1);
     EXPECT_EQ(a->TagAddress, 9);
-    EXPECT_EQ(framework::FieldText(a->Name), "A");
+    EXPECT_EQ(platform::FieldText(a->Name), "A");
     EXPECT_EQ(a->Value, 1.5f);
     EXPECT_EQ(a->LastValue, 1.5f);
     EXPECT_EQ(list.FindById(12)->StrAddress.Get(), "x1");
@@ -68,12 +68,12 @@ TEST_F(HostBinding, BadRoutingAndDuplicateAddressesAreReportedAndLoadingGoesOn) 
 }
 
 TEST_F(HostBinding, SingleDeviceVariablesAndTheIdIndex) {
-    framework::TVLVariableInfo info{};
+    hostapi::TVLVariableInfo info{};
     info.VariableId = 30;
-    framework::SetFieldText(info.Name, "x");
+    platform::SetFieldText(info.Name, "x");
     info.Value = 2.5f;
     info.Deadband = 0.25f;
-    info.Int729 = 7;
+    info.TwoState = 7;
     TDRVVariableList list;
     EXPECT_TRUE(list.AddVariable(info));
     EXPECT_TRUE(list.AddVariable(info));  // the same key is refused silently

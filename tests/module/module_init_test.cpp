@@ -103,7 +103,7 @@ TEST_F(ModuleInitTest, SingleDeviceModeBindsEveryHostVariableWithAPrefixToOneDev
     for (int32_t i = 0; i < tags.GetCount(); ++i) {
         framework::TDMLVariableEntry entry;
         ASSERT_TRUE(tags.Read(i, entry));
-        routings.push_back(framework::FieldText(entry.Info.Routing));
+        routings.push_back(platform::FieldText(entry.Info.Routing));
     }
     for (const char* expected : {"OSTROLINKA: DEVICE=1; ADDRESS=5", "OSTROLINKA: DEVICE=1; ADDRESS=6",
                                  "OSTROLINKA: DEVICE=1; ADDRESS=8"})

@@ -123,7 +123,7 @@ TEST_F(ValueDelivery, WithoutHostWindowOrMessageNumberTheFlushEmptiesAndIsNotLef
 TEST_F(ValueDelivery, DeadbandRuleOfTheStaticTags) {
     CreateArea(4);
     auto add = [&](int32_t id, float value, float deadband) {
-        framework::TVLVariableInfo info{};
+        hostapi::TVLVariableInfo info{};
         info.VariableId = id;
         info.Value = value;
         info.Deadband = deadband;

@@ -130,6 +130,10 @@ TEST(FloatTexts, GeneralFormatAndParsing) {
     EXPECT_EQ(FloatToStrGeneral(1e20), "1E20");
     EXPECT_EQ(FloatToStrGeneral(0.1 + 0.2), "0.3");
     EXPECT_EQ(FloatToStrGeneral(2.5, 15, ','), "2,5");
+    // The threshold of fixed notation and the exponent's width are the caller's; the point is too.
+    EXPECT_EQ(FloatToStrGeneral(-1.5e-5, 15, ',', -5, 2), "-0,000015");
+    EXPECT_EQ(FloatToStrGeneral(1.5e-6, 15, ',', -5, 2), "1,5E-06");
+    EXPECT_EQ(FloatToStrGeneral(1.5e123, 3, '.', -4, 2), "1.5E123");
     EXPECT_EQ(FloatToStrShortest(0.1 + 0.2), "0.30000000000000004");
     double d = 0;
     EXPECT_TRUE(TryStrToFloat("1.25e2", d));

@@ -10,6 +10,7 @@
 #include "framework/intercom.h"
 #include "framework/tag_routing.h"
 #include "framework/variable_index.h"
+#include "platform/text.h"
 
 using namespace framework;
 
@@ -18,13 +19,13 @@ namespace {
 std::unique_ptr<TIntercomInterface> MakeArea(int32_t tags) {
     auto area = TIntercomInterface::Create(tags, "Quillary.dat");
     if (!area->IsOpen()) return area;
-    TVLVariableInfo info{};
+    hostapi::TVLVariableInfo info{};
     for (int32_t i = 0; i < tags; ++i) {
         info.VariableId = i;
         // 100 devices of 500 registers each
-        SetFieldText(info.Routing, "PLC" + std::to_string(i % 4) + ": DEVICE=" + std::to_string(i / 500) +
+        platform::SetFieldText(info.Routing, "PLC" + std::to_string(i % 4) + ": DEVICE=" + std::to_string(i / 500) +
                                        "; ADDRESS=" + std::to_string(40001 + i % 500));
-        info.Single684 = (i % 3 == 0) ? 10.0f : 0.0f;
+        info.Divisor = (i % 3 == 0) ? 10.0f : 0.0f;
         area->DMLVariablesList.Add(info);
     }
     return area;

@@ -17,8 +17,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "framework/host_variable.h"
+#include "hostapi/variables_library.h"
 #include "platform/names.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -186,10 +187,10 @@ std::unique_ptr<framework::TIntercomInterface> MakeArea(int32_t tags,
                                                         const std::function<std::string(int32_t)>& routing) {
     auto area = framework::TIntercomInterface::Create(tags, "Quillary.dat");
     if (!area || !area->IsOpen()) throw std::runtime_error("no exchange area");
-    framework::TVLVariableInfo info{};
+    hostapi::TVLVariableInfo info{};
     for (int32_t i = 0; i < tags; ++i) {
         info.VariableId = i;
-        framework::SetFieldText(info.Routing, routing(i));
+        platform::SetFieldText(info.Routing, routing(i));
         area->DMLVariablesList.Add(info);
     }
     area->OstrolinkaInfo.SetName("Benchmark module");
