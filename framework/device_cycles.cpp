@@ -25,7 +25,7 @@ void AddLog(TTerminalDataClass* log, const std::string& line) {
 }
 
 void Report(const std::string& text) {
-    if (ErrorObj != nullptr) ErrorObj->WriteMessage(-1, text);
+    if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrReported, text);
 }
 
 std::string NoConnectionObjectText() { return "Ошибка при создании класса доступа к устройству."_cp; }
@@ -295,7 +295,7 @@ int32_t TDevice::ParsePollAnswer(TOstrolinkaConnection* connection, int32_t n, T
             r = ParseReadResponse(connection, n, log, received, answer);
             if (r == 0) break;
         } else {
-            r = m == 0 ? -12 : m;
+            r = m == 0 ? kErrBlockLength : m;
         }
     }
     AddLog(log, "----- End of rereading data. -----");
@@ -380,8 +380,8 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
         return first > 0 ? first : link->Read(TimeOut, answer, log);
     };
     steps.NoAnswer = [&] {
-        // The text of driver code -13 ("panel does not answer"), filled with the device address.
-        AddLog(log, ErrorText(-13, DeviceAddress));
+        // The panel-does-not-answer text, filled with the device address.
+        AddLog(log, ErrorText(kErrNoAnswer, DeviceAddress));
         Report("No answer on connect message.");
     };
     steps.AnswerPrefix = [](std::size_t) { return std::string("Data readed: "); };

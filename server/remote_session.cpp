@@ -29,7 +29,7 @@ std::string DateTimeText(platform::TDateTime t) {
 }
 
 void ReportError(const std::string& text) {
-    if (framework::TDriverErrorClass* errors = framework::ErrorObj) errors->WriteMessage(-1, text);
+    if (framework::TDriverErrorClass* errors = framework::ErrorObj) errors->WriteMessage(framework::kErrReported, text);
 }
 
 } // namespace

@@ -41,7 +41,7 @@ std::string ReplaceExtension(const std::string& path, const char* ext) {
 }
 
 void ReportRemote(const char* what, const std::exception& e) {
-    if (framework::ErrorObj) framework::ErrorObj->WriteMessage(-1, what + std::string(e.what()));
+    if (framework::ErrorObj) framework::ErrorObj->WriteMessage(framework::kErrReported, what + std::string(e.what()));
 }
 
 bool SlotIsOurs() {
@@ -224,7 +224,7 @@ void TServerWindow::OnCreateWindow() {
             platform::Sleep(3000);
 
         if (framework::Driver && !framework::Driver->Init(false, CfgPath))
-            framework::ErrorObj->WriteMessage(0, Cp("Ошибка инициализации специализированных данных."));
+            framework::ErrorObj->WriteMessage(framework::kErrNone, Cp("Ошибка инициализации специализированных данных."));
         if (framework::Driver) framework::Driver->DeviceList->LoadFromFile(CfgPath);
         framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
 
@@ -251,11 +251,11 @@ void TServerWindow::OnCreateWindow() {
         remote_->Session.Attach(RemoteAccessServer);
 
         if (!CreateStatusIcon(Caption())) {
-            framework::ErrorObj->WriteMessage(-16, Cp("Ошибка загрузки пиктограммы главного окна."));
+            framework::ErrorObj->WriteMessage(framework::kErrIcon, Cp("Ошибка загрузки пиктограммы главного окна."));
             Show();
         }
     } catch (const std::exception& e) {
-        if (framework::ErrorObj) framework::ErrorObj->WriteError(-1, -1, &e);
+        if (framework::ErrorObj) framework::ErrorObj->WriteError(framework::kErrReported, -1, &e);
     } catch (...) {
     }
     GeneralTimer.SetEnabled(true);
@@ -386,12 +386,12 @@ void TServerWindow::OnDestroyWindow() {
             // they stay, and the program leaves without freeing them.
             (void)remote_.release();
             if (framework::ErrorObj)
-                framework::ErrorObj->WriteMessage(-1, "A remote session did not stop; the server leaves it running.");
+                framework::ErrorObj->WriteMessage(framework::kErrReported, "A remote session did not stop; the server leaves it running.");
         }
         if (AnyThreadRunning(ThreadsList)) {
             // What a stuck thread may still touch stays: the program leaves without freeing it.
             if (framework::ErrorObj)
-                framework::ErrorObj->WriteMessage(-1, "A device thread did not stop; the server leaves it running.");
+                framework::ErrorObj->WriteMessage(framework::kErrReported, "A device thread did not stop; the server leaves it running.");
         } else if (!RemoteSessionLeft) {
             delete ThreadsList;
             ThreadsList = nullptr;
