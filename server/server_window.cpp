@@ -118,6 +118,14 @@ TServerWindow::TServerWindow()
       ClearLogBitBtn(&LogTabSheet, Cp("Очистить")), SaveRemoteTerminalBitBtn(&RemoteAccessTabSheet, Cp("Сохранить...")),
       OkBitBtn(this, Cp("Скрыть")), ReloadBitBtn(this, Cp("Выгрузить")) {
     SetClientSize(600, 460);
+    LayOutStatePage();
+    LayOutOtherPages();
+    MakeViewsReadOnly();
+    ConnectHandlers();
+    OnCreateWindow();
+}
+
+void TServerWindow::LayOutStatePage() {
     PageControl.SetBounds(4, 4, 592, 414);
     StateGroupBox.SetBounds(6, 6, 574, 150);
     LogoLabel.SetBounds(10, 20, 554, 20);
@@ -134,7 +142,10 @@ TServerWindow::TServerWindow()
     PlaceEdit(TerminalIdEdit, StateTabSheet, Cp("Запросы:"), 1, 8);
     PlaceEdit(CommandsTerminalIdEdit, StateTabSheet, Cp("Команды:"), 1, 9);
     PlaceEdit(RemoteTerminalIdEdit, StateTabSheet, Cp("Удаленный:"), 1, 10);
+}
 
+// The devices, log and remote-access pages and the window's own buttons.
+void TServerWindow::LayOutOtherPages() {
     DeviceListComboBox.SetBounds(6, 6, 300, 24);
     LockTerminalChkBox.SetBounds(320, 6, 260, 24);
     RequestCycleEdit.SetBounds(6, 36, 180, 24);
@@ -149,6 +160,9 @@ TServerWindow::TServerWindow()
     SaveRemoteTerminalBitBtn.SetBounds(480, 348, 100, 28);
     OkBitBtn.SetBounds(384, 424, 100, 30);
     ReloadBitBtn.SetBounds(492, 424, 100, 30);
+}
+
+void TServerWindow::MakeViewsReadOnly() {
     for (ui::TMemo* memo : {&RequestsMemo, &CommandsMemo, &LogMemo, &RemoteAccessMemo}) {
         memo->SetReadOnly(true);
         memo->SetWordWrap(false);
@@ -159,7 +173,9 @@ TServerWindow::TServerWindow()
                             &RequestCycleEdit, &LinkStateEdit})
         edit->SetReadOnly(true);
     LockTerminalChkBox.SetChecked(true);
+}
 
+void TServerWindow::ConnectHandlers() {
     GeneralTimer.SetInterval(1000);
     GeneralTimer.OnTimer = [this] { OnGeneralTimer(); };
     DeviceListComboBox.OnChange = [this] { OnRequestSelectDevice(); };
@@ -179,8 +195,6 @@ TServerWindow::TServerWindow()
         canClose = true;
         framework::ServerClosing.store(true);
     };
-
-    OnCreateWindow();
 }
 
 TServerWindow::~TServerWindow() { OnDestroyWindow(); }
