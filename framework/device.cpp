@@ -236,7 +236,7 @@ void TDevice::UpdateLinkState(bool success) {
     }
     if (LinkUp) {
         ConnectionLost();
-        if (ErrorObj != nullptr) ErrorObj->WriteMessage(-1, DeviceName + ": " + "Потеря связи с устройством."_cp);
+        if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrReported, DeviceName + ": " + "Потеря связи с устройством."_cp);
     }
     LinkUp = false;
 }

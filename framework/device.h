@@ -139,6 +139,14 @@ public:
 
 private:
     bool PrepareConnection(TDeviceList* list, TTerminalDataClass* openLog);
+    // The steps of a poll (device_cycles.cpp).
+    bool PollImitator(TReceiveVariables* received);
+    bool PollDevice(TDeviceList* list, TReceiveVariables* received, bool& connected);
+    void SendBroadcast(TOstrolinkaConnection* connection);
+    bool ReadFrames(TOstrolinkaConnection* connection, TReceiveVariables* received);
+    void WaitReadDelay();
+    int32_t ParsePollAnswer(TOstrolinkaConnection* connection, int32_t n, TReceiveVariables* received,
+                            std::string& answer);
     uint64_t pollStartMs_ = 0; // monotonic start of the last poll, for LastDuration
 };
 

@@ -2,6 +2,7 @@
 // steps, the retries, the closing rules, the link-state update and every trace line. The protocol
 // only fills the hooks.
 #include <exception>
+#include <functional>
 
 #include "framework/connection.h"
 #include "framework/device.h"
@@ -24,7 +25,7 @@ void AddLog(TTerminalDataClass* log, const std::string& line) {
 }
 
 void Report(const std::string& text) {
-    if (ErrorObj != nullptr) ErrorObj->WriteMessage(-1, text);
+    if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrReported, text);
 }
 
 std::string NoConnectionObjectText() { return "Ошибка при создании класса доступа к устройству."_cp; }
@@ -45,6 +46,20 @@ bool WroteAll(int32_t written, const std::string& frame) {
     return written >= 0 && static_cast<std::size_t>(written) >= frame.size();
 }
 
+// Makes the list's connection object when it has none; false when there is no list or none was made.
+bool HasConnectionObject(TDeviceList* list, TDevicePropertyList* properties) {
+    if (list != nullptr && list->Connection == nullptr) list->Connection = list->CreateConnection(properties).release();
+    return list != nullptr && list->Connection != nullptr;
+}
+
+// The link closes after a cycle when its kind says so.
+void CloseAfterCycle(TDeviceList* list, TTerminalDataClass* log) {
+    TOstrolinkaConnection* c = list != nullptr ? list->Connection : nullptr;
+    if (c != nullptr && c->IsOpen() && c->CloseAfterPoll()) c->Close(log);
+}
+
+std::string PollAnswerPrefix(std::size_t length) { return "Read from device: Length=" + IntToStr(length) + " "; }
+
 // Runs the end steps of a cycle each in turn, so that a failing step does not skip the link-state
 // update; the first exception goes on to the caller afterwards.
 class TEndSteps {
@@ -63,6 +78,62 @@ public:
 private:
     std::exception_ptr first_;
 };
+
+// What one cycle does at the steps of the request-answer loop; the loop is the same for all four.
+// Every failure closes the link; a hook left empty has nothing to log at its step.
+struct TExchange {
+    // Builds request i; an empty frame ends the loop.
+    std::function<void(int32_t i, std::string& frame, bool& needAnswer)> Build;
+    uint8_t Channel = 0;                                 // of the data lines
+    std::function<std::string(int32_t i)> FramePrefix;   // data line of the sent frame
+    std::function<std::string(int32_t written)> WriteFailureText;
+    bool WriteFailureBeforeClose = false;                // the poll names a short write before it closes
+    const char* WrittenText = nullptr;                   // after a complete write
+    std::function<int32_t(std::string& answer)> Read;    // the answer, <= 0 when none came; empty: one read
+    std::function<void()> NoAnswer;                      // after the link closed for a missing answer
+    std::function<std::string(std::size_t length)> AnswerPrefix; // data line of the answer
+    bool ParseWithoutAnswer = true;                      // a frame that wants no answer is parsed too
+    // 0: accepted; negative: a driver error code. The answer may grow (rereading).
+    std::function<int32_t(int32_t i, std::string& answer)> Parse;
+    std::function<void(int32_t i, int32_t code, const std::string& answer)> Rejected; // after the link closed
+};
+
+// Sends request after request until the build hook gives no frame: true then. index ends at the
+// request that ended the loop.
+bool RunExchange(TDevice& device, TOstrolinkaConnection* connection, TTerminalDataClass* log,
+                 const TExchange& steps, int32_t& index) {
+    std::string frame;
+    bool needAnswer = false;
+    index = 0;
+    for (steps.Build(index, frame, needAnswer); !frame.empty(); steps.Build(++index, frame, needAnswer)) {
+        if (steps.FramePrefix) device.LogData(1, steps.Channel, log, frame, steps.FramePrefix(index));
+        const int32_t written = connection->Write(frame, log);
+        if (!WroteAll(written, frame)) {
+            const std::string text = steps.WriteFailureText ? steps.WriteFailureText(written) : std::string();
+            if (steps.WriteFailureBeforeClose) AddLog(log, text);
+            connection->Close(log);
+            if (steps.WriteFailureText && !steps.WriteFailureBeforeClose) AddLog(log, text);
+            return false;
+        }
+        if (steps.WrittenText != nullptr) AddLog(log, steps.WrittenText);
+        std::string answer;
+        const auto read = [&] { return steps.Read ? steps.Read(answer) : connection->Read(device.TimeOut, answer, log); };
+        if (needAnswer && read() <= 0) {
+            connection->Close(log);
+            if (steps.NoAnswer) steps.NoAnswer();
+            return false;
+        }
+        if (!needAnswer && !steps.ParseWithoutAnswer) continue;
+        if (steps.AnswerPrefix) device.LogData(0, steps.Channel, log, answer, steps.AnswerPrefix(answer.size()));
+        const int32_t r = steps.Parse(index, answer);
+        if (r < 0) {
+            connection->Close(log);
+            if (steps.Rejected) steps.Rejected(index, r, answer);
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -91,126 +162,8 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
     bool connected = false;
     bool success = false;
 
-    auto cycle = [&] {
-        if (ImitatorEnabled) {
-            Imitate(received, log);
-            if (ImitatorStateChange) {
-                if (ImitatorToggle) ConnectionRestored();
-                else ConnectionLost();
-                ImitatorToggle = !ImitatorToggle;
-            }
-            success = true;
-            return;
-        }
-        AddLog(log, "---- START DATA READING.... ----");
-        AddLog(log, "Опрашивается устройство: "_cp + DeviceName);
-        if (list == nullptr || list->Connection == nullptr) {
-            if (list != nullptr) list->Connection = list->CreateConnection(Properties.get()).release();
-            if (list == nullptr || list->Connection == nullptr) {
-                AddLog(log, NoConnectionObjectText());
-                Report(NoConnectionObjectText());
-                return;
-            }
-        }
-        if (!PrepareConnection(list, log)) {
-            AddLog(log, OpenFailedText());
-            Report(OpenFailedText());
-            return;
-        }
-        list->Connection->LogConnecting(log);
-        AddLog(log, "");
-        AddLog(log, "CONNECTION ----------------");
-        if (!ConnectProcedure(1, list->Connection, log, received)) {
-            AddLog(log, OpenFailedText());
-            Report(DeviceName + ": " + OpenFailedText());
-            return;
-        }
-        AddLog(log, "CONNECTION OK --------------");
-        AddLog(log, "");
-        if (list->Connection == nullptr || !list->Connection->IsOpen()) return;
-
-        connected = true;
-        TOstrolinkaConnection* connection = list->Connection;
-        std::string frame;
-        BuildBroadcastRequest(connection, log, frame);
-        if (!frame.empty()) {
-            LogData(1, 0, log, frame, "Broadcast request: ");
-            // Nobody answers a broadcast; the poll goes on either way.
-            AddLog(log, WroteAll(connection->Write(frame, log), frame) ? "Broadcast request OK!" : "Broadcast failure!");
-        }
-
-        AddLog(log, "");
-        AddLog(log, "READING DATA --------------");
-        int32_t n = 0;
-        bool needAnswer = false;
-        const auto build = [&] {
-            RequestRefused = 0;
-            BuildReadRequest(connection, n, frame, log, needAnswer);
-        };
-        build();
-        while (!frame.empty()) {
-            LogData(1, 0, log, frame, "Write to device: Index=" + IntToStr(n) + " ");
-            const int32_t written = connection->Write(frame, log);
-            if (!WroteAll(written, frame)) {
-                AddLog(log, "Data write failure: " + IntToStr(written));
-                connection->Close(log);
-                return;
-            }
-            AddLog(log, "Data write OK");
-            std::string answer;
-            if (needAnswer) {
-                platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
-                platform::ProcessMessages();
-                if (connection->Read(TimeOut, answer, log) <= 0) {
-                    connection->Close(log);
-                    AddLog(log, "Device not responded.");
-                    return;
-                }
-            }
-            const auto logAnswer = [&] {
-                LogData(0, 0, log, answer, "Read from device: Length=" + IntToStr(answer.size()) + " ");
-            };
-            logAnswer();
-            int32_t r = ParseReadResponse(connection, n, log, received, answer);
-            if (r < 0) {
-                for (int32_t k = RereadCount; k > 0;) {
-                    // A thread asked to stop rereads no more.
-                    if (platform::TThread::CurrentTerminated()) break;
-                    --k;
-                    platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
-                    std::string more;
-                    const int32_t m = connection->Read(TimeOut, more, log);
-                    if (m > 0) {
-                        answer += more;
-                        logAnswer();
-                        r = ParseReadResponse(connection, n, log, received, answer);
-                        if (r == 0) break;
-                    } else {
-                        r = m == 0 ? -12 : m;
-                    }
-                }
-                AddLog(log, "----- End of rereading data. -----");
-            }
-            if (r < 0) {
-                connection->Close(log);
-                AddLog(log, RejectedText(n, r, answer.size()));
-                return;
-            }
-            ++n;
-            build();
-        }
-        if (RequestRefused != 0) {
-            // Nothing was written; the step fails as a rejected answer does.
-            AddLog(log, RejectedText(n, RequestRefused, 0));
-            return;
-        }
-        AddLog(log, "READING OK --------------");
-        AddLog(log, "");
-        success = true;
-    };
-
     TEndSteps end;
-    end.Run(cycle);
+    end.Run([&] { success = ImitatorEnabled ? PollImitator(received) : PollDevice(list, received, connected); });
     end.Run([&] {
         if (connected && list->Connection != nullptr) {
             AddLog(log, "");
@@ -218,10 +171,7 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
             DisconnectProcedure(1, list->Connection, log, received);
         }
     });
-    end.Run([&] {
-        TOstrolinkaConnection* c = list != nullptr ? list->Connection : nullptr;
-        if (c != nullptr && c->IsOpen() && c->CloseAfterPoll()) c->Close(log);
-    });
+    end.Run([&] { CloseAfterCycle(list, log); });
     LastDuration = static_cast<int64_t>(platform::MonotonicMs() - pollStartMs_);
     LastResult = success;
     end.Run([&] { UpdateLinkState(success); });
@@ -235,6 +185,123 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
     return success;
 }
 
+bool TDevice::PollImitator(TReceiveVariables* received) {
+    Imitate(received, PollLog.get());
+    if (ImitatorStateChange) {
+        if (ImitatorToggle) ConnectionRestored();
+        else ConnectionLost();
+        ImitatorToggle = !ImitatorToggle;
+    }
+    return true;
+}
+
+bool TDevice::PollDevice(TDeviceList* list, TReceiveVariables* received, bool& connected) {
+    TTerminalDataClass* log = PollLog.get();
+    AddLog(log, "---- START DATA READING.... ----");
+    AddLog(log, "Опрашивается устройство: "_cp + DeviceName);
+    if (!HasConnectionObject(list, Properties.get())) {
+        AddLog(log, NoConnectionObjectText());
+        Report(NoConnectionObjectText());
+        return false;
+    }
+    if (!PrepareConnection(list, log)) {
+        AddLog(log, OpenFailedText());
+        Report(OpenFailedText());
+        return false;
+    }
+    list->Connection->LogConnecting(log);
+    AddLog(log, "");
+    AddLog(log, "CONNECTION ----------------");
+    if (!ConnectProcedure(1, list->Connection, log, received)) {
+        AddLog(log, OpenFailedText());
+        Report(DeviceName + ": " + OpenFailedText());
+        return false;
+    }
+    AddLog(log, "CONNECTION OK --------------");
+    AddLog(log, "");
+    if (list->Connection == nullptr || !list->Connection->IsOpen()) return false;
+
+    connected = true;
+    SendBroadcast(list->Connection);
+    return ReadFrames(list->Connection, received);
+}
+
+void TDevice::SendBroadcast(TOstrolinkaConnection* connection) {
+    TTerminalDataClass* log = PollLog.get();
+    std::string frame;
+    BuildBroadcastRequest(connection, log, frame);
+    if (frame.empty()) return;
+    LogData(1, 0, log, frame, "Broadcast request: ");
+    // Nobody answers a broadcast; the poll goes on either way.
+    AddLog(log, WroteAll(connection->Write(frame, log), frame) ? "Broadcast request OK!" : "Broadcast failure!");
+}
+
+bool TDevice::ReadFrames(TOstrolinkaConnection* connection, TReceiveVariables* received) {
+    TTerminalDataClass* log = PollLog.get();
+    AddLog(log, "");
+    AddLog(log, "READING DATA --------------");
+    TExchange steps;
+    steps.Build = [&](int32_t n, std::string& frame, bool& needAnswer) {
+        RequestRefused = 0;
+        BuildReadRequest(connection, n, frame, log, needAnswer);
+    };
+    steps.FramePrefix = [](int32_t n) { return "Write to device: Index=" + IntToStr(n) + " "; };
+    steps.WriteFailureText = [](int32_t written) { return "Data write failure: " + IntToStr(written); };
+    steps.WriteFailureBeforeClose = true;
+    steps.WrittenText = "Data write OK";
+    steps.Read = [&](std::string& answer) {
+        WaitReadDelay();
+        platform::ProcessMessages();
+        return connection->Read(TimeOut, answer, log);
+    };
+    steps.NoAnswer = [&] { AddLog(log, "Device not responded."); };
+    steps.AnswerPrefix = PollAnswerPrefix;
+    steps.Parse = [&](int32_t n, std::string& answer) { return ParsePollAnswer(connection, n, received, answer); };
+    steps.Rejected = [&](int32_t n, int32_t r, const std::string& answer) {
+        AddLog(log, RejectedText(n, r, answer.size()));
+    };
+    int32_t n = 0;
+    if (!RunExchange(*this, connection, log, steps, n)) return false;
+    if (RequestRefused != 0) {
+        // Nothing was written; the step fails as a rejected answer does.
+        AddLog(log, RejectedText(n, RequestRefused, 0));
+        return false;
+    }
+    AddLog(log, "READING OK --------------");
+    AddLog(log, "");
+    return true;
+}
+
+void TDevice::WaitReadDelay() {
+    platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
+}
+
+// A rejected answer may only be incomplete: it is read on and the whole of it parsed again.
+int32_t TDevice::ParsePollAnswer(TOstrolinkaConnection* connection, int32_t n, TReceiveVariables* received,
+                                 std::string& answer) {
+    TTerminalDataClass* log = PollLog.get();
+    int32_t r = ParseReadResponse(connection, n, log, received, answer);
+    if (r >= 0) return r;
+    for (int32_t k = RereadCount; k > 0;) {
+        // A thread asked to stop rereads no more.
+        if (platform::TThread::CurrentTerminated()) break;
+        --k;
+        WaitReadDelay();
+        std::string more;
+        const int32_t m = connection->Read(TimeOut, more, log);
+        if (m > 0) {
+            answer += more;
+            LogData(0, 0, log, answer, PollAnswerPrefix(answer.size()));
+            r = ParseReadResponse(connection, n, log, received, answer);
+            if (r == 0) break;
+        } else {
+            r = m == 0 ? kErrBlockLength : m;
+        }
+    }
+    AddLog(log, "----- End of rereading data. -----");
+    return r;
+}
+
 bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, uint8_t& status,
                              TReceiveVariables* received) {
     const TCommandRecord copy = command;
@@ -242,15 +309,12 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
     if (PreCommand(copy, received)) return true;
 
     TTerminalDataClass* log = CommandLog.get();
+    if (!HasConnectionObject(list, Properties.get())) {
+        AddLog(log, NoConnectionObjectText());
+        return false;
+    }
     bool result = false;
     bool connected = false;
-    if (list == nullptr || list->Connection == nullptr) {
-        if (list != nullptr) list->Connection = list->CreateConnection(Properties.get()).release();
-        if (list == nullptr || list->Connection == nullptr) {
-            AddLog(log, NoConnectionObjectText());
-            return false;
-        }
-    }
 
     auto cycle = [&] {
         if (!PrepareConnection(list, log)) {
@@ -264,38 +328,23 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
 
         connected = true;
         TOstrolinkaConnection* connection = list->Connection;
-        std::string frame;
-        bool needAnswer = false;
-        int32_t i = 0;
-        const auto build = [&] {
+        // No read delay and no rereading: a command is written once.
+        TExchange steps;
+        steps.Build = [&](int32_t i, std::string& frame, bool& needAnswer) {
             RequestRefused = 0;
             BuildWriteRequest(connection, i, frame, log, needAnswer, received, copy);
         };
-        build();
-        while (!frame.empty()) {
-            LogData(1, 1, log, frame, "Write to device: ");
-            if (!WroteAll(connection->Write(frame, log), frame)) {
-                connection->Close(log);
-                return;
-            }
-            if (needAnswer) {
-                std::string answer;
-                if (connection->Read(TimeOut, answer, log) < 1) {
-                    connection->Close(log);
-                    return;
-                }
-                LogData(0, 1, log, answer, "Read from device: " + IntToStr(answer.size()) + " ");
-                if (ParseWriteResponse(connection, i, log, received, answer, copy) < 0) {
-                    connection->Close(log);
-                    status = 2;
-                    return;
-                }
-            }
-            ++i;
-            build();
-        }
+        steps.Channel = 1;
+        steps.FramePrefix = [](int32_t) { return std::string("Write to device: "); };
+        steps.AnswerPrefix = [](std::size_t length) { return "Read from device: " + IntToStr(length) + " "; };
+        steps.ParseWithoutAnswer = false;
+        steps.Parse = [&](int32_t i, std::string& answer) {
+            return ParseWriteResponse(connection, i, log, received, answer, copy);
+        };
+        steps.Rejected = [&](int32_t, int32_t, const std::string&) { status = 2; };
+        int32_t i = 0;
         // A refused step wrote nothing: the command failed, though no device rejected it.
-        result = RequestRefused == 0;
+        result = RunExchange(*this, connection, log, steps, i) && RequestRefused == 0;
     };
 
     TEndSteps end;
@@ -303,11 +352,8 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
     end.Run([&] {
         if (connected && list->Connection != nullptr) DisconnectProcedure(1, list->Connection, log, received);
     });
-    end.Run([&] {
-        // Closed with the poll log, as the command cycle always has.
-        TOstrolinkaConnection* c = list->Connection;
-        if (c != nullptr && c->IsOpen() && c->CloseAfterPoll()) c->Close(PollLog.get());
-    });
+    // Closed with the poll log, as the command cycle always has.
+    end.Run([&] { CloseAfterCycle(list, PollLog.get()); });
     LastResult = result;
     end.Run([&] { UpdateLinkState(result); });
     end.Run([&] {
@@ -321,38 +367,30 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
                                TReceiveVariables* received) {
     if (connection == nullptr) return false;
     AddLog(log, "Start connection procedure...");
+    TOstrolinkaConnection* link = connection;
+    TExchange steps;
+    steps.Build = [&](int32_t i, std::string& frame, bool& needAnswer) {
+        BuildConnectRequest(link, mode, frame, log, needAnswer, i);
+    };
+    steps.FramePrefix = [](int32_t) { return std::string("Data writing: "); };
+    steps.WriteFailureText = [](int32_t written) { return "Ошибка записи в физический порт."_cp + " " + IntToStr(written); };
+    // One more try before the exchange is given up.
+    steps.Read = [&](std::string& answer) {
+        const int32_t first = link->Read(TimeOut, answer, log);
+        return first > 0 ? first : link->Read(TimeOut, answer, log);
+    };
+    steps.NoAnswer = [&] {
+        // The panel-does-not-answer text, filled with the device address.
+        AddLog(log, ErrorText(kErrNoAnswer, DeviceAddress));
+        Report("No answer on connect message.");
+    };
+    steps.AnswerPrefix = [](std::size_t) { return std::string("Data readed: "); };
+    steps.Parse = [&](int32_t i, std::string& answer) {
+        return ParseConnectResponse(link, mode, log, received, answer, i);
+    };
+    steps.Rejected = [&](int32_t, int32_t, const std::string&) { AddLog(log, "Ошибка длины блока данных."_cp); };
     int32_t i = 0;
-    std::string frame;
-    bool needAnswer = false;
-    BuildConnectRequest(connection, mode, frame, log, needAnswer, i);
-    while (!frame.empty()) {
-        LogData(1, 0, log, frame, "Data writing: ");
-        const int32_t written = connection->Write(frame, log);
-        if (!WroteAll(written, frame)) {
-            connection->Close(log);
-            AddLog(log, "Ошибка записи в физический порт."_cp + " " + IntToStr(written));
-            return false;
-        }
-        std::string answer;
-        if (needAnswer) {
-            // One more try before the exchange is given up.
-            if (connection->Read(TimeOut, answer, log) <= 0 && connection->Read(TimeOut, answer, log) <= 0) {
-                connection->Close(log);
-                // The text of driver code -13 ("panel does not answer"), filled with the device address.
-                AddLog(log, ErrorText(-13, DeviceAddress));
-                Report("No answer on connect message.");
-                return false;
-            }
-        }
-        LogData(0, 0, log, answer, "Data readed: ");
-        if (ParseConnectResponse(connection, mode, log, received, answer, i) < 0) {
-            connection->Close(log);
-            AddLog(log, "Ошибка длины блока данных."_cp);
-            return false;
-        }
-        ++i;
-        BuildConnectRequest(connection, mode, frame, log, needAnswer, i);
-    }
+    if (!RunExchange(*this, link, log, steps, i)) return false;
     AddLog(log, "End connection procedure...");
     return true;
 }
@@ -360,28 +398,17 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
 bool TDevice::DisconnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection, TTerminalDataClass* log,
                                   TReceiveVariables* received) {
     if (connection == nullptr) return false;
+    // No trace lines of its own, and a single read.
+    TOstrolinkaConnection* link = connection;
+    TExchange steps;
+    steps.Build = [&](int32_t i, std::string& frame, bool& needAnswer) {
+        BuildDisconnectRequest(link, mode, frame, log, needAnswer, i);
+    };
+    steps.Parse = [&](int32_t i, std::string& answer) {
+        return ParseDisconnectResponse(link, mode, log, received, answer, i);
+    };
     int32_t i = 0;
-    std::string frame;
-    bool needAnswer = false;
-    BuildDisconnectRequest(connection, mode, frame, log, needAnswer, i);
-    while (!frame.empty()) {
-        if (!WroteAll(connection->Write(frame, log), frame)) {
-            connection->Close(log);
-            return false;
-        }
-        std::string answer;
-        if (needAnswer && connection->Read(TimeOut, answer, log) <= 0) {
-            connection->Close(log);
-            return false;
-        }
-        if (ParseDisconnectResponse(connection, mode, log, received, answer, i) < 0) {
-            connection->Close(log);
-            return false;
-        }
-        ++i;
-        BuildDisconnectRequest(connection, mode, frame, log, needAnswer, i);
-    }
-    return true;
+    return RunExchange(*this, link, log, steps, i);
 }
 
 } // namespace framework

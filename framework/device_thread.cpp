@@ -128,7 +128,7 @@ bool ReadAccessLock(TDevice& device, bool& newEnabled) {
         std::memset(&info, 0, sizeof info);
         info.Size = sizeof info;
         if (API_GetTagInfoByName(device.VarBlockCommand, info) != 0) {
-            if (ErrorObj) ErrorObj->WriteMessage(-32, "Ошибка в имени тега блокировки доступа к устройству."_cp);
+            if (ErrorObj) ErrorObj->WriteMessage(kErrLockTagName, "Ошибка в имени тега блокировки доступа к устройству."_cp);
             device.LockTagIndex = -100; // never asked again
         } else {
             device.LockTagIndex = info.GlobalIndex;
@@ -198,8 +198,8 @@ void TDeviceThread::SetPause(bool on) {
 
 void TDeviceThread::ReportException(const std::exception* e) {
     if (ErrorObj == nullptr) return;
-    if (e) ErrorObj->WriteError(-1, -1, e);
-    else ErrorObj->WriteMessage(-1, "Unknown exception in device thread.");
+    if (e) ErrorObj->WriteError(kErrReported, -1, e);
+    else ErrorObj->WriteMessage(kErrReported, "Unknown exception in device thread.");
 }
 
 void TDeviceThread::Execute() {
@@ -240,7 +240,7 @@ void TDeviceThread::PollPass() {
         if (ServerClosing.load() || Terminated() || Devices->PendingCommandDevice() >= 0) return;
         TDeviceRecord* record = Devices->Record(i);
         if (record == nullptr || !record->Device) {
-            if (ErrorObj) ErrorObj->WriteError(-1, -1, nullptr);
+            if (ErrorObj) ErrorObj->WriteError(kErrReported, -1, nullptr);
             continue;
         }
         try {
@@ -315,7 +315,7 @@ void TDeviceThread::ProcessCommand() {
 
     TDeviceRecord* record = Devices->FindDevice(CurrentCommand.Domain.Get(), CurrentCommand.Device);
     if (record == nullptr) {
-        if (ErrorObj) ErrorObj->WriteMessage(-1, "Неизвестное имя сегмента для команды."_cp);
+        if (ErrorObj) ErrorObj->WriteMessage(kErrReported, "Неизвестное имя сегмента для команды."_cp);
         return;
     }
     TDevice& d = *record->Device;
@@ -352,7 +352,7 @@ std::string TDeviceThread::CommandFinished(TDevice& device) {
     if (CommandStatus != 3) {
         // The tag goes back to what it was before the write.
         ReceivedValues->Add(c.Domain.Get(), c.Device, c.OldValue, c.StrAddress.Get(), c.TagAddress);
-        if (ErrorObj) ErrorObj->WriteError(-8, -1, nullptr);
+        if (ErrorObj) ErrorObj->WriteError(kErrCommandFailed, -1, nullptr);
     }
     switch (CommandStatus) {
     case 0:
@@ -372,7 +372,7 @@ void TThreadsList::FreeItem(void* item) {
     if (thread == nullptr) return;
     const int32_t devices = thread->Devices ? thread->Devices->Count() : 0;
     if (!platform::TThread::Free(std::unique_ptr<platform::TThread>(thread), kStopTimeoutMs) && ErrorObj)
-        ErrorObj->WriteMessage(-1, "Device thread (" + platform::IntToStr(devices) +
+        ErrorObj->WriteMessage(kErrReported, "Device thread (" + platform::IntToStr(devices) +
                                        " devices) did not stop within 3000 ms and is left running.");
 }
 

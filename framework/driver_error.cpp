@@ -15,23 +15,23 @@ namespace {
 // The codes whose text the error object itself knows; other codes carry their reporter's text.
 const char* KnownErrorText(int32_t code) {
     switch (code) {
-    case 0: return "Успешное выполнение операции.";
-    case -2: return "Ошибка дублирования физического адреса тега.";
-    case -3: return "Устройству приписан пустой префикс или такого префикса нет в базе тегов.";
-    case -4: return "Попытка реинициализации драйвера.";
-    case -5: return "Драйвер не инициализирован.";
-    case -6: return "Ошибка в параметрах функции.";
-    case -7: return "Функция не поддерживается драйвером.";
-    case -8: return "Ошибка обработки команды (Адрес=%d).";
-    case -9: return "Ошибка CRC в ответе устройства %d.";
-    case -10: return "Ошибка в поле адреса устройства %d.";
-    case -11: return "Ошибка протокола. Код ошибка %d.";
-    case -12: return "Ошибка длины блока данных.";
-    case -13: return "Панель %d не отвечает";
-    case -14: return "Ошибка открытия порта приема/передачи";
-    case -15: return "Ошибка записи в физический порт.";
-    case -24: return "Не возможно обработать команду.";
-    case -31: return "Не известный тип принятого блока.";
+    case kErrNone: return "Успешное выполнение операции.";
+    case kErrDuplicateAddress: return "Ошибка дублирования физического адреса тега.";
+    case kErrNoPrefix: return "Устройству приписан пустой префикс или такого префикса нет в базе тегов.";
+    case kErrReinitialize: return "Попытка реинициализации драйвера.";
+    case kErrNotInitialized: return "Драйвер не инициализирован.";
+    case kErrBadArguments: return "Ошибка в параметрах функции.";
+    case kErrNotSupported: return "Функция не поддерживается драйвером.";
+    case kErrCommandFailed: return "Ошибка обработки команды (Адрес=%d).";
+    case kErrCrc: return "Ошибка CRC в ответе устройства %d.";
+    case kErrDeviceAddress: return "Ошибка в поле адреса устройства %d.";
+    case kErrProtocol: return "Ошибка протокола. Код ошибка %d.";
+    case kErrBlockLength: return "Ошибка длины блока данных.";
+    case kErrNoAnswer: return "Панель %d не отвечает";
+    case kErrPortOpen: return "Ошибка открытия порта приема/передачи";
+    case kErrPortWrite: return "Ошибка записи в физический порт.";
+    case kErrCommandNotHandled: return "Не возможно обработать команду.";
+    case kErrBlockType: return "Не известный тип принятого блока.";
     default: return "Общая незарегистрированная ошибка драйвера.";
     }
 }

@@ -98,7 +98,7 @@ bool TReceiveVariables::Add(std::string_view prefix, int32_t device, float value
 
 bool TReceiveVariables::Flush() {
     if (VariableIndex == nullptr || !HasExchangeArea()) {
-        Report(-20, platform::Cp("Ошибка при инициализации данных сервера доступа к устройству."));
+        Report(kErrServerData, platform::Cp("Ошибка при инициализации данных сервера доступа к устройству."));
         FreeAll();
         return false;
     }
@@ -112,7 +112,7 @@ bool TReceiveVariables::Flush() {
         const TReceiveVariable* r = RecordAt(i);
         const std::string prefix = r->Prefix.Get();
         if (!WriteTagValue(VariableIndex, prefix, r->Device, r->Value, r->StrAddress.Get(), r->Address)) {
-            Report(-21, platform::Cp("Ошибка при записи нового значения тега: ") + prefix + ": DEVICE=" +
+            Report(kErrTagWrite, platform::Cp("Ошибка при записи нового значения тега: ") + prefix + ": DEVICE=" +
                             platform::IntToStr(r->Device) + " ADDRESS=" + platform::IntToStr(r->Address));
             result = false;
         }
@@ -131,7 +131,7 @@ bool WriteTagValue(TVariableIndex* index, std::string_view prefix, int32_t devic
     if (item == nullptr) return true;
     TDMLVariableEntry entry;
     if (!Intercom->DMLVariablesList.Read(item->EntryIndex, entry)) {
-        Report(-22, platform::Cp("Ошибка при получении информации об обрабатываемом теге."));
+        Report(kErrTagInfo, platform::Cp("Ошибка при получении информации об обрабатываемом теге."));
         return false;
     }
     const float divisor = entry.Info.Divisor;

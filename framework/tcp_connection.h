@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/connection.h"
+#include "framework/driver_error.h"
 #include "platform/tcp_client.h"
 
 #include <cstdint>
@@ -15,7 +16,7 @@ namespace framework {
 class TTCPConnection : public TOstrolinkaConnection {
 public:
     // Driver code for a write that could not be made.
-    static constexpr int32_t kWriteFailed = -15;
+    static constexpr int32_t kWriteFailed = kErrPortWrite;
     static constexpr std::size_t kReceiveBufferSize = 32000;
 
     explicit TTCPConnection(TDevicePropertyList* Properties);

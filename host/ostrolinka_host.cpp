@@ -96,83 +96,112 @@ const char* UsageText() {
            "initialisation or start failed; 5 its stop or shutdown failed.\n";
 }
 
+namespace {
+
+// One argument of the command line: "--name=value" carries its value, an option that takes one
+// and has none takes the next argument.
+struct TArgument {
+    const std::vector<std::string>& Args;
+    std::size_t& At;
+    std::string& Error;
+    std::string Name;
+    std::string Value;
+    bool HaveValue = false;
+
+    TArgument(const std::vector<std::string>& args, std::size_t& at, std::string& error)
+        : Args(args), At(at), Error(error), Name(args[at]) {
+        if (Name.rfind("--", 0) != 0) return;
+        const std::size_t eq = Name.find('=');
+        if (eq == std::string::npos) return;
+        Value = Name.substr(eq + 1);
+        Name.resize(eq);
+        HaveValue = true;
+    }
+    bool Take(std::string& into) {
+        if (HaveValue) {
+            into = Value;
+            return true;
+        }
+        if (At + 1 >= Args.size()) {
+            Error = Name + " needs a value";
+            return false;
+        }
+        into = Args[++At];
+        return true;
+    }
+    bool Flag() {
+        if (!HaveValue) return true;
+        Error = Name + " takes no value";
+        return false;
+    }
+};
+
+// The options that take a value; false with the error set when the value does not do.
+bool ApplyValueOption(TArgument& arg, TOptions& result) {
+    std::string& error = arg.Error;
+    std::string text;
+    if (arg.Name == "--module") {
+        if (!arg.Take(result.ModuleFile)) return false;
+        if (result.ModuleFile.empty() || result.ModuleFile.find('/') != std::string::npos) {
+            error = "--module takes a file name in DIRECTORY, not a path";
+            return false;
+        }
+    } else if (arg.Name == "--tagdb") {
+        if (!arg.Take(result.TagDatabase)) return false;
+        if (result.TagDatabase.empty()) {
+            error = "--tagdb needs a file";
+            return false;
+        }
+    } else if (arg.Name == "--seconds") {
+        if (!arg.Take(text)) return false;
+        if (!ParseSeconds(text, result.Seconds) || result.Seconds <= 0) {
+            error = "--seconds needs a number of seconds above 0, not '" + text + "'";
+            return false;
+        }
+    } else { // --write, --set
+        if (!arg.Take(text)) return false;
+        TTimedValue item;
+        if (!ParseTimedValue(text, item, error)) {
+            error = arg.Name + " " + error;
+            return false;
+        }
+        (arg.Name == "--write" ? result.Writes : result.Sets).push_back(std::move(item));
+    }
+    return true;
+}
+
+bool ApplyArgument(TArgument& arg, TOptions& result, bool& haveDirectory) {
+    const std::string& name = arg.Name;
+    if (name == "--help" || name == "-h") {
+        if (!arg.Flag()) return false;
+        result.Help = true;
+    } else if (name == "--table" || name == "--lines") {
+        if (!arg.Flag()) return false;
+        result.Display = name == "--table" ? TDisplay::Table : TDisplay::Lines;
+    } else if (name == "--module" || name == "--tagdb" || name == "--seconds" || name == "--write" || name == "--set") {
+        return ApplyValueOption(arg, result);
+    } else if (name.size() > 1 && name[0] == '-') {
+        arg.Error = "unknown option '" + name + "'";
+        return false;
+    } else {
+        if (haveDirectory) {
+            arg.Error = "one DIRECTORY only ('" + name + "' is another)";
+            return false;
+        }
+        result.Directory = name;
+        haveDirectory = true;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
     TOptions result;
     bool haveDirectory = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool haveValue = false;
-        if (name.rfind("--", 0) == 0) {
-            const std::size_t eq = name.find('=');
-            if (eq != std::string::npos) {
-                value = name.substr(eq + 1);
-                name.resize(eq);
-                haveValue = true;
-            }
-        }
-        // The value of an option that takes one: after "=", or the next argument.
-        auto take = [&](std::string& into) {
-            if (haveValue) {
-                into = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = name + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        auto flag = [&] {
-            if (!haveValue) return true;
-            error = name + " takes no value";
-            return false;
-        };
-        std::string text;
-        if (name == "--help" || name == "-h") {
-            if (!flag()) return false;
-            result.Help = true;
-        } else if (name == "--table" || name == "--lines") {
-            if (!flag()) return false;
-            result.Display = name == "--table" ? TDisplay::Table : TDisplay::Lines;
-        } else if (name == "--module") {
-            if (!take(result.ModuleFile)) return false;
-            if (result.ModuleFile.empty() || result.ModuleFile.find('/') != std::string::npos) {
-                error = "--module takes a file name in DIRECTORY, not a path";
-                return false;
-            }
-        } else if (name == "--tagdb") {
-            if (!take(result.TagDatabase)) return false;
-            if (result.TagDatabase.empty()) {
-                error = "--tagdb needs a file";
-                return false;
-            }
-        } else if (name == "--seconds") {
-            if (!take(text)) return false;
-            if (!ParseSeconds(text, result.Seconds) || result.Seconds <= 0) {
-                error = "--seconds needs a number of seconds above 0, not '" + text + "'";
-                return false;
-            }
-        } else if (name == "--write" || name == "--set") {
-            if (!take(text)) return false;
-            TTimedValue item;
-            if (!ParseTimedValue(text, item, error)) {
-                error = name + " " + error;
-                return false;
-            }
-            (name == "--write" ? result.Writes : result.Sets).push_back(std::move(item));
-        } else if (name.size() > 1 && name[0] == '-') {
-            error = "unknown option '" + name + "'";
-            return false;
-        } else {
-            if (haveDirectory) {
-                error = "one DIRECTORY only ('" + name + "' is another)";
-                return false;
-            }
-            result.Directory = name;
-            haveDirectory = true;
-        }
+        TArgument arg(args, i, error);
+        if (!ApplyArgument(arg, result, haveDirectory)) return false;
     }
     if (!haveDirectory && !result.Help) {
         error = "no DIRECTORY given";

@@ -236,6 +236,108 @@ bool Resolve(void* handle, const char* name, T& into, const std::string& path) {
     return false;
 }
 
+// The database named by --tagdb, OSTROLINKA_TAGDB or found in the directory, as an absolute path
+// the module's processes inherit through the environment.
+std::string TagDatabasePath(const TOptions& options, const fs::path& directory) {
+    std::error_code ec;
+    std::string tagdb = options.TagDatabase;
+    if (tagdb.empty()) tagdb = std::getenv("OSTROLINKA_TAGDB") != nullptr ? std::getenv("OSTROLINKA_TAGDB") : "";
+    if (tagdb.empty()) tagdb = (directory / "Ostrolinka.tagdb").string();
+    tagdb = fs::absolute(tagdb, ec).string();
+    ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
+    return tagdb;
+}
+
+bool LoadModule(const std::string& modulePath, TModule& module) {
+    // Kept loaded to the end of the process: its threads and unit finalisation are its own affair.
+    void* handle = ::dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        std::fprintf(stderr, "ostrolinka-host: cannot load the module %s: %s\n", modulePath.c_str(), ::dlerror());
+        return false;
+    }
+    return Resolve(handle, "DLMGetDeviceInfo", module.GetDeviceInfo, modulePath) &&
+           Resolve(handle, "DLMInitDeviceDrv", module.Init, modulePath) &&
+           Resolve(handle, "DLMRunDeviceDrv", module.Run, modulePath) &&
+           Resolve(handle, "DLMStopDeviceDrv", module.Stop, modulePath) &&
+           Resolve(handle, "DLMDoneDeviceDrv", module.Done, modulePath) &&
+           Resolve(handle, "DLMWriteDataDrv", module.Write, modulePath);
+}
+
+// The lines this run adds to the module's log; only they are shown at the end.
+struct TModuleLog {
+    std::string File;
+    uint64_t Start = 0;
+    void Print() const { PrintModuleLog(File, Start); }
+};
+
+// Initialises and runs the module; on failure it is taken down again and kInitFailed returned.
+// info is read again after the initialisation, for the routing prefixes.
+int StartModule(const TModule& module, const TOptions& options, uint32_t window, const std::string& directoryText,
+                const std::string& tagdb, TDeviceInfoRecord& info, const TModuleLog& log) {
+    TDrvInitRecord record{};
+    record.HostWindow = window;
+    record.MessageId = options.MessageId;
+    record.SourceId = options.SourceId;
+    std::memcpy(record.Directory, directoryText.data(), directoryText.size());
+    record.ConfigOnly = 0;
+    if (const int32_t r = ModuleCall(module.Init, record); r != 0) {
+        std::fprintf(stderr, "ostrolinka-host: DLMInitDeviceDrv failed with %d\n", r);
+        ModuleCall(module.Done);
+        log.Print();
+        ostro_destroy_window(window);
+        return kInitFailed;
+    }
+    ModuleCall(module.GetDeviceInfo, &info);
+    const std::string prefixes = platform::Utf8FromCp1251(FieldText(info.PrefixList, sizeof info.PrefixList));
+    std::printf("initialised: window %u, routing prefixes \"%s\", tag database %s\n", window, prefixes.c_str(),
+                tagdb.c_str());
+    // Stopped while it initialised: nothing to run.
+    if (const int32_t r = StopSignal != 0 ? 0 : ModuleCall(module.Run); r != 0) {
+        std::fprintf(stderr, "ostrolinka-host: DLMRunDeviceDrv failed with %d\n", r);
+        ModuleCall(module.Stop);
+        ModuleCall(module.Done);
+        log.Print();
+        ostro_destroy_window(window);
+        return kInitFailed;
+    }
+    return kClean;
+}
+
+// Pumps the window's messages, carries out the scheduled writes and redraws until a signal or the
+// time is up; gives the seconds it ran.
+double RunUntilStopped(THost& host, const TModule& module, const TOptions& options) {
+    const uint64_t start = platform::MonotonicMs();
+    auto elapsed = [&] { return static_cast<double>(platform::MonotonicMs() - start) / 1000.0; };
+    uint64_t lastDraw = 0;
+    while (StopSignal == 0 && (options.Seconds <= 0 || elapsed() < options.Seconds)) {
+        if (ostro_pump_messages(50) < 0) std::fprintf(stderr, "ostrolinka-host: a message handler failed\n");
+        host.RunDue(module, elapsed());
+        const uint64_t now = platform::MonotonicMs();
+        if (now - lastDraw >= 200) {
+            host.Redraw(elapsed(), true);
+            lastDraw = now;
+        }
+    }
+    return elapsed();
+}
+
+int StopModule(THost& host, const TModule& module, uint32_t window, double ranFor, const TModuleLog& log) {
+    if (host.TableMode()) std::printf("\n");
+    std::printf("stopping (%s)\n", StopSignal != 0 ? (StopSignal == SIGINT ? "SIGINT" : "SIGTERM") : "time is up");
+    std::fflush(stdout);
+    const int32_t stopped = ModuleCall(module.Stop);
+    const int32_t done = ModuleCall(module.Done);
+    ostro_destroy_window(window);
+    if (host.TableMode()) host.PrintFinalTable(ranFor);
+    std::printf("DLMStopDeviceDrv %d, DLMDoneDeviceDrv %d\n", stopped, done);
+    log.Print();
+    if (stopped != 0 || done != 0) {
+        std::fprintf(stderr, "ostrolinka-host: the module did not stop cleanly\n");
+        return kStopFailed;
+    }
+    return kClean;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -260,31 +362,13 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
-    // The module's processes find the database through the environment they inherit.
-    std::string tagdb = options.TagDatabase;
-    if (tagdb.empty()) tagdb = std::getenv("OSTROLINKA_TAGDB") != nullptr ? std::getenv("OSTROLINKA_TAGDB") : "";
-    if (tagdb.empty()) tagdb = (directory / "Ostrolinka.tagdb").string();
-    tagdb = fs::absolute(tagdb, ec).string();
-    ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
+    const std::string tagdb = TagDatabasePath(options, directory);
     host::THostTagDatabase db(tagdb);
     db.Refresh();
     for (const std::string& problem : db.Problems()) std::fprintf(stderr, "%s: %s\n", tagdb.c_str(), problem.c_str());
 
-    // Kept loaded to the end of the process: its threads and unit finalisation are its own affair.
-    void* handle = ::dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        std::fprintf(stderr, "ostrolinka-host: cannot load the module %s: %s\n", modulePath.c_str(), ::dlerror());
-        return kNoModule;
-    }
     TModule module;
-    if (!Resolve(handle, "DLMGetDeviceInfo", module.GetDeviceInfo, modulePath) ||
-        !Resolve(handle, "DLMInitDeviceDrv", module.Init, modulePath) ||
-        !Resolve(handle, "DLMRunDeviceDrv", module.Run, modulePath) ||
-        !Resolve(handle, "DLMStopDeviceDrv", module.Stop, modulePath) ||
-        !Resolve(handle, "DLMDoneDeviceDrv", module.Done, modulePath) ||
-        !Resolve(handle, "DLMWriteDataDrv", module.Write, modulePath))
-        return kNoModule;
-
+    if (!LoadModule(modulePath, module)) return kNoModule;
     TDeviceInfoRecord info{};
     InstallStopHandlers();
     if (const int32_t r = ModuleCall(module.GetDeviceInfo, &info); r != 0) {
@@ -293,9 +377,9 @@ int main(int argc, char** argv) {
     }
     const std::string title = platform::Utf8FromCp1251(FieldText(info.Title, sizeof info.Title));
 
-    // Only the lines this run adds to the module's log are shown at the end.
-    const std::string logFile = ModuleLogFile(directoryText, options.ModuleFile);
-    const uint64_t logStart = logFile.empty() ? 0 : FileSize(logFile);
+    TModuleLog log;
+    log.File = ModuleLogFile(directoryText, options.ModuleFile);
+    log.Start = log.File.empty() ? 0 : FileSize(log.File);
 
     THost host(options, db);
     const uint32_t window = ostro_create_window(&THost::WindowProc, &host);
@@ -303,66 +387,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ostrolinka-host: no window could be made\n");
         return kInitFailed;
     }
-
-    TDrvInitRecord record{};
-    record.HostWindow = window;
-    record.MessageId = options.MessageId;
-    record.SourceId = options.SourceId;
-    std::memcpy(record.Directory, directoryText.data(), directoryText.size());
-    record.ConfigOnly = 0;
     std::printf("module %s: %s\n", modulePath.c_str(), title.c_str());
     std::fflush(stdout);
-    if (const int32_t r = ModuleCall(module.Init, record); r != 0) {
-        std::fprintf(stderr, "ostrolinka-host: DLMInitDeviceDrv failed with %d\n", r);
-        ModuleCall(module.Done);
-        PrintModuleLog(logFile, logStart);
-        ostro_destroy_window(window);
-        return kInitFailed;
-    }
-    ModuleCall(module.GetDeviceInfo, &info);
-    const std::string prefixes = platform::Utf8FromCp1251(FieldText(info.PrefixList, sizeof info.PrefixList));
-    std::printf("initialised: window %u, routing prefixes \"%s\", tag database %s\n", window, prefixes.c_str(),
-                tagdb.c_str());
-    // Stopped while it initialised: nothing to run.
-    if (const int32_t r = StopSignal != 0 ? 0 : ModuleCall(module.Run); r != 0) {
-        std::fprintf(stderr, "ostrolinka-host: DLMRunDeviceDrv failed with %d\n", r);
-        ModuleCall(module.Stop);
-        ModuleCall(module.Done);
-        PrintModuleLog(logFile, logStart);
-        ostro_destroy_window(window);
-        return kInitFailed;
-    }
+    if (const int started = StartModule(module, options, window, directoryText, tagdb, info, log); started != kClean)
+        return started;
     std::printf("running%s\n", options.Seconds > 0 ? (" for " + platform::FloatToStrShortest(options.Seconds) + " s").c_str()
                                                    : " until SIGINT or SIGTERM");
     std::fflush(stdout);
     host.SetHeader(title + " | " + modulePath + " | Ctrl-C stops");
 
-    const uint64_t start = platform::MonotonicMs();
-    auto elapsed = [&] { return static_cast<double>(platform::MonotonicMs() - start) / 1000.0; };
-    uint64_t lastDraw = 0;
-    while (StopSignal == 0 && (options.Seconds <= 0 || elapsed() < options.Seconds)) {
-        if (ostro_pump_messages(50) < 0) std::fprintf(stderr, "ostrolinka-host: a message handler failed\n");
-        host.RunDue(module, elapsed());
-        const uint64_t now = platform::MonotonicMs();
-        if (now - lastDraw >= 200) {
-            host.Redraw(elapsed(), true);
-            lastDraw = now;
-        }
-    }
-
-    const double ranFor = elapsed();
-    if (host.TableMode()) std::printf("\n");
-    std::printf("stopping (%s)\n", StopSignal != 0 ? (StopSignal == SIGINT ? "SIGINT" : "SIGTERM") : "time is up");
-    std::fflush(stdout);
-    const int32_t stopped = ModuleCall(module.Stop);
-    const int32_t done = ModuleCall(module.Done);
-    ostro_destroy_window(window);
-    if (host.TableMode()) host.PrintFinalTable(ranFor);
-    std::printf("DLMStopDeviceDrv %d, DLMDoneDeviceDrv %d\n", stopped, done);
-    PrintModuleLog(logFile, logStart);
-    if (stopped != 0 || done != 0) {
-        std::fprintf(stderr, "ostrolinka-host: the module did not stop cleanly\n");
-        return kStopFailed;
-    }
-    return kClean;
+    const double ranFor = RunUntilStopped(host, module, options);
+    return StopModule(host, module, window, ranFor, log);
 }

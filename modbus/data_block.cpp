@@ -1,6 +1,7 @@
 #include "modbus/data_block.h"
 
 #include "evaluator/evaluation.h"
+#include "framework/driver_error.h"
 #include "framework/tag_routing.h"
 #include "framework/terminal_data.h"
 #include "modbus/frame_stream.h"
@@ -133,7 +134,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
                     TAlarmTableList* alarmTable) {
     if (data.empty()) {
         LogLine(log, "DecodeReceivedData: Data buffer is empty.");
-        return -12;
+        return framework::kErrBlockLength;
     }
     try {
         TFrameStream stream(data);
@@ -145,7 +146,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
             double raw = 0;
             if (!ReadRaw(stream, item->TypeCode, kind, raw, bitWidth)) {
                 LogLine(log, std::string("DecodeReceivedData: ") + TypeWord(item->TypeCode) + " Read buffer error.");
-                return -12;
+                return framework::kErrBlockLength;
             }
             // The item and each of its subitems start from the raw value.
             for (const TDataBlockItem* x = item; x != nullptr; x = x->NextSubitem.get()) {
@@ -158,7 +159,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
                         applied = ApplyFormula(*evaluation, e, 15, 0, value, message);
                     } catch (const std::exception&) {
                         LogLine(log, "Expression error: " + e);
-                        return -12;
+                        return framework::kErrBlockLength;
                     }
                     if (!applied) {
                         LogLine(log, "Decoding error(" + e + "): " + message);
@@ -194,7 +195,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
         }
     } catch (const std::exception&) {
         LogLine(log, "DecodeReceivedData: General exception.");
-        return -12;
+        return framework::kErrBlockLength;
     }
     return 0;
 }
@@ -260,7 +261,7 @@ int32_t DecodeDataBlock(const TModbusStation& station, const std::string& data, 
         table.RemoveAbsent();
         return r;
     }
-    return -31;
+    return framework::kErrBlockType;
 }
 
 } // namespace modbus

@@ -38,8 +38,8 @@ bool Fits(int32_t value, int32_t low, int32_t high) { return value >= low && val
 // 0 would reach every device at once.
 int32_t CheckSlave(int32_t deviceAddress, TTerminalDataClass* log) {
     if (Fits(deviceAddress, framework::kMinDeviceAddress, framework::kMaxDeviceAddress)) return 0;
-    LogLine(log, framework::ErrorText(-10, deviceAddress));
-    return -10;
+    LogLine(log, framework::ErrorText(framework::kErrDeviceAddress, deviceAddress));
+    return framework::kErrDeviceAddress;
 }
 
 // The frame of one action, or the code of a step refused before anything was written.
@@ -88,7 +88,7 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
         if (index < 0 || station.Descriptions == nullptr) return -1;
         const TDeviceTypeRecord* type = FindType(station, log);
         if (type == nullptr || index >= type->Requests.Count()) return -1;
-        if (answer.size() < 2 || !CrcMatches(answer)) return -9;
+        if (answer.size() < 2 || !CrcMatches(answer)) return framework::kErrCrc;
 
         TFrameStream stream(answer);
         stream.SetSize(answer.size() - 2);
@@ -98,8 +98,8 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
         if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return -1;
         // The byte count is skipped, never compared with the data.
         if (stream.Left() > 0) FrameReadByte(&stream, byteCount);
-        if (slave != station.DeviceAddress) return -10;
-        if (function > 0x80) return -11;
+        if (slave != station.DeviceAddress) return framework::kErrDeviceAddress;
+        if (function > 0x80) return framework::kErrProtocol;
         return DecodeDataBlock(station, stream.Rest(), *type->Requests.Requests(index), log, received);
     } catch (const std::exception&) {
         return -1;
@@ -197,7 +197,7 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
 
 int32_t CheckWriteResponse(int32_t deviceAddress, const std::string& answer) {
     try {
-        if (answer.size() <= 2 || !CrcMatches(answer)) return -9;
+        if (answer.size() <= 2 || !CrcMatches(answer)) return framework::kErrCrc;
         // Read without the CRC, so that a reply cut short reads 0 for what it lacks, not CRC bytes.
         TFrameStream stream(answer.substr(0, answer.size() - 2));
         uint8_t slave = 0, function = 0;
@@ -206,10 +206,10 @@ int32_t CheckWriteResponse(int32_t deviceAddress, const std::string& answer) {
         FrameReadByte(&stream, function);
         FrameReadWord(&stream, first);
         FrameReadWord(&stream, second);
-        if (slave != deviceAddress) return -10;
-        if (function >= 0x80) return -11;
+        if (slave != deviceAddress) return framework::kErrDeviceAddress;
+        if (function >= 0x80) return framework::kErrProtocol;
         // The echo of functions 5, 6 and 16 is 8 bytes; a shorter reply would pass on bytes read as 0.
-        if (answer.size() < 8) return -9;
+        if (answer.size() < 8) return framework::kErrCrc;
         return 0;
     } catch (const std::exception&) {
         return -1;

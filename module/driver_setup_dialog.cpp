@@ -252,7 +252,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         saved = driver.SaveConfig(path);
     }
     if (!saved && framework::ErrorObj != nullptr)
-        framework::ErrorObj->WriteMessage(1, "Ошибка записи файла конфигурации."_cp);
+        framework::ErrorObj->WriteMessage(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
     return saved;
 }
 

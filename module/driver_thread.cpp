@@ -80,9 +80,9 @@ void TDriverThread::Execute() {
             try {
                 Pass();
             } catch (const std::exception& e) {
-                Report(-1, "DLM::" + MessageOf(e));
+                Report(framework::kErrReported, "DLM::" + MessageOf(e));
             } catch (...) {
-                Report(-1, "DLM::");
+                Report(framework::kErrReported, "DLM::");
             }
         }
         if (DynTagList != nullptr && ReceivedBuffer != nullptr && SendAllDynamicTags(*DynTagList, *ReceivedBuffer))
@@ -91,7 +91,7 @@ void TDriverThread::Execute() {
         // The end is reported whatever happened.
     }
     SetState(tsEnded);
-    Report(-1, "DLM::End of basic thread!");
+    Report(framework::kErrReported, "DLM::End of basic thread!");
     RunningThreadCount -= 1;
 }
 
@@ -155,12 +155,12 @@ void TDriverThread::CommandPhase() {
                 region.Publish();
                 batchSince_ = platform::MonotonicMs();
             } else {
-                if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteError(-24, 0, nullptr);
+                if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteError(framework::kErrCommandNotHandled, 0, nullptr);
                 ClearRegion(region);
             }
         }
     } catch (const std::exception& e) {
-        Report(-1, "DLM::CommandProc::" + currentPoint_ + " " + MessageOf(e));
+        Report(framework::kErrReported, "DLM::CommandProc::" + currentPoint_ + " " + MessageOf(e));
         ClearRegion(region);
         batchSince_ = 0;
     }
@@ -168,7 +168,7 @@ void TDriverThread::CommandPhase() {
 
 void TDriverThread::AbandonBatch() {
     framework::TCommandsList& region = framework::Intercom->CommandsList;
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteError(-24, 0, nullptr);
+    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteError(framework::kErrCommandNotHandled, 0, nullptr);
     auto batch = std::make_unique<framework::TCommandsRegion>();
     if (region.CopyTo(*batch)) {
         SetCommandState(batch->Domain.Get(), batch->Device, 2.0f);
@@ -204,9 +204,9 @@ void TDriverThread::DynamicTagPhase() {
     SetState(tsDynamicTags);
     try {
         if (DynTagList == nullptr || ReceivedBuffer == nullptr || !ScanDynamicTags(*DynTagList, *ReceivedBuffer))
-            Report(-28, "DLM::Ошибка обработки динамических тегов."_cp);
+            Report(framework::kErrDynamicTags, "DLM::Ошибка обработки динамических тегов."_cp);
     } catch (const std::exception& e) {
-        Report(-1, "DLM::DynProc " + MessageOf(e));
+        Report(framework::kErrReported, "DLM::DynProc " + MessageOf(e));
     }
 }
 
@@ -214,12 +214,12 @@ void TDriverThread::StaticTagPhase() {
     SetState(tsStaticTags);
     try {
         if (ReceivedBuffer != nullptr && ScanStaticTags(*ReceivedBuffer)) {
-            if (!ReceivedBuffer->Flush()) Report(-29, "DLM::Ошибка передачи данных ядру OSTROLINKA."_cp);
+            if (!ReceivedBuffer->Flush()) Report(framework::kErrHostTransfer, "DLM::Ошибка передачи данных ядру OSTROLINKA."_cp);
         } else {
-            Report(-30, "DLM::Ошибка обработки статических тегов."_cp);
+            Report(framework::kErrStaticTags, "DLM::Ошибка обработки статических тегов."_cp);
         }
     } catch (const std::exception& e) {
-        Report(-1, "DLM::VarProc " + MessageOf(e));
+        Report(framework::kErrReported, "DLM::VarProc " + MessageOf(e));
     }
 }
 
@@ -258,7 +258,7 @@ bool TDriverThread::EnsureServer(bool allowStart) {
                             (framework::Driver != nullptr ? framework::Driver->GetServerFileName() : std::string());
     const std::string cfg = CfgPath;
     if (StartAttempts.load() == 3 && framework::ErrorObj != nullptr)
-        Report(-1, "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
+        Report(framework::kErrReported, "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
     if (StopFlag.load() != 0) return false;
     ReleaseStaleLocks();
     return platform::StartDetachedProcess(ServerCommandLine(exe, cfg));

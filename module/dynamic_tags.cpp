@@ -33,7 +33,7 @@ template <class F> void ForEachEntry(framework::TDynemicVariablesList& region, b
         if (region.Read(i, entry))
             f(i, entry);
         else if (report)
-            Report(0, "Dynamic tag not found.");
+            Report(framework::kErrNone, "Dynamic tag not found.");
     }
 }
 
@@ -43,12 +43,12 @@ void Resolve(framework::TDynemicVariablesList& region, int32_t i, framework::TDy
     hostapi::TVLVariableInfo info{};
     if (VLGetVariableInfoByName(name.c_str(), &reserved, &info) == 0) {
         entry.Info = info;
-        if (!region.Write(i, entry)) Report(0, "Dynamic SetVariableInfo: Internal error.");
+        if (!region.Write(i, entry)) Report(framework::kErrNone, "Dynamic SetVariableInfo: Internal error.");
         return;
     }
     entry.Info.VariableId = kDynamicTagUnknown;
     region.Write(i, entry);
-    Report(0, "Динамический тег "_cp + name + " не описан в базе OSTROLINKA."_cp);
+    Report(framework::kErrNone, "Динамический тег "_cp + name + " не описан в базе OSTROLINKA."_cp);
 }
 
 } // namespace
@@ -82,7 +82,7 @@ bool ResolveDynamicTags() {
         try {
             Resolve(*region, i, entry);
         } catch (const std::exception& e) {
-            Report(-1, "DLM::TagName=" + entry.Name.Get() + " " + e.what());
+            Report(framework::kErrReported, "DLM::TagName=" + entry.Name.Get() + " " + e.what());
         }
     });
     return true;

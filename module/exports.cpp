@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "framework/driver.h"
+#include "framework/driver_error.h"
 #include "framework/intercom_regions.h"
 #include "modbus/modbus_driver.h"
 #include "module/device_setup_dialog.h"
@@ -20,9 +21,6 @@
 namespace {
 
 constexpr int32_t kNoDriver = -1;
-constexpr int32_t kNotInitialized = -5;
-constexpr int32_t kBadArguments = -6;
-constexpr int32_t kNotSupported = -7;
 
 // Set by the shutdown: later calls find no driver object, even when it had to stay in memory.
 bool DriverReleased = false;
@@ -53,9 +51,9 @@ DLM_EXPORT bool DLMSetupDeviceDrv(platform::HWND parent) {
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
 
-DLM_EXPORT int32_t DLMSinhronize(int32_t) { return kNotSupported; }
+DLM_EXPORT int32_t DLMSinhronize(int32_t) { return framework::kErrNotSupported; }
 
-DLM_EXPORT int32_t DLMReadDataDrv(int32_t, int32_t) { return kNotSupported; }
+DLM_EXPORT int32_t DLMReadDataDrv(int32_t, int32_t) { return framework::kErrNotSupported; }
 
 DLM_EXPORT int32_t DLMWriteDataDrv(const void* block, int32_t size) { return module::WriteModuleData(block, size); }
 
@@ -83,7 +81,7 @@ DLM_EXPORT int32_t DLMInitDeviceDrv(module::TDrvInitRecord record) {
 
 DLM_EXPORT int32_t DLMGetDeviceInfo(framework::TDeviceInfoRecord* info) {
     if (NoDriver()) return kNoDriver;
-    if (info == nullptr) return kBadArguments;
+    if (info == nullptr) return framework::kErrBadArguments;
     framework::Driver->GetDeviceInfo(*info);
     return 0;
 }
@@ -100,6 +98,6 @@ DLM_EXPORT void DLMAbout(platform::HWND parent) {
 
 // -7 where no window can be made on the calling thread: it was never shown.
 DLM_EXPORT int32_t DLMShowState(platform::HWND parent) {
-    if (!module::IsDriverInitialized()) return kNotInitialized;
-    return module::ShowTerminalWindow(parent) ? 0 : kNotSupported;
+    if (!module::IsDriverInitialized()) return framework::kErrNotInitialized;
+    return module::ShowTerminalWindow(parent) ? 0 : framework::kErrNotSupported;
 }

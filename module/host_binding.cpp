@@ -112,7 +112,7 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
         if (!parsed) {
             if (prefix == domain && framework::ErrorObj != nullptr) {
                 std::string text = "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp;
-                framework::ErrorObj->WriteMessage(-25, text);
+                framework::ErrorObj->WriteMessage(framework::kErrRoutingString, text);
             }
             continue;
         }
@@ -121,9 +121,9 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
         if (TDrvVariableRecord* existing = InsertRecord(record)) {
             if (framework::ErrorObj != nullptr) {
                 std::string text;
-                framework::ErrorObj->GetErrorText(-2, record->VariableId, text);
+                framework::ErrorObj->GetErrorText(framework::kErrDuplicateAddress, record->VariableId, text);
                 text += " ( " + platform::FieldText(record->Name) + "/" + platform::FieldText(existing->Name) + " )";
-                framework::ErrorObj->WriteMessage(-2, text);
+                framework::ErrorObj->WriteMessage(framework::kErrDuplicateAddress, text);
             }
             delete record;
         }

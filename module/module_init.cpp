@@ -93,7 +93,7 @@ bool BuildDevicePrefixList(std::string& list) {
         if (device == nullptr) continue;
         const std::string prefix = platform::UpperCase(device->RoutingPrefix);
         if (prefix.empty()) {
-            Report(-3, PrefixError());
+            Report(framework::kErrNoPrefix, PrefixError());
             continue;
         }
         if (list.find(":" + prefix + ":") != std::string::npos) continue;
@@ -161,7 +161,7 @@ void RegisterDynamicTags() {
             if (platform::SameText(property->Name, "VarBlockCommand")) continue;
             const std::string name = platform::Trim(property->Value);
             if (name.empty()) continue;
-            if (!framework::SetDynamicTag(name, false, 0.0f)) Report(0, "Слишком много динамических тегов."_cp);
+            if (!framework::SetDynamicTag(name, false, 0.0f)) Report(framework::kErrNone, "Слишком много динамических тегов."_cp);
         }
     }
 }
@@ -184,7 +184,7 @@ bool IsDriverInitialized() {
 }
 
 int32_t InitModule(const TDrvInitRecord& record) {
-    if (IsDriverInitialized()) return -4;
+    if (IsDriverInitialized()) return framework::kErrReinitialize;
     framework::TDriver* driver = framework::Driver;
     FreeModuleObjects();
     InitRecord = record;
@@ -201,12 +201,12 @@ int32_t InitModule(const TDrvInitRecord& record) {
     DynTagList = new TDynamicTagList;
 
     const bool configOnly = record.ConfigOnly != 0;
-    if (!driver->Init(configOnly, CfgPath)) Report(0, "Ошибка инициализации специализированных данных."_cp);
+    if (!driver->Init(configOnly, CfgPath)) Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
         if (!driver->LoadConfig(CfgPath)) {
             driver->DeviceList->FreeAll();
-            Report(0, "Конфигурационный файл не найден."_cp);
+            Report(framework::kErrNone, "Конфигурационный файл не найден."_cp);
         }
     }
     ThreadDelayTime = settings.ReadInteger("DLM", "Thread_Delay_Time", ThreadDelayTime.load());
@@ -226,7 +226,7 @@ int32_t InitModule(const TDrvInitRecord& record) {
             bound = BuildHostPrefixList(prefixes);
         }
     }
-    if (!bound) Report(-3, PrefixError());
+    if (!bound) Report(framework::kErrNoPrefix, PrefixError());
     framework::PrefixList = prefixes;
     if (configOnly) return 0;
 
@@ -268,7 +268,7 @@ int32_t DoneModule() {
         // What a configuration-only initialisation made goes with the driver object; what a thread
         // left running may still use stays.
         if (DriverThread == nullptr && !ThreadLeftRunning) FreeModuleObjects();
-        return -5;
+        return framework::kErrNotInitialized;
     }
     try {
         // The thread uses every object below: it ends before any of them is freed.
@@ -285,7 +285,7 @@ int32_t DoneModule() {
         FreeObject(VarList);
         FreeObject(ReceivedBuffer);
         FreeObject(DynTagList);
-        if (!framework::Driver->Done()) Report(0, "Ошибка деинициализации специализированных данных."_cp);
+        if (!framework::Driver->Done()) Report(framework::kErrNone, "Ошибка деинициализации специализированных данных."_cp);
         FreeErrorObject();
         FreeArea();
     } catch (...) {
@@ -296,7 +296,7 @@ int32_t DoneModule() {
 bool ModuleThreadLeftRunning() { return ThreadLeftRunning; }
 
 int32_t RunModule() {
-    if (!IsDriverInitialized()) return -5;
+    if (!IsDriverInitialized()) return framework::kErrNotInitialized;
     framework::Intercom->OstrolinkaInfo.SetState(2);
     framework::Intercom->ServerData.SetRunFlag(1);
     DriverThread->Resume();
@@ -304,7 +304,7 @@ int32_t RunModule() {
 }
 
 int32_t StopModule() {
-    if (!IsDriverInitialized()) return -5;
+    if (!IsDriverInitialized()) return framework::kErrNotInitialized;
     try {
         framework::TIntercomInterface& area = *framework::Intercom;
         area.OstrolinkaInfo.SetState(3);
@@ -327,12 +327,12 @@ int32_t StopModule() {
 }
 
 int32_t WriteModuleData(const void* block, int32_t size) {
-    if (!IsDriverInitialized()) return -5;
+    if (!IsDriverInitialized()) return framework::kErrNotInitialized;
     if (block == nullptr || size < 1) {
-        framework::ErrorObj->WriteError(-6, 0, nullptr);
-        return -6;
+        framework::ErrorObj->WriteError(framework::kErrBadArguments, 0, nullptr);
+        return framework::kErrBadArguments;
     }
-    return CommandsBuffer->AddRequests(block, size) ? 0 : -6;
+    return CommandsBuffer->AddRequests(block, size) ? framework::kErrNone : framework::kErrBadArguments;
 }
 
 } // namespace module

@@ -100,7 +100,7 @@ void TReceivedBuffer::SendOrCompact() {
                      static_cast<std::size_t>(Capacity - DropCount) * sizeof(THostValueEntry));
         Header().Count -= DropCount;
     } else {
-        Report(0, "Buffer overflow");
+        Report(framework::kErrNone, "Buffer overflow");
         Reset();
     }
 }
@@ -119,7 +119,7 @@ bool TReceivedBuffer::Flush() {
     if (!hold.Held()) return false;
     if (!HasHost()) {
         // The window and message number never change: saying it once is enough.
-        if (!noHostReported_) Report(0, "Invalid message ID or HostWindow");
+        if (!noHostReported_) Report(framework::kErrNone, "Invalid message ID or HostWindow");
         noHostReported_ = true;
         Reset();
         return true;
@@ -140,9 +140,9 @@ bool ScanStaticTags(TReceivedBuffer& buffer) {
         const float d = std::fabs(entry.Value - entry.LastSent);
         if (!(d >= entry.Info.Deadband && d > 0.0f)) continue;
         if (!buffer.AddValue(entry.Info.VariableId, entry.Value))
-            Report(-26, "DLM::Ошибка доступа к внутреннему буферу драйвера."_cp);
+            Report(framework::kErrInternalBuffer, "DLM::Ошибка доступа к внутреннему буферу драйвера."_cp);
         entry.LastSent = entry.Value;
-        if (!list.Commit(i, entry)) Report(-27, "DLM::Ошибка доступа к разделяемым данным драйвера."_cp);
+        if (!list.Commit(i, entry)) Report(framework::kErrSharedData, "DLM::Ошибка доступа к разделяемым данным драйвера."_cp);
     }
     return true;
 }

@@ -29,7 +29,7 @@ std::string DateTimeText(platform::TDateTime t) {
 }
 
 void ReportError(const std::string& text) {
-    if (framework::TDriverErrorClass* errors = framework::ErrorObj) errors->WriteMessage(-1, text);
+    if (framework::TDriverErrorClass* errors = framework::ErrorObj) errors->WriteMessage(framework::kErrReported, text);
 }
 
 } // namespace
@@ -149,18 +149,8 @@ void TRemoteSession::RunSession(platform::TTcpPeer& peer) {
     TRemoteRequestHeader header = framework::NewRemoteRequestHeader();
     framework::TThreadsList* threads = nullptr;
     bool parked = false; // the addressed device's thread is parked by this session
-    const std::string notFound = platform::Cp("Устройство не найдено или недоступно.");
     try {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            log_.AddLine("/------ Client and Server params -------/");
-            log_.AddLine("Connection time: " + DateTimeText(platform::Now()));
-            log_.AddLine("Remote client address: " + peer.PeerIP());
-            log_.AddLine("Remote client port: " + platform::IntToStr(peer.PeerPort()));
-            log_.AddLine("Server address: " + peer.BindingIP());
-            log_.AddLine("Server port: " + platform::IntToStr(peer.BindingPort()));
-            log_.AddLine(kRule);
-        }
+        LogPeerParams(peer);
         peer.Data = std::make_unique<TRemoteRequestBuffer>();
         peer.MaxLineLength = kLongestLine;
         peer.OpenWriteBuffer(kWriteBuffer);
@@ -172,39 +162,7 @@ void TRemoteSession::RunSession(platform::TTcpPeer& peer) {
             AddLog(errorText);
             replyNeeded = true;
         } else {
-            const std::string domain = header.Domain.Get();
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                log_.AddLine("/----------- Device params -------------/");
-                log_.AddLine("Domen name: " + domain);
-                log_.AddLine("Device address: " + platform::IntToStr(header.DeviceAddress));
-                log_.AddLine("Request code: " + platform::IntToStr(header.RequestCode));
-                log_.AddLine(kRule);
-            }
-            threads = threads_ ? threads_() : nullptr;
-            if (header.DeviceAddress > 0 && (threads == nullptr || !threads->LockDevice(domain, header.DeviceAddress, true))) {
-                AddLog(notFound);
-                replyNeeded = true;
-            } else if (threads != nullptr) {
-                parked = header.DeviceAddress > 0;
-                TSessionPeer remote(peer);
-                threads->DoExternalRequest(&remote, header, errorText, &log_, &stream);
-                if (!errorText.empty() && peer.Connected()) {
-                    AddLog(errorText);
-                    replyNeeded = true;
-                }
-                if (parked) {
-                    parked = false;
-                    if (!threads->LockDevice(domain, header.DeviceAddress, false)) {
-                        AddLog(notFound);
-                        replyNeeded = true;
-                    }
-                }
-            } else {
-                // A service request without device threads: nobody can answer it.
-                AddLog(notFound);
-                replyNeeded = true;
-            }
+            ServeRequest(peer, header, stream, threads, parked, replyNeeded);
         }
     } catch (...) {
         // The session ends here; what it has logged so far is its answer, if one is owed.
@@ -216,8 +174,66 @@ void TRemoteSession::RunSession(platform::TTcpPeer& peer) {
         } catch (...) {
         }
     }
+    if (replyNeeded) ReplyWithLog(peer, header);
+    EndSession(peer);
+}
+
+void TRemoteSession::LogPeerParams(platform::TTcpPeer& peer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log_.AddLine("/------ Client and Server params -------/");
+    log_.AddLine("Connection time: " + DateTimeText(platform::Now()));
+    log_.AddLine("Remote client address: " + peer.PeerIP());
+    log_.AddLine("Remote client port: " + platform::IntToStr(peer.PeerPort()));
+    log_.AddLine("Server address: " + peer.BindingIP());
+    log_.AddLine("Server port: " + platform::IntToStr(peer.BindingPort()));
+    log_.AddLine(kRule);
+}
+
+// Hands the request to the device threads, the addressed device parked meanwhile. parked and
+// replyNeeded hold what was reached when something raises.
+void TRemoteSession::ServeRequest(platform::TTcpPeer& peer, TRemoteRequestHeader& header, std::string& stream,
+                                  framework::TThreadsList*& threads, bool& parked, bool& replyNeeded) {
+    const std::string notFound = platform::Cp("Устройство не найдено или недоступно.");
+    const std::string domain = header.Domain.Get();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        log_.AddLine("/----------- Device params -------------/");
+        log_.AddLine("Domen name: " + domain);
+        log_.AddLine("Device address: " + platform::IntToStr(header.DeviceAddress));
+        log_.AddLine("Request code: " + platform::IntToStr(header.RequestCode));
+        log_.AddLine(kRule);
+    }
+    threads = threads_ ? threads_() : nullptr;
+    if (header.DeviceAddress > 0 && (threads == nullptr || !threads->LockDevice(domain, header.DeviceAddress, true))) {
+        AddLog(notFound);
+        replyNeeded = true;
+    } else if (threads != nullptr) {
+        parked = header.DeviceAddress > 0;
+        TSessionPeer remote(peer);
+        std::string errorText;
+        threads->DoExternalRequest(&remote, header, errorText, &log_, &stream);
+        if (!errorText.empty() && peer.Connected()) {
+            AddLog(errorText);
+            replyNeeded = true;
+        }
+        if (parked) {
+            parked = false;
+            if (!threads->LockDevice(domain, header.DeviceAddress, false)) {
+                AddLog(notFound);
+                replyNeeded = true;
+            }
+        }
+    } else {
+        // A service request without device threads: nobody can answer it.
+        AddLog(notFound);
+        replyNeeded = true;
+    }
+}
+
+// The session's log is its reply when the request failed.
+void TRemoteSession::ReplyWithLog(platform::TTcpPeer& peer, TRemoteRequestHeader& header) {
     try {
-        if (replyNeeded && peer.Connected()) {
+        if (peer.Connected()) {
             if (header.Status == 0) header.Status = -1;
             const std::string body = log_.GetText();
             std::string replyError;
@@ -226,6 +242,9 @@ void TRemoteSession::RunSession(platform::TTcpPeer& peer) {
         }
     } catch (...) {
     }
+}
+
+void TRemoteSession::EndSession(platform::TTcpPeer& peer) {
     platform::ProcessMessages();
     // The connection is held a while so that the client has read the reply before it closes; a
     // server that stops ends the wait.

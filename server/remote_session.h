@@ -71,6 +71,12 @@ public:
 private:
     void AnswerBusy(platform::TTcpPeer& peer);
     void RunSession(platform::TTcpPeer& peer);
+    // The steps of a session.
+    void LogPeerParams(platform::TTcpPeer& peer);
+    void ServeRequest(platform::TTcpPeer& peer, framework::TRemoteRequestHeader& header, std::string& stream,
+                      framework::TThreadsList*& threads, bool& parked, bool& replyNeeded);
+    void ReplyWithLog(platform::TTcpPeer& peer, framework::TRemoteRequestHeader& header);
+    void EndSession(platform::TTcpPeer& peer);
     void AddLog(const std::string& line);
 
     framework::TTerminalDataClass& log_;

@@ -41,7 +41,7 @@ std::string ReplaceExtension(const std::string& path, const char* ext) {
 }
 
 void ReportRemote(const char* what, const std::exception& e) {
-    if (framework::ErrorObj) framework::ErrorObj->WriteMessage(-1, what + std::string(e.what()));
+    if (framework::ErrorObj) framework::ErrorObj->WriteMessage(framework::kErrReported, what + std::string(e.what()));
 }
 
 bool SlotIsOurs() {
@@ -118,6 +118,14 @@ TServerWindow::TServerWindow()
       ClearLogBitBtn(&LogTabSheet, Cp("Очистить")), SaveRemoteTerminalBitBtn(&RemoteAccessTabSheet, Cp("Сохранить...")),
       OkBitBtn(this, Cp("Скрыть")), ReloadBitBtn(this, Cp("Выгрузить")) {
     SetClientSize(600, 460);
+    LayOutStatePage();
+    LayOutOtherPages();
+    MakeViewsReadOnly();
+    ConnectHandlers();
+    OnCreateWindow();
+}
+
+void TServerWindow::LayOutStatePage() {
     PageControl.SetBounds(4, 4, 592, 414);
     StateGroupBox.SetBounds(6, 6, 574, 150);
     LogoLabel.SetBounds(10, 20, 554, 20);
@@ -134,7 +142,10 @@ TServerWindow::TServerWindow()
     PlaceEdit(TerminalIdEdit, StateTabSheet, Cp("Запросы:"), 1, 8);
     PlaceEdit(CommandsTerminalIdEdit, StateTabSheet, Cp("Команды:"), 1, 9);
     PlaceEdit(RemoteTerminalIdEdit, StateTabSheet, Cp("Удаленный:"), 1, 10);
+}
 
+// The devices, log and remote-access pages and the window's own buttons.
+void TServerWindow::LayOutOtherPages() {
     DeviceListComboBox.SetBounds(6, 6, 300, 24);
     LockTerminalChkBox.SetBounds(320, 6, 260, 24);
     RequestCycleEdit.SetBounds(6, 36, 180, 24);
@@ -152,6 +163,9 @@ TServerWindow::TServerWindow()
     // The two buttons on the log pages keep a silver face of their own.
     styledbuttons::ApplyFormButtonLook({&ClearLogBitBtn, &SaveRemoteTerminalBitBtn}, styledbuttons::clSilver);
     styledbuttons::ApplyFormButtonLook({&OkBitBtn, &ReloadBitBtn});
+}
+
+void TServerWindow::MakeViewsReadOnly() {
     for (ui::TMemo* memo : {&RequestsMemo, &CommandsMemo, &LogMemo, &RemoteAccessMemo}) {
         memo->SetReadOnly(true);
         memo->SetWordWrap(false);
@@ -162,7 +176,9 @@ TServerWindow::TServerWindow()
                             &RequestCycleEdit, &LinkStateEdit})
         edit->SetReadOnly(true);
     LockTerminalChkBox.SetChecked(true);
+}
 
+void TServerWindow::ConnectHandlers() {
     GeneralTimer.SetInterval(1000);
     GeneralTimer.OnTimer = [this] { OnGeneralTimer(); };
     DeviceListComboBox.OnChange = [this] { OnRequestSelectDevice(); };
@@ -182,8 +198,6 @@ TServerWindow::TServerWindow()
         canClose = true;
         framework::ServerClosing.store(true);
     };
-
-    OnCreateWindow();
 }
 
 TServerWindow::~TServerWindow() { OnDestroyWindow(); }
@@ -227,7 +241,7 @@ void TServerWindow::OnCreateWindow() {
             platform::Sleep(3000);
 
         if (framework::Driver && !framework::Driver->Init(false, CfgPath))
-            framework::ErrorObj->WriteMessage(0, Cp("Ошибка инициализации специализированных данных."));
+            framework::ErrorObj->WriteMessage(framework::kErrNone, Cp("Ошибка инициализации специализированных данных."));
         if (framework::Driver) framework::Driver->DeviceList->LoadFromFile(CfgPath);
         framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
 
@@ -254,11 +268,11 @@ void TServerWindow::OnCreateWindow() {
         remote_->Session.Attach(RemoteAccessServer);
 
         if (!CreateStatusIcon(Caption())) {
-            framework::ErrorObj->WriteMessage(-16, Cp("Ошибка загрузки пиктограммы главного окна."));
+            framework::ErrorObj->WriteMessage(framework::kErrIcon, Cp("Ошибка загрузки пиктограммы главного окна."));
             Show();
         }
     } catch (const std::exception& e) {
-        if (framework::ErrorObj) framework::ErrorObj->WriteError(-1, -1, &e);
+        if (framework::ErrorObj) framework::ErrorObj->WriteError(framework::kErrReported, -1, &e);
     } catch (...) {
     }
     GeneralTimer.SetEnabled(true);
@@ -389,12 +403,12 @@ void TServerWindow::OnDestroyWindow() {
             // they stay, and the program leaves without freeing them.
             (void)remote_.release();
             if (framework::ErrorObj)
-                framework::ErrorObj->WriteMessage(-1, "A remote session did not stop; the server leaves it running.");
+                framework::ErrorObj->WriteMessage(framework::kErrReported, "A remote session did not stop; the server leaves it running.");
         }
         if (AnyThreadRunning(ThreadsList)) {
             // What a stuck thread may still touch stays: the program leaves without freeing it.
             if (framework::ErrorObj)
-                framework::ErrorObj->WriteMessage(-1, "A device thread did not stop; the server leaves it running.");
+                framework::ErrorObj->WriteMessage(framework::kErrReported, "A device thread did not stop; the server leaves it running.");
         } else if (!RemoteSessionLeft) {
             delete ThreadsList;
             ThreadsList = nullptr;

@@ -90,6 +90,11 @@ protected:
     platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) override;
 
 private:
+    // The steps of construction.
+    void LayOutStatePage();
+    void LayOutOtherPages();
+    void MakeViewsReadOnly();
+    void ConnectHandlers();
     void OnCreateWindow();
     bool CreateStatusIcon(const std::string& tip);
     void DeleteStatusIcon();
