@@ -10,12 +10,14 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -32,22 +34,17 @@ QWidget* ButtonNamed(QWidget* window, const std::string& cp1251) {
     return nullptr;
 }
 
-// Watches for the module's modal window while an install call runs: a thread of the test pokes a
-// window of the test thread, whose procedure runs whenever the module's modal loop pumps messages.
+// Answers the module's modal window from inside its loop, on the test thread: a message posted to a
+// window of the test before the install call is dispatched by the pump of that loop (the first loop
+// that runs), and from there a Qt timer of this thread steps through the window as a user would.
 class TDialogWatch {
 public:
     explicit TDialogWatch(fs::path saveTo) : saveTo_(std::move(saveTo)) {
         window_ = ostro_create_window(&TDialogWatch::Proc, this);
-        poker_ = std::thread([this] {
-            while (!stop_.load()) {
-                ostro_post_message(window_, kPoke, 0, 0);
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        });
+        ostro_post_message(window_, kStart, 0, 0);
     }
     ~TDialogWatch() {
-        stop_.store(true);
-        poker_.join();
+        step_.reset();
         ostro_destroy_window(window_);
     }
 
@@ -56,25 +53,32 @@ public:
     bool Saved = false;
 
 private:
-    static constexpr uint32_t kPoke = 0x0400 + 77;
+    static constexpr uint32_t kStart = 0x0400 + 77;
+    static constexpr uint64_t kDeadlineMs = 30000;
 
     static intptr_t Proc(void* context, uint32_t, uint32_t msg, uintptr_t, intptr_t) {
-        if (msg == kPoke && QApplication::instance() != nullptr) static_cast<TDialogWatch*>(context)->Look();
+        if (msg == kStart && QApplication::instance() != nullptr) static_cast<TDialogWatch*>(context)->Start();
         return 0;
     }
+    void Start() {
+        deadline_ = platform::MonotonicMs() + kDeadlineMs;
+        step_ = std::make_unique<QTimer>();
+        QObject::connect(step_.get(), &QTimer::timeout, [this] { Look(); });
+        step_->start(10);
+    }
 
-    // Clicks are queued, so that the dialogs they open run from Qt's loop rather than from here.
+    // Clicks are queued: a window they open runs its loop from Qt's loop, not from inside this step,
+    // whose timer does not fire again while the step runs.
     void Look() {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr) return;
         auto* files = qobject_cast<QFileDialog*>(modal);
-        if (platform::MonotonicMs() > deadline_ && deadline_ != 0) {
+        if (platform::MonotonicMs() > deadline_) {
             QTimer::singleShot(0, modal, &QWidget::close); // something went astray: the test fails, not hangs
             return;
         }
         if (stage_ == 0 && files == nullptr) {
             Shown = true;
-            deadline_ = platform::MonotonicMs() + 10000;
             Caption = ui_FromQt(modal->windowTitle());
             if (auto* label = modal->findChild<QLabel*>()) Message = ui_FromQt(label->text());
             if (QWidget* save = ButtonNamed(modal, Cp("Сохранить..."))) {
@@ -82,8 +86,12 @@ private:
                 stage_ = 1;
             }
         } else if (stage_ == 1 && files != nullptr) {
-            files->selectFile(QString::fromStdString(saveTo_.string()));
-            QTimer::singleShot(0, files, &QDialog::accept);
+            // Typed into the name field: selectFile leaves the field alone once it has the focus.
+            auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(saveTo_.string()));
+            EXPECT_EQ(files->selectedFiles().join('|').toStdString(), saveTo_.string());
+            static_cast<QDialog*>(files)->accept(); // as its Save button does
             stage_ = 2;
         } else if (stage_ == 2 && files == nullptr && fs::exists(saveTo_)) {
             // Written at once by the button's handler, which runs on this thread.
@@ -91,15 +99,14 @@ private:
             Saved = true;
             if (QWidget* close = ButtonNamed(modal, Cp("Закрыть")))
                 QTimer::singleShot(0, close, [close] { static_cast<QPushButton*>(close)->click(); });
-            stage_ = 3;
+            stage_ = 3; // the deadline still holds if the window does not close
         }
     }
     static std::string ui_FromQt(const QString& s) { return platform::Cp1251FromUtf8(s.toStdString()); }
 
     fs::path saveTo_;
     uint32_t window_ = 0;
-    std::thread poker_;
-    std::atomic<bool> stop_{false};
+    std::unique_ptr<QTimer> step_;
     int stage_ = 0;
     uint64_t deadline_ = 0;
 };
