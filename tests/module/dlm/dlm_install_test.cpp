@@ -6,6 +6,7 @@
 #include "platform/names.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QFileDialog>
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
@@ -141,10 +143,11 @@ protected:
         bool Shown;
         std::string Caption, Message, Log;
     };
-    TRun Install(const std::string& source, const std::string& target) {
+    TRun Install(const std::string& source, const std::string& target) { return Install(source, target.c_str()); }
+    TRun Install(const std::string& source, const char* target) {
         const fs::path saveTo = dir_ / ("saved-" + std::to_string(runs_++) + ".txt");
         TDialogWatch watch(saveTo);
-        const bool result = module.InstallDriver(0, source.c_str(), target.c_str());
+        const bool result = module.InstallDriver(0, source.c_str(), target);
         EXPECT_EQ(watch.Saved, watch.Shown) << "a log shown is saved through the window's button";
         return {result, watch.Shown, watch.Caption, watch.Message, watch.SavedLog};
     }
@@ -207,27 +210,72 @@ TEST_F(DlmInstall, CopiesAllFiveFilesOverOldOnesWithoutShowingTheLog) {
     EXPECT_EQ(QGuiApplication::platformName(), QString("offscreen"));
 }
 
-TEST_F(DlmInstall, EqualFoldersInAnyLetterCaseCopyNothing) {
+TEST_F(DlmInstall, OneFolderUnderTwoNamesRewritesNothing) {
     Distribute({"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"});
-    const std::string upper = platform::UpperCase(Dir(src_));
-    const auto before = Names(src_);
-    const TRun run = Install(Dir(src_), upper);
+    fs::create_directory_symlink(src_, dir_ / "link");
+    const std::string link = Dir(dir_ / "link");
+    const auto inodes = [&] {
+        std::map<std::string, uintmax_t> numbers;
+        for (const auto& e : fs::directory_iterator(src_)) {
+            struct stat st;
+            EXPECT_EQ(::stat(e.path().c_str(), &st), 0);
+            numbers[e.path().filename().string()] = st.st_ino;
+        }
+        return numbers;
+    };
+    const auto before = inodes();
+    const TRun run = Install(Dir(src_), link);
     EXPECT_TRUE(run.Result);
     EXPECT_FALSE(run.Shown);
-    EXPECT_EQ(Names(src_), before);
-    EXPECT_FALSE(fs::exists(upper)) << "nothing was made under the other spelling";
+    EXPECT_EQ(inodes(), before) << "no file written over itself";
 
-    // Without the server the install fails, and the log shows what the equal folders gave.
+    // Without the server the install fails, and the log shows what the one folder gave.
     fs::remove(src_ / "Quillary.srv");
-    const TRun failed = Install(Dir(src_), upper);
+    const TRun failed = Install(Dir(src_), link);
     EXPECT_FALSE(failed.Result);
     ASSERT_TRUE(failed.Shown);
     EXPECT_EQ(failed.Caption, Cp("Установка драйвера..."));
     EXPECT_EQ(failed.Message, FatalMessage()) << "a fatal error keeps the first message";
-    const std::string s = Dir(src_), d = upper;
+    const std::string s = Dir(src_), d = link;
     EXPECT_EQ(failed.Log, Head() + Step(kServer, s + "Quillary.srv", d + "Quillary.srv", kNotFound) +
                               Step(kConfig, s + "Quillary.cfg", d + "Quillary.cfg", kCopied) +
                               Step(kIcon, s + "Quillary.ico", d + "Quillary.ico", kCopied));
+}
+
+// Names that differ only in letter case are different folders: missing, every copy fails; made, every
+// file goes there.
+TEST_F(DlmInstall, AFolderDifferingInLetterCaseIsAnotherFolder) {
+    Distribute({"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"});
+    const std::string s = Dir(src_), d = Dir(dir_ / "DIST");
+    const TRun missing = Install(s, d);
+    EXPECT_FALSE(missing.Result);
+    ASSERT_TRUE(missing.Shown);
+    EXPECT_EQ(missing.Log, Head() + Step(kServer, s + "Quillary.srv", d + "Quillary.srv", kCopyFailed) +
+                               Step(kConfig, s + "Quillary.cfg", d + "Quillary.cfg", kCopyFailed) +
+                               Step(kConfig, s + "Quillary.ini", d + "Quillary.ini", kCopyFailed) +
+                               Step(kDescription, s + "Quillary.edd", d + "Quillary.edd", kCopyFailed) +
+                               Step(kIcon, s + "Quillary.ico", d + "Quillary.ico", kCopyFailed));
+
+    fs::create_directory(dir_ / "DIST");
+    const TRun made = Install(s, d);
+    EXPECT_TRUE(made.Result);
+    EXPECT_FALSE(made.Shown);
+    EXPECT_EQ(Names(dir_ / "DIST"), Names(src_));
+    for (const char* f : kFiles) EXPECT_EQ(ReadText(dir_ / "DIST" / f), ReadText(src_ / f)) << f;
+}
+
+TEST_F(DlmInstall, NoTargetFolderInstallsNothing) {
+    Distribute({"Quillary.srv", "Quillary.cfg"});
+    // A blank target would name files in the host's working folder.
+    const fs::path work = dir_ / "work";
+    fs::create_directory(work);
+    const fs::path was = fs::current_path();
+    fs::current_path(work);
+    for (const char* target : {static_cast<const char*>(nullptr), "", "  "}) {
+        EXPECT_FALSE(Install(Dir(src_), target).Result) << (target ? "\"" + std::string(target) + "\"" : "null");
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+    fs::current_path(was);
 }
 
 TEST_F(DlmInstall, OnlyTheServerInTheDistributionIsEnough) {
