@@ -8,6 +8,11 @@ if(QUILLARY_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(QUILLARY_THREAD_SANITIZE)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 function(quillary_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
@@ -36,4 +41,10 @@ function(quillary_test name)
   quillary_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QUILLARY_BIN=${CMAKE_BINARY_DIR}/bin")
+  if(QUILLARY_THREAD_SANITIZE)
+    # Qt is not built for ThreadSanitizer: a test program that would load it fails to build.
+    add_custom_command(TARGET ${name} POST_BUILD VERBATIM
+      COMMAND sh -c "! readelf -d \"$1\" | grep -q 'NEEDED.*libQt' || { echo \"$1 loads Qt\" >&2; exit 1; }"
+              sh $<TARGET_FILE:${name}>)
+  endif()
 endfunction()
