@@ -31,10 +31,15 @@ function(quillary_library name)
   quillary_warnings(${name})
 endfunction()
 
-# quillary_test(<name> [DEPS ...]): one test program from all *.cpp of the current folder.
+# quillary_test(<name> [DEPS ...] [SOURCES ...]): one test program from all *.cpp of the current folder,
+# or from the sources given.
 function(quillary_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(srcs ${ARG_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
