@@ -108,7 +108,8 @@ demo_layout() {
     rm -rf "$dir"
     mkdir -p "$dir"
     local f
-    for f in Quillary.dlm Quillary.srv Quillary.ico libostroplatform.so libMirandol.so libVantorel.so; do
+    for f in Quillary.dlm Quillary.srv Quillary.ico libostroplatform.so libMirandol.so libVantorel.so \
+             QuillarySetup.jpg QuillaryQuestion.bmp QuillaryError.bmp QuillaryInformation.bmp QuillaryLogo.bmp QuillaryLog.bmp; do
         cp "$bin/$f" "$dir/"
     done
     if ! can_ping; then

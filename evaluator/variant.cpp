@@ -163,6 +163,9 @@ bool EncodeDate(int32_t day, int32_t month, int32_t year, double& value) {
 }
 
 std::string DateTimeToStr(double value) {
+    // Only the days of the years 1 to 9999 have a text (and fit the integer steps below).
+    constexpr double kFirstDay = -693593, kPastLastDay = 2958466;
+    if (!(value >= kFirstDay && value < kPastLastDay)) RaiseConversion(VarType::Date, VarType::String);
     const double dayPart = std::floor(value);
     const int64_t z = static_cast<int64_t>(dayPart) - 25569 + 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;

@@ -3,6 +3,7 @@
 #include "framework/utilities.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 #include <exception>
 #include <mutex>
@@ -172,15 +173,17 @@ int32_t TRS232_Connection::Read(int32_t TimeOutMs, std::string& Data, TTerminalD
                 return 0;
             }
             const uint64_t now = platform::MonotonicMs();
+            // A thread asked to stop takes what has come so far, whatever the time-out.
+            const bool stopping = platform::TThread::CurrentTerminated();
             if (n == 1) {
                 if (Data.empty()) firstByte = now;
                 Data.push_back(byte);
-                if (Data.size() >= kMaxAnswerLength || now - firstByte >= kMaxAnswerMs)
+                if (Data.size() >= kMaxAnswerLength || now - firstByte >= kMaxAnswerMs || stopping)
                     return static_cast<int32_t>(Data.size());
                 continue;
             }
             if (!Data.empty()) return static_cast<int32_t>(Data.size());
-            if (static_cast<int64_t>(now - start) >= static_cast<int64_t>(TimeOutMs)) return 0;
+            if (static_cast<int64_t>(now - start) >= static_cast<int64_t>(TimeOutMs) || stopping) return 0;
         }
     } catch (const std::exception&) {
         Data.clear();

@@ -87,14 +87,12 @@ bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines) {
 
 bool TDevice::LoadFromXml(const std::string& source) {
     try {
-        std::string text = platform::Trim(source);
+        TElementWalker elements(platform::Trim(source));
         InitDeviceProperties(Properties.get());
-        if (text.empty()) return false;
+        if (elements.Rest().empty()) return false;
         TXMLDataItem item;
-        for (;;) {
-            std::string element;
-            ExtractNextElement(text, element);
-            if (element.empty()) break;
+        std::string element;
+        while (elements.Next(element)) {
             // A half-parsed element still names what it could read.
             item.Parse(element);
             if (platform::LowerCase(item.Name) != "session") continue;

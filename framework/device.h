@@ -62,7 +62,9 @@ public:
                                      TReceiveVariables* received);
 
     // Protocol hooks. They never raise: an empty frame ends the pass; a parse result is 0 or a
-    // negative driver error code.
+    // negative driver error code. A read or write build hook that refuses a step which exists (a number
+    // of its settings does not fit its field of the frame) leaves the frame empty and sets RequestRefused to a negative
+    // driver error code: the cycle then fails at that step with nothing written.
     virtual void BuildConnectRequest(TOstrolinkaConnection* connection, uint8_t mode, std::string& frame,
                                      TTerminalDataClass* log, bool& needAnswer, int32_t index);
     virtual int32_t ParseConnectResponse(TOstrolinkaConnection* connection, uint8_t mode, TTerminalDataClass* log,
@@ -128,6 +130,7 @@ public:
     bool ImitatorToggle = false;
     int64_t PollStartTick = 0; // the 32-bit tick at the start of the last poll
     int64_t LastDuration = 0;  // ms of the last poll
+    int32_t RequestRefused = 0; // set by a build hook, cleared by the cycle before each build
     std::unique_ptr<TImitatorVariableList> ImitatorList;
     int32_t LockTagIndex = -1;
     std::unique_ptr<TDevicePropertyList> Properties;

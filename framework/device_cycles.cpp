@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace framework {
 
@@ -35,12 +36,9 @@ std::string WithNumber(std::string format, int64_t value) {
     return format;
 }
 
-// The text of driver code -13 ("panel does not answer"), filled with the device address.
-std::string NoAnswerText(int32_t address) {
-    std::string text;
-    if (ErrorObj != nullptr) ErrorObj->GetErrorText(-13, address, text);
-    else TDriverErrorClass().GetErrorText(-13, address, text);
-    return text;
+std::string RejectedText(int32_t index, int32_t code, std::size_t length) {
+    return "!!!Invalid received data!. Index = " + IntToStr(index) + " Code = " + IntToStr(code) +
+           " Length = " + IntToStr(length);
 }
 
 bool WroteAll(int32_t written, const std::string& frame) {
@@ -145,7 +143,11 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
         AddLog(log, "READING DATA --------------");
         int32_t n = 0;
         bool needAnswer = false;
-        BuildReadRequest(connection, n, frame, log, needAnswer);
+        const auto build = [&] {
+            RequestRefused = 0;
+            BuildReadRequest(connection, n, frame, log, needAnswer);
+        };
+        build();
         while (!frame.empty()) {
             LogData(1, 0, log, frame, "Write to device: Index=" + IntToStr(n) + " ");
             const int32_t written = connection->Write(frame, log);
@@ -157,7 +159,7 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
             AddLog(log, "Data write OK");
             std::string answer;
             if (needAnswer) {
-                platform::Sleep(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
+                platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
                 platform::ProcessMessages();
                 if (connection->Read(TimeOut, answer, log) <= 0) {
                     connection->Close(log);
@@ -172,8 +174,10 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
             int32_t r = ParseReadResponse(connection, n, log, received, answer);
             if (r < 0) {
                 for (int32_t k = RereadCount; k > 0;) {
+                    // A thread asked to stop rereads no more.
+                    if (platform::TThread::CurrentTerminated()) break;
                     --k;
-                    platform::Sleep(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
+                    platform::TThread::SleepUnlessTerminated(static_cast<uint32_t>(ReadDelay > 0 ? ReadDelay : 0));
                     std::string more;
                     const int32_t m = connection->Read(TimeOut, more, log);
                     if (m > 0) {
@@ -189,12 +193,16 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
             }
             if (r < 0) {
                 connection->Close(log);
-                AddLog(log, "!!!Invalid received data!. Index = " + IntToStr(n) + " Code = " + IntToStr(r) +
-                                " Length = " + IntToStr(answer.size()));
+                AddLog(log, RejectedText(n, r, answer.size()));
                 return;
             }
             ++n;
-            BuildReadRequest(connection, n, frame, log, needAnswer);
+            build();
+        }
+        if (RequestRefused != 0) {
+            // Nothing was written; the step fails as a rejected answer does.
+            AddLog(log, RejectedText(n, RequestRefused, 0));
+            return;
         }
         AddLog(log, "READING OK --------------");
         AddLog(log, "");
@@ -259,7 +267,11 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
         std::string frame;
         bool needAnswer = false;
         int32_t i = 0;
-        BuildWriteRequest(connection, i, frame, log, needAnswer, received, copy);
+        const auto build = [&] {
+            RequestRefused = 0;
+            BuildWriteRequest(connection, i, frame, log, needAnswer, received, copy);
+        };
+        build();
         while (!frame.empty()) {
             LogData(1, 1, log, frame, "Write to device: ");
             if (!WroteAll(connection->Write(frame, log), frame)) {
@@ -280,9 +292,10 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
                 }
             }
             ++i;
-            BuildWriteRequest(connection, i, frame, log, needAnswer, received, copy);
+            build();
         }
-        result = true;
+        // A refused step wrote nothing: the command failed, though no device rejected it.
+        result = RequestRefused == 0;
     };
 
     TEndSteps end;
@@ -325,7 +338,8 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
             // One more try before the exchange is given up.
             if (connection->Read(TimeOut, answer, log) <= 0 && connection->Read(TimeOut, answer, log) <= 0) {
                 connection->Close(log);
-                AddLog(log, NoAnswerText(DeviceAddress));
+                // The text of driver code -13 ("panel does not answer"), filled with the device address.
+                AddLog(log, ErrorText(-13, DeviceAddress));
                 Report("No answer on connect message.");
                 return false;
             }

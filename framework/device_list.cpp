@@ -164,13 +164,16 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
         CheckServerInterval = root.GetIntAttribute("CheckServerInterval", 60);
         if (Driver != nullptr && Driver->SupportsRemoteAccess()) {
             RAPEnabled = root.GetBoolAttribute("RAPEnabled", RAPEnabled);
-            RAPPort = static_cast<uint16_t>(root.GetIntAttribute("RAPPort", RAPPort));
+            // Cut to 16 bits, a number beyond them would listen on another port; it is taken as a
+            // value that is not a number. 0 leaves the choice to the system.
+            const int32_t port = root.GetIntAttribute("RAPPort", RAPPort);
+            if (port >= 0 && port <= kMaxIPPort) RAPPort = static_cast<uint16_t>(port);
         }
 
         // Text left over that holds no element parses as a nameless one and ends the read.
-        std::string content = platform::Trim(root.Content);
-        while (!content.empty()) {
-            ExtractNextElement(content, element);
+        TElementWalker content(platform::Trim(root.Content));
+        while (!content.Rest().empty()) {
+            content.Next(element);
             TXMLDataItem item;
             if (!item.Parse(element)) return false;
             if (platform::LowerCase(item.Name) != "device") return false;

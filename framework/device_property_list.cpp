@@ -177,11 +177,11 @@ bool TDevicePropertyList::GetEditInfo(const std::string& name, int32_t& minValue
     }
     const std::string& key = prop->Name;
     if (key == "IPPort") {
-        minValue = 1;
-        maxValue = 65535;
+        minValue = kMinIPPort;
+        maxValue = kMaxIPPort;
     } else if (key == "DeviceAddress") {
-        minValue = 1;
-        maxValue = 255;
+        minValue = kMinDeviceAddress;
+        maxValue = kMaxDeviceAddress;
     } else if (items) {
         bool pickList = true;
         if (key == "RS232Port") {

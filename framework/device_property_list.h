@@ -25,6 +25,13 @@ enum class TPropertyType : uint8_t {
 };
 static_assert(sizeof(TPropertyType) == 1);
 
+// The editor's limits of the two numbers that pick a device on the wire: a value outside them never
+// reaches a frame or a socket, since its low bits would name another device or port.
+constexpr int32_t kMinDeviceAddress = 1;
+constexpr int32_t kMaxDeviceAddress = 255;
+constexpr int32_t kMinIPPort = 1;
+constexpr int32_t kMaxIPPort = 65535;
+
 struct TDeviceProperty {
     std::string Name; // stored trimmed
     std::string Value;

@@ -52,6 +52,13 @@ void TDriverErrorClass::GetErrorText(int32_t code, int32_t arg, std::string& tex
     if (at != std::string::npos) text.replace(at, 2, platform::IntToStr(arg));
 }
 
+std::string ErrorText(int32_t code, int32_t arg) {
+    std::string text;
+    if (ErrorObj != nullptr) ErrorObj->GetErrorText(code, arg, text);
+    else TDriverErrorClass().GetErrorText(code, arg, text);
+    return text;
+}
+
 void TDriverErrorClass::Report(int32_t code, const std::string& logText) {
     TDriverErrorRecord record;
     std::memset(&record, 0, sizeof record);

@@ -69,6 +69,9 @@ protected:
     void Report(int32_t code, const std::string& logText);
 };
 
+// The table text of a code with %d filled from arg, as the process's error object gives it.
+std::string ErrorText(int32_t code, int32_t arg);
+
 // The window that receives WM_DRIVERERROR, 0 when none.
 extern std::atomic<platform::HWND> LogWindowHandle;
 // The process's error object (the module's or the server's), nullptr while there is none.

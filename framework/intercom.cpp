@@ -15,9 +15,13 @@ TIntercomInterface::~TIntercomInterface() {
     mapping_.Close();
 }
 
+std::unique_ptr<TIntercomInterface> TIntercomInterface::Unattached(int32_t count) {
+    return std::unique_ptr<TIntercomInterface>(new TIntercomInterface(true, std::max(count, 0)));
+}
+
 std::unique_ptr<TIntercomInterface> TIntercomInterface::Create(int32_t count, std::string_view name) {
     count = std::max(count, 0);
-    std::unique_ptr<TIntercomInterface> area(new TIntercomInterface(true, count));
+    std::unique_ptr<TIntercomInterface> area = Unattached(count);
     const std::size_t size = TIntercomBlock::Size(static_cast<std::size_t>(count));
     if (area->mapping_.Create(name, size) != platform::TSharedMemoryResult::Ok) return area;
     area->view_ = area->mapping_.Data();

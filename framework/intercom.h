@@ -20,6 +20,8 @@ public:
     static std::unique_ptr<TIntercomInterface> Create(int32_t count, std::string_view name);
     // Server: the existing block. Its static-tag room comes from the block's size.
     static std::unique_ptr<TIntercomInterface> Open(std::string_view name);
+    // Module: the wrappers with room for `count` static tags and no block, as when it cannot be made.
+    static std::unique_ptr<TIntercomInterface> Unattached(int32_t count);
     ~TIntercomInterface();
     TIntercomInterface(const TIntercomInterface&) = delete;
     TIntercomInterface& operator=(const TIntercomInterface&) = delete;

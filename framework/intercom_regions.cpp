@@ -210,6 +210,18 @@ bool TDMLVariablesList::Read(int32_t i, TDMLVariableEntry& entry) const {
     return true;
 }
 
+bool TDMLVariablesList::ReadSettled(int32_t i, TDMLVariableEntry& entry) const {
+    if (!Read(i, entry)) return false;
+    // Value, LastSent and Time; the variable's record after them is written once, before Count
+    // takes the entry in.
+    constexpr std::size_t kHead = offsetof(TDMLVariableEntry, Info);
+    const uint8_t* e = Entry(i);
+    uint8_t head[kHead];
+    if (!CopySettled(head, [e](uint8_t* to) { std::memcpy(to, e, kHead); })) return false;
+    std::memcpy(&entry, head, kHead);
+    return true;
+}
+
 bool TDMLVariablesList::Commit(int32_t i, const TDMLVariableEntry& entry) {
     uint8_t* e = Entry(i);
     if (e == nullptr) return false;
@@ -471,8 +483,13 @@ std::string TTerminalClass::ReadText() const {
     return text;
 }
 
+// Under the lock, as the writer counts: a plain read races with the device thread's update.
 int32_t TTerminalClass::GetCounter() const {
-    return region_ ? Load<int32_t>(region_ + offsetof(TTerminalRegion, Counter)) : 0;
+    int32_t counter = 0;
+    if (region_ == nullptr) return counter;
+    Locked(region_ + offsetof(TTerminalRegion, Lock),
+           [&] { counter = Load<int32_t>(region_ + offsetof(TTerminalRegion, Counter)); });
+    return counter;
 }
 
 int32_t TTerminalClass::GetOwner() const {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -82,6 +83,9 @@ public:
     bool Add(const TVLVariableInfo& info);
     bool SetValue(int32_t i, platform::TDateTime time, float value);
     bool Read(int32_t i, TDMLVariableEntry& entry) const;
+    // Read, with the value and its time taken again until two successive copies agree, so that a
+    // copy made while the server wrote them is not used; false also when they never agree.
+    bool ReadSettled(int32_t i, TDMLVariableEntry& entry) const;
     // Stores what the module delivered; the value and its time stay the server's.
     bool Commit(int32_t i, const TDMLVariableEntry& entry);
 
@@ -92,6 +96,26 @@ private:
     uint8_t* region_ = nullptr;
     int32_t room_ = 0;
 };
+
+// The most copies a settled read takes: a writer that never stops must not hold the reader.
+constexpr int kMaxSettleReads = 8;
+
+// Copies with copy(out) until two successive copies agree; false when none did within
+// kMaxSettleReads copies. For fields that another process writes with plain copies at odd
+// offsets, where a reader may see half of an old value and half of a new one; the layout has no
+// room for a sequence number.
+template <std::size_t N, class Copy> bool CopySettled(uint8_t (&out)[N], Copy&& copy) {
+    uint8_t last[N];
+    copy(out);
+    for (int reads = 1; reads < kMaxSettleReads; ++reads) {
+        std::memcpy(last, out, N);
+        // Each copy reads the block anew: the compiler may not carry one over into the next.
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        copy(out);
+        if (std::memcmp(last, out, N) == 0) return true;
+    }
+    return false;
+}
 
 // Region 4: errors that the server posts for the module.
 class TServerErrorList {
@@ -169,6 +193,7 @@ public:
     // A text of more than 56535 characters changes nothing.
     void WriteText(std::string_view text);
     std::string ReadText() const;
+    // Locked; 0 when the lock cannot be taken.
     int32_t GetCounter() const;
     int32_t GetOwner() const;
     void SetOwner(int32_t owner);

@@ -1,8 +1,11 @@
 #include "framework/tcp_connection.h"
 
 #include "platform/clock.h"
+#include "platform/poll_wait.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace framework {
@@ -11,6 +14,13 @@ namespace {
 // Elapsed time of a read, on the monotonic clock, so that a wall-clock change cannot stretch it.
 bool Elapsed(uint64_t start, int32_t ms) {
     return static_cast<int64_t>(platform::MonotonicMs() - start) >= static_cast<int64_t>(ms);
+}
+
+// The next wait of a read: the rest of its time, in slices short enough that a thread asked to stop
+// leaves it soon, whatever the time-out.
+int32_t NextWait(uint64_t start, int32_t ms) {
+    const int64_t left = static_cast<int64_t>(ms) - static_cast<int64_t>(platform::MonotonicMs() - start);
+    return static_cast<int32_t>(std::clamp<int64_t>(left, 0, platform::kTerminationLookMs));
 }
 
 } // namespace
@@ -44,6 +54,8 @@ bool TTCPConnection::CheckICMP(TTerminalDataClass* Log) {
 
 bool TTCPConnection::Open(TTerminalDataClass* Log) {
     if (!CheckICMP(Log)) return false;
+    // Cut to 16 bits, a port beyond the editor's limits would be another service's.
+    if (IPPort < kMinIPPort || IPPort > kMaxIPPort) return false;
     try {
         Client = std::make_unique<platform::TTcpClient>();
         Client->Host = IPAddress;
@@ -82,10 +94,10 @@ int32_t TTCPConnection::Read(int32_t TimeOutMs, std::string& Data, TTerminalData
             Client->ReadTimeout = TimeOutMs;
             platform::Sleep(1);
             if (Client->Connected()) {
-                Client->ReceiveWithTimeout(TimeOutMs);
+                Client->ReceiveWithTimeout(NextWait(start, TimeOutMs));
                 Data = Client->TakeInput();
             }
-            if (Data.empty() && Elapsed(start, TimeOutMs)) return 0;
+            if (Data.empty() && (Elapsed(start, TimeOutMs) || platform::TThread::CurrentTerminated())) return 0;
         }
     } catch (const std::exception&) {
         Data.clear();
@@ -117,7 +129,7 @@ int32_t TTCPBadLineConnection::Read(int32_t TimeOutMs, std::string& Data, TTermi
             if (!chunk.empty()) Data += chunk;
         } catch (const std::exception&) {
         }
-    } while (!Elapsed(start, TimeOutMs));
+    } while (!Elapsed(start, TimeOutMs) && !platform::TThread::CurrentTerminated());
     return static_cast<int32_t>(Data.size());
 }
 

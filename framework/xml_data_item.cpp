@@ -11,71 +11,104 @@ namespace framework {
 
 namespace {
 
-// 1-based position of `sub` in `s` searching from `from`, 0 when absent.
-std::size_t Pos(const std::string& sub, const std::string& s, std::size_t from = 1) {
-    if (from < 1 || from > s.size()) return 0;
-    const std::size_t at = s.find(sub, from - 1);
-    return at == std::string::npos ? 0 : at + 1;
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+// Trim without a copy.
+std::string_view TrimmedView(std::string_view s) {
+    std::size_t i = 0, n = s.size();
+    while (i < n && IsBlank(s[i])) ++i;
+    while (n > i && IsBlank(s[n - 1])) --n;
+    return s.substr(i, n - i);
 }
 
-// The character at a 1-based position; only called with 1 <= pos <= size.
-char CharAt(const std::string& s, std::size_t pos) { return s[pos - 1]; }
+// Finds the end of an element whose opening tag starts `text` by matching the closing tags of its
+// name against the openings of the same name: the first close that finds no opening left to match
+// ends it. Self-closing tags of the name open nothing. Every search stops at the close that the next
+// opening must precede, so the cost is the element's length, not the length of the text behind it.
+class TCloseFinder {
+public:
+    TCloseFinder(std::string_view text, const std::string& name)
+        : text_(text), open_("<" + name), close_("</" + name + ">") {}
 
-bool EndsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// The next opening tag of `name` from `from` on, whether it carries attributes or not.
-std::size_t NextOpen(const std::string& text, const std::string& name, std::size_t from) {
-    const std::size_t withBlank = Pos("<" + name + " ", text, from);
-    const std::size_t bare = Pos("<" + name + ">", text, from);
-    if (withBlank == 0) return bare;
-    if (bare == 0) return withBlank;
-    return std::min(withBlank, bare);
-}
-
-// Self-closing tags of the same name open nothing and are passed over.
-std::size_t NextNestedOpen(const std::string& text, const std::string& name, std::size_t from) {
-    std::size_t d = NextOpen(text, name, from);
-    while (d > 0 && xml_detail::IsSelfClosingAt(text, d)) d = NextOpen(text, name, d + 1);
-    return d;
-}
-
-// Cuts the element from `text`; false leaves `text` unusable, the caller restores it.
-bool CutElement(std::string& text, std::string& element) {
-    while (text.starts_with("<!--")) {
-        const std::size_t end = Pos("-->", text);
-        if (end == 0) return false;
-        text = Trim(text.substr(end + 2));
+    // Index of the element's closing tag; npos when the closes run out or the nesting is too deep.
+    std::size_t Find() {
+        std::size_t close = text_.find(close_);
+        std::size_t scanFrom = 1; // the element's own opening is not one of the nested ones
+        int depth = 1;
+        while (close != npos) {
+            const std::size_t open = NextOpen(scanFrom, close);
+            if (open != npos) {
+                if (++depth > kMaxElementNesting) return npos;
+                scanFrom = open + 1;
+                continue;
+            }
+            scanFrom = close; // every start before the close has been looked at
+            if (--depth == 0) return close;
+            close = text_.find(close_, close + 1);
+        }
+        return npos;
     }
-    const std::size_t p = Pos(">", text);
-    if (text.size() <= 2 || text[0] != '<' || p < 2) return false;
 
-    if (CharAt(text, p - 1) == '/') {
-        element = Trim(text.substr(0, p));
-        text = Trim(text.substr(p));
+    std::size_t CloseLength() const { return close_.size(); }
+
+private:
+    static constexpr std::size_t npos = std::string_view::npos;
+
+    // The first opening of the name, not self-closing, starting at or after `from` and before `limit`.
+    std::size_t NextOpen(std::size_t from, std::size_t limit) {
+        const std::string_view window = text_.substr(0, std::min(text_.size(), limit + open_.size() - 1));
+        for (std::size_t at = window.find(open_, from); at != npos; at = window.find(open_, at + 1)) {
+            const std::size_t next = at + open_.size();
+            if (next >= text_.size() || (text_[next] != ' ' && text_[next] != '>')) continue;
+            if (!SelfClosingAt(at)) return at;
+        }
+        return npos;
+    }
+
+    // The first ">" at or after `at` follows a "/". Positions only grow, so the ">" found for one
+    // opening serves every later one before it.
+    bool SelfClosingAt(std::size_t at) {
+        if (!gtKnown_ || gt_ < at) {
+            gt_ = text_.find('>', at);
+            gtKnown_ = true;
+        }
+        return gt_ != npos && text_[gt_ - 1] == '/';
+    }
+
+    std::string_view text_;
+    const std::string open_;
+    const std::string close_;
+    std::size_t gt_ = npos;
+    bool gtKnown_ = false;
+};
+
+// Cuts the element off the front of `text`; false leaves `text` unusable, the caller restores it.
+bool CutElement(std::string_view& text, std::string& element) {
+    while (text.starts_with("<!--")) {
+        const std::size_t end = text.find("-->");
+        if (end == std::string_view::npos) return false;
+        text = TrimmedView(text.substr(end + 3));
+    }
+    const std::size_t gt = text.find('>');
+    if (text.size() <= 2 || text[0] != '<' || gt == std::string_view::npos) return false;
+
+    if (text[gt - 1] == '/') {
+        element = Trim(text.substr(0, gt + 1));
+        text = TrimmedView(text.substr(gt + 1));
         return true;
     }
 
-    std::size_t q = Pos(" ", text);
-    if (q == 0 || q > p) q = p;
-    if (q <= 2) return false;
-    const std::string name = Trim(text.substr(1, q - 2));
-    const std::string close = "</" + name + ">";
+    // The name ends at the first blank of the tag, or at its ">".
+    std::size_t nameEnd = text.substr(0, gt).find(' ');
+    if (nameEnd == std::string_view::npos) nameEnd = gt;
+    if (nameEnd <= 1) return false;
+    TCloseFinder finder(text, Trim(text.substr(1, nameEnd - 1)));
+    const std::size_t close = finder.Find();
+    if (close == std::string_view::npos) return false;
 
-    std::size_t c = Pos(close, text);
-    if (c == 0) return false;
-    std::size_t d = NextNestedOpen(text, name, 2);
-    while (d > 0 && d < c) {
-        c = Pos(close, text, c + 1);
-        d = NextNestedOpen(text, name, d + 1);
-    }
-    // More openings than closings: there is no whole element to take.
-    if (c == 0) return false;
-
-    const std::size_t length = close.size() + c - 1;
+    const std::size_t length = close + finder.CloseLength();
     element = Trim(text.substr(0, length));
-    text = Trim(text.substr(length));
+    text = TrimmedView(text.substr(length));
     return true;
 }
 
@@ -84,86 +117,93 @@ bool CutElement(std::string& text, std::string& element) {
 namespace xml_detail {
 
 bool IsSelfClosingAt(const std::string& text, std::size_t pos) {
-    if (pos >= text.size()) return false;
-    const std::size_t k = Pos(">", text, pos);
-    return k >= 2 && CharAt(text, k - 1) == '/';
+    if (pos == 0 || pos >= text.size()) return false;
+    const std::size_t k = text.find('>', pos - 1);
+    return k != std::string::npos && k >= 1 && text[k - 1] == '/';
 }
 
-bool ParseAttributes(std::string text, std::vector<std::string>& list) {
-    text = Trim(text);
+bool ParseAttributes(std::string_view text, std::vector<std::string>& list) {
+    // The view moves along the text, so a tag of many attributes costs its length once.
+    text = TrimmedView(text);
     if (text.empty()) return true;
     for (;;) {
-        const std::size_t p = Pos("=", text);
-        if (p == 0) return true; // a tail without "=" is ignored
-        const std::string attrName = Trim(text.substr(0, p - 1));
-        text = Trim(text.substr(p));
+        const std::size_t p = text.find('=');
+        if (p == std::string_view::npos) return true; // a tail without "=" is ignored
+        const std::string attrName = Trim(text.substr(0, p));
+        text = TrimmedView(text.substr(p + 1));
         if (attrName.empty() || text.empty()) return false;
         const char quote = text[0];
         if (quote != '"' && quote != '\'') return false;
         const std::size_t end = text.find(quote, 1);
-        if (end == std::string::npos) return false;
-        const std::string value = text.substr(1, end - 1);
-        text = Trim(text.substr(end + 1));
-        list.push_back(attrName + "=\"" + value + "\"");
+        if (end == std::string_view::npos) return false;
+        list.push_back(attrName + "=\"" + std::string(text.substr(1, end - 1)) + "\"");
+        text = TrimmedView(text.substr(end + 1));
     }
 }
 
-bool ParseElement(std::string text, std::vector<std::string>& list, std::string& name, std::string& content) {
+bool ParseElement(std::string_view text, std::vector<std::string>& list, std::string& name, std::string& content) {
+    constexpr std::size_t none = std::string_view::npos;
     name.clear();
     content.clear();
     list.clear();
-    text = Trim(text);
+    text = TrimmedView(text);
     if (text.size() <= 2 || (text.front() != '<' && text.back() != '>')) return false;
-    text.erase(0, 1);
+    text.remove_prefix(1);
 
     const bool selfClosing = text.size() >= 2 && text[text.size() - 2] == '/';
-    if (selfClosing) text.erase(text.size() - 2);
+    if (selfClosing) text.remove_suffix(2);
 
-    const std::size_t b = Pos(" ", text);
-    const std::size_t g = Pos(">", text);
+    const std::size_t b = text.find(' ');
+    const std::size_t g = text.find('>');
+    // What follows the opening tag must end with the closing tag of the name.
+    const auto takeContent = [&name, &content](std::string_view rest) {
+        const std::string close = "</" + name + ">";
+        if (!rest.ends_with(close)) return false;
+        content = Trim(rest.substr(0, rest.size() - close.size()));
+        return true;
+    };
 
-    if (b == 0 && g == 0 && selfClosing) {
+    if (b == none && g == none && selfClosing) {
         name = text;
         return true;
     }
-    if (b >= 1 && g == 0 && selfClosing) {
-        name = text.substr(0, b - 1);
-        return ParseAttributes(Trim(text.substr(b)), list);
+    if (b != none && g == none && selfClosing) {
+        name = text.substr(0, b);
+        return ParseAttributes(text.substr(b + 1), list);
     }
-    if (g >= 1 && (b == 0 || g < b)) {
-        name = text.substr(0, g - 1);
-        const std::string rest = text.substr(g);
-        const std::string close = "</" + name + ">";
-        if (!EndsWith(rest, close)) return false;
-        content = Trim(rest.substr(0, rest.size() - close.size()));
-        return true;
+    if (g != none && (b == none || g < b)) {
+        name = text.substr(0, g);
+        return takeContent(text.substr(g + 1));
     }
-    if (b >= 1 && b < g) {
-        name = text.substr(0, b - 1);
-        const std::string rest = Trim(text.substr(b));
-        const std::size_t r = Pos(">", rest);
-        if (r == 0) return false;
-        if (!ParseAttributes(rest.substr(0, r - 1), list)) return false;
-        const std::string inner = rest.substr(r);
-        const std::string close = "</" + name + ">";
-        if (!EndsWith(inner, close)) return false;
-        content = Trim(inner.substr(0, inner.size() - close.size()));
-        return true;
+    if (b != none && g != none && b < g) {
+        name = text.substr(0, b);
+        const std::string_view rest = TrimmedView(text.substr(b + 1));
+        const std::size_t r = rest.find('>');
+        if (r == none) return false;
+        if (!ParseAttributes(rest.substr(0, r), list)) return false;
+        return takeContent(rest.substr(r + 1));
     }
     return false;
 }
 
 } // namespace xml_detail
 
-void ExtractNextElement(std::string& text, std::string& element) {
+bool ExtractNextElement(std::string_view& text, std::string& element) {
     element.clear();
-    text = Trim(text);
-    std::string rest = text;
+    text = TrimmedView(text);
+    std::string_view rest = text;
     if (CutElement(rest, element)) {
-        text = std::move(rest);
-    } else {
-        element.clear();
+        text = rest;
+        return true;
     }
+    element.clear();
+    return false;
+}
+
+void ExtractNextElement(std::string& text, std::string& element) {
+    std::string_view rest = text;
+    ExtractNextElement(rest, element);
+    text = std::string(rest);
 }
 
 void TXMLDataItem::Clear() {
@@ -174,7 +214,7 @@ void TXMLDataItem::Clear() {
 
 bool TXMLDataItem::Parse(const std::string& text) {
     Clear();
-    const std::string trimmed = Trim(text);
+    const std::string_view trimmed = TrimmedView(text);
     if (trimmed.empty()) return true;
     return xml_detail::ParseElement(trimmed, Attributes, Name, Content);
 }

@@ -9,13 +9,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace framework {
 
+// Deepest nesting of elements of one name that the reader follows (the element itself is the first
+// level); an element nested deeper is not taken, as one without its closing tag is not. Openings and
+// closings of the element's own name are the only nesting the reader matches.
+constexpr int kMaxElementNesting = 1000;
+
 // Takes the next element (with everything nested in it) off the front of `text`. When there is none,
-// `element` is empty and `text` is left trimmed but otherwise as it was.
+// `element` is empty and `text` is left trimmed but otherwise as it was. The view overload moves the
+// view instead of copying what is left; it is false when there is no element.
 void ExtractNextElement(std::string& text, std::string& element);
+bool ExtractNextElement(std::string_view& text, std::string& element);
+
+// Walks the elements of a text one after the other in time linear in its length; Rest() is what is
+// left (trimmed once Next has been called).
+class TElementWalker {
+public:
+    explicit TElementWalker(std::string text) : text_(std::move(text)), rest_(text_) {}
+    TElementWalker(const TElementWalker&) = delete;
+    TElementWalker& operator=(const TElementWalker&) = delete;
+
+    bool Next(std::string& element) { return ExtractNextElement(rest_, element); }
+    std::string_view Rest() const { return rest_; }
+
+private:
+    const std::string text_;
+    std::string_view rest_;
+};
 
 class TXMLDataItem {
 public:
@@ -44,8 +69,8 @@ namespace xml_detail {
 
 // True when the first ">" at or after `pos` follows a "/".
 bool IsSelfClosingAt(const std::string& text, std::size_t pos);
-bool ParseAttributes(std::string text, std::vector<std::string>& list);
-bool ParseElement(std::string text, std::vector<std::string>& list, std::string& name, std::string& content);
+bool ParseAttributes(std::string_view text, std::vector<std::string>& list);
+bool ParseElement(std::string_view text, std::vector<std::string>& list, std::string& name, std::string& content);
 
 } // namespace xml_detail
 

@@ -2,6 +2,14 @@
 // host tag database file, read again whenever it changes.
 #include "host/mirandol.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -168,6 +176,43 @@ __attribute__((visibility("default"))) int32_t VLFreeResource(VLHandle* handle) 
     std::free(*handle);
     *handle = nullptr;
     return kDone;
+}
+
+// The window argument is a handle of the platform layer, which knows no Qt widget: the chooser is
+// placed over the modal window that is open (the caller's), and is modal to the application itself.
+__attribute__((visibility("default"))) uint16_t VLNavigatorDialog(uint32_t, char* buffer) {
+    if (buffer == nullptr) return 0;
+    std::memset(buffer, 0, kVLNavigatorBufferSize);
+    const auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app == nullptr || app->thread() != QThread::currentThread()) return 0;
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        for (const host::THostTag& tag : Variables.Tags().Tags()) names.push_back(tag.Name);
+    }
+
+    QDialog dialog(QApplication::activeModalWidget());
+    dialog.setWindowTitle(QString::fromUtf8("Выбор переменной"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.resize(320, 400);
+    auto* list = new QListWidget(&dialog);
+    for (const std::string& name : names) list->addItem(QString::fromStdString(platform::Utf8FromCp1251(name)));
+    if (!names.empty()) list->setCurrentRow(0);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+
+    if (dialog.exec() != QDialog::Accepted) return 0;
+    const int row = list->currentRow();
+    if (row < 0 || static_cast<std::size_t>(row) >= names.size()) return 0;
+    // The name is picked from our own copy, byte for byte, cut to leave room for its zero.
+    const std::string& name = names[static_cast<std::size_t>(row)];
+    std::memcpy(buffer, name.data(), std::min(name.size(), kVLNavigatorBufferSize - 1));
+    return 1;
 }
 
 } // extern "C"

@@ -24,6 +24,9 @@ static_assert(offsetof(TVLRoutingDomainInfo, VariableCount) == 263);
 constexpr std::size_t kVLListCountOffset = 4;
 constexpr std::size_t kVLListRecordsOffset = 24;
 
+// The chooser's name buffer: the name and its terminating zero.
+constexpr std::size_t kVLNavigatorBufferSize = 256;
+
 // A block handed out by the library; it stays valid until VLFreeResource.
 typedef void* VLHandle;
 
@@ -40,4 +43,9 @@ int32_t VLGetVariableInfoByName(const char* name, int32_t* reserved, framework::
 int32_t VLGetVariablesListByType(int32_t kind, int32_t flags, int32_t reserved, VLHandle* handle);
 // Releases a block of VLGetVariablesListByType and clears the handle; 0, or -1 for no handle.
 int32_t VLFreeResource(VLHandle* handle);
+// The host's tag chooser: a modal list of the names of the host's variables. The buffer of
+// kVLNavigatorBufferSize bytes is zeroed first; non-zero when a name was picked, which is then in the
+// buffer, zero-terminated. Answers 0 at once where the calling thread has no Qt application to show
+// it with. The answer is a 16-bit value: a caller tests nothing beyond those bits.
+uint16_t VLNavigatorDialog(uint32_t window, char* buffer);
 }

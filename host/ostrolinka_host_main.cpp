@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host_records.h"
@@ -26,16 +27,55 @@ namespace {
 enum TExit { kClean = 0, kUsage = 2, kNoModule = 3, kInitFailed = 4, kStopFailed = 5 };
 
 volatile std::sig_atomic_t StopSignal = 0;
+volatile std::sig_atomic_t InModuleCall = 0;
 
-void OnStopSignal(int signal) { StopSignal = signal; }
+// A call into the module cannot be broken off: a stop signal that comes during one gives it this
+// long to return before the program ends without it (the texts below say 3 s).
+constexpr unsigned kCallGraceSeconds = 3;
+
+template <std::size_t N> void SayFromHandler(const char (&text)[N]) {
+    [[maybe_unused]] const ssize_t n = ::write(2, text, N - 1);
+}
+
+void OnStopSignal(int signal) {
+    if (StopSignal != 0) {
+        SayFromHandler("ostrolinka-host: a second signal: ending at once\n");
+        ::_exit(128 + signal);
+    }
+    StopSignal = signal;
+    if (InModuleCall == 0) return;
+    SayFromHandler("ostrolinka-host: stopping once the module's call returns, 3 s at most; a second signal ends at once\n");
+    ::alarm(kCallGraceSeconds);
+}
+
+void OnCallGraceOver(int) {
+    SayFromHandler("ostrolinka-host: the module's call did not return within 3 s of the stop signal: ending\n");
+    ::_exit(128 + StopSignal);
+}
 
 void InstallStopHandlers() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
+    // Each stop signal is handled whole before the next, so that the second one is seen as such.
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
     // No SA_RESTART: a wait for messages ends at once.
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    struct sigaction grace {};
+    grace.sa_handler = OnCallGraceOver;
+    sigemptyset(&grace.sa_mask);
+    sigaction(SIGALRM, &grace, nullptr);
+}
+
+// Runs one call into the module; a stop signal during it starts the grace, which ends with it.
+template <class F, class... Args> int32_t ModuleCall(F function, Args&&... args) {
+    InModuleCall = 1;
+    const int32_t result = function(std::forward<Args>(args)...);
+    InModuleCall = 0;
+    ::alarm(0);
+    return result;
 }
 
 struct TModule {
@@ -147,7 +187,7 @@ private:
         request.OldValue = row != nullptr ? row->Last.Value : static_cast<float>(tag->Value);
         CurrentTimeDate(request.Time, request.Date);
         const std::vector<uint8_t> block = BuildWriteBlock(options_.SourceId, {request});
-        const int32_t result = module.Write(block.data(), static_cast<int32_t>(block.size()));
+        const int32_t result = ModuleCall(module.Write, block.data(), static_cast<int32_t>(block.size()));
         Event("write " + name + " = " + FormatValue(request.Value) + ": DLMWriteDataDrv " + std::to_string(result));
     }
 
@@ -246,7 +286,8 @@ int main(int argc, char** argv) {
         return kNoModule;
 
     TDeviceInfoRecord info{};
-    if (const int32_t r = module.GetDeviceInfo(&info); r != 0) {
+    InstallStopHandlers();
+    if (const int32_t r = ModuleCall(module.GetDeviceInfo, &info); r != 0) {
         std::fprintf(stderr, "ostrolinka-host: DLMGetDeviceInfo answered %d\n", r);
         return kNoModule;
     }
@@ -256,7 +297,6 @@ int main(int argc, char** argv) {
     const std::string logFile = ModuleLogFile(directoryText, options.ModuleFile);
     const uint64_t logStart = logFile.empty() ? 0 : FileSize(logFile);
 
-    InstallStopHandlers();
     THost host(options, db);
     const uint32_t window = ostro_create_window(&THost::WindowProc, &host);
     if (window == 0) {
@@ -272,21 +312,22 @@ int main(int argc, char** argv) {
     record.ConfigOnly = 0;
     std::printf("module %s: %s\n", modulePath.c_str(), title.c_str());
     std::fflush(stdout);
-    if (const int32_t r = module.Init(record); r != 0) {
+    if (const int32_t r = ModuleCall(module.Init, record); r != 0) {
         std::fprintf(stderr, "ostrolinka-host: DLMInitDeviceDrv failed with %d\n", r);
-        module.Done();
+        ModuleCall(module.Done);
         PrintModuleLog(logFile, logStart);
         ostro_destroy_window(window);
         return kInitFailed;
     }
-    module.GetDeviceInfo(&info);
+    ModuleCall(module.GetDeviceInfo, &info);
     const std::string prefixes = platform::Utf8FromCp1251(FieldText(info.PrefixList, sizeof info.PrefixList));
     std::printf("initialised: window %u, routing prefixes \"%s\", tag database %s\n", window, prefixes.c_str(),
                 tagdb.c_str());
-    if (const int32_t r = module.Run(); r != 0) {
+    // Stopped while it initialised: nothing to run.
+    if (const int32_t r = StopSignal != 0 ? 0 : ModuleCall(module.Run); r != 0) {
         std::fprintf(stderr, "ostrolinka-host: DLMRunDeviceDrv failed with %d\n", r);
-        module.Stop();
-        module.Done();
+        ModuleCall(module.Stop);
+        ModuleCall(module.Done);
         PrintModuleLog(logFile, logStart);
         ostro_destroy_window(window);
         return kInitFailed;
@@ -313,8 +354,8 @@ int main(int argc, char** argv) {
     if (host.TableMode()) std::printf("\n");
     std::printf("stopping (%s)\n", StopSignal != 0 ? (StopSignal == SIGINT ? "SIGINT" : "SIGTERM") : "time is up");
     std::fflush(stdout);
-    const int32_t stopped = module.Stop();
-    const int32_t done = module.Done();
+    const int32_t stopped = ModuleCall(module.Stop);
+    const int32_t done = ModuleCall(module.Done);
     ostro_destroy_window(window);
     if (host.TableMode()) host.PrintFinalTable(ranFor);
     std::printf("DLMStopDeviceDrv %d, DLMDoneDeviceDrv %d\n", stopped, done);

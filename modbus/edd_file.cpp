@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-using framework::ExtractNextElement;
+using framework::TElementWalker;
 using framework::TXMLDataItem;
 using platform::SameText;
 using platform::Trim;
@@ -27,7 +27,7 @@ namespace {
 constexpr int kMaxItemNesting = 32;
 thread_local int itemNesting = 0;
 
-std::string Copy100(const std::string& text) { return text.substr(0, 100); }
+std::string Copy100(std::string_view text) { return std::string(text.substr(0, 100)); }
 
 std::string CutName(std::string name) {
     if (name.size() > TEDDV2File::kMaxNameLength) name.resize(TEDDV2File::kMaxNameLength);
@@ -37,20 +37,6 @@ std::string CutName(std::string name) {
 void Report(const std::string& text) {
     if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(-1, text);
 }
-
-// Walks the elements of a text one by one; what is left afterwards (trimmed) is Rest().
-class TElementWalker {
-public:
-    explicit TElementWalker(std::string text) : rest_(std::move(text)) {}
-    bool Next(std::string& element) {
-        ExtractNextElement(rest_, element);
-        return !element.empty();
-    }
-    const std::string& Rest() const { return rest_; }
-
-private:
-    std::string rest_;
-};
 
 // A sorted list keeps the first of equal keys; a dropped item is still ours and is freed here.
 template <class T> void InsertOrDrop(framework::TSortedArray& list, std::unique_ptr<T> item) {
@@ -178,7 +164,7 @@ bool ParseRequest(const std::string& text, TDeviceRequest& request) {
     request.id = x.GetIntAttribute("id", -1);
     request.address = x.GetIntAttribute("address", -1);
     request.size = x.GetIntAttribute("size", -1);
-    request.function = static_cast<uint16_t>(x.GetIntAttribute("function", 3));
+    request.function = x.GetIntAttribute("function", 3);
     request.class_ = x.GetIntAttribute("class", 0);
     if (request.name.empty() || request.address < 0 || request.size <= 0) return false;
 
@@ -231,7 +217,7 @@ bool TCommandActionItem::LoadFromXml(const std::string& text) {
     name = x.GetAttribute("name", "");
     address = x.GetIntAttribute("address", -1);
     TypeCode = ParseDataType(x.GetAttribute("type", ""));
-    function = static_cast<uint16_t>(x.GetIntAttribute("function", 0));
+    function = x.GetIntAttribute("function", 0);
     size = static_cast<uint16_t>(x.GetIntAttribute("size", 0));
     expression = x.GetAttribute("expression", "");
     std::string pause = x.GetAttribute("sleep", "");

@@ -87,7 +87,7 @@ struct TDeviceRequest {
     int32_t id = -1;
     int32_t address = -1;
     int32_t size = -1;
-    uint16_t function = 3;
+    int32_t function = 3; // the file's number whole: one that does not fit the frame is refused, not cut
     int32_t class_ = 0; // the file's "class"; stored only
     TDataBlock DataBlock;
 };
@@ -109,7 +109,7 @@ struct TCommandActionItem {
 
     std::string name;
     int32_t address = -1;
-    uint16_t function = 0;
+    int32_t function = 0; // the file's number whole, so that 65542 is not taken for 6
     uint16_t size = 0;
     std::string expression;
     uint16_t sleep = 0; // milliseconds

@@ -148,7 +148,7 @@ TModbusStation TModbus_Device::Station() {
 
 void TModbus_Device::BuildReadRequest(TOstrolinkaConnection*, int32_t index, std::string& frame,
                                       TTerminalDataClass* log, bool& needAnswer) {
-    modbus::BuildReadRequest(Station(), index, frame, log, needAnswer);
+    RequestRefused = modbus::BuildReadRequest(Station(), index, frame, log, needAnswer);
 }
 
 int32_t TModbus_Device::ParseReadResponse(TOstrolinkaConnection*, int32_t index, TTerminalDataClass* log,
@@ -159,7 +159,7 @@ int32_t TModbus_Device::ParseReadResponse(TOstrolinkaConnection*, int32_t index,
 void TModbus_Device::BuildWriteRequest(TOstrolinkaConnection*, int32_t index, std::string& frame,
                                        TTerminalDataClass* log, bool& needAnswer, TReceiveVariables*,
                                        const TCommandRecord& command) {
-    modbus::BuildWriteRequest(Station(), PostWriteDelay, index, frame, log, needAnswer, command);
+    RequestRefused = modbus::BuildWriteRequest(Station(), PostWriteDelay, index, frame, log, needAnswer, command);
 }
 
 int32_t TModbus_Device::ParseWriteResponse(TOstrolinkaConnection*, int32_t index, TTerminalDataClass*,

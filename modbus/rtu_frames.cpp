@@ -1,12 +1,14 @@
 #include "modbus/rtu_frames.h"
 
 #include "evaluator/evaluation.h"
+#include "framework/device_property_list.h"
+#include "framework/driver_error.h"
 #include "framework/terminal_data.h"
 #include "modbus/crc16.h"
 #include "modbus/frame_stream.h"
 #include "modbus/number_format.h"
-#include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 #include <exception>
 
@@ -30,6 +32,20 @@ TDeviceTypeRecord* FindType(const TModbusStation& station, TTerminalDataClass* l
     return type;
 }
 
+bool Fits(int32_t value, int32_t low, int32_t high) { return value >= low && value <= high; }
+
+// A slave address outside the editor's limits builds no frame: its low byte is another device, and
+// 0 would reach every device at once.
+int32_t CheckSlave(int32_t deviceAddress, TTerminalDataClass* log) {
+    if (Fits(deviceAddress, framework::kMinDeviceAddress, framework::kMaxDeviceAddress)) return 0;
+    LogLine(log, framework::ErrorText(-10, deviceAddress));
+    return -10;
+}
+
+// The frame of one action, or the code of a step refused before anything was written.
+int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const TCommandActionItem& action,
+                   TTerminalDataClass* log, std::string& frame);
+
 // The last two bytes, high byte first, against the CRC of the rest.
 bool CrcMatches(const std::string& answer) {
     const std::size_t n = answer.size() - 2;
@@ -40,16 +56,20 @@ bool CrcMatches(const std::string& answer) {
 
 } // namespace
 
-void BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame, TTerminalDataClass* log,
-                      bool& needAnswer) {
+int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame, TTerminalDataClass* log,
+                         bool& needAnswer) {
     frame.clear();
     needAnswer = false;
     try {
-        if (index < 0 || station.Descriptions == nullptr) return;
+        if (index < 0 || station.Descriptions == nullptr) return 0;
         const TDeviceTypeRecord* type = FindType(station, log);
-        if (type == nullptr || index >= type->Requests.Count()) return;
+        if (type == nullptr || index >= type->Requests.Count()) return 0;
         needAnswer = true;
         const TDeviceRequest& request = *type->Requests.Requests(index);
+        if (const int32_t r = CheckSlave(station.DeviceAddress, log); r != 0) return r;
+        // Cut to its field, a number of the file would read another register or function.
+        if (!Fits(request.function, 0, 0xFF) || !Fits(request.address, 0, 0xFFFF) || !Fits(request.size, 0, 0xFFFF))
+            return -1;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(station.DeviceAddress));
         FrameWriteByte(stream, static_cast<uint8_t>(request.function));
@@ -59,6 +79,7 @@ void BuildReadRequest(const TModbusStation& station, int32_t index, std::string&
     } catch (const std::exception&) {
         frame.clear();
     }
+    return 0;
 }
 
 int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTerminalDataClass* log,
@@ -85,15 +106,15 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
     }
 }
 
-void BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
-                       TTerminalDataClass* log, bool& needAnswer, const TCommandRecord& command) {
+int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
+                          TTerminalDataClass* log, bool& needAnswer, const TCommandRecord& command) {
     postWriteDelay = 0;
     frame.clear();
     needAnswer = true;
     try {
-        if (index < 0 || station.Descriptions == nullptr) return;
+        if (index < 0 || station.Descriptions == nullptr) return 0;
         const TDeviceTypeRecord* type = FindType(station, log);
-        if (type == nullptr) return;
+        if (type == nullptr) return 0;
         if (index == 0) {
             LogLine(log, "Tag ID=" + IntToStr(command.VariableId));
             LogLine(log, "Domen=" + command.Domain.Get());
@@ -105,24 +126,35 @@ void BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, 
         const TDeviceCommand* cmd = type->Commands.FindByTsAddress(command.TagAddress);
         if (cmd == nullptr) {
             LogLine(log, "ERROR:Command not supported!");
-            return;
+            return 0;
         }
-        if (index >= cmd->Actions.Count()) return;
+        if (index >= cmd->Actions.Count()) return 0;
         const TCommandActionItem& action = *cmd->Actions.Actions(index);
         postWriteDelay = action.sleep;
-        frame = BuildWriteFrame(station.DeviceAddress, command, action, log);
+        return WriteFrame(station.DeviceAddress, command, action, log, frame);
     } catch (const std::exception&) {
         frame.clear();
     }
+    return 0;
 }
 
 std::string BuildWriteFrame(int32_t deviceAddress, const TCommandRecord& command, const TCommandActionItem& action,
                             TTerminalDataClass* log) {
+    std::string frame;
+    WriteFrame(deviceAddress, command, action, log, frame);
+    return frame;
+}
+
+namespace {
+
+int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const TCommandActionItem& action,
+                   TTerminalDataClass* log, std::string& frame) {
+    frame.clear();
     try {
-        const uint16_t f = action.function;
+        const int32_t f = action.function;
         if (f != 5 && f != 6 && f != 16) {
             LogLine(log, "ERROR::Unsupported MODBUS function! (" + IntToStr(f) + ")");
-            return {};
+            return 0;
         }
         double v = command.Value;
         const std::string e = platform::Trim(action.expression);
@@ -132,9 +164,12 @@ std::string BuildWriteFrame(int32_t deviceAddress, const TCommandRecord& command
             // A formula that gives Null without a message is as much an error as one with.
             if (!ApplyFormula(*evaluation, e, 8, 4, v, message)) {
                 LogLine(log, "EXPRESSION ERROR::" + message);
-                return {};
+                return 0;
             }
         }
+        if (const int32_t r = CheckSlave(deviceAddress, log); r != 0) return r;
+        // Cut to 16 bits, the file's address would write another register.
+        if (!Fits(action.address, 0, 0xFFFF)) return -1;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(deviceAddress));
         FrameWriteByte(stream, static_cast<uint8_t>(f));
@@ -151,13 +186,14 @@ std::string BuildWriteFrame(int32_t deviceAddress, const TCommandRecord& command
             FrameWriteWord(stream, static_cast<uint16_t>(n));
             FrameWriteWord(stream, static_cast<uint16_t>(n >> 16));
         }
-        if (!FrameAppendCrc(stream)) return {};
-        return stream.Bytes();
+        if (FrameAppendCrc(stream)) frame = stream.Bytes();
     } catch (const std::exception&) {
         // A value outside the 32-bit range: no frame, and no log line either.
-        return {};
     }
+    return 0;
 }
+
+} // namespace
 
 int32_t CheckWriteResponse(int32_t deviceAddress, const std::string& answer) {
     try {
@@ -184,7 +220,7 @@ int32_t ParseWriteResponse(const TModbusStation& station, uint16_t& postWriteDel
                            const std::string& answer) {
     if (index < 0) return -1;
     const int32_t r = CheckWriteResponse(station.DeviceAddress, answer);
-    if (r == 0 && postWriteDelay > 0) platform::Sleep(postWriteDelay);
+    if (r == 0 && postWriteDelay > 0) platform::TThread::SleepUnlessTerminated(postWriteDelay);
     postWriteDelay = 0;
     return r;
 }

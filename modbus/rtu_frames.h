@@ -14,10 +14,14 @@
 
 namespace modbus {
 
+// The two builders give 0, or the negative driver code of a step they refuse with no frame: a
+// slave address outside the editor's limits (-10) or a number of the file too wide for its field
+// (-1); cut to its low bits, either would reach another device or register.
+
 // Poll step `index`: the read request of request `index` of the device type; an empty frame when
 // there is no such request, which ends the pass.
-void BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame,
-                      framework::TTerminalDataClass* log, bool& needAnswer);
+int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame,
+                         framework::TTerminalDataClass* log, bool& needAnswer);
 
 // The reply of poll step `index`: CRC, slave and function checked, then its data decoded.
 int32_t ParseReadResponse(const TModbusStation& station, int32_t index, framework::TTerminalDataClass* log,
@@ -25,15 +29,16 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, framewor
 
 // Write step `index` of the command for the tag address of `command`: the frame of action `index`,
 // whose pause after the accepted reply is left in `postWriteDelay`.
-void BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
-                       framework::TTerminalDataClass* log, bool& needAnswer,
-                       const framework::TCommandRecord& command);
+int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
+                          framework::TTerminalDataClass* log, bool& needAnswer,
+                          const framework::TCommandRecord& command);
 
 // The reply of write step `index`; an accepted reply waits out `postWriteDelay`, which is then 0.
 int32_t ParseWriteResponse(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index,
                            const std::string& answer);
 
-// The frame of one action for the command's value after the action's formula.
+// The frame of one action for the command's value after the action's formula; empty also when the
+// step is refused.
 std::string BuildWriteFrame(int32_t deviceAddress, const framework::TCommandRecord& command,
                             const TCommandActionItem& action, framework::TTerminalDataClass* log);
 

@@ -5,14 +5,22 @@
 #include "framework/driver.h"
 #include "framework/intercom_regions.h"
 #include "modbus/modbus_driver.h"
+#include "module/device_setup_dialog.h"
+#include "module/driver_setup_dialog.h"
 #include "module/install.h"
 #include "module/module_init.h"
+#include "module/module_pictures.h"
+
+#include "module/about_dialog.h"
+#include "module/log_window.h"
+#include "module/terminal_window.h"
 
 #define DLM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 constexpr int32_t kNoDriver = -1;
+constexpr int32_t kNotInitialized = -5;
 constexpr int32_t kBadArguments = -6;
 constexpr int32_t kNotSupported = -7;
 
@@ -34,6 +42,13 @@ DLM_EXPORT bool DLMRemoveDriver(int32_t, const char* directory) {
 DLM_EXPORT bool DLMInstallDriver(platform::HWND, const char* sourceDir, const char* targetDir) {
     if (NoDriver()) return false;
     return module::InstallDriver(*framework::Driver, sourceDir, targetDir);
+}
+
+// Like the install's log window, the setup windows are modal to the whole application rather than
+// owned by the host's window.
+DLM_EXPORT bool DLMSetupDeviceDrv(platform::HWND parent) {
+    if (NoDriver()) return false;
+    return module::SetupDriver(parent, module::ModuleDirectory());
 }
 
 DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
@@ -71,4 +86,20 @@ DLM_EXPORT int32_t DLMGetDeviceInfo(framework::TDeviceInfoRecord* info) {
     if (info == nullptr) return kBadArguments;
     framework::Driver->GetDeviceInfo(*info);
     return 0;
+}
+
+// Like the install's log window, these windows are modal to the whole application rather than owned
+// by the host's window. A released driver shows none of them.
+DLM_EXPORT void DLMShowLogList(platform::HWND parent) {
+    if (!NoDriver()) module::ShowLogWindow(parent);
+}
+
+DLM_EXPORT void DLMAbout(platform::HWND parent) {
+    if (!NoDriver()) module::ShowAboutDialog(parent);
+}
+
+// -7 where no window can be made on the calling thread: it was never shown.
+DLM_EXPORT int32_t DLMShowState(platform::HWND parent) {
+    if (!module::IsDriverInitialized()) return kNotInitialized;
+    return module::ShowTerminalWindow(parent) ? 0 : kNotSupported;
 }

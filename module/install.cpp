@@ -128,6 +128,7 @@ TInstallProcDialog::TInstallProcDialog()
     SaveLogBitBtn.OnClick = [this] { SaveLogBitBtnClick(); };
     CancelBitBtn.SetBounds(382, 302, 110, 30);
     CancelBitBtn.SetModalResult(ui::mrCancel);
+    styledbuttons::ApplyFormButtonLook({&SaveLogBitBtn, &CancelBitBtn});
     SaveDialog.Title = "Сохранить журнал как..."_cp;
     SaveDialog.Filter = "Текстовые файлы (*.txt)|*.txt"_cp;
     // "*.txt" as the default extension stands for the txt extension.

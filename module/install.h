@@ -8,6 +8,7 @@
 #include <string>
 
 #include "framework/driver.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/memo.h"
@@ -27,8 +28,8 @@ public:
 
     ui::TLabel MessageLabel;
     ui::TMemo ProcessMemo;
-    ui::TButton SaveLogBitBtn;
-    ui::TButton CancelBitBtn;
+    styledbuttons::TsBitBtn SaveLogBitBtn;
+    styledbuttons::TsBitBtn CancelBitBtn;
     ui::TSaveDialog SaveDialog;
 
     std::string SourceDir;

@@ -16,6 +16,7 @@
 #include "module/value_delivery.h"
 #include "module/write_queue.h"
 #include "platform/ini_file.h"
+#include "platform/messages.h"
 #include "platform/text.h"
 
 namespace module {
@@ -229,7 +230,11 @@ int32_t InitModule(const TDrvInitRecord& record) {
     framework::PrefixList = prefixes;
     if (configOnly) return 0;
 
-    Area = framework::TIntercomInterface::Create(VarList->Count(), driver->GetIntercomName());
+    // The area carries window handles (the host's, the server's): where the namespace's window
+    // table cannot be made there is no area either, and the module goes on as without one.
+    Area = platform::WindowsAvailable()
+               ? framework::TIntercomInterface::Create(VarList->Count(), driver->GetIntercomName())
+               : framework::TIntercomInterface::Unattached(VarList->Count());
     framework::Intercom = Area.get();
     if (Area) {
         framework::TDeviceInfoRecord info;

@@ -135,7 +135,8 @@ bool ScanStaticTags(TReceivedBuffer& buffer) {
     const int32_t n = list.GetCount();
     for (int32_t i = 0; i < n; ++i) {
         framework::TDMLVariableEntry entry;
-        if (!list.Read(i, entry)) continue;
+        // A value the server is writing as we copy waits for the next pass.
+        if (!list.ReadSettled(i, entry)) continue;
         const float d = std::fabs(entry.Value - entry.LastSent);
         if (!(d >= entry.Info.Deadband && d > 0.0f)) continue;
         if (!buffer.AddValue(entry.Info.VariableId, entry.Value))

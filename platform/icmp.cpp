@@ -1,14 +1,18 @@
 #include "platform/icmp.h"
 
+#include "platform/poll_wait.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace platform {
@@ -127,10 +131,9 @@ int32_t IcmpEcho(const std::string& dottedIPv4, int timeoutMs, std::string* repl
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return -1;
-        pollfd p{s.fd, POLLIN, 0};
-        const int r = poll(&p, 1, static_cast<int>(left));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return -1;
+        short revents = 0;
+        if (PollOneUnlessTerminated(s.fd, POLLIN, static_cast<int>(std::min<int64_t>(left, INT32_MAX)), revents) != 1)
+            return -1;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
         const ssize_t n = recvfrom(s.fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);

@@ -240,6 +240,8 @@ int WaitAndDispatch(uint32_t timeoutMs) {
 
 } // namespace
 
+bool WindowsAvailable() { return WindowTable::Instance() != nullptr; }
+
 HWND CreateWindowHandle(WindowProc proc) {
     if (!proc) return 0;
     const auto q = OwnQueue();

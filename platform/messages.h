@@ -30,6 +30,9 @@ constexpr UINT WM_CLOSE = 0x0010;
 
 using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
+// Whether this process can have window handles: false when the namespace's window table cannot be
+// made (no shared memory, or no room for its pages).
+bool WindowsAvailable();
 // Creates a window owned by the calling thread; 0 when no handle can be had.
 HWND CreateWindowHandle(WindowProc proc);
 // Destroys a window of the calling thread's. Pending sends to it answer 0, its posted messages are

@@ -12,4 +12,10 @@ int MsUntil(uint64_t deadline);
 // what), 0 on time-out, -1 on failure. A negative timeout waits without limit.
 int PollOne(int fd, short events, int timeoutMs, short& revents);
 
+// How often a wait of a TThread's body looks whether the thread was asked to terminate.
+constexpr int kTerminationLookMs = 50;
+// PollOne that, in the body of a TThread asked to terminate, stops waiting within
+// kTerminationLookMs and answers 0 as on a time-out.
+int PollOneUnlessTerminated(int fd, short events, int timeoutMs, short& revents);
+
 } // namespace platform

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,16 +19,56 @@ bool UsableName(std::string_view name) {
     return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-// Reserves the pages now, so that a full memory file system fails the creation instead of raising
-// SIGBUS at the first write.
-bool Reserve(int fd, std::size_t size) {
-    const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
-    if (rc == 0) return true;
-    if (rc != EOPNOTSUPP && rc != EINVAL) return false;
-    return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+// The blocks this process holds, by descriptor. Never freed: blocks close in exit-time destructors.
+struct THeldNames {
+    std::mutex lock;
+    std::map<int, std::string> paths;
+};
+
+THeldNames& Held() {
+    static auto* held = new THeldNames();
+    return *held;
 }
 
 } // namespace
+
+bool ReserveBlock(int fd, std::size_t size) {
+    int rc;
+    do {
+        rc = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    } while (rc == EINTR);
+    if (rc == 0) return true;
+    if (rc != EOPNOTSUPP && rc != EINVAL) return false;
+    // A file system that reserves nothing: the size at least.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    return static_cast<std::size_t>(st.st_size) >= size || ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+bool UnlinkWhenLast(int fd, const std::string& path) {
+    // The exclusive lock succeeds only for the last holder; tried, it leaves no shared lock behind
+    // either way, so two holders leaving at once cannot both miss.
+    if (Flock(fd, LOCK_EX | LOCK_NB) != 0 || !NamesObject(fd, path)) return false;
+    return ::shm_unlink(path.c_str()) == 0;
+}
+
+void RegisterHeldName(int fd, const std::string& path) {
+    THeldNames& held = Held();
+    std::lock_guard<std::mutex> guard(held.lock);
+    held.paths[fd] = path;
+}
+
+void UnregisterHeldName(int fd) {
+    THeldNames& held = Held();
+    std::lock_guard<std::mutex> guard(held.lock);
+    held.paths.erase(fd);
+}
+
+void ReleaseHeldNames() {
+    THeldNames& held = Held();
+    std::lock_guard<std::mutex> guard(held.lock);
+    for (const auto& [fd, path] : held.paths) UnlinkWhenLast(fd, path);
+}
 
 int Flock(int fd, int op) {
     int rc;
@@ -85,7 +127,7 @@ TSharedMemoryResult TSharedMemory::Create(std::string_view name, std::size_t siz
             return TSharedMemoryResult::AlreadyExists;
         }
         ::fchmod(fd, 0600);
-        if (!Reserve(fd, size)) {
+        if (!ReserveBlock(fd, size)) {
             ::shm_unlink(path.c_str());
             ::close(fd);
             return TSharedMemoryResult::Failed;
@@ -133,6 +175,7 @@ TSharedMemoryResult TSharedMemory::Map(int fd, std::size_t size) {
     fd_ = fd;
     data_ = static_cast<uint8_t*>(p);
     size_ = size;
+    RegisterHeldName(fd_, path_);
     return TSharedMemoryResult::Ok;
 }
 
@@ -141,8 +184,8 @@ void TSharedMemory::Close() {
     data_ = nullptr;
     size_ = 0;
     if (fd_ >= 0) {
-        // The exclusive lock succeeds only for the last holder, who removes the name.
-        if (Flock(fd_, LOCK_EX | LOCK_NB) == 0 && NamesObject(fd_, path_)) ::shm_unlink(path_.c_str());
+        UnregisterHeldName(fd_);
+        UnlinkWhenLast(fd_, path_);
         ::close(fd_);
         fd_ = -1;
     }

@@ -55,5 +55,18 @@ int Flock(int fd, int op);
 // Whether `path` still names the object behind `fd`: a block that was replaced or removed while we
 // were between two steps is no longer ours.
 bool NamesObject(int fd, const std::string& path);
+// Sizes the object behind `fd` to `size` bytes with its pages reserved now, so that a full memory
+// file system fails here instead of raising SIGBUS at the first write. Never shrinks it.
+bool ReserveBlock(int fd, std::size_t size);
+// Gives up this process's lock on the object behind `fd` and removes `path` when no other process
+// holds it. True when the name was removed here.
+bool UnlinkWhenLast(int fd, const std::string& path);
+
+// Every block this process holds, the window table included, as (descriptor, object name).
+void RegisterHeldName(int fd, const std::string& path);
+void UnregisterHeldName(int fd);
+// For a process that leaves by _exit while its threads may still use its blocks: gives up its hold on
+// the name of every block it holds, keeping the mappings, and removes the names nobody else holds.
+void ReleaseHeldNames();
 
 } // namespace platform

@@ -23,7 +23,7 @@ int ConnectOne(const addrinfo& ai, bool limited, uint64_t deadline) {
     if (errno == EINPROGRESS) {
         short revents = 0;
         int wait = limited ? MsUntil(deadline) : -1;
-        if (wait != 0 && PollOne(fd, POLLOUT, wait, revents) == 1) {
+        if (wait != 0 && PollOneUnlessTerminated(fd, POLLOUT, wait, revents) == 1) {
             int err = 0;
             socklen_t len = sizeof(err);
             if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) return fd;

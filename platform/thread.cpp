@@ -1,5 +1,6 @@
 #include "platform/thread.h"
 
+#include "platform/clock.h"
 #include "platform/messages.h"
 
 #include <cstdio>
@@ -10,6 +11,7 @@ namespace platform {
 
 namespace {
 std::atomic<int32_t> AbandonedCount{0};
+thread_local TThread* currentThread = nullptr;
 } // namespace
 
 TThread::TThread() = default;
@@ -37,12 +39,33 @@ bool TThread::Resume() {
     return true;
 }
 
+void TThread::Terminate() {
+    terminated_.store(true, std::memory_order_release);
+    // Taken so that a sleeper between its test and its wait cannot miss the wake.
+    { std::lock_guard<std::mutex> guard(sleepLock_); }
+    wake_.notify_all();
+}
+
+bool TThread::CurrentTerminated() { return currentThread != nullptr && currentThread->Terminated(); }
+
+void TThread::SleepUnlessTerminated(uint32_t ms) {
+    TThread* t = currentThread;
+    if (t == nullptr) {
+        Sleep(ms);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(t->sleepLock_);
+    t->wake_.wait_for(lock, std::chrono::milliseconds(ms), [t] { return t->Terminated(); });
+}
+
 void TThread::Run() {
+    currentThread = this;
     try {
         Execute();
     } catch (...) {
         // A body that raises ends its thread, not the process.
     }
+    currentThread = nullptr;
     bool selfFree;
     {
         std::lock_guard<std::mutex> guard(lock_);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,8 @@ public:
 
     // Starts the body; later calls do nothing. False when the system gave no thread.
     bool Resume();
-    void Terminate() { terminated_.store(true, std::memory_order_release); }
+    // Also wakes the body from SleepUnlessTerminated.
+    void Terminate();
     bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
     bool Started() const { return started_.load(std::memory_order_acquire); }
     // The body has returned.
@@ -42,6 +44,13 @@ public:
     // Threads abandoned and still running, in this process.
     static int32_t AbandonedRunning();
 
+    // Whether the calling thread runs the body of a TThread that was asked to terminate; false on
+    // any other thread. Long waits of a body end on it, whatever their time-out.
+    static bool CurrentTerminated();
+    // Sleeps ms, or until the calling thread's TThread is asked to terminate, whichever comes first;
+    // a thread that is no TThread sleeps the whole time.
+    static void SleepUnlessTerminated(uint32_t ms);
+
 protected:
     virtual void Execute() = 0;
 
@@ -53,6 +62,8 @@ private:
     std::atomic<bool> finished_{false};
     std::mutex lock_; // orders the body's end against Abandon
     bool abandoned_ = false;
+    std::mutex sleepLock_;
+    std::condition_variable wake_;
     std::thread thread_;
 };
 

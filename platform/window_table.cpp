@@ -78,9 +78,13 @@ std::string tablePath;
 // The last process of the namespace to leave takes the table's name away, as with every shared
 // block; the mapping itself stays, for windows destroyed by later exit-time destructors.
 void RemoveTableWhenLast() {
-    if (tableFd >= 0 && Flock(tableFd, LOCK_EX | LOCK_NB) == 0 && NamesObject(tableFd, tablePath)) {
-        ::shm_unlink(tablePath.c_str());
-    }
+    if (tableFd >= 0) UnlinkWhenLast(tableFd, tablePath);
+}
+
+// A table that could not be made is not left behind by the process that tried.
+void GiveUp(int fd, const std::string& name) {
+    UnlinkWhenLast(fd, name);
+    ::close(fd);
 }
 
 } // namespace
@@ -105,18 +109,24 @@ WindowTable* WindowTable::Instance() {
                 continue;
             }
             struct stat st {};
-            if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() ||
-                (static_cast<size_t>(st.st_size) < size && ::ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+            if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
                 ::close(fd);
+                return nullptr;
+            }
+            // Every page is reserved before a slot is touched: a table that does not fit is no table,
+            // never a SIGBUS at the first handle. Pages another process reserved cost nothing more.
+            if (!ReserveBlock(fd, size)) {
+                GiveUp(fd, name);
                 return nullptr;
             }
             void* mem = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (mem == MAP_FAILED) {
-                ::close(fd);
+                GiveUp(fd, name);
                 return nullptr;
             }
             tableFd = fd;
             tablePath = name;
+            RegisterHeldName(fd, name);
             std::atexit(RemoveTableWhenLast);
             // Kept for the life of the process: windows may be destroyed from exit-time destructors.
             auto* t = new WindowTable();

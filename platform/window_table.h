@@ -17,8 +17,8 @@ class WindowTable {
 public:
     static constexpr uint32_t SlotCount = 65536;
 
-    // The table of the current namespace, attached on first use; nullptr when shared memory cannot be
-    // had.
+    // The table of the current namespace, attached on first use with all its pages reserved; nullptr
+    // when shared memory cannot be had or has no room for it.
     static WindowTable* Instance();
 
     // A new handle owned by this process; 0 when every slot is taken.

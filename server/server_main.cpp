@@ -8,6 +8,8 @@
 
 #include "framework/intercom.h"
 #include "modbus/modbus_driver.h"
+#include "platform/messages.h"
+#include "platform/shared_memory.h"
 #include "server/server_error.h"
 #include "server/server_window.h"
 #include "ui/application.h"
@@ -34,7 +36,9 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<framework::TIntercomInterface> area =
         framework::TIntercomInterface::Open(framework::Driver->GetIntercomName());
-    if (!area || !area->IsOpen()) return 0;
+    // Without window handles the server could neither register its window nor see the host's: it
+    // ends as without an area.
+    if (!area || !area->IsOpen() || !platform::WindowsAvailable()) return 0;
     framework::Intercom = area.get();
     // Another server serves this area: leave its slot alone.
     if (server::IsServerRunning()) {
@@ -54,9 +58,11 @@ int main(int argc, char** argv) {
 
     if (server::TServerWindow::ThreadsLeftRunning()) {
         // A device thread still runs and may use the driver and the area: free nothing it may
-        // touch, and skip the destructors of the units that own them.
+        // touch, and skip the destructors of the units that own them. The blocks' names are given
+        // up all the same, so that the last of the system's processes removes them.
         server::ClearOwnSlot();
         std::fflush(nullptr);
+        platform::ReleaseHeldNames();
         _exit(0);
     }
     delete framework::Driver;

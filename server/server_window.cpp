@@ -149,6 +149,9 @@ TServerWindow::TServerWindow()
     SaveRemoteTerminalBitBtn.SetBounds(480, 348, 100, 28);
     OkBitBtn.SetBounds(384, 424, 100, 30);
     ReloadBitBtn.SetBounds(492, 424, 100, 30);
+    // The two buttons on the log pages keep a silver face of their own.
+    styledbuttons::ApplyFormButtonLook({&ClearLogBitBtn, &SaveRemoteTerminalBitBtn}, styledbuttons::clSilver);
+    styledbuttons::ApplyFormButtonLook({&OkBitBtn, &ReloadBitBtn});
     for (ui::TMemo* memo : {&RequestsMemo, &CommandsMemo, &LogMemo, &RemoteAccessMemo}) {
         memo->SetReadOnly(true);
         memo->SetWordWrap(false);

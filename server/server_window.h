@@ -11,6 +11,7 @@
 #include "framework/terminal_data.h"
 #include "platform/tcp_server.h"
 #include "server/remote_session.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/dialogs.h"
 #include "ui/form.h"
 #include "ui/icon.h"
@@ -74,7 +75,7 @@ public:
     ui::TTabSheet RequestsTabSheet, CommandsTabSheet, StatisticsTabSheet;
     ui::TMemo RequestsMemo, CommandsMemo, LogMemo, RemoteAccessMemo;
     ui::TCheckBox LockTerminalChkBox;
-    ui::TButton ClearLogBitBtn, SaveRemoteTerminalBitBtn, OkBitBtn, ReloadBitBtn;
+    styledbuttons::TsBitBtn ClearLogBitBtn, SaveRemoteTerminalBitBtn, OkBitBtn, ReloadBitBtn;
     ui::TTimer GeneralTimer;
     ui::TPopupMenu PopupMenu;
     ui::TSaveDialog SaveDialog;

@@ -6,6 +6,19 @@
 
 namespace ui {
 
+namespace {
+constexpr const char* HandleProperty = "ostroHandle";
+}
+
+int ShiftStateOf(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ShiftModifier ? ssShift : 0) | (modifiers & Qt::AltModifier ? ssAlt : 0) |
+           (modifiers & Qt::ControlModifier ? ssCtrl : 0);
+}
+
+HWND HandleOf(const QWidget* widget) {
+    return widget != nullptr ? widget->property(HandleProperty).value<HWND>() : 0;
+}
+
 TControl::TControl(QWidget* widget, TControl* parent) : widget_(widget), parent_(parent) {
     EnsureApplication();
     if (parent != nullptr && parent->ClientWidget() != nullptr) {
@@ -14,6 +27,7 @@ TControl::TControl(QWidget* widget, TControl* parent) : widget_(widget), parent_
     }
     handle_ = platform::CreateWindowHandle(
         [this](HWND, UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });
+    widget->setProperty(HandleProperty, QVariant::fromValue(handle_));
 }
 
 TControl::~TControl() {

@@ -9,6 +9,7 @@
 
 #include "platform/messages.h"
 #include "ui/application.h"
+#include "ui/messages.h"
 
 #include <QMenu>
 #include <QPointer>
@@ -30,6 +31,12 @@ class TPopupMenu;
 
 // A colour value: red in the low byte, then green, then blue.
 using TColor = uint32_t;
+
+// The keys held, as key and mouse messages carry them.
+int ShiftStateOf(Qt::KeyboardModifiers modifiers);
+
+// The handle of the control a widget belongs to; 0 for a widget of no control.
+HWND HandleOf(const QWidget* widget);
 
 // A widget made once the application exists, for the constructors of controls.
 template <typename W, typename... Args> W* MakeWidget(Args&&... args) {

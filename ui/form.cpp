@@ -2,12 +2,17 @@
 
 #include "ui/application.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QScreen>
+
+#include <vector>
 
 namespace ui {
 namespace {
@@ -15,12 +20,41 @@ namespace {
 // The window system's close button goes the same way as a close request.
 class FormWidget : public QWidget {
 public:
-    explicit FormWidget(TForm& form) : form_(form) {}
+    explicit FormWidget(TForm& form) : form_(form) {
+        qApp->installEventFilter(this);
+        // Every control of the form hears where the focus went.
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now != nullptr && now->window() == this) form_.Broadcast(CM_FOCUSCHANGED, 0, form_.ActiveControl());
+        });
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
         RunHandler([this] { form_.Close(); });
+    }
+
+    // Enter and Escape go to the form's controls as dialog keys before the focused control sees them,
+    // and a character typed with Alt as a dialog character; a multi-line editor keeps Enter.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() != this) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        const int shift = ShiftStateOf(key->modifiers());
+        LRESULT handled = 0;
+        if (key->key() == Qt::Key_Escape) {
+            handled = form_.Broadcast(CM_DIALOGKEY, VK_ESCAPE, shift);
+        } else if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            auto* editor = qobject_cast<QPlainTextEdit*>(widget);
+            if (editor == nullptr || editor->isReadOnly()) handled = form_.Broadcast(CM_DIALOGKEY, VK_RETURN, shift);
+        } else if ((shift & ssAlt) != 0 && key->text().size() == 1) {
+            const std::string typed = FromQt(key->text());
+            if (typed.size() == 1) handled = form_.Broadcast(CM_DIALOGCHAR, static_cast<uint8_t>(typed[0]), shift);
+        }
+        if (handled == 0) return false;
+        event->accept();
+        return true;
     }
 
 private:
@@ -145,6 +179,33 @@ void TForm::Close() {
 bool TForm::SaveImage(const std::string& path) const {
     QWidget* w = Widget();
     return w != nullptr && w->grab().save(QFile::decodeName(path.c_str()), "PNG");
+}
+
+LRESULT TForm::Broadcast(UINT msg, WPARAM wParam, LPARAM lParam) {
+    QWidget* w = Widget();
+    if (w == nullptr) return 0;
+    // A control may go while another handles the message; its handle then answers 0.
+    std::vector<HWND> handles;
+    for (const QWidget* child : w->findChildren<QWidget*>())
+        if (const HWND handle = HandleOf(child)) handles.push_back(handle);
+    for (const HWND handle : handles)
+        if (const LRESULT answer = platform::SendMessage(handle, msg, wParam, lParam)) return answer;
+    return 0;
+}
+
+HWND TForm::ActiveControl() const {
+    for (const QWidget* w = Widget() ? Widget()->focusWidget() : nullptr; w != nullptr && w != Widget();
+         w = w->parentWidget())
+        if (const HWND handle = HandleOf(w)) return handle;
+    return 0;
+}
+
+TForm* GetParentForm(const TControl* control) {
+    while (control != nullptr) {
+        if (auto* form = dynamic_cast<const TForm*>(control)) return const_cast<TForm*>(form);
+        control = control->Parent();
+    }
+    return nullptr;
 }
 
 LRESULT TForm::WndProc(UINT msg, WPARAM, LPARAM) {

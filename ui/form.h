@@ -41,6 +41,12 @@ public:
     void SetModalResult(int result);
     void Close();
 
+    // Sends the message to the form's controls in turn until one answers non-zero, and returns that
+    // answer (0 when none did).
+    LRESULT Broadcast(UINT msg, WPARAM wParam, LPARAM lParam);
+    // The handle of the control that has the focus in this form; 0 when none has.
+    HWND ActiveControl() const;
+
     // Saves a picture of the form as PNG.
     bool SaveImage(const std::string& path) const;
 
@@ -60,5 +66,8 @@ private:
     bool modalEnded_ = false;
     bool closing_ = false;
 };
+
+// The form a control stands on; nullptr when it is on none.
+TForm* GetParentForm(const TControl* control);
 
 } // namespace ui

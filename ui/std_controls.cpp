@@ -6,22 +6,22 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QValidator>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
 
 namespace ui {
 
 namespace {
-
-// The form a control stands on, for buttons with a modal result.
-TForm* FormOf(TControl* control) {
-    while (control != nullptr) {
-        if (auto* form = dynamic_cast<TForm*>(control)) return form;
-        control = control->Parent();
-    }
-    return nullptr;
-}
 
 template <typename W> W* As(QWidget* widget) { return static_cast<W*>(widget); }
 
@@ -45,7 +45,78 @@ void TLabel::SetCentered(bool centered) {
     if (Label()) Label()->setAlignment(centered ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-TEdit::TEdit(TControl* parent) : TControl(MakeWidget<QLineEdit>(), parent) {
+// Runs the edit's key filter over what an edit inserts, however it came (typing, paste, drop): the text
+// before and after differ by one inserted run, whose characters pass one by one.
+class KeyFilter : public QValidator {
+public:
+    KeyFilter(TEdit& edit, QObject* parent) : QValidator(parent), edit_(edit) {}
+
+    // The text the edit shows between changes.
+    void Accepted(const QString& text) { before_ = text; }
+
+    State validate(QString& input, int& pos) const override {
+        if (edit_.settingText_ || !edit_.OnKeyPress) return Acceptable;
+        if (produced_ && input == *produced_) { // our own result, coming back through the edit
+            produced_.reset();
+            return Acceptable;
+        }
+        qsizetype prefix = 0;
+        const qsizetype common = std::min(input.size(), before_.size());
+        while (prefix < common && input[prefix] == before_[prefix]) ++prefix;
+        qsizetype suffix = 0;
+        while (suffix < common - prefix && input[input.size() - 1 - suffix] == before_[before_.size() - 1 - suffix])
+            ++suffix;
+        const qsizetype inserted = input.size() - prefix - suffix;
+        if (inserted <= 0) return Acceptable;
+        std::string kept;
+        for (char key : FromQt(input.mid(prefix, inserted))) {
+            RunHandler([&] { edit_.OnKeyPress(key); });
+            if (key != 0) kept += key;
+        }
+        const QString filtered = ToQt(kept);
+        if (pos >= prefix + inserted) pos += filtered.size() - inserted;
+        else if (pos > prefix + filtered.size()) pos = prefix + filtered.size();
+        input = input.left(prefix) + filtered + input.right(suffix);
+        produced_ = input;
+        return Acceptable;
+    }
+
+private:
+    TEdit& edit_;
+    QString before_;
+    mutable std::optional<QString> produced_;
+};
+
+namespace {
+
+// Backspace deletes rather than inserts, so it goes to the key filter here.
+class EditWidget : public QLineEdit {
+public:
+    explicit EditWidget(TEdit& edit) : edit_(edit) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Backspace && edit_.OnKeyPress) {
+            char key = 8;
+            RunHandler([&] { edit_.OnKeyPress(key); });
+            if (key == 0) {
+                event->accept();
+                return;
+            }
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+
+private:
+    TEdit& edit_;
+};
+
+} // namespace
+
+TEdit::TEdit(TControl* parent) : TControl(MakeWidget<EditWidget>(*this), parent) {
+    auto* filter = new KeyFilter(*this, Edit());
+    Edit()->setValidator(filter);
+    QObject::connect(Edit(), &QLineEdit::textChanged, filter, [filter](const QString& text) { filter->Accepted(text); });
     QObject::connect(Edit(), &QLineEdit::textEdited, Edit(), [this] { RunHandler(OnChange); });
 }
 
@@ -54,7 +125,10 @@ QLineEdit* TEdit::Edit() const { return As<QLineEdit>(Widget()); }
 std::string TEdit::Text() const { return Edit() ? FromQt(Edit()->text()) : std::string(); }
 
 void TEdit::SetText(const std::string& text) {
-    if (Edit()) Edit()->setText(ToQt(text));
+    if (!Edit()) return;
+    settingText_ = true;
+    Edit()->setText(ToQt(text));
+    settingText_ = false;
 }
 
 void TEdit::SetReadOnly(bool readOnly) {
@@ -87,7 +161,7 @@ TButton::TButton(TControl* parent, const std::string& caption) : TControl(MakeWi
         RunHandler([this] {
             if (OnClick) OnClick();
             if (modalResult_ == mrNone) return;
-            if (TForm* form = FormOf(this)) form->SetModalResult(modalResult_);
+            if (TForm* form = GetParentForm(this)) form->SetModalResult(modalResult_);
         });
     });
 }
@@ -102,6 +176,20 @@ void TButton::SetCaption(const std::string& caption) {
 
 void TButton::Click() {
     if (Button() && Button()->isEnabled()) Button()->click();
+}
+
+LRESULT TButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Enter without Shift, Ctrl or Alt, wherever the focus is in the form, clicks the default button.
+    if (msg == CM_DIALOGKEY && wParam == VK_RETURN && lParam == 0 && Button() && Button()->isDefault() &&
+        Button()->isVisible() && Button()->isEnabled()) {
+        Click();
+        return 1;
+    }
+    return TControl::WndProc(msg, wParam, lParam);
+}
+
+void TButton::SetDefault(bool isDefault) {
+    if (Button()) Button()->setDefault(isDefault);
 }
 
 TGroupBox::TGroupBox(TControl* parent, const std::string& caption)
@@ -147,5 +235,76 @@ void TComboBox::SetItemIndex(int index) {
 }
 
 std::string TComboBox::Text() const { return Combo() ? FromQt(Combo()->currentText()) : std::string(); }
+
+TSpinEdit::TSpinEdit(TControl* parent) : TControl(MakeWidget<QSpinBox>(), parent) {
+    QObject::connect(Spin(), &QSpinBox::valueChanged, Spin(), [this] {
+        if (!settingValue_) RunHandler(OnChange);
+    });
+}
+
+QSpinBox* TSpinEdit::Spin() const { return As<QSpinBox>(Widget()); }
+
+int TSpinEdit::MinValue() const { return Spin() ? Spin()->minimum() : 0; }
+int TSpinEdit::MaxValue() const { return Spin() ? Spin()->maximum() : 0; }
+
+void TSpinEdit::SetRange(int minValue, int maxValue) {
+    if (!Spin()) return;
+    settingValue_ = true;
+    Spin()->setRange(minValue, maxValue);
+    settingValue_ = false;
+}
+
+// What the user typed and has not confirmed yet counts, clamped into the range.
+int TSpinEdit::Value() const {
+    if (!Spin()) return 0;
+    bool ok = false;
+    const int typed = Spin()->cleanText().trimmed().toInt(&ok);
+    return ok ? std::clamp(typed, Spin()->minimum(), Spin()->maximum()) : Spin()->value();
+}
+
+void TSpinEdit::SetValue(int value) {
+    if (!Spin()) return;
+    settingValue_ = true;
+    Spin()->setValue(value);
+    settingValue_ = false;
+}
+
+TPanel::TPanel(TControl* parent, const std::string& caption) : TControl(MakeWidget<QLabel>(ToQt(caption)), parent) {
+    Label()->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Label()->setAlignment(Qt::AlignCenter);
+}
+
+QLabel* TPanel::Label() const { return As<QLabel>(Widget()); }
+
+std::string TPanel::Caption() const { return Label() ? FromQt(Label()->text()) : std::string(); }
+
+void TPanel::SetCaption(const std::string& caption) {
+    if (Label()) Label()->setText(ToQt(caption));
+}
+
+TImage::TImage(TControl* parent) : TControl(MakeWidget<QLabel>(), parent) {
+    Label()->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+QLabel* TImage::Label() const { return As<QLabel>(Widget()); }
+
+void TImage::SetPicture(int width, int height, int stride, const uint8_t* bgr) {
+    if (!Label()) return;
+    if (width <= 0 || height <= 0 || bgr == nullptr || stride < width * 3) {
+        Clear();
+        return;
+    }
+    // Row by row: the last row need not carry its padding.
+    QImage image(width, height, QImage::Format_BGR888);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), bgr + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(width) * 3);
+    Label()->setPixmap(QPixmap::fromImage(image));
+}
+
+void TImage::Clear() {
+    if (Label()) Label()->clear();
+}
+
+bool TImage::Empty() const { return !Label() || Label()->pixmap().isNull(); }
 
 } // namespace ui

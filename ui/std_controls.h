@@ -1,4 +1,5 @@
-// The standard controls: labels, edits, check boxes, push buttons, group boxes and combo boxes.
+// The standard controls: labels, edits, check boxes, push buttons, group boxes, combo boxes, spin edits,
+// panels and images.
 // Events run only on the user's doing (or Click from code), never when code sets a value.
 #pragma once
 
@@ -14,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace ui {
 
@@ -39,9 +41,14 @@ public:
     void SetReadOnly(bool readOnly);
     bool ReadOnly() const;
     std::function<void()> OnChange;
+    // Every character the user puts in, typed, pasted or dropped, one by one (cp1251; backspace is
+    // #8); setting key to 0 drops it. Text set by code is not filtered.
+    std::function<void(char& key)> OnKeyPress;
 
 private:
+    friend class KeyFilter;
     QLineEdit* Edit() const;
+    bool settingText_ = false;
 };
 
 class TCheckBox : public TControl {
@@ -68,6 +75,11 @@ public:
     std::function<void()> OnClick;
     // What a click does, from code; nothing while the button is disabled.
     void Click();
+    // The default button of its form: Enter in the form clicks it.
+    void SetDefault(bool isDefault);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     QPushButton* Button() const;
@@ -100,6 +112,48 @@ public:
 
 private:
     QComboBox* Combo() const;
+};
+
+// A number field with arrows, kept within MinValue .. MaxValue.
+class TSpinEdit : public TControl {
+public:
+    explicit TSpinEdit(TControl* parent);
+    int MinValue() const;
+    int MaxValue() const;
+    void SetRange(int minValue, int maxValue);
+    int Value() const;
+    // Clamped into the range.
+    void SetValue(int value);
+    std::function<void()> OnChange;
+
+private:
+    QSpinBox* Spin() const;
+    bool settingValue_ = false;
+};
+
+// A raised panel with a centred caption; its colour is the font colour (SetFontColor).
+class TPanel : public TControl {
+public:
+    explicit TPanel(TControl* parent, const std::string& caption = {});
+    std::string Caption() const;
+    void SetCaption(const std::string& caption);
+
+private:
+    QLabel* Label() const;
+};
+
+// A picture from 24-bit pixels, drawn at the top left of the control.
+class TImage : public TControl {
+public:
+    explicit TImage(TControl* parent);
+    // Rows of blue, green, red bytes, `stride` bytes apart (the last one may end without its padding);
+    // copied. Nothing shows for an empty picture.
+    void SetPicture(int width, int height, int stride, const uint8_t* bgr);
+    void Clear();
+    bool Empty() const;
+
+private:
+    QLabel* Label() const;
 };
 
 } // namespace ui

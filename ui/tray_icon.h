@@ -4,6 +4,7 @@
 
 #include "platform/messages.h"
 #include "ui/icon.h"
+#include "ui/messages.h"
 
 #include <memory>
 #include <string>
@@ -11,10 +12,6 @@
 class QSystemTrayIcon;
 
 namespace ui {
-
-constexpr platform::LPARAM WM_LBUTTONUP = 0x0202;
-constexpr platform::LPARAM WM_LBUTTONDBLCLK = 0x0203;
-constexpr platform::LPARAM WM_RBUTTONUP = 0x0205;
 
 class TTrayIcon {
 public:

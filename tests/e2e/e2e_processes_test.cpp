@@ -1,9 +1,53 @@
 // The processes of the system going away: the server killed in the middle of a command, the host
 // killed under the server, and the host's own stop and shutdown.
+#include <climits>
+
 #include "e2e_test_support.h"
+#include "platform/child_process_support.h"
+#include "platform/private_shm.h"
 
 namespace e2e {
 namespace {
+
+struct THostPaths {
+    char Host[1024];
+    char Dir[1024];
+};
+
+struct THostOnShm {
+    char Skip[160];
+    int Status;       // exit status, 128 + signal when killed, -1 not started, -2 still running
+    int Names;        // names in /dev/shm besides the filler
+    char Name[128];   // the first of them
+};
+
+// The host program started in a /dev/shm of its own that is full before it starts.
+int RunHostOnFullShm() {
+    THostPaths paths{};
+    if (!testchild::Read(testchild::ChildIn, paths)) return 1;
+    THostOnShm out{};
+    out.Status = -1;
+    const std::string why = privateshm::Enter(64 * 1024, true);
+    if (!why.empty()) {
+        why.copy(out.Skip, sizeof out.Skip - 1);
+        return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
+    }
+    {
+        TChild host;
+        if (host.Start({paths.Host, "--lines", "--seconds", "1", paths.Dir}, fs::path(paths.Dir) / "host.out")) {
+            const std::optional<int> status = host.WaitExit(8000);
+            out.Status = status ? *status : -2;
+        }
+    }
+    for (const auto& entry : fs::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        if (name == "filler") continue;
+        if (out.Names++ == 0) name.copy(out.Name, sizeof out.Name - 1);
+    }
+    return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
+}
+
+const bool registered = testchild::RegisterTestChild("host-on-full-shm", RunHostOnFullShm);
 
 class E2eProcesses : public E2eTest {
 protected:
@@ -15,6 +59,27 @@ protected:
     }
     static bool Alive(int32_t pid) { return ProcessAlive(pid); }
 };
+
+// /dev/shm is full before the host starts: the host cannot have a window and says so, where it
+// used to die of SIGBUS at its first window and leave the window table behind.
+TEST_F(E2eProcesses, OnAFullDevShmTheHostFailsItsStartAndLeavesNoName) {
+    ASSERT_FALSE(registered);
+    testchild::TestChild child("host-on-full-shm");
+    ASSERT_TRUE(child.Started());
+    THostPaths paths{};
+    (bin_ + "/ostrolinka-host").copy(paths.Host, sizeof paths.Host - 1);
+    dir_.string().copy(paths.Dir, sizeof paths.Dir - 1);
+    ASSERT_TRUE(child.Send(paths));
+    THostOnShm out{};
+    ASSERT_TRUE(child.Receive(out));
+    if (out.Skip[0] != '\0') GTEST_SKIP() << "no private /dev/shm for this test: " << out.Skip;
+    const std::string output = dlmtest::ReadText(dir_ / "host.out");
+    EXPECT_EQ(out.Status, 4) << output;
+    EXPECT_NE(output.find("no window could be made"), std::string::npos) << output;
+    EXPECT_EQ(out.Names, 0) << out.Name;
+    ASSERT_TRUE(child.WaitExited(testchild::DeadlineMs));
+    EXPECT_EQ(child.Reap(), 0);
+}
 
 // The server dies while it holds a batch (flag 2) for a device that does not answer: the module
 // starts a new server within CheckServerInterval, which does not take the orphaned batch; the
@@ -137,6 +202,43 @@ TEST_F(E2eProcesses, StopAndDoneInTheMiddleOfWorkLeaveNoProcessThreadOrBlock) {
     EXPECT_EQ(LeftBlocks(), std::vector<std::string>{});
     EXPECT_TRUE(dlmtest::WaitFor([&] { return dlmtest::ThreadCount() <= threadsBefore; }, 5000))
         << dlmtest::ThreadCount() << " > " << threadsBefore;
+}
+
+// A stop while the server's thread waits for a device that never answers, with the longest
+// time-out a configuration can give: the thread leaves the read at once, the server ends as it
+// normally does (it used to give the thread up and leave without its blocks' names), and once the
+// host has shut down no process and no block of the system is left.
+TEST_F(E2eProcesses, AStopDuringALongReadEndsTheServerAndLeavesNoBlock) {
+    simtest::SimProcess* sim = StartSimulator("device", false, SlaveData(1, 5, 6));
+    ASSERT_FALSE(sim->Ready().empty());
+    const TDevice device{.Address = 1, .Line = sim->Ready(), .TimeOut = INT_MAX, .Lock = "LOCK1"};
+    const auto tags = [&](double lock) {
+        std::vector<host::THostTag> all = Tags(1);
+        all.push_back(dlmtest::Tag(9001, "LOCK1", "", lock));
+        return all;
+    };
+    Configure({device}, {}, {dlmtest::Tag(9001, "LOCK1", "", 0)});
+    ASSERT_NO_FATAL_FAILURE(StartSystem());
+    ASSERT_TRUE(WaitForValue(First(1), 5.0f)) << Log();
+    const int32_t server = area.SlotPid();
+    // Polls locked out first, so that the thread's next wait is the command's read.
+    WriteTags(tags(1));
+    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.PollTrace().find("Device disabled!!!") != std::string::npos; }));
+    ASSERT_NO_FATAL_FAILURE(Control(sim, "silent on"));
+    WriteThroughModule({{Setpoint(1), 40.0f, 4.0f, 0, 0}});
+    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; })) << +area.CommandFlag();
+
+    const uint64_t stopped = platform::MonotonicMs();
+    EXPECT_EQ(module.Stop(), 0);
+    ASSERT_TRUE(dlmtest::WaitFor([&] { return !Alive(server); }, 10000));
+    RecordProperty("server_outlived_stop_ms", std::to_string(platform::MonotonicMs() - stopped));
+    // A thread left running is what made the server leave without its blocks' names.
+    for (const std::string& text : area.ServerErrors()) EXPECT_EQ(text.find("did not stop"), std::string::npos) << text;
+    area.Close();
+    EXPECT_EQ(module.Done(), 0);
+    module.Handle = nullptr;
+    EXPECT_TRUE(dlmtest::WaitFor([&] { return LeftBlocks().empty(); }, 5000))
+        << testing::PrintToString(LeftBlocks());
 }
 
 } // namespace

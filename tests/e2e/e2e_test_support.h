@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,7 @@ struct TDevice {
     int TimeOut = 500;
     int RetryCount = 3;
     int Interval = 100;
+    std::string Lock{};  // the host tag that locks the device's polls, none when empty
 };
 
 // The whole-system settings that the tests lower or switch.
@@ -99,19 +101,40 @@ public:
     int32_t PollCounter() const { return block_->I32(Terminal() + offsetof(framework::TTerminalRegion, Counter)); }
     // The last poll's trace, read under the region's lock byte.
     std::string PollTrace() {
-        std::atomic_ref<uint8_t> lock(*block_->At(Terminal() + offsetof(framework::TTerminalRegion, Lock)));
-        const uint64_t deadline = platform::MonotonicMs() + 3000;
-        while (lock.exchange(1, std::memory_order_acquire) != 0) {
-            if (platform::MonotonicMs() > deadline) return {};
-            platform::Sleep(1);
-        }
-        const char* text = reinterpret_cast<const char*>(block_->At(Terminal() + offsetof(framework::TTerminalRegion, Text)));
-        std::string copy(text, ::strnlen(text, sizeof(framework::TTerminalRegion::Text)));
-        lock.store(0, std::memory_order_release);
+        std::string copy;
+        Locked(Terminal() + offsetof(framework::TTerminalRegion, Lock), [&] {
+            const char* text = reinterpret_cast<const char*>(block_->At(Terminal() + offsetof(framework::TTerminalRegion, Text)));
+            copy.assign(text, ::strnlen(text, sizeof(framework::TTerminalRegion::Text)));
+        });
         return copy;
+    }
+    // The texts of the server's error list (UTF-8), read under its lock byte.
+    std::vector<std::string> ServerErrors() {
+        const std::size_t at = intercom_test::Errors(Tags());
+        std::vector<std::string> texts;
+        Locked(at + offsetof(framework::TServerErrorRegion, Lock), [&] {
+            const int32_t count = std::clamp(block_->I32(at + offsetof(framework::TServerErrorRegion, Count)), 0, 100);
+            for (int32_t i = 0; i < count; ++i) {
+                framework::TServerErrorEntry e;
+                std::memcpy(&e, block_->At(at + offsetof(framework::TServerErrorRegion, Records) + sizeof e * i), sizeof e);
+                texts.push_back(platform::Utf8FromCp1251(e.Text.Get()));
+            }
+        });
+        return texts;
     }
 
 private:
+    // Runs `read` while holding the region's lock byte; not at all when it cannot be had in time.
+    template <class F> void Locked(std::size_t lockAt, F read) {
+        std::atomic_ref<uint8_t> lock(*block_->At(lockAt));
+        const uint64_t deadline = platform::MonotonicMs() + 3000;
+        while (lock.exchange(1, std::memory_order_acquire) != 0) {
+            if (platform::MonotonicMs() > deadline) return;
+            platform::Sleep(1);
+        }
+        read();
+        lock.store(0, std::memory_order_release);
+    }
     std::size_t Terminal() const { return intercom_test::Terminal(Tags(), 0); }
     std::unique_ptr<intercom_test::TRawBlock> block_;
 };
@@ -237,6 +260,7 @@ protected:
                         "\" RoutingPrefix=\"plc\" ReqwestInterval=\"" + std::to_string(d.Interval) +
                         "\" ICMPOnConnect=\"FALSE\" VarConnectStateName=\"LINK" + std::to_string(d.Address) +
                         "\" CommandStateName=\"CMDSTATE" + std::to_string(d.Address) + "\" RequestType=\"sim\" ";
+        if (!d.Lock.empty()) s += "VarBlockCommand=\"" + d.Lock + "\" ";
         if (d.Tcp) s += "TypeOfConnection=\"TCP/IP\" DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + d.Line + "\"";
         else s += "TypeOfConnection=\"RS232\" RS232Port=\"" + d.Line + "\"";
         return s;

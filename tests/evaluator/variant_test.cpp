@@ -104,4 +104,12 @@ TEST(Variant, Dates) {
     EXPECT_FALSE(EncodeDate(1, 1, 0, v));
     EXPECT_EQ(DateTimeToStr(39569.75), "01.05.2008 18:00:00");
     EXPECT_EQ(Variant::Date(39569).AsString(), "01.05.2008");
+
+    // The first and last day that have a text; beyond them the conversion fails.
+    EXPECT_EQ(DateTimeToStr(-693593), "01.01.1");
+    EXPECT_EQ(DateTimeToStr(2958465.5), "31.12.9999 12:00:00");
+    for (const double outside : {-693594.0, 2958466.0, 8.9e53, -8.9e53, std::nan("")})
+        EXPECT_EQ(ErrorOf([outside] { Variant::Date(outside).AsString(); }),
+                  "Could not convert variant of type (Date) into type (String)")
+            << outside;
 }

@@ -5,6 +5,7 @@
 #include "device_test_support.h"
 #include "framework/device_list.h"
 #include "framework/driver.h"
+#include "framework/xml_data_item.h"
 
 using namespace framework;
 using device_test::Lines;
@@ -173,13 +174,22 @@ TEST_F(DeviceListTest, RemoteAccessSettingsAreReadOnlyWhenTheDriverSupportsThem)
     driver.RemoteAccess = true;
     ASSERT_TRUE(list.LoadFromFile(file));
     EXPECT_TRUE(RAPEnabled);
-    EXPECT_EQ(RAPPort, 70000 & 0xFFFF);
+    EXPECT_EQ(RAPPort, 6042); // not 70000's low 16 bits: that would be another port
+
+    for (const char* port : {"-1", "65536", "4294967296"}) {
+        WriteBytes(file, Root(std::string("RAPPort=\"") + port + "\""));
+        ASSERT_TRUE(list.LoadFromFile(file));
+        EXPECT_EQ(RAPPort, 6042) << port;
+    }
+    WriteBytes(file, Root("RAPPort=\"65535\""));
+    ASSERT_TRUE(list.LoadFromFile(file));
+    EXPECT_EQ(RAPPort, 65535);
 
     // Missing, they keep what they were.
     WriteBytes(file, Root(""));
     ASSERT_TRUE(list.LoadFromFile(file));
     EXPECT_TRUE(RAPEnabled);
-    EXPECT_EQ(RAPPort, 70000 & 0xFFFF);
+    EXPECT_EQ(RAPPort, 65535);
 }
 
 TEST_F(DeviceListTest, AFileThatIsNotOneRootOfTheRightNameLoadsEmptyAndChangesNoSetting) {
@@ -228,6 +238,20 @@ TEST_F(DeviceListTest, AForeignElementAfterGoodDevicesKeepsThemButFails) {
     WriteBytes(file, Root("", "<device><session DeviceName=\"A\"/></device> stray"));
     EXPECT_FALSE(list.LoadFromFile(file));
     EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(DeviceListTest, DevicesNestedBeyondTheReadersLimitFailTheLoad) {
+    const std::string file = dir.File("a.cfg");
+    TDeviceList list;
+    for (const int depth : {kMaxElementNesting, kMaxElementNesting + 1}) {
+        std::string nested;
+        for (int i = 0; i < depth; ++i) nested += "<device>";
+        for (int i = 0; i < depth; ++i) nested += "</device>";
+        WriteBytes(file, Root("", nested));
+        // Within the limit the outer device reads, the inner ones are no session of it.
+        EXPECT_EQ(list.LoadFromFile(file), depth <= kMaxElementNesting) << depth;
+        EXPECT_EQ(list.Count(), depth <= kMaxElementNesting ? 1 : 0) << depth;
+    }
 }
 
 TEST_F(DeviceListTest, LoadedRecordsStartTheirTimesNow) {

@@ -181,6 +181,19 @@ TEST(TCPConnection, RefusedConnectLeavesNoClient) {
     EXPECT_EQ(c.Write("abc", &log), -15);
 }
 
+// A port outside 1..65535 opens nothing: cut to 16 bits it would reach the listener below.
+TEST(TCPConnection, APortOutsideItsLimitsConnectsNowhere) {
+    Listener device;
+    for (const int port : {device.port + 65536, device.port + 2 * 65536, device.port - 65536, 0}) {
+        TDevicePropertyList p;
+        FillProps(p, port);
+        TTCPConnection c(&p);
+        EXPECT_FALSE(c.Open(nullptr)) << port;
+        EXPECT_EQ(c.Client, nullptr) << port;
+    }
+    EXPECT_LT(device.Accept(0), 0);
+}
+
 TEST(TCPConnection, AnswerInTwoSegmentsGivesTheFirstOnly) {
     TcpDevice device(3, {{0, "first"}, {200, "second"}});
     TDevicePropertyList p;

@@ -212,3 +212,28 @@ TEST(XmlDetail, ElementPartsGoToTheirPlaces) {
     EXPECT_FALSE(xml_detail::ParseElement("<item k='>'>x</item>", list, name, content));
     EXPECT_FALSE(xml_detail::ParseElement("<item k='v'", list, name, content));
 }
+
+TEST(XmlExtract, NestingOfOneNameIsBoundedAtTheLimit) {
+    // Self-closing tags of the name and elements of other names are no nesting of the name.
+    const struct {
+        const char* open;
+        const char* close;
+    } shapes[] = {{"<a>", "</a>"}, {"<a k='1'>", "</a>"}, {"<a><a /><b>", "</b></a>"}};
+    for (const auto& shape : shapes) {
+        for (const int depth : {kMaxElementNesting, kMaxElementNesting + 1}) {
+            SCOPED_TRACE(std::string(shape.open) + " x " + std::to_string(depth));
+            std::string element;
+            for (int i = 0; i < depth; ++i) element += shape.open;
+            for (int i = 0; i < depth; ++i) element += shape.close;
+            std::string text = element + "<c/>", got;
+            ExtractNextElement(text, got);
+            if (depth <= kMaxElementNesting) {
+                EXPECT_EQ(got, element);
+                EXPECT_EQ(text, "<c/>");
+            } else {
+                EXPECT_EQ(got, "");
+                EXPECT_EQ(text, element + "<c/>");
+            }
+        }
+    }
+}

@@ -596,3 +596,31 @@ TEST_F(HostRoad, TheDemoFilesShowEveryVariableAndBothWritesComeBack) {
     EXPECT_NE(writes.find("slave=1 function=16 address=7 values=57920,1 result=ok"), std::string::npos) << writes;
     ASSERT_NO_FATAL_FAILURE(StopAndCheck(hostRun));
 }
+
+// A stop signal while a call into the module runs gives the call a few seconds to return, then the
+// program ends without it; a second signal ends it at once.
+TEST(HostProgram, StopSignalsEndItDuringAModuleCallThatDoesNotReturn) {
+    const char* bin = std::getenv("QUILLARY_BIN");
+    ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
+    const std::string ns = "hoststuck-" + std::to_string(::getpid());
+    ::setenv("OSTROLINKA_NAMESPACE", ns.c_str(), 1);
+    struct TCase {
+        std::vector<int> signals;
+        std::string says;
+    };
+    const std::string second = "a second signal: ending at once";
+    for (const TCase& c : {TCase{{SIGTERM}, "the module's call did not return within 3 s of the stop signal"},
+                           TCase{{SIGTERM, SIGTERM}, second}, TCase{{SIGTERM, SIGINT}, second}}) {
+        THostProcess run({"--lines", "--module", "libhoststuckmodule.so", bin});
+        ASSERT_TRUE(run.Await("inside DLMInitDeviceDrv")) << run.Output();
+        for (const int sig : c.signals) {
+            run.Signal(sig);
+            ASSERT_TRUE(run.Await("stopping once the module's call returns")) << run.Output();
+        }
+        EXPECT_EQ(run.WaitExit(), 128 + c.signals.back()) << run.Output();
+        EXPECT_NE(run.Output().find(c.says), std::string::npos) << run.Output();
+    }
+    // Left behind by a program that could not stop its module.
+    std::filesystem::remove("/dev/shm/" + ns + ".ostrolinka.windows");
+    ::unsetenv("OSTROLINKA_NAMESPACE");
+}

@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QListWidget>
+#include <QTimer>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/host_tag_database.h"
@@ -149,4 +155,58 @@ TEST_F(Mirandol, AChangedOrMissingFileIsReadAgain) {
     VLFreeResource(&handle);
 }
 
+// The chooser is answered from inside its own modal loop: the row to pick, or -1 to cancel.
+uint16_t Choose(int row, char* buffer) {
+    if (QApplication::instance() == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "host_tests";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv);
+    }
+    QTimer::singleShot(0, [row] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* list = dialog->findChild<QListWidget*>();
+        if (list == nullptr || row < 0) return dialog->reject();
+        list->setCurrentRow(row);
+        dialog->accept();
+    });
+    return VLNavigatorDialog(0, buffer);
+}
+
+TEST_F(Mirandol, NavigatorAnswersThePickedNameInAZeroedBuffer) {
+    const std::string longest(40, 'N');
+    Write({Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"), Tag(2, "Давление"_cp, ""), Tag(3, longest, "")});
+    struct Case {
+        int row;
+        uint16_t result;
+        std::string name;
+    };
+    for (const Case& c : {Case{1, 1, "Давление"_cp}, Case{2, 1, longest}, Case{-1, 0, ""}}) {
+        char buffer[kVLNavigatorBufferSize];
+        std::memset(buffer, 0x7E, sizeof buffer);
+        EXPECT_EQ(Choose(c.row, buffer), c.result) << c.row;
+        EXPECT_EQ(std::string(buffer, strnlen(buffer, sizeof buffer)), c.name) << c.row;
+        // Nothing of what the buffer held before is left behind the name.
+        for (std::size_t i = c.name.size(); i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], 0) << c.row << " at " << i;
+    }
+
+    // A thread without the application gets no window and an empty name at once.
+    char buffer[kVLNavigatorBufferSize];
+    std::memset(buffer, 0x7E, sizeof buffer);
+    uint16_t result = 99;
+    std::thread([&] { result = VLNavigatorDialog(0, buffer); }).join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(buffer[sizeof buffer - 1], 0);
+    EXPECT_EQ(VLNavigatorDialog(0, nullptr), 0);
+}
+
 } // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+// The font configuration library that the chooser's dialog loads keeps its caches to the end of the
+// process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif

@@ -6,6 +6,7 @@
 #include "framework/terminal_data.h"
 #include "modbus_test_support.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -135,11 +136,74 @@ TEST_F(FramesTest, PollRequestsOneStepPerRequest) {
     EXPECT_EQ(log.GetText(), "");
 }
 
-TEST_F(FramesTest, SlaveAddressAbove255SendsItsLowByteAndNoReplyMatches) {
-    station.DeviceAddress = 0x111;
-    EXPECT_EQ(Read(0).substr(0, 2), "11");
-    EXPECT_EQ(ParseReadResponse(station, 0, &log, &received, WithCrc(Bytes({0x11, 0x03, 0x02, 0x00, 0x05}))), -10);
-    EXPECT_EQ(CheckWriteResponse(0x111, WithCrc(Bytes({0x11, 0x06, 0x00, 0x64, 0x00, 0x05}))), -10);
+// A slave address outside the editor's limits builds no frame, read or write: its low byte would
+// be another device, and 0 every device at once. The step is refused with -10 and its text.
+TEST_F(FramesTest, ASlaveAddressOutsideOneTo255BuildsNoFrame) {
+    uint16_t delay = 0;
+    bool need = false;
+    std::string frame;
+    for (const int32_t address : {300, 256, 0, -1}) {
+        station.DeviceAddress = address;
+        const std::string line = platform::Cp("Ошибка в поле адреса устройства " + std::to_string(address) + ".");
+        log.Clear();
+        frame = "x";
+        EXPECT_EQ(BuildReadRequest(station, 0, frame, &log, need), -10) << address;
+        EXPECT_EQ(frame, "") << address;
+        EXPECT_EQ(log.GetText(), line);
+        log.Clear();
+        frame = "x";
+        EXPECT_EQ(BuildWriteRequest(station, delay, 0, frame, &log, need, command), -10) << address;
+        EXPECT_EQ(frame, "") << address;
+        EXPECT_EQ(Lines(log.GetText()).back(), line);
+        EXPECT_EQ(BuildWriteFrame(address, command, Action(6), &log), "") << address;
+        // The reply of the device the low byte names is no reply of this one.
+        EXPECT_EQ(CheckWriteResponse(address, WithCrc(Bytes({0x2C, 0x06, 0x00, 0x07, 0x00, 0x05}))), -10);
+    }
+    station.DeviceAddress = 255;
+    EXPECT_EQ(Read(0).substr(0, 5), "FF 03");
+    EXPECT_EQ(Hex(BuildWriteFrame(255, command, Action(6), &log)).substr(0, 5), "FF 06");
+}
+
+// The file's numbers are not cut to their fields either: a function, register address or quantity
+// too wide refuses the step with -1 and nothing is written; a write function keeps its whole number
+// and is refused as unsupported.
+TEST_F(FramesTest, FileNumbersTooWideForTheirFieldBuildNoFrame) {
+    Describe(R"(<EDDV2_Ostrolinka><device name="W">
+  <requestlist>
+    <request name="function" address="0" size="1" function="259"/>
+    <request name="address" address="65536" size="1"/>
+    <request name="size" address="0" size="65537"/>
+    <request name="widest" address="65535" size="65535" function="255"/>
+  </requestlist>
+  <commands>
+    <command type="word" tsaddress="50"><set address="65636" function="6"/></command>
+    <command type="word" tsaddress="51"><set address="7" function="65542"/></command>
+    <command type="word" tsaddress="52"><set address="65535" function="6"/></command>
+  </commands>
+</device></EDDV2_Ostrolinka>)",
+             "W", 1);
+    std::string frame;
+    bool need = false;
+    for (const int32_t index : {0, 1, 2}) {
+        frame = "x";
+        EXPECT_EQ(BuildReadRequest(station, index, frame, &log, need), -1) << index;
+        EXPECT_EQ(frame, "") << index;
+    }
+    EXPECT_EQ(log.GetText(), "");
+    EXPECT_EQ(Read(3).substr(0, 17), "01 FF FF FF FF FF");
+
+    uint16_t delay = 0;
+    command.TagAddress = 50;
+    EXPECT_EQ(BuildWriteRequest(station, delay, 0, frame, &log, need, command), -1);
+    EXPECT_EQ(frame, "");
+    log.Clear();
+    command.TagAddress = 51;
+    EXPECT_EQ(BuildWriteRequest(station, delay, 0, frame, &log, need, command), 0);
+    EXPECT_EQ(frame, "");
+    EXPECT_EQ(Lines(log.GetText()).back(), "ERROR::Unsupported MODBUS function! (65542)");
+    command.TagAddress = 52;
+    EXPECT_EQ(BuildWriteRequest(station, delay, 0, frame, &log, need, command), 0);
+    EXPECT_EQ(Hex(frame).substr(0, 11), "01 06 FF FF");
 }
 
 TEST_F(FramesTest, MissingDescriptionsOrDeviceType) {

@@ -1,6 +1,8 @@
 // The description file: its model and every message of the loader.
 #include "modbus/edd_file.h"
 
+#include "framework/xml_data_item.h"
+
 #include "modbus_test_support.h"
 
 #include <gtest/gtest.h>
@@ -348,6 +350,26 @@ TEST_F(EddFileTest, DeeplyNestedItemsLoadWithoutExhaustingTheStack) {
     for (const TDataBlockItem* x = item; x != nullptr; x = x->NextSubitem.get()) ++chain;
     EXPECT_GT(chain, 1);
     EXPECT_LT(chain, 100);
+}
+
+TEST_F(EddFileTest, ElementsNestedBeyondTheReadersLimitAreAnXmlDataError) {
+    for (const int depth : {framework::kMaxElementNesting, framework::kMaxElementNesting + 1}) {
+        SCOPED_TRACE(depth);
+        std::string nested;
+        for (int i = 0; i < depth; ++i) nested += "<device name=\"d\">";
+        for (int i = 0; i < depth; ++i) nested += "</device>";
+        file.FreeAll();
+        errors.Messages.clear();
+        const bool loaded = Load("<EDDV2_Ostrolinka>" + nested + "</EDDV2_Ostrolinka>");
+        if (depth <= framework::kMaxElementNesting) {
+            EXPECT_TRUE(loaded);
+            EXPECT_NE(Device("d"), nullptr);
+        } else {
+            EXPECT_FALSE(loaded);
+            EXPECT_EQ(Message(), "XML DATA ERROR: " + nested.substr(0, 100));
+            EXPECT_EQ(file.Count(), 0);
+        }
+    }
 }
 
 TEST_F(EddFileTest, LoadFromFileReadsCrLfAndLfFiles) {

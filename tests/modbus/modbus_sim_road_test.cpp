@@ -281,6 +281,45 @@ TEST_F(SimRoad, LinkStateFollowsThePollsAndTheRetryCount) {
     EXPECT_TRUE(device->LinkUp);
 }
 
+// Address 300 would go out as its low byte, 44, and a write would reach that device before the
+// address check of the reply refused its answer. Neither a poll nor a write builds a frame: the
+// poll fails at its first step with -10, the command fails, and slave 44 hears nothing.
+TEST_F(SimRoad, AnAddressBeyond255ReachesNoOtherDevice) {
+    Start(TLink::Pty, {"--slave", "44", "--holding", "0=0*21"});
+    Set("DeviceAddress", "300");
+    const auto text = [](const V& lines) {
+        std::string joined;
+        for (const std::string& line : lines) joined += (joined.empty() ? "" : "\r\n") + platform::Cp(line);
+        return joined;
+    };
+    const std::string port = sim->Ready();
+    const std::string refused = "Ошибка в поле адреса устройства 300.";
+    EXPECT_FALSE(Poll());
+    EXPECT_EQ(device->PollLog->GetText(),
+              text({"---- START DATA READING.... ----", "Опрашивается устройство: Modbus RTU device",
+                    "Try to open port " + port + "....", port + " OK!",
+                    "Connecting via " + port + " on speed 9600 bod/sec", "", "CONNECTION ----------------",
+                    "Start connection procedure...", "End connection procedure...", "CONNECTION OK --------------",
+                    "", "", "READING DATA --------------", refused,
+                    "!!!Invalid received data!. Index = 0 Code = -10 Length = 0", "", "DICSONNECTING -----------",
+                    "Ошибка доступа к устройству. Время обработки: " + std::to_string(device->LastDuration),
+                    "---- END DATA READING.... ----"}))
+        << PollTrace();
+
+    uint8_t status = 0;
+    EXPECT_FALSE(Write(100, 1.0f, status));
+    EXPECT_EQ(status, 1); // no device rejected it
+    EXPECT_EQ(device->CommandLog->GetText(),
+              text({"Tag ID=0", "Domen=", "Device=1", "Tag Address=100", "Tag String Address=", "Tag Value=1",
+                    refused, "Команда устройством не обработана."}));
+    EXPECT_EQ(WriteLog(), V{});
+
+    // Within the limits the same link reaches its device.
+    Set("DeviceAddress", "44");
+    ASSERT_TRUE(Write(100, 1.0f, status)) << platform::Utf8FromCp1251(device->CommandLog->GetText());
+    EXPECT_EQ(WriteLog(), V{"slave=44 function=6 address=20 values=10 result=ok"});
+}
+
 TEST_F(SimRoad, AnUnknownDeviceTypePollsNothingAndSaysSo) {
     Start(TLink::Pty);
     Set("RequestType", "absent");

@@ -1,5 +1,6 @@
 #include "platform/messages.h"
 #include "platform/process.h"
+#include "platform/shared_memory.h"
 #include "platform/window_table.h"
 
 #include "platform/child_process_support.h"
@@ -74,9 +75,29 @@ int RunTableHolder() {
     std::exit(0);
 }
 
+// Holds a window and a block of the namespace the test names until its input closes, then leaves as
+// a process whose threads still run: the names given up, nothing freed, no exit-time code.
+int RunLeavingHolder() {
+    char ns[64] = {};
+    if (!Read(ChildIn, ns)) return 1;
+    ::setenv("OSTROLINKA_NAMESPACE", ns, 1);
+    TSharedMemory block;
+    if (block.Create("blk", 4096) != TSharedMemoryResult::Ok && block.Open("blk") != TSharedMemoryResult::Ok) return 2;
+    const HWND wnd = CreateWindowHandle([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    if (wnd == 0 || !Write(ChildOut, wnd)) return 3;
+    char eof = 0;
+    (void)ReadAll(ChildIn, &eof, 1, 60000);
+    ReleaseHeldNames();
+    // What a thread still running would do: the mappings are still there.
+    block.Data()[0] = 1;
+    if (CreateWindowHandle([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }) == 0) ::_exit(4);
+    ::_exit(0);
+}
+
 const bool registered = RegisterTestChild("post-target", RunPostTarget) ||
                         RegisterTestChild("foreign-poster", RunForeignPoster) ||
-                        RegisterTestChild("table-holder", RunTableHolder);
+                        RegisterTestChild("table-holder", RunTableHolder) ||
+                        RegisterTestChild("leaving-holder", RunLeavingHolder);
 
 bool TableExists(const std::string& ns) {
     return std::filesystem::exists("/dev/shm/" + ns + ".ostrolinka.windows");
@@ -208,4 +229,24 @@ TEST(WindowTableLifetime, TheLastProcessToLeaveTakesTheTableAway) {
         EXPECT_EQ(next.Reap(), 0);
         EXPECT_FALSE(TableExists(ns));
     }
+}
+
+// A process that leaves by _exit with its threads still running (as a server whose device thread
+// did not stop) frees nothing, yet gives the names up: the last holder to leave removes them.
+TEST(WindowTableLifetime, HoldersLeavingWithThreadsRunningGiveTheNamesToTheLast) {
+    ASSERT_FALSE(registered);
+    const std::string ns = "leaving-" + std::to_string(::getpid());
+    const auto named = [&] { return std::pair{std::filesystem::exists("/dev/shm/" + ns + ".blk"), TableExists(ns)}; };
+    TestChild first("leaving-holder"), second("leaving-holder");
+    StartHolder(first, ns);
+    StartHolder(second, ns);
+    EXPECT_EQ(named(), std::pair(true, true));
+    first.CloseInput();
+    ASSERT_TRUE(first.WaitExited(DeadlineMs));
+    EXPECT_EQ(first.Reap(), 0);
+    EXPECT_EQ(named(), std::pair(true, true)) << "taken away while another process still holds them";
+    second.CloseInput();
+    ASSERT_TRUE(second.WaitExited(DeadlineMs));
+    EXPECT_EQ(second.Reap(), 0);
+    EXPECT_EQ(named(), std::pair(false, false));
 }

@@ -20,6 +20,7 @@
 #include "platform/child_process_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/private_shm.h"
 #include "server/server_test_support.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +64,43 @@ const bool ServerRegistered = testchild::RegisterTestChild("server", [] {
     char* argv[] = {const_cast<char*>(exe), const_cast<char*>("\"unused\""), nullptr};
     ::execv(exe, argv);
     return 127;
+});
+
+struct TServerOnShm {
+    char Skip[160];
+    bool AreaMade;
+    int Status; // exit status; -1 not started or not ended in time
+    int32_t Ticks;
+    int32_t Errors;
+};
+
+// A /dev/shm with room for the exchange area but not for the window table: the area made as the
+// module makes it, then the server program started against it and waited for.
+const bool OnShmRegistered = testchild::RegisterTestChild("server-on-private-shm", [] {
+    TServerOnShm out{};
+    out.Status = -1;
+    const std::string why = privateshm::Enter(768 * 1024, false);
+    if (!why.empty()) {
+        why.copy(out.Skip, sizeof out.Skip - 1);
+        return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
+    }
+    const auto area = TIntercomInterface::Create(4, "Quillary.dat");
+    out.AreaMade = area->IsOpen();
+    const char* exe = std::getenv("QUILLARY_SERVER_EXE");
+    char* argv[] = {const_cast<char*>(exe), const_cast<char*>("\"unused\""), nullptr};
+    pid_t pid = 0;
+    if (out.AreaMade && ::posix_spawn(&pid, exe, nullptr, nullptr, argv, environ) == 0) {
+        int status = 0;
+        if (WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, kDeadlineMs)) {
+            out.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        } else {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    out.Ticks = area->ServerData.GetTransactionId();
+    out.Errors = area->ServerErrorList.GetCount();
+    return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
 });
 
 class ServerProcess : public testchild::TestChild {
@@ -145,6 +183,24 @@ TEST_F(ServerProgramTest, WithoutConfigurationOrExchangeAreaItEndsAtOnce) {
     ASSERT_TRUE(server.WaitExited(kDeadlineMs));
     EXPECT_EQ(server.Reap(), 0);
     EXPECT_TRUE(SlotClear());
+}
+
+// Without room for the window table the server ends at once, as without an area: it never has a
+// window to register, counts no tick and reports nothing.
+TEST_F(ServerProgramTest, WithoutAWindowTableItEndsAtOnceAsWithoutAnArea) {
+    ASSERT_FALSE(OnShmRegistered);
+    ::setenv("QUILLARY_SERVER_EXE", Exe().c_str(), 1);
+    testchild::TestChild child("server-on-private-shm");
+    ASSERT_TRUE(child.Started());
+    TServerOnShm out{};
+    ASSERT_TRUE(child.Receive(out));
+    if (out.Skip[0] != '\0') GTEST_SKIP() << "no private /dev/shm for this test: " << out.Skip;
+    ASSERT_TRUE(out.AreaMade);
+    EXPECT_EQ(out.Status, 0);
+    EXPECT_EQ(out.Ticks, 0);
+    EXPECT_EQ(out.Errors, 0);
+    ASSERT_TRUE(child.WaitExited(kDeadlineMs));
+    EXPECT_EQ(child.Reap(), 0);
 }
 
 TEST_F(ServerProgramTest, RegistersCountsAndLeavesWhenTheRunFlagDrops) {

@@ -23,6 +23,7 @@
 #include "server/server_globals.h"
 #include "server/server_test_support.h"
 #include "server/server_window.h"
+#include "styledbuttons/button_test_support.h"
 
 namespace fs = std::filesystem;
 using framework::Intercom;
@@ -279,6 +280,13 @@ TEST_F(ServerWindowTest, PictureOfTheWindowRendersItsTexts) {
         for (int x = 0; x < picture.width(); ++x)
             if (qGray(picture.pixel(x, y)) < 80) ++dark;
     EXPECT_GT(dark, 500);
+}
+
+TEST_F(ServerWindowTest, PicturesOfTheStyledButtonsInTheirStates) {
+    const std::vector<QImage> pictures = sbtest::SaveButtonStates(
+        *window_, {&window_->OkBitBtn, &window_->ReloadBitBtn, &window_->ClearLogBitBtn, &window_->SaveRemoteTerminalBitBtn},
+        "server_window_buttons");
+    EXPECT_TRUE(sbtest::FourDistinctPictures(pictures));
 }
 
 } // namespace

@@ -1,11 +1,48 @@
 // The entry points' answers in every state of the module, the identity record, and what the
 // initialisation builds, as a host that loaded Quillary.dlm sees them.
 #include "dlm_test_support.h"
+#include "platform/child_process_support.h"
+#include "platform/names.h"
+#include "platform/private_shm.h"
 
 namespace dlmtest {
 namespace {
 
 using intercom_test::TRawBlock;
+
+struct TModuleOnShm {
+    char Skip[160];
+    int32_t Init;
+    bool Reported;
+    bool Named;
+};
+
+// A /dev/shm with room for the exchange area but not for the window table: the module loaded and
+// initialised there by a host that could make no window.
+int RunModuleOnPrivateShm() {
+    char dir[1024] = {};
+    if (!testchild::Read(testchild::ChildIn, dir)) return 1;
+    TModuleOnShm out{};
+    const std::string why = privateshm::Enter(768 * 1024, false);
+    if (!why.empty()) {
+        why.copy(out.Skip, sizeof out.Skip - 1);
+        return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
+    }
+    TModule module;
+    if (!module.Load(fs::path(dir) / "Quillary.dlm")) return 3;
+    TInitRecord record{};
+    std::memcpy(record.Directory, dir, std::strlen(dir));
+    out.Init = module.Init(record);
+    out.Reported = WaitFor([&] {
+        return ReadText(fs::path(dir) / "module.log").find("DLM::IntercomInterface not initialized!") != std::string::npos;
+    }, 5000);
+    out.Named = fs::exists("/dev/shm/" + platform::NamespacedName("Quillary.dat"));
+    module.Stop();
+    module.Done();
+    return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
+}
+
+const bool registered = testchild::RegisterTestChild("module-on-private-shm", RunModuleOnPrivateShm);
 
 // Devices that no server is started for: the answers and the area are all that is looked at.
 class DlmExports : public DlmTest {
@@ -15,6 +52,26 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Load());
     }
 };
+
+// Without room for the window table the module makes no exchange area and goes on as without one,
+// saying so as it does then.
+TEST_F(DlmExports, WithoutRoomForTheWindowTableTheModuleGoesOnWithoutAnArea) {
+    ASSERT_FALSE(registered);
+    WriteConfig(ConfigText({}, 60, 6000, false));
+    testchild::TestChild child("module-on-private-shm");
+    ASSERT_TRUE(child.Started());
+    char dir[1024] = {};
+    dir_.string().copy(dir, sizeof dir - 1);
+    ASSERT_TRUE(child.Send(dir));
+    TModuleOnShm out{};
+    ASSERT_TRUE(child.Receive(out));
+    if (out.Skip[0] != '\0') GTEST_SKIP() << "no private /dev/shm for this test: " << out.Skip;
+    EXPECT_EQ(out.Init, 0);
+    EXPECT_TRUE(out.Reported) << Log();
+    EXPECT_FALSE(out.Named);
+    ASSERT_TRUE(child.WaitExited(testchild::DeadlineMs));
+    EXPECT_EQ(child.Reap(), 0);
+}
 
 TEST_F(DlmExports, AnswersBeforeInitialisationAndAfterShutdown) {
     ASSERT_NO_FATAL_FAILURE(Prepare());
@@ -39,6 +96,10 @@ TEST_F(DlmExports, AnswersBeforeInitialisationAndAfterShutdown) {
     EXPECT_EQ(module.GetDeviceInfo(nullptr), -1);
     EXPECT_EQ(module.Init(Record()), -1);
     EXPECT_EQ(module.Done(), -1);
+    // The setup would edit the freed driver object: it answers False without a window.
+    auto setup = reinterpret_cast<bool (*)(platform::HWND)>(::dlsym(module.Handle, "DLMSetupDeviceDrv"));
+    ASSERT_NE(setup, nullptr);
+    EXPECT_FALSE(setup(0));
     EXPECT_EQ(module.Sinhronize(0), -7);
     EXPECT_EQ(module.Read(0, 0), -7);
     EXPECT_FALSE(AreaExists());

@@ -4,6 +4,7 @@
 // and closes it, from its own window's procedure, which the module's modal loop keeps pumping.
 #include "dlm_test_support.h"
 #include "platform/names.h"
+#include "styledbuttons/button_clicks.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,7 +13,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
@@ -31,9 +31,7 @@ using platform::Cp;
 const char* const kFiles[] = {"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"};
 
 QWidget* ButtonNamed(QWidget* window, const std::string& cp1251) {
-    for (QPushButton* b : window->findChildren<QPushButton*>())
-        if (b->text().toStdString() == platform::Utf8FromCp1251(cp1251)) return b;
-    return nullptr;
+    return sbtest::ButtonNamed(window, QString::fromStdString(platform::Utf8FromCp1251(cp1251)));
 }
 
 // Answers the module's modal window from inside its loop, on the test thread: a message posted to a
@@ -84,7 +82,7 @@ private:
             Caption = ui_FromQt(modal->windowTitle());
             if (auto* label = modal->findChild<QLabel*>()) Message = ui_FromQt(label->text());
             if (QWidget* save = ButtonNamed(modal, Cp("Сохранить..."))) {
-                QTimer::singleShot(0, save, [save] { static_cast<QPushButton*>(save)->click(); });
+                QTimer::singleShot(0, save, [save] { sbtest::ClickButton(save); });
                 stage_ = 1;
             }
         } else if (stage_ == 1 && files != nullptr) {
@@ -100,7 +98,7 @@ private:
             SavedLog = ReadText(saveTo_);
             Saved = true;
             if (QWidget* close = ButtonNamed(modal, Cp("Закрыть")))
-                QTimer::singleShot(0, close, [close] { static_cast<QPushButton*>(close)->click(); });
+                QTimer::singleShot(0, close, [close] { sbtest::ClickButton(close); });
             stage_ = 3; // the deadline still holds if the window does not close
         }
     }

@@ -4,9 +4,16 @@
 #include "styledbuttons/pixels/bitmap24.h"
 
 #include <array>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <thread>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace sbtest {
 
@@ -37,5 +44,18 @@ inline Bgr At(const Bitmap24& b, int x, int y) {
 }
 
 inline Bgr Grey(int v) { return {v, v, v}; }
+
+// Runs `work` on its own thread and gives it a deadline: a tiling that never ends fails the test
+// instead of hanging the run.
+inline void WithinDeadline(const std::function<void()>& work) {
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    std::thread t(std::move(task));
+    if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "painting did not return";
+        std::_Exit(1);
+    }
+    t.join();
+}
 
 } // namespace sbtest

@@ -1,0 +1,259 @@
+#include "module/driver_setup_dialog.h"
+
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "framework/driver_error.h"
+#include "module/device_setup_dialog.h"
+#include "module/module_init.h"
+#include "module/qt_application.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace module {
+
+using framework::TDevice;
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
+    : Pages(this), GeneralPage(Pages, "Общие"_cp), AdditionalPage(Pages, "Дополнительно"_cp), Picture(&GeneralPage),
+      DevicesListBox(&GeneralPage), AddBitBtn(&GeneralPage, "Добавить"_cp), EditBitBtn(&GeneralPage, "Изменить"_cp),
+      DelBitBtn(&GeneralPage, "Удалить"_cp), NameHeader(&GeneralPage, "Параметр:"_cp),
+      ValueHeader(&GeneralPage, "Значение:"_cp), SettingListBox(&GeneralPage), DescriptionLabel(&GeneralPage),
+      MultiThreadModeCheckBox(&AdditionalPage, "Мультипотоковый режим драйвера"_cp),
+      CommandIntervalLabel(&AdditionalPage, "Время выполнения единичной команды:"_cp),
+      CommandIntervalSpinEdit(&AdditionalPage),
+      AutoRunServerCheckBox(&AdditionalPage, "Автоматический запуск сервера"_cp),
+      CheckServerTimeLabel(&AdditionalPage, "Проверять работу сервера каждые (сек):"_cp),
+      CheckServerTimeSpinEdit(&AdditionalPage), AdditionalBitBtn(&AdditionalPage, "Кроме того..."_cp),
+      LockErrorClassCheckBox(&AdditionalPage, "Запретить запись в журнал"_cp),
+      RemoteAccessGroupBox(&AdditionalPage, " Удаленный доступ "_cp),
+      RemoteAccessChkBox(&RemoteAccessGroupBox, "Удаленный доступ разрешен"_cp),
+      RemoteAccessPortLabel(&RemoteAccessGroupBox, "Порт для удаленного доступа:"_cp),
+      RemoteAccessPortSpinEdit(&RemoteAccessGroupBox), OkBitBtn(this, "Да"_cp), sBitBtn1(this, "Отмена"_cp),
+      driver_(driver) {
+    SetClientSize(680, 440);
+    Pages.SetBounds(6, 6, 668, 386);
+    Picture.SetBounds(8, 8, 64, 64);
+    DevicesListBox.SetBounds(8, 80, 200, 226);
+    AddBitBtn.SetBounds(8, 314, 64, 28);
+    EditBitBtn.SetBounds(76, 314, 64, 28);
+    DelBitBtn.SetBounds(144, 314, 64, 28);
+    NameHeader.SetBounds(222, 60, 160, 16);
+    ValueHeader.SetBounds(468, 60, 160, 16);
+    SettingListBox.SetBounds(218, 80, 438, 196);
+    DescriptionLabel.SetBounds(218, 282, 438, 66);
+    DescriptionLabel.SetWordWrap(true);
+
+    MultiThreadModeCheckBox.SetBounds(12, 12, 400, 24);
+    CommandIntervalLabel.SetBounds(12, 48, 300, 22);
+    CommandIntervalSpinEdit.SetBounds(320, 46, 100, 26);
+    AutoRunServerCheckBox.SetBounds(12, 84, 400, 24);
+    CheckServerTimeLabel.SetBounds(12, 120, 300, 22);
+    CheckServerTimeSpinEdit.SetBounds(320, 118, 100, 26);
+    LockErrorClassCheckBox.SetBounds(12, 156, 400, 24);
+    AdditionalBitBtn.SetBounds(12, 192, 130, 28);
+    RemoteAccessGroupBox.SetBounds(12, 232, 420, 96);
+    RemoteAccessChkBox.SetBounds(12, 26, 300, 24);
+    RemoteAccessPortLabel.SetBounds(12, 60, 220, 22);
+    RemoteAccessPortSpinEdit.SetBounds(240, 58, 100, 26);
+    CommandIntervalSpinEdit.SetRange(1, 65535);
+    CheckServerTimeSpinEdit.SetRange(1, 3600);
+    RemoteAccessPortSpinEdit.SetRange(1, 65535);
+
+    OkBitBtn.SetBounds(510, 402, 78, 30);
+    sBitBtn1.SetBounds(596, 402, 78, 30);
+    OkBitBtn.SetDefault(true);
+    sBitBtn1.SetModalResult(ui::mrCancel);
+    sBitBtn1.SetCancel(true);
+    styledbuttons::ApplyFormButtonLook({&AddBitBtn, &EditBitBtn, &DelBitBtn, &AdditionalBitBtn, &OkBitBtn, &sBitBtn1});
+    SetFixedSize(true);
+    CenterOnScreen();
+
+    ShowSetupPicture(Picture);
+    SettingListBox.SetTwoColumns(NameHeader, ValueHeader);
+    DevicesListBox.OnChange = [this] { OnChangeDeviceIndex(); };
+    DevicesListBox.OnDblClick = [this] { EditBitBtnClick(); };
+    SettingListBox.OnChange = [this] { OnClickValueList(); };
+    AddBitBtn.OnClick = [this] { OnAddDevice(); };
+    EditBitBtn.OnClick = [this] { EditBitBtnClick(); };
+    DelBitBtn.OnClick = [this] { OnDeleteDevice(); };
+    AdditionalBitBtn.OnClick = [this] { OnEditAdditionalProperties(); };
+    OkBitBtn.OnClick = [this] { OnOkButton(); };
+    OnCreateDialog();
+}
+
+TDriverSetupDlg::~TDriverSetupDlg() { OnDestroyDialog(); }
+
+void TDriverSetupDlg::OnCreateDialog() {
+    SetCaption(driver_.GetSetupCaption());
+    AdditionalBitBtn.SetEnabled(driver_.HasAdditionalSettings());
+    DescriptionLabel.SetCaption(
+        "Нажмите кнопку \"Добавить\" для пополнения списка контролируемых устройств. Вы сможете определить свойства "
+        "устройства и приписать ему логическое имя."_cp);
+
+    Devices = driver_.CreateDeviceList();
+    {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        Devices->Assign(driver_.DeviceList.get());
+    }
+    for (int32_t i = 0; i < Devices->Count(); ++i) DevicesListBox.AddItem(Devices->Device(i)->DeviceName);
+    if (DevicesListBox.ItemCount() > 0) {
+        DevicesListBox.SetItemIndex(0);
+        OnChangeDeviceIndex();
+    }
+
+    MultiThreadModeCheckBox.SetChecked(framework::ThreadOnPort.load());
+    CommandIntervalSpinEdit.SetValue(framework::GeneralCommandInterval.load());
+    AutoRunServerCheckBox.SetChecked(framework::AutoRunServer.load());
+    CheckServerTimeSpinEdit.SetValue(framework::CheckServerInterval.load());
+    LockErrorClassCheckBox.SetChecked(framework::ErrorMngrDisabled.load());
+    RemoteAccessChkBox.SetChecked(framework::RAPEnabled.load());
+    RemoteAccessPortSpinEdit.SetValue(framework::RAPPort.load());
+    RemoteAccessGroupBox.SetVisible(driver_.SupportsRemoteAccess());
+    UpdateEnabling();
+}
+
+void TDriverSetupDlg::OnDestroyDialog() { Devices.reset(); }
+
+TDevice* TDriverSetupDlg::SelectedDevice() const {
+    const int32_t index = DevicesListBox.ItemIndex();
+    return Devices && index >= 0 && index < Devices->Count() ? Devices->Device(index) : nullptr;
+}
+
+void TDriverSetupDlg::UpdateEnabling() {
+    const bool selected = SelectedDevice() != nullptr;
+    DelBitBtn.SetEnabled(selected);
+    EditBitBtn.SetEnabled(selected);
+    const bool any = Devices && Devices->Count() > 0;
+    DevicesListBox.SetEnabled(any);
+    SettingListBox.SetEnabled(any);
+}
+
+void TDriverSetupDlg::OnChangeDeviceIndex() {
+    UpdateEnabling();
+    TDevice* device = SelectedDevice();
+    if (device == nullptr || !device->Properties) {
+        SettingListBox.ClearItems();
+        return;
+    }
+    FillPropertyRows(SettingListBox, *device->Properties);
+}
+
+void TDriverSetupDlg::OnClickValueList() {
+    std::string hint;
+    TDevice* device = SelectedDevice();
+    const int32_t index = SettingListBox.ItemIndex();
+    if (device != nullptr && device->Properties && index >= 0 && index < device->Properties->Count())
+        device->Properties->GetHint(device->Properties->Property(index)->Name, hint);
+    DescriptionLabel.SetCaption(hint);
+}
+
+void TDriverSetupDlg::RefillDevices(int32_t index) {
+    DevicesListBox.BeginUpdate();
+    DevicesListBox.ClearItems();
+    for (int32_t i = 0; i < Devices->Count(); ++i) DevicesListBox.AddItem(Devices->Device(i)->DeviceName);
+    DevicesListBox.SetItemIndex(index >= 0 && index < Devices->Count() ? index : Devices->Count() - 1);
+    OnChangeDeviceIndex();
+    DevicesListBox.EndUpdate();
+}
+
+void TDriverSetupDlg::OnAddDevice() {
+    std::unique_ptr<TDevice> device = driver_.CreateDevice();
+    // A new device starts as a clone of the selected one.
+    if (TDevice* selected = SelectedDevice()) device->Assign(selected);
+    if (EditDevice(Handle(), *device, device->Properties.get())) {
+        device->ApplyProperties();
+        auto* record = new framework::TDeviceRecord;
+        record->Device = std::move(device);
+        record->LastPoll = platform::Now();
+        Devices->Insert(record);
+        RefillDevices(Devices->Count() - 1);
+    }
+    DevicesListBox.SetEnabled(Devices->Count() > 0);
+}
+
+void TDriverSetupDlg::EditBitBtnClick() {
+    const int32_t index = DevicesListBox.ItemIndex();
+    TDevice* device = SelectedDevice();
+    if (device == nullptr) return;
+    if (!EditDevice(Handle(), *device, device->Properties.get())) return;
+    device->ApplyProperties();
+    RefillDevices(index);
+}
+
+void TDriverSetupDlg::OnDeleteDevice() {
+    const int32_t index = DevicesListBox.ItemIndex();
+    if (SelectedDevice() == nullptr) return;
+    Devices->AtFree(index);
+    DevicesListBox.DeleteItem(index);
+    DevicesListBox.SetItemIndex(index < Devices->Count() ? index : Devices->Count() - 1);
+    UpdateEnabling();
+    OnChangeDeviceIndex();
+}
+
+void TDriverSetupDlg::OnOkButton() {
+    {
+        // The module thread looks devices up in the master list meanwhile.
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        driver_.DeviceList->Assign(Devices.get());
+    }
+    framework::ThreadOnPort = MultiThreadModeCheckBox.Checked();
+    framework::ErrorMngrDisabled = LockErrorClassCheckBox.Checked();
+    framework::GeneralCommandInterval = CommandIntervalSpinEdit.Value();
+    framework::AutoRunServer = AutoRunServerCheckBox.Checked();
+    framework::CheckServerInterval = CheckServerTimeSpinEdit.Value();
+    framework::RAPEnabled = false;
+    framework::RAPPort = 6042;
+    if (driver_.SupportsRemoteAccess()) {
+        framework::RAPEnabled = RemoteAccessChkBox.Checked();
+        framework::RAPPort = static_cast<uint16_t>(RemoteAccessPortSpinEdit.Value());
+    }
+    SetModalResult(ui::mrOk);
+}
+
+void TDriverSetupDlg::OnEditAdditionalProperties() { driver_.EditAdditionalSettings(Handle(), Devices.get()); }
+
+bool ExecuteDriverSetup(platform::HWND) {
+    framework::TDriver& driver = *framework::Driver;
+    driver.BeforeSetup();
+    int result;
+    {
+        TDriverSetupDlg dialog(driver);
+        result = dialog.ShowModal();
+    }
+    if (result != ui::mrOk) driver.CancelSetup();
+    return result == ui::mrOk;
+}
+
+bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
+    if (framework::Driver == nullptr || !UseApplication()) return false;
+    framework::TDriver& driver = *framework::Driver;
+    // Before the initialisation the module keeps no configuration path: the file beside the module.
+    const bool initialised = framework::ErrorObj != nullptr && !CfgPath.empty();
+    const std::string path = initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
+    if (!initialised && FileExists(path)) {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        if (!driver.LoadConfig(path)) driver.DeviceList->FreeAll();
+    }
+    if (!ExecuteDriverSetup(parent)) return false;
+    bool saved;
+    {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        saved = driver.SaveConfig(path);
+    }
+    if (!saved && framework::ErrorObj != nullptr)
+        framework::ErrorObj->WriteMessage(1, "Ошибка записи файла конфигурации."_cp);
+    return saved;
+}
+
+} // namespace module
