@@ -2,7 +2,10 @@
 # The one set-up and run script of the project.
 #   ./quillary.sh demo [--seconds N]   install what is missing, build, run the system on a simulated
 #                                      device for N seconds (default 30; Ctrl-C ends it sooner)
-#   ./quillary.sh test                 install what is missing, build both presets, run every test
+#   ./quillary.sh test [--repeat N]    install what is missing, build the presets, run every test: the
+#                                      default and asan presets, then the Qt-free test programs under
+#                                      ThreadSanitizer (tsan); --repeat runs the suites N times in a row
+#                                      and stops at the first failure
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -29,18 +32,58 @@ build() {
     cmake --build --preset "$preset" -- -k 0
 }
 
+PRESETS=(default asan tsan)
+
+# One run of a preset's suite; its log goes to build/<preset>/ctest.log.
+run_suite() {
+    ctest --preset "$1" > "build/$1/ctest.log" 2>&1
+}
+
 run_tests() {
-    install_packages
-    local status=0
-    build default
-    build asan
-    ctest --preset default 2>&1 | tee build/default/ctest.log || status=1
-    ctest --preset asan 2>&1 | tee build/asan/ctest.log || status=1
-    echo
-    for preset in default asan; do
-        echo "== $preset: $(grep -E 'tests passed|tests failed' "build/$preset/ctest.log" | tail -n 1)"
+    local repeat=0
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --repeat) [ $# -ge 2 ] || { echo "--repeat needs a number" >&2; exit 2; }; repeat=$2; shift 2 ;;
+            --repeat=*) repeat=${1#--repeat=}; shift ;;
+            *) echo "usage: $0 test [--repeat N]" >&2; exit 2 ;;
+        esac
     done
-    return $status
+    [[ "$repeat" =~ ^[0-9]+$ ]] || { echo "--repeat needs a whole number" >&2; exit 2; }
+    install_packages
+    local preset
+    for preset in "${PRESETS[@]}"; do build "$preset"; done
+    if [ "$repeat" -eq 0 ]; then
+        local status=0
+        for preset in "${PRESETS[@]}"; do
+            ctest --preset "$preset" 2>&1 | tee "build/$preset/ctest.log" || status=1
+        done
+        echo
+        for preset in "${PRESETS[@]}"; do
+            echo "== $preset: $(grep -E 'tests passed|tests failed' "build/$preset/ctest.log" | tail -n 1)"
+        done
+        return $status
+    fi
+
+    # Every preset's suite once per run; the first failure ends the counting.
+    declare -A passed=()
+    for preset in "${PRESETS[@]}"; do passed[$preset]=0; done
+    local run failed=""
+    for ((run = 1; run <= repeat; run++)); do
+        for preset in "${PRESETS[@]}"; do
+            if run_suite "$preset"; then
+                passed[$preset]=$((passed[$preset] + 1))
+                echo "== run $run/$repeat: $preset passed"
+            else
+                failed=$preset
+                echo "== run $run/$repeat: $preset FAILED (log: build/$preset/ctest.log)"
+                sed -n '/The following tests FAILED/,$p' "build/$preset/ctest.log"
+                break 2
+            fi
+        done
+    done
+    echo
+    for preset in "${PRESETS[@]}"; do echo "== $preset: ${passed[$preset]} of $repeat runs passed"; done
+    [ -z "$failed" ]
 }
 
 # ---- the demo ----
@@ -167,7 +210,7 @@ run_demo() {
 }
 
 case "${1:-}" in
-    test) run_tests ;;
+    test) shift; run_tests "$@" ;;
     demo) shift; run_demo "$@" ;;
-    *) echo "usage: $0 demo [--seconds N] | $0 test" >&2; exit 2 ;;
+    *) echo "usage: $0 demo [--seconds N] | $0 test [--repeat N]" >&2; exit 2 ;;
 esac

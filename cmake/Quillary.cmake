@@ -8,6 +8,11 @@ if(QUILLARY_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(QUILLARY_THREAD_SANITIZE)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 function(quillary_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
@@ -26,14 +31,25 @@ function(quillary_library name)
   quillary_warnings(${name})
 endfunction()
 
-# quillary_test(<name> [DEPS ...]): one test program from all *.cpp of the current folder.
+# quillary_test(<name> [DEPS ...] [SOURCES ...]): one test program from all *.cpp of the current folder,
+# or from the sources given.
 function(quillary_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(srcs ${ARG_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   quillary_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QUILLARY_BIN=${CMAKE_BINARY_DIR}/bin")
+  if(QUILLARY_THREAD_SANITIZE)
+    # Qt is not built for ThreadSanitizer: a test program that would load it fails to build.
+    add_custom_command(TARGET ${name} POST_BUILD VERBATIM
+      COMMAND sh -c "! readelf -d \"$1\" | grep -q 'NEEDED.*libQt' || { echo \"$1 loads Qt\" >&2; exit 1; }"
+              sh $<TARGET_FILE:${name}>)
+  endif()
 endfunction()

@@ -351,6 +351,12 @@ bool TDynemicVariablesList::Write(int32_t i, const TDynamicVariableEntry& entry)
 
 // ---- TCommandsList
 
+namespace {
+// The flag byte is exchanged atomically by the takers of a batch: plain fills and copies of the region
+// go around it.
+constexpr std::size_t kFlagAt = offsetof(TCommandsRegion, Flag);
+} // namespace
+
 void TCommandsList::Attach(uint8_t* region) {
     region_ = region;
     if (initOnAttach_) Init();
@@ -358,7 +364,8 @@ void TCommandsList::Attach(uint8_t* region) {
 
 bool TCommandsList::Init() {
     if (region_ == nullptr) return false;
-    std::memset(region_, 0, GetSize());
+    std::memset(region_, 0, kFlagAt);
+    std::memset(region_ + kFlagAt + 1, 0, GetSize() - kFlagAt - 1);
     WriteStamp(region_);
     StoreShort(region_ + offsetof(TCommandsRegion, Domain), "");
     Store<int32_t>(region_ + offsetof(TCommandsRegion, Device), -1);
@@ -426,7 +433,10 @@ bool TCommandsList::CopyTo(TCommandsRegion& buffer) const {
         std::memset(&buffer, 0, sizeof buffer);
         return false;
     }
-    std::memcpy(&buffer, region_, sizeof buffer);
+    auto* copy = reinterpret_cast<uint8_t*>(&buffer);
+    std::memcpy(copy, region_, kFlagAt);
+    buffer.Flag = AcquireByte(region_ + kFlagAt);
+    std::memcpy(copy + kFlagAt + 1, region_ + kFlagAt + 1, sizeof buffer - kFlagAt - 1);
     // The copy's reader iterates Count: keep it within the sixteen records.
     buffer.Count = std::clamp(buffer.Count, 0, kMaxCommands);
     return true;

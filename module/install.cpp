@@ -30,7 +30,13 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext) {
     return path.substr(0, dot) + ext;
 }
 
-bool SamePath(const std::string& a, const std::string& b) { return platform::UpperCase(a) == platform::UpperCase(b); }
+// Two names of one file (the same folder reached another way): copying would only rewrite it. Letter
+// case tells nothing here, since names differing only in case are different files.
+bool SamePath(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
 
 // A file to copy: a regular file, or a link to one.
 bool FileExists(const std::string& path) {
@@ -205,6 +211,8 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
 }
 
 bool InstallDriver(framework::TDriver& driver, const char* sourceDir, const char* targetDir) {
+    // A blank target would name files wherever the host happens to run.
+    if (platform::Trim(Text(targetDir)).empty()) return false;
     // Without a window to show the log in, nothing is installed.
     if (!UseApplication()) return false;
     TInstallProcDialog dialog;

@@ -321,18 +321,16 @@ TEST_F(RS232Test, AnswerThatNeverPausesIsCut) {
 
 TEST_F(RS232Test, AnswerThatNeverPausesEndsAfterTenSeconds) {
     auto c = Opened();
-    // A byte every 3 ms never leaves the 35 ms pause that ends an answer. On a loaded machine the
-    // writer itself may stall past that pause; such a run proves nothing and is repeated.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    // A byte every 3 ms never leaves the 35 ms pause that ends an answer. On a loaded machine the line
+    // may still look paused, in ways the writer cannot see: the kernel hands the pseudo-terminal's bytes
+    // on late, or the reader itself runs late past its 35 ms. Such a run proves nothing and is repeated;
+    // only an answer that always ends early fails.
+    constexpr int kAttempts = 5;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
         std::atomic<bool> stop{false};
-        std::atomic<uint64_t> longestGap{0};
         std::thread line([&] {
-            uint64_t last = MonotonicMs();
             while (!stop.load()) {
                 pty.Send("\x33");
-                const uint64_t now = MonotonicMs();
-                if (now - last > longestGap.load()) longestGap.store(now - last);
-                last = now;
                 platform::Sleep(3);
             }
         });
@@ -342,14 +340,11 @@ TEST_F(RS232Test, AnswerThatNeverPausesEndsAfterTenSeconds) {
         const uint64_t took = MonotonicMs() - start;
         stop.store(true);
         line.join();
-        if (took < TRS232_Connection::kMaxAnswerMs && longestGap.load() >= 30) {
-            continue;
-        }
+        if (took < TRS232_Connection::kMaxAnswerMs && attempt + 1 < kAttempts) continue;
         EXPECT_GT(n, 0);
         EXPECT_LT(static_cast<std::size_t>(n), TRS232_Connection::kMaxAnswerLength);
-        EXPECT_GE(took, TRS232_Connection::kMaxAnswerMs);
+        EXPECT_GE(took, TRS232_Connection::kMaxAnswerMs) << "every one of " << kAttempts << " answers ended early";
         EXPECT_LT(took, TRS232_Connection::kMaxAnswerMs + 2000u);
         return;
     }
-    GTEST_SKIP() << "the writer could not keep the line busy on this machine";
 }

@@ -189,14 +189,16 @@ TEST_F(DeviceThreads, TheWallClockSetBackDoesNotDelayPolls) {
 }
 
 TEST_F(DeviceThreads, ABatchIsTakenExecutedOnePerPassAndAcknowledgedAfterTheLast) {
-    AddLineDevice();
+    // A held write stays held until let go, however late this thread looks.
+    Set(AddLineDevice(), "TimeOut", "10000");
     TResponder line(pty);
     line.HoldWrites = true;
     Start();
     ASSERT_TRUE(WaitUntil([&] { return line.Reads(kAddress) >= 1; }));
     Publish({Write(7, 5), Write(9, 7)});
     ASSERT_TRUE(WaitUntil([&] { return Flag() == csTaken; }));
-    EXPECT_EQ(threads->Thread(0)->Commands->Count(), 1); // the first is running
+    // The thread fills its list just after taking the batch: the first is running once one is left.
+    EXPECT_TRUE(WaitUntil([&] { return threads->Thread(0)->Commands->Count() == 1; }));
     EXPECT_EQ(line.Writes(), 0);
     line.HoldWrites = false;
     ASSERT_TRUE(WaitUntil([&] { return Flag() == csDone; }));
@@ -206,6 +208,7 @@ TEST_F(DeviceThreads, ABatchIsTakenExecutedOnePerPassAndAcknowledgedAfterTheLast
     const std::string trace = Served().CommandLog->GetText();
     EXPECT_NE(trace.find("Command is successful procesed."), std::string::npos);
     EXPECT_NE(trace.find("Время на обслуживание команды "_cp), std::string::npos);
+    threads.reset(); // while the line still answers: a read without it waits out the long time-out
 }
 
 TEST_F(DeviceThreads, AFailedCommandPutsTheOldValueBackAndSaysWhy) {

@@ -158,7 +158,10 @@ TEST(SaveDialogs, ReturnTheChosenNameWithTheDefaultExtension) {
     AnswerFileDialog(
         [&](QFileDialog& d) {
             shownTitle = d.windowTitle();
-            d.selectFile(QString::fromStdString(dir / "requests"));
+            // Typed as a user does: selectFile leaves the name field alone once it has the focus.
+            auto* name = d.findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(dir / "requests"));
             static_cast<QDialog&>(d).accept(); // as the Save button does
         },
         answered);

@@ -7,15 +7,19 @@
 #include "styledbuttons/button_clicks.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -30,22 +34,17 @@ QWidget* ButtonNamed(QWidget* window, const std::string& cp1251) {
     return sbtest::ButtonNamed(window, QString::fromStdString(platform::Utf8FromCp1251(cp1251)));
 }
 
-// Watches for the module's modal window while an install call runs: a thread of the test pokes a
-// window of the test thread, whose procedure runs whenever the module's modal loop pumps messages.
+// Answers the module's modal window from inside its loop, on the test thread: a message posted to a
+// window of the test before the install call is dispatched by the pump of that loop (the first loop
+// that runs), and from there a Qt timer of this thread steps through the window as a user would.
 class TDialogWatch {
 public:
     explicit TDialogWatch(fs::path saveTo) : saveTo_(std::move(saveTo)) {
         window_ = ostro_create_window(&TDialogWatch::Proc, this);
-        poker_ = std::thread([this] {
-            while (!stop_.load()) {
-                ostro_post_message(window_, kPoke, 0, 0);
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        });
+        ostro_post_message(window_, kStart, 0, 0);
     }
     ~TDialogWatch() {
-        stop_.store(true);
-        poker_.join();
+        step_.reset();
         ostro_destroy_window(window_);
     }
 
@@ -54,25 +53,32 @@ public:
     bool Saved = false;
 
 private:
-    static constexpr uint32_t kPoke = 0x0400 + 77;
+    static constexpr uint32_t kStart = 0x0400 + 77;
+    static constexpr uint64_t kDeadlineMs = 30000;
 
     static intptr_t Proc(void* context, uint32_t, uint32_t msg, uintptr_t, intptr_t) {
-        if (msg == kPoke && QApplication::instance() != nullptr) static_cast<TDialogWatch*>(context)->Look();
+        if (msg == kStart && QApplication::instance() != nullptr) static_cast<TDialogWatch*>(context)->Start();
         return 0;
     }
+    void Start() {
+        deadline_ = platform::MonotonicMs() + kDeadlineMs;
+        step_ = std::make_unique<QTimer>();
+        QObject::connect(step_.get(), &QTimer::timeout, [this] { Look(); });
+        step_->start(10);
+    }
 
-    // Clicks are queued, so that the dialogs they open run from Qt's loop rather than from here.
+    // Clicks are queued: a window they open runs its loop from Qt's loop, not from inside this step,
+    // whose timer does not fire again while the step runs.
     void Look() {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr) return;
         auto* files = qobject_cast<QFileDialog*>(modal);
-        if (platform::MonotonicMs() > deadline_ && deadline_ != 0) {
+        if (platform::MonotonicMs() > deadline_) {
             QTimer::singleShot(0, modal, &QWidget::close); // something went astray: the test fails, not hangs
             return;
         }
         if (stage_ == 0 && files == nullptr) {
             Shown = true;
-            deadline_ = platform::MonotonicMs() + 10000;
             Caption = ui_FromQt(modal->windowTitle());
             if (auto* label = modal->findChild<QLabel*>()) Message = ui_FromQt(label->text());
             if (QWidget* save = ButtonNamed(modal, Cp("Сохранить..."))) {
@@ -80,8 +86,12 @@ private:
                 stage_ = 1;
             }
         } else if (stage_ == 1 && files != nullptr) {
-            files->selectFile(QString::fromStdString(saveTo_.string()));
-            QTimer::singleShot(0, files, &QDialog::accept);
+            // Typed into the name field: selectFile leaves the field alone once it has the focus.
+            auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(saveTo_.string()));
+            EXPECT_EQ(files->selectedFiles().join('|').toStdString(), saveTo_.string());
+            static_cast<QDialog*>(files)->accept(); // as its Save button does
             stage_ = 2;
         } else if (stage_ == 2 && files == nullptr && fs::exists(saveTo_)) {
             // Written at once by the button's handler, which runs on this thread.
@@ -89,15 +99,14 @@ private:
             Saved = true;
             if (QWidget* close = ButtonNamed(modal, Cp("Закрыть")))
                 QTimer::singleShot(0, close, [close] { sbtest::ClickButton(close); });
-            stage_ = 3;
+            stage_ = 3; // the deadline still holds if the window does not close
         }
     }
     static std::string ui_FromQt(const QString& s) { return platform::Cp1251FromUtf8(s.toStdString()); }
 
     fs::path saveTo_;
     uint32_t window_ = 0;
-    std::thread poker_;
-    std::atomic<bool> stop_{false};
+    std::unique_ptr<QTimer> step_;
     int stage_ = 0;
     uint64_t deadline_ = 0;
 };
@@ -132,10 +141,11 @@ protected:
         bool Shown;
         std::string Caption, Message, Log;
     };
-    TRun Install(const std::string& source, const std::string& target) {
+    TRun Install(const std::string& source, const std::string& target) { return Install(source, target.c_str()); }
+    TRun Install(const std::string& source, const char* target) {
         const fs::path saveTo = dir_ / ("saved-" + std::to_string(runs_++) + ".txt");
         TDialogWatch watch(saveTo);
-        const bool result = module.InstallDriver(0, source.c_str(), target.c_str());
+        const bool result = module.InstallDriver(0, source.c_str(), target);
         EXPECT_EQ(watch.Saved, watch.Shown) << "a log shown is saved through the window's button";
         return {result, watch.Shown, watch.Caption, watch.Message, watch.SavedLog};
     }
@@ -198,27 +208,72 @@ TEST_F(DlmInstall, CopiesAllFiveFilesOverOldOnesWithoutShowingTheLog) {
     EXPECT_EQ(QGuiApplication::platformName(), QString("offscreen"));
 }
 
-TEST_F(DlmInstall, EqualFoldersInAnyLetterCaseCopyNothing) {
+TEST_F(DlmInstall, OneFolderUnderTwoNamesRewritesNothing) {
     Distribute({"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"});
-    const std::string upper = platform::UpperCase(Dir(src_));
-    const auto before = Names(src_);
-    const TRun run = Install(Dir(src_), upper);
+    fs::create_directory_symlink(src_, dir_ / "link");
+    const std::string link = Dir(dir_ / "link");
+    const auto inodes = [&] {
+        std::map<std::string, uintmax_t> numbers;
+        for (const auto& e : fs::directory_iterator(src_)) {
+            struct stat st;
+            EXPECT_EQ(::stat(e.path().c_str(), &st), 0);
+            numbers[e.path().filename().string()] = st.st_ino;
+        }
+        return numbers;
+    };
+    const auto before = inodes();
+    const TRun run = Install(Dir(src_), link);
     EXPECT_TRUE(run.Result);
     EXPECT_FALSE(run.Shown);
-    EXPECT_EQ(Names(src_), before);
-    EXPECT_FALSE(fs::exists(upper)) << "nothing was made under the other spelling";
+    EXPECT_EQ(inodes(), before) << "no file written over itself";
 
-    // Without the server the install fails, and the log shows what the equal folders gave.
+    // Without the server the install fails, and the log shows what the one folder gave.
     fs::remove(src_ / "Quillary.srv");
-    const TRun failed = Install(Dir(src_), upper);
+    const TRun failed = Install(Dir(src_), link);
     EXPECT_FALSE(failed.Result);
     ASSERT_TRUE(failed.Shown);
     EXPECT_EQ(failed.Caption, Cp("Установка драйвера..."));
     EXPECT_EQ(failed.Message, FatalMessage()) << "a fatal error keeps the first message";
-    const std::string s = Dir(src_), d = upper;
+    const std::string s = Dir(src_), d = link;
     EXPECT_EQ(failed.Log, Head() + Step(kServer, s + "Quillary.srv", d + "Quillary.srv", kNotFound) +
                               Step(kConfig, s + "Quillary.cfg", d + "Quillary.cfg", kCopied) +
                               Step(kIcon, s + "Quillary.ico", d + "Quillary.ico", kCopied));
+}
+
+// Names that differ only in letter case are different folders: missing, every copy fails; made, every
+// file goes there.
+TEST_F(DlmInstall, AFolderDifferingInLetterCaseIsAnotherFolder) {
+    Distribute({"Quillary.srv", "Quillary.cfg", "Quillary.ini", "Quillary.edd", "Quillary.ico"});
+    const std::string s = Dir(src_), d = Dir(dir_ / "DIST");
+    const TRun missing = Install(s, d);
+    EXPECT_FALSE(missing.Result);
+    ASSERT_TRUE(missing.Shown);
+    EXPECT_EQ(missing.Log, Head() + Step(kServer, s + "Quillary.srv", d + "Quillary.srv", kCopyFailed) +
+                               Step(kConfig, s + "Quillary.cfg", d + "Quillary.cfg", kCopyFailed) +
+                               Step(kConfig, s + "Quillary.ini", d + "Quillary.ini", kCopyFailed) +
+                               Step(kDescription, s + "Quillary.edd", d + "Quillary.edd", kCopyFailed) +
+                               Step(kIcon, s + "Quillary.ico", d + "Quillary.ico", kCopyFailed));
+
+    fs::create_directory(dir_ / "DIST");
+    const TRun made = Install(s, d);
+    EXPECT_TRUE(made.Result);
+    EXPECT_FALSE(made.Shown);
+    EXPECT_EQ(Names(dir_ / "DIST"), Names(src_));
+    for (const char* f : kFiles) EXPECT_EQ(ReadText(dir_ / "DIST" / f), ReadText(src_ / f)) << f;
+}
+
+TEST_F(DlmInstall, NoTargetFolderInstallsNothing) {
+    Distribute({"Quillary.srv", "Quillary.cfg"});
+    // A blank target would name files in the host's working folder.
+    const fs::path work = dir_ / "work";
+    fs::create_directory(work);
+    const fs::path was = fs::current_path();
+    fs::current_path(work);
+    for (const char* target : {static_cast<const char*>(nullptr), "", "  "}) {
+        EXPECT_FALSE(Install(Dir(src_), target).Result) << (target ? "\"" + std::string(target) + "\"" : "null");
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+    fs::current_path(was);
 }
 
 TEST_F(DlmInstall, OnlyTheServerInTheDistributionIsEnough) {
