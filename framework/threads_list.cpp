@@ -11,6 +11,40 @@
 
 namespace framework {
 
+namespace {
+
+// The answer to the commands of a service request, one line each; the only command known is the
+// service's name.
+std::string ServiceAnswer(std::string content) {
+    std::string title;
+    if (Driver) {
+        TDeviceInfoRecord info;
+        Driver->GetDeviceInfo(info);
+        title = platform::FieldText(info.Title);
+    }
+    std::string body = "<TQL>\r\n";
+    while (!content.empty()) {
+        std::string child;
+        ExtractNextElement(content, child);
+        if (child.empty()) break;
+        TXMLDataItem item;
+        if (!item.Parse(child)) {
+            body += "<ERROR Message=\"Invalid expression\"/>\r\n";
+            break;
+        }
+        if (platform::UpperCase(item.Name) == "GET_SERVICE_NAME")
+            body += "<GET_SERVICE_NAME name=\"" + title + "\"/>\r\n";
+        else
+            body += "<ERROR Message=\"Unknoun command!\"/>\r\n";
+    }
+    if (!content.empty()) body += "<ERROR Message=\"Invalid expression!\"/>\r\n";
+    body += "</TQL>\r\n";
+    return body;
+}
+
+} // namespace
+
+
 TThreadsList::~TThreadsList() { FreeAll(); }
 
 void TThreadsList::FreeItem(void* item) {
@@ -154,30 +188,7 @@ void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& he
         return;
     }
 
-    std::string title;
-    if (Driver) {
-        TDeviceInfoRecord info;
-        Driver->GetDeviceInfo(info);
-        title = platform::FieldText(info.Title);
-    }
-    std::string body = "<TQL>\r\n";
-    std::string content = root.Content;
-    while (!content.empty()) {
-        std::string child;
-        ExtractNextElement(content, child);
-        if (child.empty()) break;
-        TXMLDataItem item;
-        if (!item.Parse(child)) {
-            body += "<ERROR Message=\"Invalid expression\"/>\r\n";
-            break;
-        }
-        if (platform::UpperCase(item.Name) == "GET_SERVICE_NAME")
-            body += "<GET_SERVICE_NAME name=\"" + title + "\"/>\r\n";
-        else
-            body += "<ERROR Message=\"Unknoun command!\"/>\r\n";
-    }
-    if (!content.empty()) body += "<ERROR Message=\"Invalid expression!\"/>\r\n";
-    body += "</TQL>\r\n";
+    const std::string body = ServiceAnswer(root.Content);
     header.Status = 0;
     header.Status2 = 0;
     SendRemoteReply(peer, header, &body, errorText);
