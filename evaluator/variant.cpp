@@ -67,78 +67,102 @@ double CheckFloat(double v) {
     return v;
 }
 
-bool ReadNumber(std::string_view text, double& value) {
+namespace {
+
+// Without the control characters and blanks (code 32 and below) at either end.
+std::string_view TrimControls(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32) ++i;
     std::size_t end = text.size();
     while (end > i && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-    text = text.substr(i, end - i);
+    return text.substr(i, end - i);
+}
 
-    // The common text (digits, ".", exponent) goes to from_chars as it stands; it too takes the longest
-    // well-formed beginning. Its "inf" and "nan" are kept out by the first character.
-    {
-        const std::size_t first = !text.empty() && text[0] == '-' ? 1 : 0;
-        if (first < text.size() && (IsDigit(text[first]) || text[first] == '.') &&
-            text.find(',') == std::string_view::npos) {
-            double v = 0;
-            const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-            if (r.ec == std::errc()) {
-                value = v;
-                return r.ptr == text.data() + text.size();
-            }
+// The common text (digits, ".", exponent) goes to from_chars as it stands; it too takes the longest
+// well-formed beginning. Its "inf" and "nan" are kept out by the first character. False when the
+// text is not of that kind; whole then says whether all of it was read.
+bool ReadCommonNumber(std::string_view text, double& value, bool& whole) {
+    const std::size_t first = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (first >= text.size() || !(IsDigit(text[first]) || text[first] == '.') ||
+        text.find(',') != std::string_view::npos)
+        return false;
+    double v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc()) return false;
+    value = v;
+    whole = r.ptr == text.data() + text.size();
+    return true;
+}
+
+// The digits of a number with its decimal point ("." or ","), from p up to the first other character.
+struct TMantissa {
+    std::string Text; // digits with '.', for from_chars
+    int Digits = 0;
+    // Decimal position of the first significant digit, for the range decision.
+    int64_t Magnitude = 0;
+    bool Significant = false;
+};
+
+TMantissa ScanMantissa(std::string_view text, std::size_t& p) {
+    TMantissa m;
+    bool point = false;
+    for (; p < text.size(); ++p) {
+        const char c = text[p];
+        if (IsDigit(c)) {
+            ++m.Digits;
+            if (c != '0') m.Significant = true;
+            if (!point && m.Significant) ++m.Magnitude;
+            if (point && !m.Significant) --m.Magnitude;
+            m.Text.push_back(c);
+        } else if ((c == '.' || c == ',') && !point) {
+            point = true;
+            m.Text.push_back('.');
+        } else {
+            break;
         }
     }
+    return m;
+}
+
+// An exponent "e [sign] digits" at p: its value (capped in size), p moved past it; 0 and p left
+// where it was when there are no digits.
+int64_t ScanExponent(std::string_view text, std::size_t& p) {
+    std::size_t q = p;
+    if (q >= text.size() || (text[q] != 'e' && text[q] != 'E')) return 0;
+    ++q;
+    bool negative = false;
+    if (q < text.size() && (text[q] == '+' || text[q] == '-')) negative = text[q++] == '-';
+    const std::size_t start = q;
+    int64_t exponent = 0;
+    while (q < text.size() && IsDigit(text[q])) {
+        if (exponent < 100000) exponent = exponent * 10 + (text[q] - '0');
+        ++q;
+    }
+    if (q == start) return 0;
+    p = q;
+    return negative ? -exponent : exponent;
+}
+
+} // namespace
+
+bool ReadNumber(std::string_view text, double& value) {
+    text = TrimControls(text);
+    bool whole = false;
+    if (ReadCommonNumber(text, value, whole)) return whole;
 
     // The longest beginning of the form [sign] digits [. digits] [e [sign] digits].
     std::size_t p = 0;
     bool negative = false;
     if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
-    std::string mantissa; // digits with '.', for from_chars
-    int digits = 0;
-    // Decimal position of the first significant digit, for the range decision.
-    int64_t magnitude = 0;
-    bool significant = false;
-    bool point = false;
-    for (; p < text.size(); ++p) {
-        const char c = text[p];
-        if (IsDigit(c)) {
-            ++digits;
-            if (c != '0') significant = true;
-            if (!point && significant) ++magnitude;
-            if (point && !significant) --magnitude;
-            mantissa.push_back(c);
-        } else if ((c == '.' || c == ',') && !point) {
-            point = true;
-            mantissa.push_back('.');
-        } else {
-            break;
-        }
-    }
+    const TMantissa mantissa = ScanMantissa(text, p);
     value = 0;
-    if (digits == 0) return false;
-    int64_t exponent = 0;
-    std::size_t q = p;
-    if (q < text.size() && (text[q] == 'e' || text[q] == 'E')) {
-        ++q;
-        bool expNegative = false;
-        if (q < text.size() && (text[q] == '+' || text[q] == '-')) expNegative = text[q++] == '-';
-        const std::size_t expStart = q;
-        while (q < text.size() && IsDigit(text[q])) {
-            if (exponent < 100000) exponent = exponent * 10 + (text[q] - '0');
-            ++q;
-        }
-        if (q > expStart) {
-            p = q;
-            if (expNegative) exponent = -exponent;
-        } else {
-            exponent = 0;
-        }
-    }
-    std::string number = mantissa + "e" + platform::IntToStr(exponent);
+    if (mantissa.Digits == 0) return false;
+    const int64_t exponent = ScanExponent(text, p);
+    std::string number = mantissa.Text + "e" + platform::IntToStr(exponent);
     double v = 0;
     const auto r = std::from_chars(number.data(), number.data() + number.size(), v);
     if (r.ec == std::errc::result_out_of_range) {
-        if (significant && magnitude + exponent > 0) throw EVariantError(kFloatOverflow);
+        if (mantissa.Significant && mantissa.Magnitude + exponent > 0) throw EVariantError(kFloatOverflow);
         v = 0;
     }
     value = negative ? -v : v;

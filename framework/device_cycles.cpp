@@ -1,6 +1,6 @@
-// The poll and command cycles of a device and its connect and disconnect exchanges: the order of the
-// steps, the retries, the closing rules, the link-state update and every trace line. The protocol
-// only fills the hooks.
+// Members of `TDevice` (declared in framework/device.h): the poll and command cycles of a device
+// and its connect and disconnect exchanges: the order of the steps, the retries, the closing rules,
+// the link-state update and every trace line. The protocol only fills the hooks.
 #include <exception>
 #include <functional>
 

@@ -1,7 +1,7 @@
 // The server's device threads: each serves its own copy of some devices (those of one serial port,
 // or all), runs the host's write commands first and otherwise polls, honouring each device's
-// access-lock tag and poll interval. The thread list makes, starts and stops them, and hands remote
-// requests to the device they address.
+// access-lock tag and poll interval. The list that makes, starts and stops them is `TThreadsList`
+// (framework/threads_list.h).
 #pragma once
 
 #include <atomic>
@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "framework/collections.h"
 #include "framework/device_commands.h"
 #include "framework/device_list.h"
 #include "framework/intercom_layout.h"
@@ -92,33 +91,7 @@ private:
 // is no usable value (no tag, unknown name, failed read, a value that is no finite integer).
 bool ReadAccessLock(TDevice& device, bool& newEnabled);
 
-class TThreadsList : public TBaseArray {
-public:
-    static constexpr uint32_t kStopTimeoutMs = 3000;
-
-    TThreadsList() = default;
-    ~TThreadsList() override;
-    // Stops the thread and frees it; one that does not stop in time is reported and left running
-    // with everything it owns.
-    void FreeItem(void* item) override;
-
-    virtual void CreateThreads(TDeviceList* source, bool byPort);
-    virtual void ResumeAll();
-    virtual void TerminateAll();
-    // The service request (request code 1): answered here in one reply.
-    virtual void ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& header, std::string& errorText,
-                                   TTerminalDataClass* log, const std::string* stream);
-    // A remote request: to the addressed device when its thread is parked, else to ProcessTQLRequest
-    // when it addresses the server.
-    virtual void DoExternalRequest(TRemotePeer* peer, TRemoteRequestHeader& header, std::string& errorText,
-                                   TTerminalDataClass* log, const std::string* stream);
-    // Parks (on) or releases the thread of a device; address 0 means every thread. False for an
-    // empty prefix, a negative address, an unknown or a disabled device.
-    bool LockDevice(const std::string& prefix, int32_t address, bool on);
-
-    TDeviceThread* Thread(int32_t i) const { return Item<TDeviceThread>(i); }
-
-    std::atomic<bool> Running{false};
-};
+// How long a device thread is given to park or to stop.
+constexpr uint32_t kThreadStopTimeoutMs = 3000;
 
 } // namespace framework

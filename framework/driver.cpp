@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "framework/connection.h"
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 #include "framework/utilities.h"
 #include "platform/text.h"
 

@@ -129,6 +129,55 @@ int32_t AlarmCodeOf(double value, int32_t offset) {
     return static_cast<int32_t>(sum);
 }
 
+enum class TFormulaOutcome { Applied, Skipped, Failed };
+
+// An element's formula applied to its value: one that cannot be evaluated skips the element, one
+// that throws ends the block.
+TFormulaOutcome ApplyItemFormula(evaluator::TEvaluation& evaluation, const TDataBlockItem& x, TTerminalDataClass* log,
+                                 double& value) {
+    const std::string e = platform::Trim(x.expression);
+    if (e.empty()) return TFormulaOutcome::Applied;
+    std::string message;
+    bool applied = false;
+    try {
+        applied = ApplyFormula(evaluation, e, 15, 0, value, message);
+    } catch (const std::exception&) {
+        LogLine(log, "Expression error: " + e);
+        return TFormulaOutcome::Failed;
+    }
+    if (applied) return TFormulaOutcome::Applied;
+    LogLine(log, "Decoding error(" + e + "): " + message);
+    return TFormulaOutcome::Skipped;
+}
+
+// An element's value to its tags by its processing kind: bit by bit, as an alarm code, or whole.
+void DeliverItem(TBlockKind kind, const TDataBlockItem& x, double value, int bitWidth, const std::string& prefix,
+                 int32_t device, TTerminalDataClass* log, TReceiveVariables* received, TAlarmTableList* alarmTable) {
+    switch (x.ProcKind) {
+    case pkBitString:
+        if (kind == TBlockKind::AlarmCode) {
+            LogLine(log, "BitString: Proc type not supported in ALARMCODE data block.");
+        } else if (x.tsaddress >= 0) {
+            const uint32_t bits = BitsOf(value, x.TypeCode);
+            for (int bit = 0; bit < bitWidth; ++bit)
+                Deliver(received, prefix, device, (bits >> bit) & 1u,
+                        static_cast<int32_t>(static_cast<uint32_t>(x.tsaddress) + bit));
+        }
+        break;
+    case pkAlarmCode:
+        if (kind == TBlockKind::AlarmCode) {
+            // Here tsaddress is an offset of the codes, negative ones included.
+            if (value != 0) alarmTable->MarkCode(AlarmCodeOf(value, x.tsaddress));
+            break;
+        }
+        [[fallthrough]];
+    case pkValue:
+        if (x.tsaddress >= 0) Deliver(received, prefix, device, value, x.tsaddress);
+        break;
+    default: break;
+    }
+}
+
 int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string& prefix, TTerminalDataClass* log,
                     TReceiveVariables* received, const TDeviceRequest& request, int32_t device,
                     TAlarmTableList* alarmTable) {
@@ -151,46 +200,11 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
             // The item and each of its subitems start from the raw value.
             for (const TDataBlockItem* x = item; x != nullptr; x = x->NextSubitem.get()) {
                 double value = raw;
-                const std::string e = platform::Trim(x->expression);
-                if (!e.empty()) {
-                    std::string message;
-                    bool applied = false;
-                    try {
-                        applied = ApplyFormula(*evaluation, e, 15, 0, value, message);
-                    } catch (const std::exception&) {
-                        LogLine(log, "Expression error: " + e);
-                        return framework::kErrBlockLength;
-                    }
-                    if (!applied) {
-                        LogLine(log, "Decoding error(" + e + "): " + message);
-                        continue;
-                    }
-                }
-                value = ConvertToType(value, x->TypeCode);
-
-                switch (x->ProcKind) {
-                case pkBitString:
-                    if (kind == TBlockKind::AlarmCode) {
-                        LogLine(log, "BitString: Proc type not supported in ALARMCODE data block.");
-                    } else if (x->tsaddress >= 0) {
-                        const uint32_t bits = BitsOf(value, x->TypeCode);
-                        for (int bit = 0; bit < bitWidth; ++bit)
-                            Deliver(received, prefix, device, (bits >> bit) & 1u,
-                                    static_cast<int32_t>(static_cast<uint32_t>(x->tsaddress) + bit));
-                    }
-                    break;
-                case pkAlarmCode:
-                    if (kind == TBlockKind::AlarmCode) {
-                        // Here tsaddress is an offset of the codes, negative ones included.
-                        if (value != 0) alarmTable->MarkCode(AlarmCodeOf(value, x->tsaddress));
-                        break;
-                    }
-                    [[fallthrough]];
-                case pkValue:
-                    if (x->tsaddress >= 0) Deliver(received, prefix, device, value, x->tsaddress);
-                    break;
-                default: break;
-                }
+                const TFormulaOutcome outcome = ApplyItemFormula(*evaluation, *x, log, value);
+                if (outcome == TFormulaOutcome::Failed) return framework::kErrBlockLength;
+                if (outcome == TFormulaOutcome::Skipped) continue;
+                DeliverItem(kind, *x, ConvertToType(value, x->TypeCode), bitWidth, prefix, device, log, received,
+                            alarmTable);
             }
         }
     } catch (const std::exception&) {

@@ -8,7 +8,7 @@
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
 #include "hostapi/variables_library.h"
-#include "module/value_delivery.h"
+#include "module/received_buffer.h"
 #include "platform/text.h"
 
 namespace module {

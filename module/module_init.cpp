@@ -11,10 +11,10 @@
 #include "hostapi/variables_library.h"
 #include "module/driver_thread.h"
 #include "module/dynamic_tags.h"
-#include "module/host_binding.h"
+#include "module/drv_variable_list.h"
 #include "module/module_log.h"
-#include "module/value_delivery.h"
-#include "module/write_queue.h"
+#include "module/received_buffer.h"
+#include "module/commands_buffer.h"
 #include "platform/ini_file.h"
 #include "platform/messages.h"
 #include "platform/text.h"
@@ -183,6 +183,76 @@ bool IsDriverInitialized() {
            DriverThread != nullptr;
 }
 
+namespace {
+
+// The module's own objects: the bound variables, the write queue, the value buffer to the host
+// window and the dynamic tags.
+void CreateModuleObjects(const TDrvInitRecord& record) {
+    VarList = new TDRVVariableList;
+    CommandsBuffer = new TCommandsBuffer(*VarList);
+    ReceivedBuffer = new TReceivedBuffer(static_cast<platform::HWND>(record.HostWindow), record.MessageId,
+                                         record.SourceId);
+    DynTagList = new TDynamicTagList;
+}
+
+// The driver's own data and its device configuration; either failing is reported and the module
+// goes on (without devices when the configuration is missing).
+void LoadDriverConfiguration(framework::TDriver& driver, bool configOnly) {
+    if (!driver.Init(configOnly, CfgPath)) Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
+    std::lock_guard<std::mutex> guard(MasterListLock);
+    if (!driver.LoadConfig(CfgPath)) {
+        driver.DeviceList->FreeAll();
+        Report(framework::kErrNone, "Конфигурационный файл не найден."_cp);
+    }
+}
+
+// The prefixes this driver serves: from the devices, or in single-device mode (exactly one device)
+// from the host's variables; none is reported.
+void BindPrefixes(framework::TDriver& driver, bool singleDevice) {
+    std::string prefixes;
+    bool bound;
+    {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        if (!singleDevice) {
+            bound = BuildDevicePrefixList(prefixes);
+        } else {
+            framework::TDeviceList& devices = *driver.DeviceList;
+            if (devices.Count() == 0) devices.AddDevice();
+            while (devices.Count() > 1) devices.AtFree(0);
+            bound = BuildHostPrefixList(prefixes);
+        }
+    }
+    if (!bound) Report(framework::kErrNoPrefix, PrefixError());
+    framework::PrefixList = prefixes;
+}
+
+// The exchange area with the server, its regions set to "no server yet", and the static tags.
+void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, bool singleDevice) {
+    // The area carries window handles (the host's, the server's): where the namespace's window
+    // table cannot be made there is no area either, and the module goes on as without one.
+    Area = platform::WindowsAvailable()
+               ? framework::TIntercomInterface::Create(VarList->Count(), driver.GetIntercomName())
+               : framework::TIntercomInterface::Unattached(VarList->Count());
+    framework::Intercom = Area.get();
+    if (!Area) return;
+    framework::TDeviceInfoRecord info;
+    driver.GetDeviceInfo(info);
+    Area->OstrolinkaInfo.SetName(platform::FieldText(info.Title));
+    Area->OstrolinkaInfo.SetPrefixes(framework::PrefixList);
+    Area->OstrolinkaInfo.SetState(1);
+    Area->OstrolinkaInfo.SetHostWindow(record.HostWindow);
+    Area->ServerData.SetProcessId(0);
+    Area->ServerData.SetWindow(0);
+    Area->ServerData.SetRunFlag(0);
+    for (framework::TTerminalClass* terminal : {&Area->RequestTerminal, &Area->CommandsTerminal, &Area->RemoteTerminal}) {
+        terminal->SetOwner(-1);
+        terminal->WriteText("");
+    }
+    FillStaticTags(singleDevice);
+}
+
+} // namespace
+
 int32_t InitModule(const TDrvInitRecord& record) {
     if (IsDriverInitialized()) return framework::kErrReinitialize;
     framework::TDriver* driver = framework::Driver;
@@ -193,65 +263,18 @@ int32_t InitModule(const TDrvInitRecord& record) {
     const platform::TIniFile settings(ChangeExtension(CfgPath, ".ini"));
     framework::ErrorObj = new TModuleErrorClass(settings.ReadString("DLM", "LogFile", ""));
     driver->BeforeInit();
-
-    VarList = new TDRVVariableList;
-    CommandsBuffer = new TCommandsBuffer(*VarList);
-    ReceivedBuffer = new TReceivedBuffer(static_cast<platform::HWND>(record.HostWindow), record.MessageId,
-                                         record.SourceId);
-    DynTagList = new TDynamicTagList;
+    CreateModuleObjects(record);
 
     const bool configOnly = record.ConfigOnly != 0;
-    if (!driver->Init(configOnly, CfgPath)) Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
-    {
-        std::lock_guard<std::mutex> guard(MasterListLock);
-        if (!driver->LoadConfig(CfgPath)) {
-            driver->DeviceList->FreeAll();
-            Report(framework::kErrNone, "Конфигурационный файл не найден."_cp);
-        }
-    }
+    LoadDriverConfiguration(*driver, configOnly);
     ThreadDelayTime = settings.ReadInteger("DLM", "Thread_Delay_Time", ThreadDelayTime.load());
     framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
 
-    std::string prefixes;
-    bool bound;
     const bool singleDevice = driver->IsSingleDeviceMode();
-    {
-        std::lock_guard<std::mutex> guard(MasterListLock);
-        if (!singleDevice) {
-            bound = BuildDevicePrefixList(prefixes);
-        } else {
-            framework::TDeviceList& devices = *driver->DeviceList;
-            if (devices.Count() == 0) devices.AddDevice();
-            while (devices.Count() > 1) devices.AtFree(0);
-            bound = BuildHostPrefixList(prefixes);
-        }
-    }
-    if (!bound) Report(framework::kErrNoPrefix, PrefixError());
-    framework::PrefixList = prefixes;
+    BindPrefixes(*driver, singleDevice);
     if (configOnly) return 0;
 
-    // The area carries window handles (the host's, the server's): where the namespace's window
-    // table cannot be made there is no area either, and the module goes on as without one.
-    Area = platform::WindowsAvailable()
-               ? framework::TIntercomInterface::Create(VarList->Count(), driver->GetIntercomName())
-               : framework::TIntercomInterface::Unattached(VarList->Count());
-    framework::Intercom = Area.get();
-    if (Area) {
-        framework::TDeviceInfoRecord info;
-        driver->GetDeviceInfo(info);
-        Area->OstrolinkaInfo.SetName(platform::FieldText(info.Title));
-        Area->OstrolinkaInfo.SetPrefixes(framework::PrefixList);
-        Area->OstrolinkaInfo.SetState(1);
-        Area->OstrolinkaInfo.SetHostWindow(record.HostWindow);
-        Area->ServerData.SetProcessId(0);
-        Area->ServerData.SetWindow(0);
-        Area->ServerData.SetRunFlag(0);
-        for (framework::TTerminalClass* terminal : {&Area->RequestTerminal, &Area->CommandsTerminal, &Area->RemoteTerminal}) {
-            terminal->SetOwner(-1);
-            terminal->WriteText("");
-        }
-        FillStaticTags(singleDevice);
-    }
+    OpenExchangeArea(*driver, record, singleDevice);
     RegisterDynamicTags();
     ResolveDynamicTags();
     // Without a window or message number for the values this says so once, here; the flushes

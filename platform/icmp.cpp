@@ -87,10 +87,86 @@ bool IcmpPart(const Socket& s, const uint8_t* buf, std::size_t n, const uint8_t*
     return Checksum(msg, len) == 0;
 }
 
+using Clock = std::chrono::steady_clock;
+using EchoRequest = uint8_t[kHeader + kPayload];
+
+// A socket ready to send an echo, with the identifier its replies carry.
+bool OpenEchoSocket(Socket& s, uint16_t& id) {
+    if (!OpenSocket(s)) return false;
+    // Binding the datagram socket gives it the identifier before anything is sent.
+    if (!s.raw) {
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        if (bind(s.fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) return false;
+    }
+    return Identifier(s, id);
+}
+
+void BuildEchoRequest(EchoRequest& request, uint16_t id, uint16_t seq) {
+    request[0] = kEchoRequest;
+    Put16(request + 4, id);
+    Put16(request + 6, seq);
+    for (std::size_t i = 0; i < kPayload; ++i) request[kHeader + i] = static_cast<uint8_t>('a' + i % 23);
+    Put16(request + 2, Checksum(request, sizeof request));
+}
+
+bool SendEchoRequest(const Socket& s, const EchoRequest& request, in_addr target) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr = target;
+    ssize_t sent;
+    do {
+        sent = sendto(s.fd, request, sizeof request, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof request);
+}
+
+// Our own request looped back, others' traffic and forged answers are not replies.
+bool IsEchoReply(const uint8_t* msg, std::size_t len, uint32_t source, const EchoRequest& request, in_addr target) {
+    return len == sizeof request && msg[0] == kEchoReply && msg[1] == 0 && Get16(msg + 4) == Get16(request + 4) &&
+           Get16(msg + 6) == Get16(request + 6) && std::memcmp(msg + kHeader, request + kHeader, kPayload) == 0 &&
+           source == target.s_addr;
+}
+
+// Reads until the reply to request comes or the deadline passes; false on the deadline and on an
+// error report for the echo (unreachable and the like).
+bool AwaitEchoReply(const Socket& s, const EchoRequest& request, in_addr target, Clock::time_point deadline,
+                    uint32_t& replySource) {
+    uint8_t buf[1024];
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        short revents = 0;
+        if (PollOneUnlessTerminated(s.fd, POLLIN, static_cast<int>(std::min<int64_t>(left, INT32_MAX)), revents) != 1)
+            return false;
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t n = recvfrom(s.fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            return false;
+        }
+        const uint8_t* msg = nullptr;
+        std::size_t len = 0;
+        uint32_t source = from.sin_addr.s_addr;
+        if (!IcmpPart(s, buf, static_cast<std::size_t>(n), msg, len, source)) continue;
+        if (!IsEchoReply(msg, len, source, request, target)) continue;
+        replySource = source;
+        return true;
+    }
+}
+
+std::string AddressText(uint32_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = address;
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
 } // namespace
 
 int32_t IcmpEcho(const std::string& dottedIPv4, int timeoutMs, std::string* replySource) {
-    using Clock = std::chrono::steady_clock;
     // inet_pton reads a C string: an embedded NUL would hide trailing junk.
     in_addr target{};
     if (dottedIPv4.find('\0') != std::string::npos || inet_pton(AF_INET, dottedIPv4.c_str(), &target) != 1)
@@ -98,68 +174,18 @@ int32_t IcmpEcho(const std::string& dottedIPv4, int timeoutMs, std::string* repl
     if (timeoutMs < 0) timeoutMs = 0;
 
     Socket s;
-    if (!OpenSocket(s)) return -1;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr = target;
-    // Binding the datagram socket gives it the identifier before anything is sent.
-    if (!s.raw) {
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        if (bind(s.fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) return -1;
-    }
     uint16_t id = 0;
-    if (!Identifier(s, id)) return -1;
-    const uint16_t seq = g_sequence.fetch_add(1, std::memory_order_relaxed);
-
-    uint8_t request[kHeader + kPayload] = {};
-    request[0] = kEchoRequest;
-    Put16(request + 4, id);
-    Put16(request + 6, seq);
-    for (std::size_t i = 0; i < kPayload; ++i) request[kHeader + i] = static_cast<uint8_t>('a' + i % 23);
-    Put16(request + 2, Checksum(request, sizeof request));
+    if (!OpenEchoSocket(s, id)) return -1;
+    EchoRequest request = {};
+    BuildEchoRequest(request, id, g_sequence.fetch_add(1, std::memory_order_relaxed));
 
     const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
-    ssize_t sent;
-    do {
-        sent = sendto(s.fd, request, sizeof request, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(sizeof request)) return -1;
-
-    uint8_t buf[1024];
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return -1;
-        short revents = 0;
-        if (PollOneUnlessTerminated(s.fd, POLLIN, static_cast<int>(std::min<int64_t>(left, INT32_MAX)), revents) != 1)
-            return -1;
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        const ssize_t n = recvfrom(s.fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            return -1; // an error report for our echo (unreachable and the like)
-        }
-        const uint8_t* msg = nullptr;
-        std::size_t len = 0;
-        uint32_t source = from.sin_addr.s_addr;
-        if (!IcmpPart(s, buf, static_cast<std::size_t>(n), msg, len, source)) continue;
-        // Our own request looped back, others' traffic and forged answers are not replies.
-        if (len != sizeof request || msg[0] != kEchoReply || msg[1] != 0 || Get16(msg + 4) != id ||
-            Get16(msg + 6) != seq || std::memcmp(msg + kHeader, request + kHeader, kPayload) != 0 ||
-            source != target.s_addr)
-            continue;
-        const auto rtt = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        if (replySource) {
-            char text[INET_ADDRSTRLEN] = {};
-            in_addr a{};
-            a.s_addr = source;
-            inet_ntop(AF_INET, &a, text, sizeof text);
-            *replySource = text;
-        }
-        return static_cast<int32_t>(rtt);
-    }
+    if (!SendEchoRequest(s, request, target)) return -1;
+    uint32_t source = 0;
+    if (!AwaitEchoReply(s, request, target, start + std::chrono::milliseconds(timeoutMs), source)) return -1;
+    const auto rtt = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    if (replySource) *replySource = AddressText(source);
+    return static_cast<int32_t>(rtt);
 }
 
 } // namespace platform

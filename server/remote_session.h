@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 #include "framework/remote_request.h"
 #include "framework/terminal_data.h"
 #include "platform/tcp_server.h"

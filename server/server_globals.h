@@ -1,7 +1,7 @@
 // Globals of the server program shared by its window and its remote access.
 #pragma once
 
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 
 namespace server {
 

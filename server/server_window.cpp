@@ -4,7 +4,7 @@
 #include <exception>
 #include <filesystem>
 
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 #include "framework/driver.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"

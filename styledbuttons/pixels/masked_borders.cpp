@@ -48,6 +48,35 @@ void BlendMaskPart(const TRect& dest, const TRect& source, Bitmap24& target, TCo
     }
 }
 
+namespace {
+
+// The inside of the frame, tiled with the frame's centre cell (W x H at column a of the mask).
+void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int a) {
+    const int Wd = target.Width();
+    const int Ht = target.Height();
+    // The centre goes through the plain mask blend, whose weights start at half the height: a mask
+    // whose height is not a multiple of six is cut to its whole cells first.
+    Bitmap24 cut;
+    const Bitmap24* m = &mask;
+    if (mask.Height() != 6 * H) {
+        cut.SetSize(mask.Width(), 6 * H);
+        for (int r = 0; r < 6 * H; ++r) std::copy_n(mask.Row(r), mask.Width() * 3, cut.Row(r));
+        m = &cut;
+    }
+    const TBackgroundCache none;
+    const TRect cell{a + W, H, a + 2 * W, 2 * H};
+    auto centreRow = [&](int top, int bottom) {
+        int cx = W;
+        for (; cx < Wd - 2 * W; cx += W) BlendMaskArea(TRect{cx, top, cx + W, bottom}, cell, target, none, *m);
+        if (cx < Wd - W) BlendMaskArea(TRect{cx, top, Wd - W, bottom}, cell, target, none, *m);
+    };
+    int y = H;
+    for (; y < Ht - 2 * H; y += H) centreRow(y, y + H);
+    if (y < Ht - H) centreRow(y, Ht - H);
+}
+
+} // namespace
+
 void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fill_centre,
                         TColor transparent, TRegionHoles* holes) {
     const int W = mask.Width() / 9;
@@ -95,26 +124,7 @@ void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool 
     y = H;
     for (; y < Ht - 2 * t; y += H) part(Wd - h, y, Wd - 1, y + H - 1, rl, H, rr, 2 * H - 1);
     if (y < Ht - t) part(Wd - h, y, Wd - 1, Ht - H - 1, rl, H, rr, 2 * H - 1);
-    if (!fill_centre) return;
-    // The centre goes through the plain mask blend, whose weights start at half the height: a mask
-    // whose height is not a multiple of six is cut to its whole cells first.
-    Bitmap24 cut;
-    const Bitmap24* m = &mask;
-    if (mask.Height() != 6 * H) {
-        cut.SetSize(mask.Width(), 6 * H);
-        for (int r = 0; r < 6 * H; ++r) std::copy_n(mask.Row(r), mask.Width() * 3, cut.Row(r));
-        m = &cut;
-    }
-    const TBackgroundCache none;
-    const TRect cell{a + W, H, a + 2 * W, 2 * H};
-    auto centreRow = [&](int top, int bottom) {
-        int cx = W;
-        for (; cx < Wd - 2 * W; cx += W) BlendMaskArea(TRect{cx, top, cx + W, bottom}, cell, target, none, *m);
-        if (cx < Wd - W) BlendMaskArea(TRect{cx, top, Wd - W, bottom}, cell, target, none, *m);
-    };
-    y = H;
-    for (; y < Ht - 2 * H; y += H) centreRow(y, y + H);
-    if (y < Ht - H) centreRow(y, Ht - H);
+    if (fill_centre) FillMaskedCentre(target, mask, W, H, a);
 }
 
 } // namespace styledbuttons

@@ -1,4 +1,4 @@
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 
 #include <gtest/gtest.h>
 

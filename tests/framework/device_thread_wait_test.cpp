@@ -1,6 +1,6 @@
 // A device thread asked to stop while it waits for a device leaves the wait soon, however long the
 // configured time-out, read delay or reread count: a server's stop must not hang on a silent device.
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 #include "framework/tcp_connection.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "module/dynamic_tags.h"
 
 #include "framework/tag_routing.h"
-#include "module/value_delivery.h"
+#include "module/received_buffer.h"
 #include "module_test_support.h"
 #include "platform/text.h"
 

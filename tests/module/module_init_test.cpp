@@ -15,7 +15,7 @@
 #include "framework/intercom_test_support.h"
 #include "host/host_tag_database.h"
 #include "module/driver_thread.h"
-#include "module/host_binding.h"
+#include "module/drv_variable_list.h"
 #include "module/module_init.h"
 #include "platform/process_start.h"
 #include "platform/text.h"

@@ -12,7 +12,7 @@
 
 #include <QImage>
 
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
 #include "framework/variable_index.h"

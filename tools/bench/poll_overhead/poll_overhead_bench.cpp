@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "framework/device_thread.h"
+#include "framework/threads_list.h"
 #include "framework/driver.h"
 #include "framework/intercom.h"
 #include "framework/variable_index.h"

@@ -15,7 +15,7 @@
 #include "bench_support.h"
 #include "framework/tag_routing.h"
 #include "framework/variable_index.h"
-#include "module/value_delivery.h"
+#include "module/received_buffer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "module/host_binding.h"
+#include "module/drv_variable_list.h"
 
 #include "module_test_support.h"
 #include "platform/text.h"

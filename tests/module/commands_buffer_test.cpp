@@ -1,11 +1,11 @@
-#include "module/write_queue.h"
+#include "module/commands_buffer.h"
 
 #include <atomic>
 #include <optional>
 #include <set>
 #include <thread>
 
-#include "module/host_binding.h"
+#include "module/drv_variable_list.h"
 #include "module_test_support.h"
 #include "platform/clock.h"
 

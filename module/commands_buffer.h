@@ -8,7 +8,7 @@
 
 #include "framework/collections.h"
 #include "framework/intercom_layout.h"
-#include "module/value_delivery.h"
+#include "module/received_buffer.h"
 
 namespace module {
 

@@ -1,4 +1,4 @@
-#include "module/value_delivery.h"
+#include "module/received_buffer.h"
 
 #include <chrono>
 

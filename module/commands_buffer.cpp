@@ -1,11 +1,11 @@
-#include "module/write_queue.h"
+#include "module/commands_buffer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "framework/intercom.h"
-#include "module/host_binding.h"
+#include "module/drv_variable_list.h"
 
 namespace module {
 
