@@ -253,7 +253,7 @@ void TSettingEditor::OnOkButton() {
         }
         const std::string refusal = Refusal(type, value);
         if (!refusal.empty()) {
-            InfoBox(this, "Внимание", refusal, false, false);
+            InfoBox(this, "Внимание"_cp, refusal, false, false);
             return;
         }
         property->Value = value;

@@ -41,17 +41,18 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
       RemoteAccessPortLabel(&RemoteAccessGroupBox, "Порт для удаленного доступа:"_cp),
       RemoteAccessPortSpinEdit(&RemoteAccessGroupBox), OkBitBtn(this, "Да"_cp), sBitBtn1(this, "Отмена"_cp),
       driver_(driver) {
-    SetClientSize(680, 440);
-    Pages.SetBounds(6, 6, 668, 386);
+    SetClientSize(760, 440);
+    Pages.SetBounds(6, 6, 748, 386);
     Picture.SetBounds(8, 8, 64, 64);
-    DevicesListBox.SetBounds(8, 80, 200, 226);
-    AddBitBtn.SetBounds(8, 314, 64, 28);
-    EditBitBtn.SetBounds(76, 314, 64, 28);
-    DelBitBtn.SetBounds(144, 314, 64, 28);
-    NameHeader.SetBounds(222, 60, 160, 16);
-    ValueHeader.SetBounds(468, 60, 160, 16);
-    SettingListBox.SetBounds(218, 80, 438, 196);
-    DescriptionLabel.SetBounds(218, 282, 438, 66);
+    DevicesListBox.SetBounds(8, 80, 224, 226);
+    AddBitBtn.SetBounds(8, 314, 72, 28);
+    EditBitBtn.SetBounds(84, 314, 72, 28);
+    DelBitBtn.SetBounds(160, 314, 72, 28);
+    // The name column holds the longest property caption.
+    NameHeader.SetBounds(246, 60, 160, 16);
+    ValueHeader.SetBounds(546, 60, 160, 16);
+    SettingListBox.SetBounds(242, 80, 494, 196);
+    DescriptionLabel.SetBounds(242, 282, 494, 66);
     DescriptionLabel.SetWordWrap(true);
 
     MultiThreadModeCheckBox.SetBounds(12, 12, 400, 24);
@@ -70,8 +71,8 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
     CheckServerTimeSpinEdit.SetRange(1, 3600);
     RemoteAccessPortSpinEdit.SetRange(1, 65535);
 
-    OkBitBtn.SetBounds(510, 402, 78, 30);
-    sBitBtn1.SetBounds(596, 402, 78, 30);
+    OkBitBtn.SetBounds(590, 402, 78, 30);
+    sBitBtn1.SetBounds(676, 402, 78, 30);
     OkBitBtn.SetDefault(true);
     sBitBtn1.SetModalResult(ui::mrCancel);
     sBitBtn1.SetCancel(true);

@@ -7,11 +7,13 @@
 #include "ui/application.h"
 
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPointer>
 #include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace styledbuttons {
 
@@ -20,6 +22,12 @@ namespace {
 constexpr unsigned DT_EXPANDTABS = 0x40;
 
 TColor FromQColor(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
+
+// Whole pixels that hold the text's advance: rounded down, a line laid out in that width would break
+// before its last word.
+int TextWidth(const QFont& font, const QString& text) {
+    return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
+}
 
 } // namespace
 
@@ -238,7 +246,7 @@ int TsButtonControl::GlyphHeight() {
 
 int TsButtonControl::MaxTextWidth() {
     if (!showCaption_) return 0;
-    const int textWidth = QFontMetrics(CacheCanvas().Font).horizontalAdvance(ui::ToQt(Caption()));
+    const int textWidth = TextWidth(CacheCanvas().Font, ui::ToQt(Caption()));
     const int W = Width(), M = margin_, GW = GlyphWidth();
     if (layout_ == TButtonLayout::blGlyphTop || layout_ == TButtonLayout::blGlyphBottom)
         return std::min(textWidth, W - 2 * M);
@@ -263,7 +271,7 @@ TPoint TsButtonControl::GetTextExtent() {
         line.setLineWidth(MaxTextWidth());
         QString part = text.mid(line.textStart(), line.textLength());
         while (!part.isEmpty() && part.back().isSpace()) part.chop(1);
-        width = std::max(width, metrics.horizontalAdvance(part));
+        width = std::max(width, TextWidth(font, part));
         ++lines;
     }
     layout.endLayout();
@@ -354,9 +362,10 @@ void TsButtonControl::AdjustSize() {
     const int GW = GlyphWidth(), GH = GlyphHeight();
     if (autoSize_ && (GH != 0 || showCaption_)) {
         const int hh = GH + 2 * bevelWidth_, ww = GW + 2 * bevelWidth_, M = margin_;
-        const QFontMetrics metrics(CacheCanvas().Font);
+        const QFont font = CacheCanvas().Font;
+        const QFontMetrics metrics(font);
         if (showCaption_) {
-            const int textWidth = metrics.horizontalAdvance(ui::ToQt(Caption()));
+            const int textWidth = TextWidth(font, ui::ToQt(Caption()));
             const int textHeight = metrics.height();
             const int s = ww > 0 && !Caption().empty() ? spacing_ : 0;
             if (layout_ == TButtonLayout::blGlyphLeft || layout_ == TButtonLayout::blGlyphRight) {

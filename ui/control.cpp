@@ -8,6 +8,7 @@ namespace ui {
 
 namespace {
 constexpr const char* HandleProperty = "ostroHandle";
+constexpr const char* ControlProperty = "ostroControl";
 }
 
 int ShiftStateOf(Qt::KeyboardModifiers modifiers) {
@@ -19,6 +20,10 @@ HWND HandleOf(const QWidget* widget) {
     return widget != nullptr ? widget->property(HandleProperty).value<HWND>() : 0;
 }
 
+TControl* ControlOf(const QWidget* widget) {
+    return widget != nullptr ? reinterpret_cast<TControl*>(widget->property(ControlProperty).value<quintptr>()) : nullptr;
+}
+
 TControl::TControl(QWidget* widget, TControl* parent) : widget_(widget), parent_(parent) {
     EnsureApplication();
     if (parent != nullptr && parent->ClientWidget() != nullptr) {
@@ -28,6 +33,7 @@ TControl::TControl(QWidget* widget, TControl* parent) : widget_(widget), parent_
     handle_ = platform::CreateWindowHandle(
         [this](HWND, UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });
     widget->setProperty(HandleProperty, QVariant::fromValue(handle_));
+    widget->setProperty(ControlProperty, QVariant::fromValue(reinterpret_cast<quintptr>(this)));
 }
 
 TControl::~TControl() {

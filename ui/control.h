@@ -27,6 +27,7 @@ using platform::LRESULT;
 using platform::UINT;
 using platform::WPARAM;
 
+class TControl;
 class TPopupMenu;
 
 // A colour value: red in the low byte, then green, then blue.
@@ -37,6 +38,8 @@ int ShiftStateOf(Qt::KeyboardModifiers modifiers);
 
 // The handle of the control a widget belongs to; 0 for a widget of no control.
 HWND HandleOf(const QWidget* widget);
+// The control a widget belongs to; nullptr for a widget of no control.
+TControl* ControlOf(const QWidget* widget);
 
 // A widget made once the application exists, for the constructors of controls.
 template <typename W, typename... Args> W* MakeWidget(Args&&... args) {

@@ -63,7 +63,12 @@ private:
 
 } // namespace
 
-TForm::TForm() : TControl(MakeWidget<FormWidget>(*this), nullptr) {}
+TForm::TForm() : TControl(MakeWidget<FormWidget>(*this), nullptr) {
+    QFont font(QString::fromLatin1(FormFontFamily));
+    font.setPixelSize(FormFontPixels);
+    font.setStyleHint(QFont::SansSerif);
+    Widget()->setFont(font);
+}
 
 TForm::~TForm() {
     if (modalLoop_ != nullptr) modalLoop_->exit();

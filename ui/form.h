@@ -20,6 +20,11 @@ constexpr int mrCancel = 2;
 
 enum class TCloseAction { None, Hide };
 
+// The font every form and its controls are laid out for, whatever the desktop or the host sets: a
+// family the set-up installs, its size in pixels so that the screen's resolution does not change it.
+constexpr const char* FormFontFamily = "DejaVu Sans";
+constexpr int FormFontPixels = 12;
+
 class TForm : public TControl {
 public:
     TForm();

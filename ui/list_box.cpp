@@ -29,11 +29,15 @@ public:
         const qsizetype split = line.indexOf(QChar(8));
         const QString name = split < 0 ? line : line.left(split);
         const QString value = split < 0 ? QString() : line.mid(split + 1);
-        // A long name stops short of the value column rather than running under the value.
-        const int nameX = HeaderX(nameHeader_), valueX = HeaderX(valueHeader_);
-        DrawAt(*painter, option.rect, nameX, valueX > nameX ? valueX - nameX - 4 : option.rect.width(), name);
-        DrawAt(*painter, option.rect, valueX, option.rect.width(), value);
+        DrawAt(*painter, option.rect, HeaderX(nameHeader_), NameRoom(), name);
+        DrawAt(*painter, option.rect, HeaderX(valueHeader_), option.rect.width(), value);
         painter->restore();
+    }
+
+    // A long name stops short of the value column rather than running under the value.
+    int NameRoom() const {
+        const int nameX = HeaderX(nameHeader_), valueX = HeaderX(valueHeader_);
+        return valueX > nameX ? valueX - nameX - 4 : list_->viewport()->width() - nameX;
     }
 
 private:
@@ -117,6 +121,11 @@ void TListBox::EndUpdate() {
     if (updates_ == 0 || --updates_ > 0 || !List()) return;
     List()->setUpdatesEnabled(true);
     List()->viewport()->repaint();
+}
+
+int TListBox::NameColumnWidth() const {
+    const auto* columns = List() ? dynamic_cast<const TwoColumnDelegate*>(List()->itemDelegate()) : nullptr;
+    return columns != nullptr ? columns->NameRoom() : -1;
 }
 
 void TListBox::SetTwoColumns(const TControl& nameHeader, const TControl& valueHeader) {

@@ -34,6 +34,8 @@ public:
     // nameHeader and a value drawn at the left of valueHeader (controls beside the list, usually labels
     // above it). The selected row is navy blue, every other row white.
     void SetTwoColumns(const TControl& nameHeader, const TControl& valueHeader);
+    // The width a name of a two-column row is drawn in before it is cut; -1 for a list of one column.
+    int NameColumnWidth() const;
 
     std::function<void()> OnChange;
     std::function<void()> OnDblClick;
