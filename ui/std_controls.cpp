@@ -68,12 +68,22 @@ public:
             ++suffix;
         const qsizetype inserted = input.size() - prefix - suffix;
         if (inserted <= 0) return Acceptable;
-        std::string kept;
-        for (char key : FromQt(input.mid(prefix, inserted))) {
+        const QString run = input.mid(prefix, inserted);
+        QString filtered;
+        for (qsizetype i = 0; i < run.size();) {
+            const qsizetype n =
+                run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate() ? 2 : 1;
+            const QString typed = run.mid(i, n);
+            i += n;
+            const std::string asCp = FromQt(typed);
+            const char original = asCp.empty() ? '?' : asCp[0];
+            char key = original;
             RunHandler([&] { edit_.OnKeyPress(key); });
-            if (key != 0) kept += key;
+            // A character cp1251 lacks stays as typed, so that the text still tells it from a typed '?'.
+            if (key != 0) filtered += key == original ? typed : ToQt(std::string(1, key));
         }
-        const QString filtered = ToQt(kept);
+        // Nothing let through: the edit stays as it was, a selection the keys were typed over included.
+        if (filtered.isEmpty()) return Invalid;
         if (pos >= prefix + inserted) pos += filtered.size() - inserted;
         else if (pos > prefix + filtered.size()) pos = prefix + filtered.size();
         input = input.left(prefix) + filtered + input.right(suffix);
@@ -136,6 +146,8 @@ void TEdit::SetReadOnly(bool readOnly) {
 }
 
 bool TEdit::ReadOnly() const { return Edit() && Edit()->isReadOnly(); }
+
+bool TEdit::TextIsCp1251() const { return !Edit() || ToQt(Text()) == Edit()->text(); }
 
 TCheckBox::TCheckBox(TControl* parent, const std::string& caption)
     : TControl(MakeWidget<QCheckBox>(ToQt(caption)), parent) {

@@ -37,6 +37,8 @@ class TEdit : public TControl {
 public:
     explicit TEdit(TControl* parent);
     std::string Text() const;
+    // False when the edit shows a character that cp1251 lacks (Text() has '?' in its place).
+    bool TextIsCp1251() const;
     void SetText(const std::string& text);
     void SetReadOnly(bool readOnly);
     bool ReadOnly() const;
