@@ -222,6 +222,9 @@ std::string TSettingEditor::Refusal(TPropertyType type, const std::string& value
     }
     case TPropertyType::Text:
     case TPropertyType::TagName:
+        // What the edit shows is stored in cp1251: another character would become '?' unseen.
+        if (!SettingTextEdit.TextIsCp1251())
+            return "Значение не может содержать символы, которых нет в кодировке Windows-1251."_cp;
         if (FitsConfiguration(value)) return {};
         return "Значение не может содержать символы \", < и > и переводы строки."_cp;
     default: return {};

@@ -134,6 +134,12 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
             emit combo->activated(index);
         };
     };
+    auto typed = [](const char* utf8) {
+        return [utf8](module::TSettingEditor& e) {
+            e.SettingTextEdit.SetText("");
+            Type(e.SettingTextEdit.Widget(), QString::fromUtf8(utf8));
+        };
+    };
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
         {"Enabled", "True", nothing, "True", false},
@@ -151,6 +157,9 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         {"DeviceName", "x", text("a>b"), "x", true},
         {"DeviceName", "x", text("a\r\nb"), "x", true},
         {"DeviceName", "x", text(" a b "), " a b ", false},
+        {"DeviceName", "x", typed("a?"), "a?", false},
+        {"DeviceName", "x", typed("aä"), "x", true}, // not in cp1251: it would be stored as '?'
+        {"VarConnectStateName", "", typed("中"), "", true},
         {"VarConnectStateName", "", text("  Tag1 "), "Tag1", false},
         {"VarConnectStateName", "", text("Tag\"1"), "", true},
         {"RequestType", "custom", nothing, "custom", false}, // no entries: kept
