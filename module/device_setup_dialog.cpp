@@ -182,10 +182,14 @@ void TSettingEditor::OnCreateDialog() {
     TPropertyType editType = type;
     properties_->GetEditInfo(name_, minValue, &items_, editType, maxValue);
     for (const std::string& item : items_) ListsComboBox.AddItem(item);
-    // A stored "True" is the entry "TRUE": yes/no entries match in any letter case.
-    auto found = std::find_if(items_.begin(), items_.end(), [&](const std::string& item) {
-        return type == TPropertyType::Boolean ? platform::SameText(item, shown) : item == shown;
-    });
+    // A yes/no value opens on what it means as the list reads it ("1" is TRUE), so that OK without a
+    // choice keeps that meaning; a text the list cannot read has no entry.
+    auto found = std::find(items_.begin(), items_.end(), shown);
+    if (type == TPropertyType::Boolean) {
+        const bool meaning = properties_->GetBoolean(name_, false);
+        const bool readable = meaning == properties_->GetBoolean(name_, true);
+        found = readable && items_.size() == 2 ? items_.begin() + (meaning ? 1 : 0) : items_.end();
+    }
     int32_t index = static_cast<int32_t>(found - items_.begin());
     if (found == items_.end() && !items_.empty()) {
         index = 0;

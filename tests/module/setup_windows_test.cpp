@@ -229,6 +229,28 @@ TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
     EXPECT_EQ(Value("DeviceName"), "old");
 }
 
+// A yes/no value opens on the entry it means as the property list reads it, so that OK without a
+// choice keeps that meaning; a text the list cannot read opens on the first entry.
+TEST_F(ValueEditorTest, AYesNoValueOpensOnTheEntryItMeans) {
+    struct Case {
+        const char* stored;
+        int entry;
+    };
+    const Case cases[] = {{"1", 1}, {"0", 0}, {"-1", 1}, {"$10", 1}, {"True", 1}, {"tRUE", 1},
+                          {"false", 0}, {"да", 0}, {"", 0}, {" 1", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        list_.FindProperty("Enabled")->Value = Cp(c.stored);
+        const bool meaning = list_.GetBoolean("Enabled", false);
+        module::TSettingEditor editor(&list_, "Enabled");
+        EXPECT_EQ(editor.ListsComboBox.ItemIndex(), c.entry);
+        editor.OkBitBtn.Click();
+        EXPECT_EQ(editor.ModalResult(), ui::mrOk);
+        EXPECT_EQ(Value("Enabled"), c.entry == 1 ? "True" : "False");
+        EXPECT_EQ(list_.GetBoolean("Enabled", true), meaning);
+    }
+}
+
 // ---- Device setup window
 
 TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing) {
