@@ -265,7 +265,8 @@ void TSettingEditor::OnOkButton() {
         }
         property->Value = value;
     }
-    SetModalResult(ui::mrOk);
+    // Without the property nothing was edited: the answer is Cancel's.
+    SetModalResult(Property() != nullptr ? ui::mrOk : ui::mrCancel);
 }
 
 bool EditSettingValue(platform::HWND, TDevicePropertyList* properties, const std::string& name) {

@@ -251,6 +251,15 @@ TEST_F(ValueEditorTest, AYesNoValueOpensOnTheEntryItMeans) {
     }
 }
 
+TEST_F(ValueEditorTest, OkForAPropertyThatIsNotThereAnswersFalse) {
+    for (framework::TDevicePropertyList* list : {static_cast<framework::TDevicePropertyList*>(&list_),
+                                                 static_cast<framework::TDevicePropertyList*>(nullptr)}) {
+        WhenModal([](QWidget* editor) { Press(editor, "Да"); });
+        EXPECT_FALSE(module::EditSettingValue(0, list, "NoSuchProperty"));
+    }
+    EXPECT_EQ(list_.FindProperty("NoSuchProperty"), nullptr);
+}
+
 // ---- Device setup window
 
 TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing) {
