@@ -36,6 +36,8 @@ public:
     void SetTwoColumns(const TControl& nameHeader, const TControl& valueHeader);
 
     std::function<void()> OnChange;
+    // The user chose a row: each OnChange, and a click on the row that is selected already.
+    std::function<void()> OnClick;
     std::function<void()> OnDblClick;
 
 private:

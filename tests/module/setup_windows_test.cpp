@@ -75,13 +75,18 @@ QListWidget* ListOf(QWidget* window, int index) { return window->findChildren<QL
 
 std::string RowText(QListWidget* list, int row) { return ui::FromQt(list->item(row)->text()); }
 
-void DoubleClickRow(QListWidget* list, int row) {
-    list->setCurrentRow(row);
+void MouseOnRow(QListWidget* list, int row, std::initializer_list<QEvent::Type> types) {
     const QPoint at = list->visualItemRect(list->item(row)).center();
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick}) {
+    for (QEvent::Type type : types) {
         QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &event);
     }
+}
+
+void DoubleClickRow(QListWidget* list, int row) {
+    list->setCurrentRow(row);
+    MouseOnRow(list, row,
+               {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick});
 }
 
 void Type(QWidget* edit, const QString& text) {
@@ -489,6 +494,20 @@ TEST_F(DriverSetupTest, DeletingTheLastDeviceLeavesNothingToEditOrShow) {
     EXPECT_FALSE(dialog.DelBitBtn.Enabled());
     EXPECT_EQ(dialog.SettingListBox.ItemCount(), 0);
     EXPECT_EQ(driver_.DeviceList->Count(), 1) << "only OK changes the driver";
+}
+
+TEST_F(DriverSetupTest, AClickOnTheSelectedFirstPropertyShowsItsHint) {
+    AddDevice("Only");
+    module::TDriverSetupDlg dialog(driver_);
+    dialog.Show();
+    ASSERT_EQ(dialog.SettingListBox.ItemIndex(), 0);
+    framework::TDevicePropertyList& properties = *driver_.DeviceList->Device(0)->Properties;
+    std::string hint;
+    ASSERT_TRUE(properties.GetHint(properties.Property(0)->Name, hint));
+    ASSERT_NE(dialog.DescriptionLabel.Caption(), hint);
+    MouseOnRow(static_cast<QListWidget*>(dialog.SettingListBox.Widget()), 0,
+               {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
+    EXPECT_EQ(dialog.DescriptionLabel.Caption(), hint);
 }
 
 TEST_F(DriverSetupTest, PicturesOfTheStyledButtonsInTheirStates) {
