@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdlib>
@@ -240,6 +242,50 @@ TEST_F(ModuleWindows, MessageBoxAnswersAndLayout) {
         });
         const auto box = c.info ? module::InfoBox : module::AskBox;
         EXPECT_EQ(box(nullptr, "Заголовок"_cp, "Текст вопроса"_cp, true, c.withCancel), c.result);
+        EXPECT_TRUE(answer.Done());
+    }
+}
+
+// Rows of the picture that hold dark pixels, taken together where they touch: the lines of text drawn.
+std::vector<std::pair<int, int>> InkBands(const QImage& image) {
+    std::vector<std::pair<int, int>> bands;
+    for (int y = 0; y < image.height(); ++y) {
+        bool ink = false;
+        for (int x = 0; x < image.width() && !ink; ++x) ink = qGray(image.pixel(x, y)) < 128;
+        if (!ink) continue;
+        if (!bands.empty() && bands.back().second == y - 1) bands.back().second = y;
+        else bands.push_back({y, y});
+    }
+    return bands;
+}
+
+// A text with no place to break its lines is broken inside its words, and the box grows for it as far
+// as the screen allows.
+TEST_F(ModuleWindows, MessageBoxShowsALongUnbrokenTextWithinTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const int length : {60, 400, 20000}) {
+        SCOPED_TRACE(length);
+        const std::string text = "/" + std::string(length, 'W');
+        TModalDriver answer([&](QWidget* window) {
+            EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->frameGeometry().height();
+            for (QLabel* label : window->findChildren<QLabel*>()) {
+                if (label->text() != QtText(text)) continue;
+                const QImage picture = label->grab().toImage();
+                const auto bands = InkBands(picture);
+                EXPECT_FALSE(bands.empty());
+                if (length == 400) SavePicture(window, "module_message_box_long_text.png");
+                if (length == 20000 || bands.empty()) continue; // more than a screen holds
+                // Whole lines only, and room on them for every character.
+                EXPECT_GT(bands.front().first, 0);
+                EXPECT_LT(bands.back().second, picture.height() - 1);
+                const int perLine =
+                    label->contentsRect().width() / label->fontMetrics().horizontalAdvance('W');
+                EXPECT_GE(static_cast<int>(bands.size()) * perLine, length + 1) << bands.size() << " lines";
+            }
+            sbtest::ClickButton(ButtonOf(window, "Да"_cp));
+            return true;
+        });
+        EXPECT_EQ(module::InfoBox(nullptr, "Внимание"_cp, text, false, false), 1);
         EXPECT_TRUE(answer.Done());
     }
 }
