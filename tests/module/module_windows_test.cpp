@@ -246,41 +246,36 @@ TEST_F(ModuleWindows, MessageBoxAnswersAndLayout) {
     }
 }
 
-// Rows of the picture that hold dark pixels, taken together where they touch: the lines of text drawn.
-std::vector<std::pair<int, int>> InkBands(const QImage& image) {
-    std::vector<std::pair<int, int>> bands;
+// Lines of text in a picture: runs of rows with dark pixels; cut when ink touches the top or bottom row.
+int TextLines(const QImage& image, bool& cut) {
+    int lines = 0;
+    bool previous = false;
     for (int y = 0; y < image.height(); ++y) {
         bool ink = false;
         for (int x = 0; x < image.width() && !ink; ++x) ink = qGray(image.pixel(x, y)) < 128;
-        if (!ink) continue;
-        if (!bands.empty() && bands.back().second == y - 1) bands.back().second = y;
-        else bands.push_back({y, y});
+        cut = cut || (ink && (y == 0 || y == image.height() - 1));
+        lines += ink && !previous;
+        previous = ink;
     }
-    return bands;
+    return lines;
 }
 
 // A text with no place to break its lines is broken inside its words, and the box grows for it as far
 // as the screen allows.
 TEST_F(ModuleWindows, MessageBoxShowsALongUnbrokenTextWithinTheScreen) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    for (const int length : {60, 400, 20000}) {
-        SCOPED_TRACE(length);
-        const std::string text = "/" + std::string(length, 'W');
+    for (const int length : {400, 20000}) {
+        const std::string text(length, 'W');
         TModalDriver answer([&](QWidget* window) {
-            EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->frameGeometry().height();
+            EXPECT_TRUE(screen.contains(window->frameGeometry())) << length;
             for (QLabel* label : window->findChildren<QLabel*>()) {
-                if (label->text() != QtText(text)) continue;
-                const QImage picture = label->grab().toImage();
-                const auto bands = InkBands(picture);
-                EXPECT_FALSE(bands.empty());
-                if (length == 400) SavePicture(window, "module_message_box_long_text.png");
-                if (length == 20000 || bands.empty()) continue; // more than a screen holds
-                // Whole lines only, and room on them for every character.
-                EXPECT_GT(bands.front().first, 0);
-                EXPECT_LT(bands.back().second, picture.height() - 1);
-                const int perLine =
-                    label->contentsRect().width() / label->fontMetrics().horizontalAdvance('W');
-                EXPECT_GE(static_cast<int>(bands.size()) * perLine, length + 1) << bands.size() << " lines";
+                if (label->text() != QtText(text) || length > 400) continue; // 20000: more than a screen
+                SavePicture(window, "module_message_box_long_text.png");
+                bool cut = false;
+                const int lines = TextLines(label->grab().toImage(), cut);
+                EXPECT_FALSE(cut);
+                const int perLine = label->contentsRect().width() / label->fontMetrics().horizontalAdvance('W');
+                EXPECT_GE(lines * perLine, length) << lines << " lines";
             }
             sbtest::ClickButton(ButtonOf(window, "Да"_cp));
             return true;

@@ -148,6 +148,11 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
         {"Enabled", "True", nothing, "True", false},
+        // A yes/no value opens on what it means as the list reads it: OK without a choice keeps that.
+        {"Enabled", "1", nothing, "True", false},
+        {"Enabled", "$0", nothing, "False", false},
+        {"ICMPOnConnect", "-1", nothing, "True", false},
+        {"Enabled", "yes", nothing, "False", false}, // not read as yes or no: the first entry
         {"Enabled", "false", choose(1), "True", false},
         {"ICMPOnConnect", "TRUE", choose(0), "False", false},
         {"TimeOut", "100", text("  "), "0", false},
@@ -234,35 +239,9 @@ TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
     EXPECT_EQ(Value("DeviceName"), "old");
 }
 
-// A yes/no value opens on the entry it means as the property list reads it, so that OK without a
-// choice keeps that meaning; a text the list cannot read opens on the first entry.
-TEST_F(ValueEditorTest, AYesNoValueOpensOnTheEntryItMeans) {
-    struct Case {
-        const char* stored;
-        int entry;
-    };
-    const Case cases[] = {{"1", 1}, {"0", 0}, {"-1", 1}, {"$10", 1}, {"True", 1}, {"tRUE", 1},
-                          {"false", 0}, {"да", 0}, {"", 0}, {" 1", 0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.stored);
-        list_.FindProperty("Enabled")->Value = Cp(c.stored);
-        const bool meaning = list_.GetBoolean("Enabled", false);
-        module::TSettingEditor editor(&list_, "Enabled");
-        EXPECT_EQ(editor.ListsComboBox.ItemIndex(), c.entry);
-        editor.OkBitBtn.Click();
-        EXPECT_EQ(editor.ModalResult(), ui::mrOk);
-        EXPECT_EQ(Value("Enabled"), c.entry == 1 ? "True" : "False");
-        EXPECT_EQ(list_.GetBoolean("Enabled", true), meaning);
-    }
-}
-
 TEST_F(ValueEditorTest, OkForAPropertyThatIsNotThereAnswersFalse) {
-    for (framework::TDevicePropertyList* list : {static_cast<framework::TDevicePropertyList*>(&list_),
-                                                 static_cast<framework::TDevicePropertyList*>(nullptr)}) {
-        WhenModal([](QWidget* editor) { Press(editor, "Да"); });
-        EXPECT_FALSE(module::EditSettingValue(0, list, "NoSuchProperty"));
-    }
-    EXPECT_EQ(list_.FindProperty("NoSuchProperty"), nullptr);
+    WhenModal([](QWidget* editor) { Press(editor, "Да"); });
+    EXPECT_FALSE(module::EditSettingValue(0, &list_, "NoSuchProperty"));
 }
 
 // ---- Device setup window
@@ -500,14 +479,16 @@ TEST_F(DriverSetupTest, AClickOnTheSelectedFirstPropertyShowsItsHint) {
     AddDevice("Only");
     module::TDriverSetupDlg dialog(driver_);
     dialog.Show();
-    ASSERT_EQ(dialog.SettingListBox.ItemIndex(), 0);
     framework::TDevicePropertyList& properties = *driver_.DeviceList->Device(0)->Properties;
-    std::string hint;
-    ASSERT_TRUE(properties.GetHint(properties.Property(0)->Name, hint));
-    ASSERT_NE(dialog.DescriptionLabel.Caption(), hint);
-    MouseOnRow(static_cast<QListWidget*>(dialog.SettingListBox.Widget()), 0,
-               {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
-    EXPECT_EQ(dialog.DescriptionLabel.Caption(), hint);
+    auto* rows = static_cast<QListWidget*>(dialog.SettingListBox.Widget());
+    for (const int row : {0, 1}) {
+        std::string hint;
+        ASSERT_TRUE(properties.GetHint(properties.Property(row)->Name, hint));
+        ASSERT_NE(dialog.DescriptionLabel.Caption(), hint);
+        rows->setCurrentRow(row); // already the current one for row 0
+        MouseOnRow(rows, row, {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
+        EXPECT_EQ(dialog.DescriptionLabel.Caption(), hint) << row;
+    }
 }
 
 TEST_F(DriverSetupTest, PicturesOfTheStyledButtonsInTheirStates) {
