@@ -182,10 +182,14 @@ void TSettingEditor::OnCreateDialog() {
     TPropertyType editType = type;
     properties_->GetEditInfo(name_, minValue, &items_, editType, maxValue);
     for (const std::string& item : items_) ListsComboBox.AddItem(item);
-    // A stored "True" is the entry "TRUE": yes/no entries match in any letter case.
-    auto found = std::find_if(items_.begin(), items_.end(), [&](const std::string& item) {
-        return type == TPropertyType::Boolean ? platform::SameText(item, shown) : item == shown;
-    });
+    // A yes/no value opens on what it means as the list reads it ("1" is TRUE), so that OK without a
+    // choice keeps that meaning; a text the list cannot read has no entry.
+    auto found = std::find(items_.begin(), items_.end(), shown);
+    if (type == TPropertyType::Boolean) {
+        const bool meaning = properties_->GetBoolean(name_, false);
+        const bool readable = meaning == properties_->GetBoolean(name_, true);
+        found = readable && items_.size() == 2 ? items_.begin() + (meaning ? 1 : 0) : items_.end();
+    }
     int32_t index = static_cast<int32_t>(found - items_.begin());
     if (found == items_.end() && !items_.empty()) {
         index = 0;
@@ -222,6 +226,9 @@ std::string TSettingEditor::Refusal(TPropertyType type, const std::string& value
     }
     case TPropertyType::Text:
     case TPropertyType::TagName:
+        // What the edit shows is stored in cp1251: another character would become '?' unseen.
+        if (!SettingTextEdit.TextIsCp1251())
+            return "Значение не может содержать символы, которых нет в кодировке Windows-1251."_cp;
         if (FitsConfiguration(value)) return {};
         return "Значение не может содержать символы \", < и > и переводы строки."_cp;
     default: return {};
@@ -258,7 +265,8 @@ void TSettingEditor::OnOkButton() {
         }
         property->Value = value;
     }
-    SetModalResult(ui::mrOk);
+    // Without the property nothing was edited: the answer is Cancel's.
+    SetModalResult(Property() != nullptr ? ui::mrOk : ui::mrCancel);
 }
 
 bool EditSettingValue(platform::HWND, TDevicePropertyList* properties, const std::string& name) {

@@ -84,7 +84,7 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
     SettingListBox.SetTwoColumns(NameHeader, ValueHeader);
     DevicesListBox.OnChange = [this] { OnChangeDeviceIndex(); };
     DevicesListBox.OnDblClick = [this] { EditBitBtnClick(); };
-    SettingListBox.OnChange = [this] { OnClickValueList(); };
+    SettingListBox.OnClick = [this] { OnClickValueList(); };
     AddBitBtn.OnClick = [this] { OnAddDevice(); };
     EditBitBtn.OnClick = [this] { EditBitBtnClick(); };
     DelBitBtn.OnClick = [this] { OnDeleteDevice(); };

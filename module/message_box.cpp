@@ -1,10 +1,26 @@
 #include "module/message_box.h"
 
+#include <algorithm>
+
 #include "module/module_pictures.h"
 #include "platform/text.h"
 
 namespace module {
 namespace {
+
+// A text taller than its label makes the box taller, as far as the screen has room.
+void FitText(TMessageBoxDialog& dialog) {
+    const int grow = std::min(dialog.MessageLabel.TextHeight() - dialog.MessageLabel.Height(),
+                              dialog.MaxClientHeight() - dialog.Height());
+    if (grow <= 0) return;
+    dialog.SetFixedSize(false);
+    dialog.SetClientSize(dialog.Width(), dialog.Height() + grow);
+    dialog.SetFixedSize(true);
+    dialog.MessageLabel.SetHeight(dialog.MessageLabel.Height() + grow);
+    dialog.OkBitBtn.SetTop(dialog.OkBitBtn.Top() + grow);
+    dialog.CancelBitBtn.SetTop(dialog.CancelBitBtn.Top() + grow);
+    dialog.CenterOnScreen();
+}
 
 int ShowBox(TMessageBoxDialog& dialog, const std::string& caption, const std::string& text, bool bold,
             bool withCancel) {
@@ -16,6 +32,7 @@ int ShowBox(TMessageBoxDialog& dialog, const std::string& caption, const std::st
         dialog.OkBitBtn.SetLeft((dialog.Width() - dialog.OkBitBtn.Width()) / 2);
     }
     if (bold) dialog.MessageLabel.SetFontBold(true);
+    FitText(dialog);
     return dialog.ShowModal();
 }
 

@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QStyle>
 
 #include <vector>
 
@@ -102,6 +103,18 @@ void TForm::CenterOnScreen() {
     if (w == nullptr || screen == nullptr) return;
     const QRect area = screen->availableGeometry();
     w->move(area.x() + (area.width() - w->width()) / 2, area.y() + (area.height() - w->height()) / 2);
+}
+
+int TForm::MaxClientHeight() const {
+    const QWidget* w = Widget();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (w == nullptr || screen == nullptr) return QWIDGETSIZE_MAX;
+    int frame = w->frameGeometry().height() - w->height();
+    // Until the form has been shown its frame is not known: room for a title bar is kept.
+    if (frame <= 0)
+        frame = w->style()->pixelMetric(QStyle::PM_TitleBarHeight) +
+                2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    return screen->availableGeometry().height() - frame;
 }
 
 void TForm::SetVisible(bool visible) {

@@ -36,6 +36,8 @@ public:
     // Fixed size, as a dialog.
     void SetFixedSize(bool fixed);
     void CenterOnScreen();
+    // The tallest client the form can have with its frame on the screen's work area.
+    int MaxClientHeight() const;
 
     void SetVisible(bool visible) override;
     // Shows the form modally and returns its modal result once it has one.

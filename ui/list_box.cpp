@@ -3,6 +3,7 @@
 #include "ui/application.h"
 
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QStyledItemDelegate>
@@ -59,6 +60,23 @@ private:
     QPointer<QWidget> valueHeader_;
 };
 
+// A click on the row that is selected already changes nothing, yet the user chose that row.
+class ListWidget : public QListWidget {
+public:
+    explicit ListWidget(TListBox& box) : box_(box) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        const int before = currentRow();
+        QListWidget::mousePressEvent(event);
+        const QListWidgetItem* item = itemAt(event->position().toPoint());
+        if (item != nullptr && row(item) == before && currentRow() == before) RunHandler(box_.OnClick);
+    }
+
+private:
+    TListBox& box_;
+};
+
 } // namespace
 
 struct TListBox::ByCode {
@@ -67,10 +85,12 @@ struct TListBox::ByCode {
     TListBox& box_;
 };
 
-TListBox::TListBox(TControl* parent) : TControl(MakeWidget<QListWidget>(), parent) {
+TListBox::TListBox(TControl* parent) : TControl(MakeWidget<ListWidget>(*this), parent) {
     List()->setSelectionMode(QAbstractItemView::SingleSelection);
     QObject::connect(List(), &QListWidget::currentRowChanged, List(), [this] {
-        if (byCode_ == 0) RunHandler(OnChange);
+        if (byCode_ != 0) return;
+        RunHandler(OnChange);
+        RunHandler(OnClick);
     });
     QObject::connect(List(), &QListWidget::itemDoubleClicked, List(), [this] { RunHandler(OnDblClick); });
 }

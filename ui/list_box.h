@@ -38,6 +38,8 @@ public:
     int NameColumnWidth() const;
 
     std::function<void()> OnChange;
+    // The user chose a row: each OnChange, and a click on the row that is selected already.
+    std::function<void()> OnClick;
     std::function<void()> OnDblClick;
 
 private:

@@ -10,9 +10,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QValidator>
 
 #include <algorithm>
@@ -25,9 +29,79 @@ namespace {
 
 template <typename W> W* As(QWidget* widget) { return static_cast<W*>(widget); }
 
+// The lines of a word-wrapped text at that width: broken between words, and inside a word that is
+// wider than a line.
+QString BrokenLines(const QString& text, const QLabel& label, int width) {
+    QStringList lines;
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, label.font(), const_cast<QLabel*>(&label));
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            QString part = paragraph.mid(line.textStart(), line.textLength());
+            while (!part.isEmpty() && part.back().isSpace()) part.chop(1);
+            lines << part;
+        }
+        layout.endLayout();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// A word-wrapped label whose text has a word wider than the label breaks that word rather than cut it.
+class LabelWidget : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QRect TextArea() const { return contentsRect().adjusted(margin(), margin(), -margin(), -margin()); }
+
+    // The text as drawn: with the breaks inside words when it needs them.
+    QString Shown() const { return BreaksWords() ? BrokenLines(text(), *this, TextArea().width()) : text(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (!BreaksWords()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        drawFrame(&painter);
+        style()->drawItemText(&painter, TextArea(), QStyle::visualAlignment(layoutDirection(), alignment()),
+                              palette(), isEnabled(), Shown(), foregroundRole());
+    }
+
+private:
+    bool BreaksWords() const {
+        const bool plain =
+            textFormat() == Qt::PlainText || (textFormat() == Qt::AutoText && !Qt::mightBeRichText(text()));
+        if (!wordWrap() || !plain || !pixmap().isNull()) return false;
+        const QString shown = text();
+        const int width = TextArea().width();
+        for (qsizetype i = 0; i < shown.size();) {
+            qsizetype end = i;
+            while (end < shown.size() && !shown[end].isSpace()) ++end;
+            if (end > i && fontMetrics().horizontalAdvance(shown.mid(i, end - i)) > width) return true;
+            i = end + 1;
+        }
+        return false;
+    }
+};
+
 } // namespace
 
-TLabel::TLabel(TControl* parent, const std::string& caption) : TControl(MakeWidget<QLabel>(ToQt(caption)), parent) {}
+TLabel::TLabel(TControl* parent, const std::string& caption)
+    : TControl(MakeWidget<LabelWidget>(ToQt(caption)), parent) {}
+
+int TLabel::TextHeight() const {
+    const auto* label = static_cast<const LabelWidget*>(Label());
+    if (label == nullptr) return 0;
+    const int flags = label->wordWrap() ? Qt::TextWordWrap : 0;
+    const QRect room(0, 0, label->TextArea().width(), QWIDGETSIZE_MAX);
+    return label->fontMetrics().boundingRect(room, flags, label->Shown()).height() + 2 * label->margin() +
+           label->height() - label->contentsRect().height();
+}
 
 QLabel* TLabel::Label() const { return As<QLabel>(Widget()); }
 
@@ -68,12 +142,22 @@ public:
             ++suffix;
         const qsizetype inserted = input.size() - prefix - suffix;
         if (inserted <= 0) return Acceptable;
-        std::string kept;
-        for (char key : FromQt(input.mid(prefix, inserted))) {
+        const QString run = input.mid(prefix, inserted);
+        QString filtered;
+        for (qsizetype i = 0; i < run.size();) {
+            const qsizetype n =
+                run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate() ? 2 : 1;
+            const QString typed = run.mid(i, n);
+            i += n;
+            const std::string asCp = FromQt(typed);
+            const char original = asCp.empty() ? '?' : asCp[0];
+            char key = original;
             RunHandler([&] { edit_.OnKeyPress(key); });
-            if (key != 0) kept += key;
+            // A character cp1251 lacks stays as typed, so that the text still tells it from a typed '?'.
+            if (key != 0) filtered += key == original ? typed : ToQt(std::string(1, key));
         }
-        const QString filtered = ToQt(kept);
+        // Nothing let through: the edit stays as it was, a selection the keys were typed over included.
+        if (filtered.isEmpty()) return Invalid;
         if (pos >= prefix + inserted) pos += filtered.size() - inserted;
         else if (pos > prefix + filtered.size()) pos = prefix + filtered.size();
         input = input.left(prefix) + filtered + input.right(suffix);
@@ -136,6 +220,8 @@ void TEdit::SetReadOnly(bool readOnly) {
 }
 
 bool TEdit::ReadOnly() const { return Edit() && Edit()->isReadOnly(); }
+
+bool TEdit::TextIsCp1251() const { return !Edit() || ToQt(Text()) == Edit()->text(); }
 
 TCheckBox::TCheckBox(TControl* parent, const std::string& caption)
     : TControl(MakeWidget<QCheckBox>(ToQt(caption)), parent) {

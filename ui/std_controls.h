@@ -26,8 +26,11 @@ public:
     explicit TLabel(TControl* parent, const std::string& caption = {});
     std::string Caption() const;
     void SetCaption(const std::string& caption);
+    // Word-wrapped, a word wider than the label is broken inside, not cut.
     void SetWordWrap(bool wrap);
     void SetCentered(bool centered);
+    // The height the caption takes at the label's width, its margins included.
+    int TextHeight() const;
 
 private:
     QLabel* Label() const;
@@ -37,6 +40,8 @@ class TEdit : public TControl {
 public:
     explicit TEdit(TControl* parent);
     std::string Text() const;
+    // False when the edit shows a character that cp1251 lacks (Text() has '?' in its place).
+    bool TextIsCp1251() const;
     void SetText(const std::string& text);
     void SetReadOnly(bool readOnly);
     bool ReadOnly() const;

@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdlib>
@@ -240,6 +242,45 @@ TEST_F(ModuleWindows, MessageBoxAnswersAndLayout) {
         });
         const auto box = c.info ? module::InfoBox : module::AskBox;
         EXPECT_EQ(box(nullptr, "Заголовок"_cp, "Текст вопроса"_cp, true, c.withCancel), c.result);
+        EXPECT_TRUE(answer.Done());
+    }
+}
+
+// Lines of text in a picture: runs of rows with dark pixels; cut when ink touches the top or bottom row.
+int TextLines(const QImage& image, bool& cut) {
+    int lines = 0;
+    bool previous = false;
+    for (int y = 0; y < image.height(); ++y) {
+        bool ink = false;
+        for (int x = 0; x < image.width() && !ink; ++x) ink = qGray(image.pixel(x, y)) < 128;
+        cut = cut || (ink && (y == 0 || y == image.height() - 1));
+        lines += ink && !previous;
+        previous = ink;
+    }
+    return lines;
+}
+
+// A text with no place to break its lines is broken inside its words, and the box grows for it as far
+// as the screen allows.
+TEST_F(ModuleWindows, MessageBoxShowsALongUnbrokenTextWithinTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const int length : {400, 20000}) {
+        const std::string text(length, 'W');
+        TModalDriver answer([&](QWidget* window) {
+            EXPECT_TRUE(screen.contains(window->frameGeometry())) << length;
+            for (QLabel* label : window->findChildren<QLabel*>()) {
+                if (label->text() != QtText(text) || length > 400) continue; // 20000: more than a screen
+                SavePicture(window, "module_message_box_long_text.png");
+                bool cut = false;
+                const int lines = TextLines(label->grab().toImage(), cut);
+                EXPECT_FALSE(cut);
+                const int perLine = label->contentsRect().width() / label->fontMetrics().horizontalAdvance('W');
+                EXPECT_GE(lines * perLine, length) << lines << " lines";
+            }
+            sbtest::ClickButton(ButtonOf(window, "Да"_cp));
+            return true;
+        });
+        EXPECT_EQ(module::InfoBox(nullptr, "Внимание"_cp, text, false, false), 1);
         EXPECT_TRUE(answer.Done());
     }
 }

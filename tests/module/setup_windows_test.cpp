@@ -75,13 +75,18 @@ QListWidget* ListOf(QWidget* window, int index) { return window->findChildren<QL
 
 std::string RowText(QListWidget* list, int row) { return ui::FromQt(list->item(row)->text()); }
 
-void DoubleClickRow(QListWidget* list, int row) {
-    list->setCurrentRow(row);
+void MouseOnRow(QListWidget* list, int row, std::initializer_list<QEvent::Type> types) {
     const QPoint at = list->visualItemRect(list->item(row)).center();
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick}) {
+    for (QEvent::Type type : types) {
         QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &event);
     }
+}
+
+void DoubleClickRow(QListWidget* list, int row) {
+    list->setCurrentRow(row);
+    MouseOnRow(list, row,
+               {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick});
 }
 
 void Type(QWidget* edit, const QString& text) {
@@ -134,9 +139,16 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
             emit combo->activated(index);
         };
     };
+    auto typed = [](const char* utf8) {
+        return [utf8](module::TSettingEditor& e) { Type(e.SettingTextEdit.Widget(), QString::fromUtf8(utf8)); };
+    };
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
         {"Enabled", "True", nothing, "True", false},
+        // A yes/no value opens on what it means as the list reads it: OK without a choice keeps that.
+        {"Enabled", "1", nothing, "True", false},
+        {"ICMPOnConnect", "-1", nothing, "True", false},
+        {"Enabled", "yes", nothing, "False", false}, // not read as yes or no: the first entry
         {"Enabled", "false", choose(1), "True", false},
         {"ICMPOnConnect", "TRUE", choose(0), "False", false},
         {"TimeOut", "100", text("  "), "0", false},
@@ -151,6 +163,9 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         {"DeviceName", "x", text("a>b"), "x", true},
         {"DeviceName", "x", text("a\r\nb"), "x", true},
         {"DeviceName", "x", text(" a b "), " a b ", false},
+        {"DeviceName", "x", typed("?"), "x?", false},
+        {"DeviceName", "x", typed("ä"), "x", true}, // not in cp1251: it would be stored as '?'
+        {"VarConnectStateName", "", typed("中"), "", true},
         {"VarConnectStateName", "", text("  Tag1 "), "Tag1", false},
         {"VarConnectStateName", "", text("Tag\"1"), "", true},
         {"RequestType", "custom", nothing, "custom", false}, // no entries: kept
@@ -218,6 +233,11 @@ TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
     EXPECT_FALSE(module::EditSettingValue(0, &list_, "DeviceName"));
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(Value("DeviceName"), "old");
+}
+
+TEST_F(ValueEditorTest, OkForAPropertyThatIsNotThereAnswersFalse) {
+    WhenModal([](QWidget* editor) { Press(editor, "Да"); });
+    EXPECT_FALSE(module::EditSettingValue(0, &list_, "NoSuchProperty"));
 }
 
 // ---- Device setup window
@@ -449,6 +469,18 @@ TEST_F(DriverSetupTest, DeletingTheLastDeviceLeavesNothingToEditOrShow) {
     EXPECT_FALSE(dialog.DelBitBtn.Enabled());
     EXPECT_EQ(dialog.SettingListBox.ItemCount(), 0);
     EXPECT_EQ(driver_.DeviceList->Count(), 1) << "only OK changes the driver";
+}
+
+TEST_F(DriverSetupTest, AClickOnTheSelectedFirstPropertyShowsItsHint) {
+    AddDevice("Only");
+    module::TDriverSetupDlg dialog(driver_);
+    dialog.Show();
+    framework::TDevicePropertyList& properties = *driver_.DeviceList->Device(0)->Properties;
+    std::string hint;
+    ASSERT_TRUE(properties.GetHint(properties.Property(0)->Name, hint));
+    ASSERT_NE(dialog.DescriptionLabel.Caption(), hint);
+    MouseOnRow(ListOf(dialog.Widget(), 1), 0, {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
+    EXPECT_EQ(dialog.DescriptionLabel.Caption(), hint);
 }
 
 TEST_F(DriverSetupTest, PicturesOfTheStyledButtonsInTheirStates) {

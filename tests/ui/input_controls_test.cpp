@@ -69,7 +69,9 @@ TEST(EditKeyFilter, SeesEveryTypedPastedOrDroppedCharacterButNotTextSetByCode) {
     EXPECT_EQ(edit.Text(), Cp("яU915234"));
     line->selectAll();
     line->insert("xy");
-    EXPECT_EQ(edit.Text(), "");
+    Key(line, Qt::Key_A, "a");
+    EXPECT_EQ(edit.Text(), Cp("яU915234")) << "nothing let through: the selection stays";
+    EXPECT_EQ(line->selectedText(), line->text());
 }
 
 TEST(SpinEdits, StayWithinTheirRangeAndChangeOnTheUsersDoingOnly) {
