@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
 #include "framework/xml_data_item.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace framework {
@@ -145,10 +145,11 @@ bool TDeviceList::SaveToFile(const std::string& fileName) {
 bool TDeviceList::LoadFromFile(const std::string& fileName) {
     FreeAll();
     try {
-        std::ifstream in(fileName, std::ios::binary);
-        if (!in) return false;
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.bad()) return false;
+        std::string text, why;
+        if (!platform::ReadRegularFile(fileName, text, &why)) {
+            if (!why.empty() && ErrorObj != nullptr) ErrorObj->WriteMessage(kErrNone, why);
+            return false;
+        }
         text = platform::Trim(text);
 
         std::string element;

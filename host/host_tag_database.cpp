@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <set>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace host {
@@ -164,14 +164,12 @@ bool THostTagDatabase::Refresh() {
         now.Changed = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
     }
     if (read_ && now == stamp_) return false;
-    std::string text;
-    if (now.Size >= 0) {
-        std::ifstream in(fileName_, std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string text, why;
+    if (now.Size >= 0) platform::ReadRegularFile(fileName_, text, &why);
     stamp_ = now;
     read_ = true;
     Load(text);
+    if (!why.empty()) problems_.insert(problems_.begin(), platform::Utf8FromCp1251(why));
     return true;
 }
 

@@ -64,7 +64,8 @@ public:
     explicit THostTagDatabase(std::string fileName) : fileName_(std::move(fileName)) {}
 
     // Reads the file again when it is another file or was changed since the last read. A file that
-    // is gone leaves no tags. True when the tags were read anew.
+    // is gone, or that is no regular file or too large to read (the first problem then says so),
+    // leaves no tags. True when the tags were read anew.
     bool Refresh();
 
     const THostTag* FindByName(std::string_view name) const;

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
 
@@ -303,11 +303,16 @@ uint64_t FileSize(const std::string& file) {
 
 std::vector<std::string> LogLinesFrom(const std::string& file, uint64_t from) {
     std::vector<std::string> lines;
-    std::ifstream in(file, std::ios::binary);
-    if (!in || !in.seekg(static_cast<std::streamoff>(from))) return lines;
-    for (std::string line; std::getline(in, line);) {
+    std::string text;
+    if (!platform::ReadRegularFile(file, text) || from > text.size()) return lines;
+    std::size_t at = static_cast<std::size_t>(from);
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(platform::Utf8FromCp1251(line));
+        at = end + 1;
     }
     return lines;
 }

@@ -105,7 +105,8 @@ private:
 std::string ModuleLogFile(const std::string& directory, const std::string& moduleFile);
 // Size of a file now, 0 when there is none.
 uint64_t FileSize(const std::string& file);
-// The lines the file holds from byte `from` on, cp1251 turned into UTF-8, line ends dropped.
+// The lines the file holds from byte `from` on, cp1251 turned into UTF-8, line ends dropped; none
+// when it is no regular file within the bound of platform/files.h.
 std::vector<std::string> LogLinesFrom(const std::string& file, uint64_t from);
 
 // Name shown for a variable: its database name, or "#id" when the database does not know it.

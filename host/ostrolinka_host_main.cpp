@@ -17,6 +17,7 @@
 #include "host/ostrolinka_host.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/shared_memory.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -40,7 +41,7 @@ template <std::size_t N> void SayFromHandler(const char (&text)[N]) {
 void OnStopSignal(int signal) {
     if (StopSignal != 0) {
         SayFromHandler("ostrolinka-host: a second signal: ending at once\n");
-        ::_exit(128 + signal);
+        platform::ExitReleasingNames(128 + signal);
     }
     StopSignal = signal;
     if (InModuleCall == 0) return;
@@ -50,7 +51,7 @@ void OnStopSignal(int signal) {
 
 void OnCallGraceOver(int) {
     SayFromHandler("ostrolinka-host: the module's call did not return within 3 s of the stop signal: ending\n");
-    ::_exit(128 + StopSignal);
+    platform::ExitReleasingNames(128 + StopSignal);
 }
 
 void InstallStopHandlers() {

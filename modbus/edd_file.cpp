@@ -2,12 +2,10 @@
 
 #include "framework/driver_error.h"
 #include "framework/xml_data_item.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 #include <exception>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 using framework::TElementWalker;
 using framework::TXMLDataItem;
@@ -301,12 +299,11 @@ TDeviceTypeRecord* TEDDV2File::FindDevice(const std::string& name) {
 
 bool TEDDV2File::LoadFromFile(const std::string& path) {
     try {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) return false;
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return false;
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.bad()) return false;
+        std::string bytes, why;
+        if (!platform::ReadRegularFile(path, bytes, &why)) {
+            if (!why.empty()) Report(why);
+            return false;
+        }
         // Lines end with CR LF, LF or CR alone; a break at the very end opens no further line.
         std::vector<std::string> lines;
         std::size_t start = 0;

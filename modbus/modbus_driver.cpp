@@ -107,8 +107,9 @@ bool TModbusrtu_Driver::Init(bool configOnly, const std::string& configPath) {
     auto model = std::make_unique<TEDDDeviceFile>();
     model->Prepare();
     const std::string path = std::filesystem::path(configPath).replace_extension(".edd").string();
+    // Whatever the name holds is loaded, so that a file that cannot be read fails the load and says why.
     std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) {
+    if (std::filesystem::exists(path, ec)) {
         model->FreeAll();
         result = model->LoadFromFile(path);
     }

@@ -76,7 +76,8 @@ std::string GuidText(const uint8_t guid[16]) {
 }
 
 bool CopyFileReplacing(const std::string& src, const std::string& dst) {
-    const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    // Nothing waits in the open: a FIFO or a device is refused below.
+    const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0) return false;
     struct stat st;
     std::string temp = dst + ".XXXXXX";

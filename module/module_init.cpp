@@ -262,6 +262,7 @@ int32_t InitModule(const TDrvInitRecord& record) {
     CfgPath = WithTrailingSeparator(InitDirectory(record)) + driver->GetConfigFileName();
     const platform::TIniFile settings(ChangeExtension(CfgPath, ".ini"));
     framework::ErrorObj = new TModuleErrorClass(settings.ReadString("DLM", "LogFile", ""));
+    if (!settings.ReadFailure().empty()) Report(framework::kErrNone, settings.ReadFailure());
     driver->BeforeInit();
     CreateModuleObjects(record);
 

@@ -1,7 +1,6 @@
 #include "module/module_log.h"
 
-#include <cstdio>
-
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace module {
@@ -13,9 +12,14 @@ void TModuleErrorClass::AddToLog(int32_t code, const std::string& text) {
     if (logFile_.empty()) return;
     const std::string line = text + ": " + platform::IntToStr(code) + "\r\n";
     std::lock_guard<std::mutex> guard(fileLock_);
-    if (std::FILE* f = std::fopen(logFile_.c_str(), "ab")) {
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
+    // A FIFO or a device named as the log is not written: a FIFO nobody reads would hold this thread
+    // for good. The memory log says so once, until the file takes lines again.
+    std::string why;
+    if (platform::AppendToRegularFile(logFile_, line, &why)) {
+        fileRefused_ = false;
+    } else if (!fileRefused_) {
+        fileRefused_ = true;
+        TDriverErrorClass::AddToLog(framework::kErrNone, why);
     }
 }
 

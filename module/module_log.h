@@ -1,6 +1,6 @@
 // The module's error object. Its log lives in memory, as the log window reads it; when the settings
 // file names a log file, every line is also appended there, so that a host without the log window
-// (and the tests) can follow the log.
+// (and the tests) can follow the log. Only a regular file is written (made when missing).
 #pragma once
 
 #include <mutex>
@@ -21,6 +21,7 @@ public:
 private:
     std::string logFile_;
     std::mutex fileLock_;
+    bool fileRefused_ = false;
 };
 
 } // namespace module

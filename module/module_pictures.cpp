@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "framework/driver_error.h"
 #include "styledbuttons/pixels/picture.h"
 
 namespace module {
@@ -16,7 +17,9 @@ std::string ModuleDirectory() {
 
 styledbuttons::Bitmap24 ModulePicture(const std::string& fileName) {
     styledbuttons::TPicture picture;
-    styledbuttons::LoadPictureFile(picture, ModuleDirectory() + fileName, false);
+    std::string why;
+    styledbuttons::LoadPictureFile(picture, ModuleDirectory() + fileName, false, &why);
+    if (!why.empty() && framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(framework::kErrNone, why);
     return picture.Empty() ? styledbuttons::Bitmap24() : picture.Image;
 }
 

@@ -12,7 +12,7 @@ namespace module {
 std::string ModuleDirectory();
 
 // The picture file of that name beside the module (a bitmap or a JPEG image); empty when it is
-// missing or cannot be read.
+// missing or cannot be read (the log says why when it is no regular file or too large).
 styledbuttons::Bitmap24 ModulePicture(const std::string& fileName);
 
 // Shows the picture in the image; an empty picture shows nothing.

@@ -1,39 +1,10 @@
 #include "platform/ini_file.h"
 
+#include "platform/files.h"
 #include "platform/text.h"
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 namespace {
-
-// Settings files are small; anything larger is not one of ours.
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
-
-// Only regular files are read, and without blocking, so that a FIFO or a device never hangs us.
-std::string ReadWholeFile(const std::string& fileName) {
-    std::string data;
-    if (fileName.empty() || fileName.find('\0') != std::string::npos) return data;
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return data;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize) {
-        data.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < data.size()) {
-            const ssize_t n = read(fd, data.data() + got, data.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        data.resize(got);
-    }
-    close(fd);
-    return data;
-}
 
 // The profile reader drops one matching pair of enclosing quotes.
 std::string Unquote(std::string value) {
@@ -44,7 +15,11 @@ std::string Unquote(std::string value) {
 
 } // namespace
 
-TIniFile::TIniFile(const std::string& fileName) : fileName_(fileName) { Parse(ReadWholeFile(fileName)); }
+TIniFile::TIniFile(const std::string& fileName) : fileName_(fileName) {
+    std::string text;
+    ReadRegularFile(fileName, text, &readFailure_);
+    Parse(text);
+}
 
 void TIniFile::Parse(std::string_view text) {
     Section* current = nullptr; // keys before the first section belong to none

@@ -17,6 +17,9 @@ public:
     explicit TIniFile(const std::string& fileName);
 
     const std::string& FileName() const { return fileName_; }
+    // Why an existing file was not read (platform/files.h), for the log; empty when it was read or
+    // is missing.
+    const std::string& ReadFailure() const { return readFailure_; }
 
     std::string ReadString(std::string_view section, std::string_view key, const std::string& def) const;
     // Integer text: optional sign and decimal digits, or "$" and hexadecimal digits; anything else
@@ -35,6 +38,7 @@ private:
     const std::string* Find(std::string_view section, std::string_view key) const;
 
     std::string fileName_;
+    std::string readFailure_;
     std::vector<Section> sections_;
 };
 

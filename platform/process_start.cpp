@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/shared_memory.h"
+
 extern char** environ;
 
 namespace platform {
@@ -80,7 +82,7 @@ std::size_t ReadFull(int fd, void* data, std::size_t size) {
     ::execve(argv[0], argv, environ);
     const int32_t error = errno;
     WriteFull(reportFd, &error, sizeof error);
-    ::_exit(127);
+    ExitReleasingNames(127);
 }
 
 } // namespace
@@ -105,7 +107,7 @@ bool StartDetachedProcess(std::string_view commandLine, uint32_t* processId) {
         ::close(report[0]);
         const pid_t grandchild = ::fork();
         if (grandchild == 0) RunGrandchild(report[1], argv.data());
-        ::_exit(grandchild < 0 ? 1 : 0);
+        ExitReleasingNames(grandchild < 0 ? 1 : 0);
     }
     ::close(report[1]);
     int status = 0;

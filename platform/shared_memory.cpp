@@ -1,5 +1,6 @@
 #include "platform/shared_memory.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
@@ -7,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/names.h"
@@ -24,6 +26,10 @@ struct THeldNames {
     std::mutex lock;
     std::map<int, std::string> paths;
 };
+
+// The process that registered them: a forked child shares its parent's descriptors and locks, and
+// must not give up names that are its parent's.
+std::atomic<pid_t> HeldBy{0};
 
 THeldNames& Held() {
     static auto* held = new THeldNames();
@@ -53,6 +59,7 @@ bool UnlinkWhenLast(int fd, const std::string& path) {
 }
 
 void RegisterHeldName(int fd, const std::string& path) {
+    HeldBy = ::getpid();
     THeldNames& held = Held();
     std::lock_guard<std::mutex> guard(held.lock);
     held.paths[fd] = path;
@@ -68,6 +75,24 @@ void ReleaseHeldNames() {
     THeldNames& held = Held();
     std::lock_guard<std::mutex> guard(held.lock);
     for (const auto& [fd, path] : held.paths) UnlinkWhenLast(fd, path);
+}
+
+void ExitReleasingNames(int status) {
+    if (HeldBy.load() == ::getpid()) {
+        // Maybe from a signal handler that interrupted the lock's holder: wait a little, not for good.
+        THeldNames& held = Held();
+        bool locked = held.lock.try_lock();
+        for (int i = 0; i < 100 && !locked; ++i) {
+            const timespec pause{0, 1000000};
+            ::nanosleep(&pause, nullptr);
+            locked = held.lock.try_lock();
+        }
+        if (locked) {
+            for (const auto& [fd, path] : held.paths) UnlinkWhenLast(fd, path);
+            held.lock.unlock();
+        }
+    }
+    ::_exit(status);
 }
 
 int Flock(int fd, int op) {

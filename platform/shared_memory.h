@@ -68,5 +68,8 @@ void UnregisterHeldName(int fd);
 // For a process that leaves by _exit while its threads may still use its blocks: gives up its hold on
 // the name of every block it holds, keeping the mappings, and removes the names nobody else holds.
 void ReleaseHeldNames();
+// How every program of the system leaves by _exit: its names given up first, as above. Usable from a
+// signal handler, and in a forked child, which leaves its parent's names alone.
+[[noreturn]] void ExitReleasingNames(int status);
 
 } // namespace platform

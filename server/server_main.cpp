@@ -62,8 +62,7 @@ int main(int argc, char** argv) {
         // up all the same, so that the last of the system's processes removes them.
         server::ClearOwnSlot();
         std::fflush(nullptr);
-        platform::ReleaseHeldNames();
-        _exit(0);
+        platform::ExitReleasingNames(0);
     }
     delete framework::Driver;
     framework::Driver = nullptr;

@@ -1,17 +1,14 @@
 #include "styledbuttons/pixels/picture.h"
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "styledbuttons/pixels/mixing.h"
 #include "styledbuttons/pixels/utils.h"
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
 #include <jpeglib.h>
 
@@ -22,6 +19,20 @@ namespace {
 // Pictures larger than this are not backgrounds of a button; the limit keeps a corrupt header from
 // asking for gigabytes.
 constexpr int MaxSide = 16384;
+// What a decoded picture may take in memory: no more than the largest file the system reads.
+constexpr uint64_t MaxPictureBytes = platform::kMaxFileSize;
+
+// Whether a picture of these sides may be decoded, told by its header alone: its 24-bit pixels and
+// what the decoder must hold besides (`held`) stay within the bound. Otherwise `why` says so.
+bool Fits(const std::string& file_name, uint64_t width, uint64_t height, uint64_t held, std::string* why) {
+    if (width <= static_cast<uint64_t>(MaxSide) && height <= static_cast<uint64_t>(MaxSide) &&
+        width * height * 3 + held <= MaxPictureBytes)
+        return true;
+    if (why != nullptr)
+        *why = "Рисунок \""_cp + file_name + "\" не загружен: "_cp + platform::IntToStr(static_cast<int64_t>(width)) +
+               " x " + platform::IntToStr(static_cast<int64_t>(height)) + " точек больше предела."_cp;
+    return false;
+}
 
 struct JpegError {
     jpeg_error_mgr pub;
@@ -34,9 +45,20 @@ struct JpegError {
 
 void NoJpegMessage(j_common_ptr) {}
 
-// Nothing with a destructor lives in this frame after setjmp: the row buffer comes from the
-// decoder's own pool, which jpeg_destroy_decompress frees.
-bool DecodeJpeg(std::FILE* file, bool grey, Bitmap24& out) {
+// A progressive (multi-scan) image keeps the coefficients of every component until its last scan.
+uint64_t BufferedCoefficients(const jpeg_decompress_struct& cinfo) {
+    if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo))) return 0;
+    uint64_t bytes = 0;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        bytes += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks * DCTSIZE2 *
+                 sizeof(JCOEF);
+    return bytes;
+}
+
+// The header is read and judged before anything of the image is decoded or allocated. Nothing
+// with a destructor lives in this frame after setjmp: the row buffer comes from the decoder's own
+// pool, which jpeg_destroy_decompress frees.
+bool DecodeJpeg(const std::string& data, const std::string& file_name, bool grey, Bitmap24& out, std::string* why) {
     jpeg_decompress_struct cinfo;
     JpegError err;
     cinfo.err = jpeg_std_error(&err.pub);
@@ -47,16 +69,19 @@ bool DecodeJpeg(std::FILE* file, bool grey, Bitmap24& out) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
+    if (cinfo.image_width < 1 || cinfo.image_height < 1 ||
+        !Fits(file_name, cinfo.image_width, cinfo.image_height, BufferedCoefficients(cinfo), why)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    // Should the estimate fall short, the decoder refuses rather than takes more.
+    cinfo.mem->max_memory_to_use = static_cast<long>(MaxPictureBytes);
     cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
     const int width = static_cast<int>(cinfo.output_width);
     const int height = static_cast<int>(cinfo.output_height);
-    if (width < 1 || height < 1 || width > MaxSide || height > MaxSide) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
     out.SetSize(width, height);
     JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                 static_cast<JDIMENSION>(width * 3), 1);
@@ -75,32 +100,32 @@ bool DecodeJpeg(std::FILE* file, bool grey, Bitmap24& out) {
     return true;
 }
 
-uint32_t U32(const std::vector<uint8_t>& d, size_t at) {
+uint32_t U32(const uint8_t* d, size_t at) {
     return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
 }
-uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | d[at + 1] << 8); }
+uint16_t U16(const uint8_t* d, size_t at) { return static_cast<uint16_t>(d[at] | d[at + 1] << 8); }
 
 } // namespace
 
-bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out) {
-    std::FILE* file = std::fopen(file_name.c_str(), "rb");
-    if (file == nullptr) return false;
+bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out, std::string* why) {
+    std::string data;
+    if (!platform::ReadRegularFile(file_name, data, why)) return false;
     Bitmap24 image;
-    const bool ok = DecodeJpeg(file, grey, image);
-    std::fclose(file);
-    if (ok) out = std::move(image);
-    return ok;
+    if (!DecodeJpeg(data, file_name, grey, image, why)) return false;
+    out = std::move(image);
+    return true;
 }
 
 // Uncompressed bitmaps of 1, 4, 8, 24 or 32 bits per pixel, bottom-up or top-down.
-bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
-    std::ifstream in(file_name, std::ios::binary);
-    if (!in) return false;
-    const std::vector<uint8_t> d{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return false;
+bool LoadBmpFile(const std::string& file_name, Bitmap24& out, std::string* why) {
+    std::string bytes;
+    if (!platform::ReadRegularFile(file_name, bytes, why)) return false;
+    const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
+    const size_t size = bytes.size();
+    if (size < 54 || d[0] != 'B' || d[1] != 'M') return false;
     const uint32_t offset = U32(d, 10);
     const uint32_t header = U32(d, 14);
-    if (header < 40 || 14 + static_cast<uint64_t>(header) > d.size()) return false;
+    if (header < 40 || 14 + static_cast<uint64_t>(header) > size) return false;
     const int32_t width = static_cast<int32_t>(U32(d, 18));
     const int32_t raw_height = static_cast<int32_t>(U32(d, 22));
     const int bits = U16(d, 28);
@@ -108,19 +133,21 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
     uint32_t colours = U32(d, 46);
     const bool top_down = raw_height < 0;
     const int64_t height = top_down ? -static_cast<int64_t>(raw_height) : raw_height;
-    if (width < 1 || height < 1 || width > MaxSide || height > MaxSide) return false;
+    if (width < 1 || height < 1) return false;
+    // Few bits a pixel may claim many pixels from a small file.
+    if (!Fits(file_name, static_cast<uint64_t>(width), static_cast<uint64_t>(height), 0, why)) return false;
     const bool bitfields32 = bits == 32 && compression == 3;
     if (compression != 0 && !bitfields32) return false;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
     if (bits <= 8 && (colours == 0 || colours > (1u << bits))) colours = 1u << bits;
     const size_t palette = 14 + header;
-    if (bits <= 8 && palette + colours * 4ull > d.size()) return false;
+    if (bits <= 8 && palette + colours * 4ull > size) return false;
     const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
-    if (offset + stride * height > d.size()) return false;
+    if (offset + stride * height > size) return false;
 
     Bitmap24 image(width, static_cast<int>(height));
     for (int y = 0; y < height; ++y) {
-        const uint8_t* src = d.data() + offset + stride * (top_down ? y : height - 1 - y);
+        const uint8_t* src = d + offset + stride * (top_down ? y : height - 1 - y);
         uint8_t* dst = image.Row(y);
         for (int x = 0; x < width; ++x, dst += 3) {
             if (bits >= 24) {
@@ -131,16 +158,17 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
             const int shift = 8 - bits * (x % per_byte + 1);
             const uint32_t index = (src[x / per_byte] >> shift) & ((1u << bits) - 1);
             if (index >= colours) continue; // beyond the palette: left white
-            std::copy(d.data() + palette + index * 4, d.data() + palette + index * 4 + 3, dst);
+            std::copy(d + palette + index * 4, d + palette + index * 4 + 3, dst);
         }
     }
     out = std::move(image);
     return true;
 }
 
-bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey) {
+bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey, std::string* why) {
+    if (why != nullptr) why->clear();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file_name, ec)) {
+    if (!std::filesystem::exists(file_name, ec)) {
         picture.Clear();
         return false;
     }
@@ -151,13 +179,13 @@ bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey)
                                 : platform::UpperCase(file_name.substr(dot));
     if (ext == ".JPG" || ext == ".JPEG") {
         Bitmap24 image;
-        if (!LoadJpegFile(file_name, grey, image)) return false;
+        if (!LoadJpegFile(file_name, grey, image, why)) return false;
         picture.Kind = TGraphicKind::Jpeg;
         picture.Image = std::move(image);
         picture.Grayscale = grey;
     } else if (ext == ".BMP") {
         Bitmap24 image;
-        if (!LoadBmpFile(file_name, image)) return false;
+        if (!LoadBmpFile(file_name, image, why)) return false;
         if (grey) MakeGrayscale(image);
         picture.Kind = TGraphicKind::Bitmap;
         picture.Image = std::move(image);

@@ -598,7 +598,8 @@ TEST_F(HostRoad, TheDemoFilesShowEveryVariableAndBothWritesComeBack) {
 }
 
 // A stop signal while a call into the module runs gives the call a few seconds to return, then the
-// program ends without it; a second signal ends it at once.
+// program ends without it; a second signal ends it at once. Either way the names of the module's
+// exchange area and of the window table go with it.
 TEST(HostProgram, StopSignalsEndItDuringAModuleCallThatDoesNotReturn) {
     const char* bin = std::getenv("QUILLARY_BIN");
     ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
@@ -619,8 +620,11 @@ TEST(HostProgram, StopSignalsEndItDuringAModuleCallThatDoesNotReturn) {
         }
         EXPECT_EQ(run.WaitExit(), 128 + c.signals.back()) << run.Output();
         EXPECT_NE(run.Output().find(c.says), std::string::npos) << run.Output();
+        EXPECT_EQ(run.Output().find("no exchange area"), std::string::npos) << run.Output();
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+            EXPECT_NE(entry.path().filename().string().rfind(ns + ".", 0), 0u) << entry.path() << " left";
+            if (entry.path().filename().string().rfind(ns + ".", 0) == 0) std::filesystem::remove(entry.path());
+        }
     }
-    // Left behind by a program that could not stop its module.
-    std::filesystem::remove("/dev/shm/" + ns + ".ostrolinka.windows");
     ::unsetenv("OSTROLINKA_NAMESPACE");
 }

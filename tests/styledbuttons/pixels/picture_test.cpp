@@ -1,6 +1,8 @@
 #include "styledbuttons/pixels/picture.h"
 
+#include "jpeg_claims.h"
 #include "pixel_test_support.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <jpeglib.h>
 #include <unistd.h>
 
@@ -178,6 +181,37 @@ TEST_F(PictureFileTest, FailuresAreSwallowed) {
     EXPECT_FALSE(LoadPictureFile(pic, Path("missing.jpg"), false));
     EXPECT_TRUE(pic.Empty());
     EXPECT_EQ(pic.Kind, TGraphicKind::None);
+}
+
+// Judged by the header before anything is decoded: sides beyond the limit, or sides whose pixels and
+// decoder buffers pass the bound (a progressive image keeps every coefficient until its last scan),
+// or a bitmap of one bit a pixel whose small file implies 192 MB of pixels.
+TEST_F(PictureFileTest, PicturesTooBigAreRefusedFromTheirHeaders) {
+    WriteJpeg(Path("x.jpg"));
+    TPicture pic;
+    LoadPictureFile(pic, Path("x.jpg"), false);
+    const TPicture loaded = pic;
+
+    const std::string sides = ProgressiveJpegClaiming(32768, 32768);
+    const std::string memory = ProgressiveJpegClaiming(16384, 16384);
+    ASSERT_LT(sides.size(), 2000u);
+    WriteBytes(Path("sides.jpg"), {sides.begin(), sides.end()});
+    WriteBytes(Path("memory.jpg"), {memory.begin(), memory.end()});
+    WriteBytes(Path("bits.bmp"), BmpHeader(16384, 4096, 1, 2, 62));
+    ASSERT_EQ(::truncate(Path("bits.bmp").c_str(), 62 + 16384 / 8 * 4096), 0); // sparse pixels
+
+    struct TCase {
+        const char* Name;
+        const char* Sides;
+    };
+    for (const TCase& c : {TCase{"sides.jpg", "32768 x 32768"}, TCase{"memory.jpg", "16384 x 16384"},
+                           TCase{"bits.bmp", "16384 x 4096"}}) {
+        std::string why;
+        EXPECT_FALSE(LoadPictureFile(pic, Path(c.Name), false, &why));
+        EXPECT_EQ(pic.Image, loaded.Image) << c.Name;
+        EXPECT_EQ(platform::Utf8FromCp1251(why),
+                  "Рисунок \"" + Path(c.Name) + "\" не загружен: " + c.Sides + " точек больше предела.");
+    }
 }
 
 TEST(TileGraphicTest, BitmapTilesAreCutAtTheRectangle) {

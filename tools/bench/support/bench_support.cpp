@@ -19,6 +19,7 @@
 
 #include "hostapi/variables_library.h"
 #include "platform/names.h"
+#include "platform/shared_memory.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -224,7 +225,7 @@ ServerRun::ServerRun(const ScratchDir& dir, framework::TIntercomInterface& area)
         }
         char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>("\"unused\""), nullptr};
         ::execv(exe.c_str(), argv);
-        _exit(127);
+        platform::ExitReleasingNames(127);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "bench_support.h"
+#include "platform/shared_memory.h"
 
 namespace fs = std::filesystem;
 
@@ -65,7 +66,7 @@ HostRun::HostRun(const std::vector<std::string>& args) {
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
+        platform::ExitReleasingNames(127);
     }
     ::close(fds[1]);
     out_ = fds[0];

@@ -23,6 +23,7 @@
 #include "framework/driver.h"
 #include "modbus/edd_file.h"
 #include "modbus/modbus_driver.h"
+#include "platform/shared_memory.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ bool RunLimited(const std::function<TResult()>& load, double limit, TResult& res
         close(fds[0]);
         const TResult r = load();
         const ssize_t n = write(fds[1], &r, sizeof r);
-        _exit(n == sizeof r ? 0 : 1);
+        platform::ExitReleasingNames(n == sizeof r ? 0 : 1);
     }
     close(fds[1]);
     pollfd p{fds[0], POLLIN, 0};

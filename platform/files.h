@@ -1,0 +1,26 @@
+// Files the system reads whole, and the files it appends its log to. Only regular files are opened
+// (links followed): a FIFO's or a device's open or read may block or never end. What is read is
+// bounded, so that a file that is not what it seems never fills memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The largest file the system reads: 64 MiB. Its largest real file is a device description, and a
+// description of 100,000 device types is 24 MB (it loads in about a second); a loader holds a few
+// copies of the text, so the bound keeps a load within a few hundred MB and seconds.
+inline constexpr std::uint64_t kMaxFileSize = 64ull * 1024 * 1024;
+
+// Reads the whole file into data. False when it is missing, not a regular file, larger than
+// kMaxFileSize or cannot be read; `why` then gets the log line (cp1251) saying so, left empty for a
+// missing file, which callers report in their own words.
+bool ReadRegularFile(const std::string& path, std::string& data, std::string* why = nullptr);
+
+// Appends bytes to the file, made when missing. A FIFO, a device or a directory is not written and
+// nothing waits on it: false with the log line in `why`.
+bool AppendToRegularFile(const std::string& path, std::string_view bytes, std::string* why = nullptr);
+
+} // namespace platform
