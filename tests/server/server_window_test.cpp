@@ -289,4 +289,8 @@ TEST_F(ServerWindowTest, PicturesOfTheStyledButtonsInTheirStates) {
     EXPECT_TRUE(sbtest::FourDistinctPictures(pictures));
 }
 
+TEST_F(ServerWindowTest, NoPlainButtonOnAnyPage) {
+    EXPECT_EQ(sbtest::PlainButtons(window_->Widget()), std::vector<std::string>());
+}
+
 } // namespace
