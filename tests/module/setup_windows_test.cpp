@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +25,8 @@
 #include <thread>
 
 #include "framework/driver_error.h"
+#include "host/host_tag_database.h"
+#include "host/host_tag_test_support.h"
 #include "modbus/edd_file.h"
 #include "modbus/modbus_device.h"
 #include "modbus/modbus_driver.h"
@@ -269,6 +273,46 @@ TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing
     EXPECT_TRUE(module::EditDevice(0, device, &properties));
     EXPECT_EQ(properties.FindProperty("TimeOut")->Value, "555");
     EXPECT_EQ(properties.FindProperty("Enabled")->Value, "False");
+}
+
+TEST(DeviceSetupDialog, TheTagChooserButtonPutsTheHostTagPickedInThePropertyAndCancelKeepsIt) {
+    const fs::path tagdb = fs::temp_directory_path() / ("setup-tags-" + std::to_string(::getpid()) + ".tagdb");
+    ASSERT_TRUE(host::WriteHostTagDatabase(
+        tagdb.string(), {host_test::Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"), host_test::Tag(2, Cp("Давление"), "")}));
+    ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
+    modbus::TModbus_Device device;
+    framework::TDevicePropertyList& properties = *device.Properties;
+    const int row = RowOf(properties, "VarConnectStateName");
+    struct Case {
+        int pick; // -1: the chooser is cancelled
+        std::string stored;
+    };
+    for (const Case& c : {Case{1, Cp("Давление")}, Case{-1, "Old"}}) {
+        SCOPED_TRACE(c.pick);
+        properties.FindProperty("VarConnectStateName")->Value = "Old";
+        QStringList offered;
+        const auto answer = WhenModal([&](QWidget* dialog) {
+            const auto editor = WhenModal([&](QWidget* editor) {
+                const auto chooser = WhenModal([&](QWidget* chooser) {
+                    auto* names = chooser->findChild<QListWidget*>();
+                    ASSERT_NE(names, nullptr);
+                    for (int i = 0; i < names->count(); ++i) offered << names->item(i)->text();
+                    names->setCurrentRow(c.pick);
+                    auto* buttons = chooser->findChild<QDialogButtonBox*>();
+                    buttons->button(c.pick < 0 ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+                });
+                Press(editor, "...");
+                Press(editor, "Да");
+            });
+            DoubleClickRow(ListOf(dialog, 0), row);
+            Press(dialog, "Да");
+        });
+        EXPECT_TRUE(module::EditDevice(0, device, &properties));
+        EXPECT_EQ(offered, (QStringList{"A1", QString::fromUtf8("Давление")}));
+        EXPECT_EQ(properties.FindProperty("VarConnectStateName")->Value, c.stored);
+    }
+    ::unsetenv("OSTROLINKA_TAGDB");
+    fs::remove(tagdb);
 }
 
 // ---- Driver setup window
