@@ -223,8 +223,10 @@ void TsButtonControl::Invalidate() {
 
 TCanvas TsButtonControl::CacheCanvas() {
     const QWidget* w = Widget();
+    // The font's own colour in every state: a disabled caption is drawn as an enabled one and only
+    // the tint of the whole image greys it, so that it stays readable on the face.
     return TCanvas{sStyle->CacheBmp, w ? w->font() : QFont(),
-                   w ? FromQColor(w->palette().color(QPalette::WindowText)) : clBlack};
+                   w ? FromQColor(w->palette().color(QPalette::Active, QPalette::WindowText)) : clBlack};
 }
 
 // ---- Layout

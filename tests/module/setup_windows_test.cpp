@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,10 +20,13 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "framework/driver_error.h"
+#include "host/host_tag_database.h"
+#include "host/host_tag_test_support.h"
 #include "modbus/edd_file.h"
 #include "modbus/modbus_device.h"
 #include "modbus/modbus_driver.h"
@@ -38,6 +43,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using framework::TPropertyType;
+using uitest::WhenModal;
 using platform::Cp;
 
 fs::path TestOutput(const std::string& name) {
@@ -52,15 +58,6 @@ std::string ReadBytes(const fs::path& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-// Runs step on the modal window that is open when Qt's loop next turns.
-void WhenModal(std::function<void(QWidget*)> step) {
-    QTimer::singleShot(0, [step = std::move(step)] {
-        QWidget* window = QApplication::activeModalWidget();
-        ASSERT_NE(window, nullptr) << "no modal window";
-        step(window);
-    });
 }
 
 void Press(QWidget* window, const char* captionUtf8) {
@@ -180,8 +177,9 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         module::TSettingEditor editor(&list_, c.name);
         c.edit(editor);
         std::string message;
+        std::optional<uitest::TModalAnswer> refusal;
         if (c.refused) {
-            WhenModal([&](QWidget* box) {
+            refusal.emplace([&](QWidget* box) {
                 for (QLabel* label : box->findChildren<QLabel*>()) message += ui::FromQt(label->text());
                 Press(box, "Да");
             });
@@ -220,9 +218,9 @@ TEST_F(ValueEditorTest, KeyFilterOfIntegersRealsAndPickListsAppliesToTypingAndPa
 TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
     list_.FindProperty("DeviceName")->Value = "old";
     bool stillOpen = false;
-    WhenModal([&](QWidget* editor) {
+    const auto answer = WhenModal([&](QWidget* editor) {
         editor->findChild<QLineEdit*>()->setText("a\"b");
-        WhenModal([&](QWidget* box) {
+        const auto refusal = WhenModal([&](QWidget* box) {
             Press(box, "Да");
         });
         Press(editor, "Да");
@@ -265,15 +263,15 @@ TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing
     const int enabledRow = RowOf(properties, "Enabled");
     // Two rows edited, then Cancel or OK.
     auto editTwice = [&](const char* close) {
-        WhenModal([=](QWidget* dialog) {
+        return WhenModal([=](QWidget* dialog) {
             QListWidget* rows = ListOf(dialog, 0);
-            WhenModal([](QWidget* editor) {
+            const auto number = WhenModal([](QWidget* editor) {
                 editor->findChild<QLineEdit*>()->setText("555");
                 Press(editor, "Да");
             });
             DoubleClickRow(rows, timeOutRow);
             EXPECT_EQ(RowText(rows, timeOutRow), Cp("Время ожидания ответа:") + "\x08" + "555");
-            WhenModal([](QWidget* editor) {
+            const auto yesNo = WhenModal([](QWidget* editor) {
                 auto* combo = editor->findChild<QComboBox*>();
                 combo->setCurrentIndex(0);
                 emit combo->activated(0);
@@ -286,13 +284,55 @@ TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing
     };
     std::vector<std::string> before;
     for (int32_t i = 0; i < properties.Count(); ++i) before.push_back(properties.Property(i)->Value);
-    editTwice("Отмена");
-    EXPECT_FALSE(module::EditDevice(0, device, &properties));
+    {
+        const auto cancel = editTwice("Отмена");
+        EXPECT_FALSE(module::EditDevice(0, device, &properties));
+    }
     for (int32_t i = 0; i < properties.Count(); ++i) EXPECT_EQ(properties.Property(i)->Value, before[i]) << i;
-    editTwice("Да");
+    const auto ok = editTwice("Да");
     EXPECT_TRUE(module::EditDevice(0, device, &properties));
     EXPECT_EQ(properties.FindProperty("TimeOut")->Value, "555");
     EXPECT_EQ(properties.FindProperty("Enabled")->Value, "False");
+}
+
+TEST(DeviceSetupDialog, TheTagChooserButtonPutsTheHostTagPickedInThePropertyAndCancelKeepsIt) {
+    const fs::path tagdb = fs::temp_directory_path() / ("setup-tags-" + std::to_string(::getpid()) + ".tagdb");
+    ASSERT_TRUE(host::WriteHostTagDatabase(
+        tagdb.string(), {host_test::Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"), host_test::Tag(2, Cp("Давление"), "")}));
+    ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
+    modbus::TModbus_Device device;
+    framework::TDevicePropertyList& properties = *device.Properties;
+    const int row = RowOf(properties, "VarConnectStateName");
+    struct Case {
+        int pick; // -1: the chooser is cancelled
+        std::string stored;
+    };
+    for (const Case& c : {Case{1, Cp("Давление")}, Case{-1, "Old"}}) {
+        SCOPED_TRACE(c.pick);
+        properties.FindProperty("VarConnectStateName")->Value = "Old";
+        QStringList offered;
+        const auto answer = WhenModal([&](QWidget* dialog) {
+            const auto editor = WhenModal([&](QWidget* editor) {
+                const auto chooser = WhenModal([&](QWidget* chooser) {
+                    auto* names = chooser->findChild<QListWidget*>();
+                    ASSERT_NE(names, nullptr);
+                    for (int i = 0; i < names->count(); ++i) offered << names->item(i)->text();
+                    names->setCurrentRow(c.pick);
+                    auto* buttons = chooser->findChild<QDialogButtonBox*>();
+                    buttons->button(c.pick < 0 ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+                });
+                Press(editor, "...");
+                Press(editor, "Да");
+            });
+            DoubleClickRow(ListOf(dialog, 0), row);
+            Press(dialog, "Да");
+        });
+        EXPECT_TRUE(module::EditDevice(0, device, &properties));
+        EXPECT_EQ(offered, (QStringList{"A1", QString::fromUtf8("Давление")}));
+        EXPECT_EQ(properties.FindProperty("VarConnectStateName")->Value, c.stored);
+    }
+    ::unsetenv("OSTROLINKA_TAGDB");
+    fs::remove(tagdb);
 }
 
 // ---- Driver setup window
@@ -377,14 +417,14 @@ TEST_F(DriverSetupTest, CancelAfterAddEditAndDeleteLeavesListAndFileAsTheyWere) 
 
     int shown = 0, afterAdd = 0, afterDelete = 0;
     std::string edited;
-    WhenModal([&](QWidget* dialog) {
+    const auto answer = WhenModal([&](QWidget* dialog) {
         QListWidget* devices = ListOf(dialog, 0);
         shown = devices->count();
-        WhenModal([](QWidget* device) { Press(device, "Да"); });
+        const auto added = WhenModal([](QWidget* device) { Press(device, "Да"); });
         Press(dialog, "Добавить");
         afterAdd = devices->count();
-        WhenModal([](QWidget* device) {
-            WhenModal([](QWidget* editor) {
+        const auto changed = WhenModal([](QWidget* device) {
+            const auto renamed = WhenModal([](QWidget* editor) {
                 editor->findChild<QLineEdit*>()->setText("Renamed");
                 Press(editor, "Да");
             });
@@ -430,7 +470,7 @@ TEST_F(DriverSetupTest, OkPutsTheListInUnderTheLockAndStoresRemoteAccessOnlyWhen
         framework::RAPEnabled = !c.supported;
         framework::RAPPort = c.supported ? 1 : 7000;
         driver_.MadeLocked = driver_.MadeUnlocked = 0;
-        WhenModal([&](QWidget* dialog) {
+        const auto answer = WhenModal([&](QWidget* dialog) {
             if (c.supported) {
                 dialog->findChild<QTabWidget*>()->setCurrentIndex(1);
                 ASSERT_TRUE(dialog->grab().save(QString::fromStdString(TestOutput("driver_setup_additional.png").string())));
@@ -515,7 +555,7 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndAnswersFalse) {
     module::TModuleErrorClass errors(log.string());
     framework::ErrorObj = &errors;
     module::CfgPath = path.string(); // as after the initialisation
-    WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
+    const auto answer = WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
     EXPECT_FALSE(module::SetupDriver(0, dir_.string()));
     EXPECT_EQ(ReadBytes(log), Cp("Ошибка записи файла конфигурации.: 1\r\n"));
     EXPECT_FALSE(fs::exists(dir_ / "Quillary.cfg")) << "the module's configuration path, not its directory";

@@ -289,4 +289,26 @@ TEST_F(ServerWindowTest, PicturesOfTheStyledButtonsInTheirStates) {
     EXPECT_TRUE(sbtest::FourDistinctPictures(pictures));
 }
 
+TEST_F(ServerWindowTest, PicturesOfTheSilverButtonsOnTheLogAndRemotePages) {
+    struct Page {
+        ui::TTabSheet& sheet;
+        styledbuttons::TsBitBtn& button;
+        const char* stem;
+    };
+    // The remote page shows only with remote access; it is shown here for its picture.
+    window_->RemoteAccessTabSheet.SetTabVisible(true);
+    for (const Page& p : {Page{window_->LogTabSheet, window_->ClearLogBitBtn, "server_window_log_buttons"},
+                          Page{window_->RemoteAccessTabSheet, window_->SaveRemoteTerminalBitBtn,
+                               "server_window_remote_buttons"}}) {
+        SCOPED_TRACE(p.stem);
+        window_->PageControl.SetActivePageIndex(p.sheet.PageIndex());
+        ASSERT_TRUE(p.button.Widget()->isVisible());
+        EXPECT_TRUE(sbtest::FourDistinctPictures(sbtest::SaveButtonStates(*window_, {&p.button}, p.stem)));
+    }
+}
+
+TEST_F(ServerWindowTest, NoPlainButtonOnAnyPage) {
+    EXPECT_EQ(sbtest::PlainButtons(window_->Widget()), std::vector<std::string>());
+}
+
 } // namespace

@@ -2,10 +2,17 @@
 // themselves and carry them as their accessible names.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QMouseEvent>
+#include <QRadioButton>
 #include <QString>
+#include <QTabBar>
 #include <QWidget>
+
+#include <string>
+#include <vector>
 
 namespace sbtest {
 
@@ -24,6 +31,19 @@ inline void ClickButton(QWidget* button) {
                       type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(button, &e);
     }
+}
+
+// The plain buttons of a window, on every page, shown or not: each QAbstractButton but a check box
+// or a radio button (a styled button paints itself and is none). A tab bar's scroll arrows belong
+// to the page control, not to the window.
+inline std::vector<std::string> PlainButtons(QWidget* window) {
+    std::vector<std::string> plain;
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
+        if (qobject_cast<QCheckBox*>(b) || qobject_cast<QRadioButton*>(b)) continue;
+        if (qobject_cast<QTabBar*>(b->parentWidget())) continue;
+        plain.push_back(std::string(b->metaObject()->className()) + " \"" + b->text().toStdString() + "\"");
+    }
+    return plain;
 }
 
 } // namespace sbtest

@@ -293,6 +293,46 @@ TEST_F(ButtonTest, DisabledLookTintsTowardThePlainParentOnce) {
     EXPECT_EQ(b.sStyle->CacheBmp, once);
 }
 
+TEST_F(ButtonTest, DisabledCaptionIsTheFontColourTintedHalfwayTowardTheParent) {
+    struct Case {
+        QColor font, disabledText, parent;
+        TColor darkest; // each channel (font * 127 + parent * 128) div 256
+    };
+    const Case cases[] = {
+        {QColor(0, 0, 0), QColor(190, 190, 190), QColor(239, 239, 239), RGB(119, 119, 119)},
+        {QColor(0, 0, 128), QColor(200, 200, 200), QColor(192, 192, 192), RGB(96, 96, 159)},
+        {QColor(128, 0, 0), QColor(0, 0, 0), QColor(255, 255, 255), RGB(191, 127, 127)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.font.name().toStdString());
+        QPalette parent = form_->Widget()->palette();
+        parent.setColor(QPalette::Window, c.parent);
+        form_->Widget()->setPalette(parent);
+        TsBitBtn b(form_.get(), "III");
+        ApplyFormButtonLook(b);
+        b.SetBounds(10, 10, 75, 25);
+        QPalette own = b.Widget()->palette();
+        own.setColor(QPalette::Active, QPalette::WindowText, c.font);
+        own.setColor(QPalette::Inactive, QPalette::WindowText, c.font);
+        own.setColor(QPalette::Disabled, QPalette::WindowText, c.disabledText);
+        b.Widget()->setPalette(own);
+        QFont font = b.Widget()->font();
+        font.setPixelSize(16); // stems wide enough to hold pixels of the font colour itself
+        font.setBold(true);
+        b.Widget()->setFont(font);
+        b.SetEnabled(false);
+        b.Widget()->repaint();
+        const Bitmap24& image = b.sStyle->CacheBmp;
+        const TRect r = b.GetCaptionRect();
+        TColor darkest = clWhite;
+        auto sum = [](TColor v) { return RedOf(v) + GreenOf(v) + BlueOf(v); };
+        for (int y = std::max(r.Top, 0); y < std::min(r.Bottom, image.Height()); ++y)
+            for (int x = std::max(r.Left, 0); x < std::min(r.Right, image.Width()); ++x)
+                if (sum(image.Pixel(x, y)) < sum(darkest)) darkest = image.Pixel(x, y);
+        EXPECT_EQ(darkest, c.darkest) << RedOf(darkest) << "," << GreenOf(darkest) << "," << BlueOf(darkest);
+    }
+}
+
 TEST_F(ButtonTest, CaptionIsPaintedOnlyWhenShown) {
     // Tall letters: a hidden caption's box is a single row at the middle, where they would show.
     const std::string text = platform::Cp("ЙЁ|Ü");

@@ -1,6 +1,19 @@
-// Every button of both programs is a styled one: no plain push button under server/ or module/.
+// Every button of both programs is a styled one: no plain push button under server/ or module/, and
+// the walk over a live window that the programs' window tests run tells plain buttons from the rest.
+#include "styledbuttons/button_clicks.h"
+#include "styledbuttons/sbutton.h"
+#include "ui/application.h"
+#include "ui/form.h"
+#include "ui/page_control.h"
+#include "ui/std_controls.h"
+#include "ui/ui_test_support.h"
+
 #include <gtest/gtest.h>
 
+#include <QRadioButton>
+#include <QToolButton>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -44,6 +57,21 @@ TEST(PlainButtons, NoneUnderServerOrModule) {
         }
     }
     EXPECT_GT(scanned, 10) << "the source tree was not found";
+}
+
+TEST(PlainButtons, TheWindowWalkFindsPlainButtonsOnEveryPageAndNothingElse) {
+    ui::EnsureApplication();
+    ui::TForm form;
+    ui::TPageControl pages(&form);
+    ui::TTabSheet shown(pages, "one"), hidden(pages, "two");
+    styledbuttons::TsBitBtn styled(&shown, "Styled");
+    ui::TCheckBox check(&shown, "Check");
+    new QRadioButton("Radio", shown.Widget());
+    ui::TButton plain(&hidden, "Plain");
+    (new QToolButton(form.Widget()))->setText("Tool");
+    std::vector<std::string> found = sbtest::PlainButtons(form.Widget());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"QPushButton \"Plain\"", "QToolButton \"Tool\""}));
 }
 
 } // namespace

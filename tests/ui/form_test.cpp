@@ -6,6 +6,7 @@
 #include "platform/child_process_support.h"
 #include "ui_test_support.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -85,6 +86,20 @@ TEST(Forms, ModalResultFromTimerAndButton) {
     // Closing a modal form answers mrCancel.
     timer.OnTimer = [&] { form.Close(); };
     EXPECT_EQ(form.ShowModal(), mrCancel);
+}
+
+TEST(Forms, AnAnswerWhoseModalWindowNeverCameFailsAndNeverFiresLater) {
+    int lost = 0, answered = 0;
+    EXPECT_NONFATAL_FAILURE({ const auto answer = WhenModal([&](QWidget*) { ++lost; }); }, "no modal window came");
+    // The next modal window gets its own answer only.
+    TForm form;
+    const auto answer = WhenModal([&](QWidget*) {
+        ++answered;
+        form.SetModalResult(mrOk);
+    });
+    EXPECT_EQ(form.ShowModal(), mrOk);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(answered, 1);
 }
 
 TEST(Forms, CloseQueryCanVeto) {

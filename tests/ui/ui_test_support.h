@@ -1,9 +1,15 @@
 // Qt offscreen for every test, whatever display the machine has, and waits that keep Qt's loop going.
 #pragma once
 
+#include "ui/application.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <QWidget>
 
 #include <atomic>
 #include <cstdio>
@@ -33,6 +39,39 @@ inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = Deadlin
     }
     return true;
 }
+
+// Answers the modal window that the caller opens next, from inside its loop: the step runs on a
+// zero-time timer when Qt's loop next turns. Keep the answer until the call that opens the window
+// has returned. An answer that goes while its window never came fails the test and takes its timer
+// with it, so that the step cannot fire later into another window, with what it refers to gone.
+class [[nodiscard]] TModalAnswer {
+public:
+    explicit TModalAnswer(std::function<void(QWidget*)> step) {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [this, step = std::move(step)] {
+            fired_ = true;
+            QWidget* window = QApplication::activeModalWidget();
+            if (window == nullptr) {
+                ADD_FAILURE() << "no modal window when Qt's loop turned";
+                return;
+            }
+            step(window);
+        });
+        ui::EnsureApplication(); // the timer needs the loop's thread to be the application's
+        timer_.start(0);
+    }
+    ~TModalAnswer() {
+        if (!fired_) ADD_FAILURE() << "no modal window came to be answered";
+    }
+    TModalAnswer(const TModalAnswer&) = delete;
+    TModalAnswer& operator=(const TModalAnswer&) = delete;
+
+private:
+    QTimer timer_;
+    bool fired_ = false;
+};
+
+inline TModalAnswer WhenModal(std::function<void(QWidget*)> step) { return TModalAnswer(std::move(step)); }
 
 // A thread the test joins once it has finished; one that is stuck past the deadline is a deadlock,
 // and the run stops there rather than hanging.
