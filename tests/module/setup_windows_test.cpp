@@ -234,7 +234,7 @@ TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
 }
 
 TEST_F(ValueEditorTest, OkForAPropertyThatIsNotThereAnswersFalse) {
-    WhenModal([](QWidget* editor) { Press(editor, "Да"); });
+    const auto answer = WhenModal([](QWidget* editor) { Press(editor, "Да"); });
     EXPECT_FALSE(module::EditSettingValue(0, &list_, "NoSuchProperty"));
 }
 
