@@ -44,8 +44,8 @@ uint8_t AcquireByte(const uint8_t* p) {
 void ReleaseByte(uint8_t* p, uint8_t v) { std::atomic_ref<uint8_t>(*p).store(v, std::memory_order_release); }
 
 // Runs work under the region's lock; false when the lock was not had in time.
-template <class Work> bool Locked(uint8_t* lock, Work&& work) {
-    if (!LockRegion(lock)) return false;
+template <class Work> bool Locked(uint8_t* lock, Work&& work, uint64_t timeoutMs = LockTimeout) {
+    if (!LockRegion(lock, timeoutMs)) return false;
     work();
     UnlockRegion(lock);
     return true;
@@ -53,11 +53,11 @@ template <class Work> bool Locked(uint8_t* lock, Work&& work) {
 
 } // namespace
 
-bool LockRegion(uint8_t* lock) {
+bool LockRegion(uint8_t* lock, uint64_t timeoutMs) {
     std::atomic_ref<uint8_t> byte(*lock);
     const uint64_t start = platform::MonotonicMs();
     while (byte.exchange(1, std::memory_order_acquire) != 0) {
-        if (platform::MonotonicMs() - start > LockTimeout) return false;
+        if (platform::MonotonicMs() - start > timeoutMs) return false;
         platform::Sleep(5);
     }
     return true;
@@ -475,21 +475,28 @@ void TTerminalClass::WriteText(std::string_view text) {
 
 std::string TTerminalClass::ReadText() const {
     std::string text;
-    if (region_ == nullptr) return text;
-    Locked(region_ + offsetof(TTerminalRegion, Lock), [&] {
-        const char* t = reinterpret_cast<const char*>(region_ + offsetof(TTerminalRegion, Text));
-        text.assign(t, ::strnlen(t, kMaxTerminalText));
-    });
+    TryReadText(LockTimeout, text);
     return text;
 }
 
-// Under the lock, as the writer counts: a plain read races with the device thread's update.
+bool TTerminalClass::TryReadText(uint64_t waitMs, std::string& text) const {
+    if (region_ == nullptr) return false;
+    const char* t = reinterpret_cast<const char*>(region_ + offsetof(TTerminalRegion, Text));
+    return Locked(
+        region_ + offsetof(TTerminalRegion, Lock), [&] { text.assign(t, ::strnlen(t, kMaxTerminalText)); }, waitMs);
+}
+
 int32_t TTerminalClass::GetCounter() const {
     int32_t counter = 0;
-    if (region_ == nullptr) return counter;
-    Locked(region_ + offsetof(TTerminalRegion, Lock),
-           [&] { counter = Load<int32_t>(region_ + offsetof(TTerminalRegion, Counter)); });
+    TryGetCounter(LockTimeout, counter);
     return counter;
+}
+
+// Under the lock, as the writer counts: a plain read races with the device thread's update.
+bool TTerminalClass::TryGetCounter(uint64_t waitMs, int32_t& counter) const {
+    if (region_ == nullptr) return false;
+    const uint8_t* p = region_ + offsetof(TTerminalRegion, Counter);
+    return Locked(region_ + offsetof(TTerminalRegion, Lock), [&] { counter = Load<int32_t>(p); }, waitMs);
 }
 
 int32_t TTerminalClass::GetOwner() const {

@@ -23,8 +23,8 @@ extern std::atomic<int32_t> ServerSlotIndex;
 constexpr uint64_t LockTimeout = 3000;
 
 // The lock byte of regions 4 and 7 to 9: taken by an atomic exchange, polled every 5 ms, given up
-// after LockTimeout on the monotonic clock.
-bool LockRegion(uint8_t* lock);
+// after timeoutMs on the monotonic clock.
+bool LockRegion(uint8_t* lock, uint64_t timeoutMs = LockTimeout);
 void UnlockRegion(uint8_t* lock);
 
 // Counters of the area run 0..65535 and wrap to 0.
@@ -195,6 +195,10 @@ public:
     std::string ReadText() const;
     // Locked; 0 when the lock cannot be taken.
     int32_t GetCounter() const;
+    // The same, waiting at most waitMs for the lock, for a reader that must not stand still and tries
+    // again later; false, reading nothing, when the lock was not had.
+    bool TryReadText(uint64_t waitMs, std::string& text) const;
+    bool TryGetCounter(uint64_t waitMs, int32_t& counter) const;
     int32_t GetOwner() const;
     void SetOwner(int32_t owner);
     bool ReadParams(int32_t owner, TTerminalParams& params) const;

@@ -20,7 +20,7 @@ namespace module {
 
 std::atomic<uint64_t> LastServerStart{0};
 std::atomic<int32_t> StartAttempts{0};
-std::mutex RegionLockTakers;
+std::timed_mutex RegionLockTakers;
 
 namespace {
 
@@ -49,7 +49,7 @@ void ClearRegion(framework::TCommandsList& region) {
 void ReleaseStaleLocks() {
     framework::TIntercomInterface* area = framework::Intercom;
     if (area == nullptr) return;
-    std::lock_guard<std::mutex> guard(RegionLockTakers);
+    std::lock_guard<std::timed_mutex> guard(RegionLockTakers);
     area->ServerErrorList.ReleaseLock();
     area->RequestTerminal.ReleaseLock();
     area->CommandsTerminal.ReleaseLock();
@@ -229,7 +229,7 @@ void TDriverThread::ServerErrorPhase() {
     if (errors.GetCount() <= 0 || framework::ErrorObj == nullptr) return;
     auto copy = std::make_unique<framework::TServerErrorRegion>();
     {
-        std::lock_guard<std::mutex> guard(RegionLockTakers);
+        std::lock_guard<std::timed_mutex> guard(RegionLockTakers);
         errors.ReadAll(*copy, true);
     }
     const int32_t n = std::clamp(copy->Count, 0, framework::kMaxServerErrors);

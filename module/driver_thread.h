@@ -21,7 +21,8 @@ extern std::atomic<int32_t> StartAttempts;
 
 // Held by every code of the module that takes the lock byte of regions 4 or 7 to 9, and by the
 // release of the locks a dead server left, so that the module never releases a lock of its own.
-extern std::mutex RegionLockTakers;
+// Timed, so that the windows can give up on it rather than stand still.
+extern std::timed_mutex RegionLockTakers;
 // Before a new server starts: frees the locks of regions 4 and 7 to 9 that the dead one may have
 // left taken, which would make every later access wait and fail.
 void ReleaseStaleLocks();

@@ -41,6 +41,9 @@ constexpr uint32_t kThreadWaitMs = 10000;
 
 // A module thread that did not stop at shutdown was left to itself with the objects it uses.
 bool ThreadLeftRunning = false;
+// Set while the shutdown runs: its wait for the thread lets the host's handlers run, and they neither
+// make nor free the module's objects meanwhile.
+bool ShutdownRunning = false;
 
 // The owner of the exchange area that framework::Intercom points to.
 std::unique_ptr<framework::TIntercomInterface> Area;
@@ -254,7 +257,7 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 } // namespace
 
 int32_t InitModule(const TDrvInitRecord& record) {
-    if (IsDriverInitialized()) return framework::kErrReinitialize;
+    if (IsDriverInitialized() || ShutdownRunning) return framework::kErrReinitialize;
     framework::TDriver* driver = framework::Driver;
     FreeModuleObjects();
     InitRecord = record;
@@ -290,10 +293,14 @@ int32_t InitModule(const TDrvInitRecord& record) {
 int32_t DoneModule() {
     if (!IsDriverInitialized()) {
         // What a configuration-only initialisation made goes with the driver object; what a thread
-        // left running may still use stays.
-        if (DriverThread == nullptr && !ThreadLeftRunning) FreeModuleObjects();
+        // left running may still use stays, and so does what the shutdown under way frees.
+        if (DriverThread == nullptr && !ThreadLeftRunning && !ShutdownRunning) FreeModuleObjects();
         return framework::kErrNotInitialized;
     }
+    ShutdownRunning = true;
+    struct Reset {
+        ~Reset() { ShutdownRunning = false; }
+    } reset;
     try {
         // The thread uses every object below: it ends before any of them is freed.
         std::unique_ptr<platform::TThread> thread(DriverThread);
@@ -337,9 +344,10 @@ int32_t StopModule() {
         if (wnd != 0) platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);
         StopFlag = 1;
         DriverThread->Terminate();
-        // The thread may be sending values to the host's window: keep dispatching them.
+        // The thread may be sending values to the host's window: keep dispatching them. The host's
+        // handlers run meanwhile and may shut the module down: then its area is gone.
         platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
-        for (int32_t i = 0; i < framework::kServerSlotCount; ++i) {
+        for (int32_t i = 0; i < framework::kServerSlotCount && framework::Intercom == &area; ++i) {
             const int32_t slotWindow = area.ServerData.GetSlotWindow(i);
             if (slotWindow == 0) continue;
             platform::PostMessage(static_cast<platform::HWND>(slotWindow), platform::WM_CLOSE, 0, 0);

@@ -1,8 +1,10 @@
 #include "module/terminal_window.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "framework/device_list.h"
 #include "framework/driver.h"
@@ -26,10 +28,50 @@ framework::TIntercomInterface* Area() {
     return framework::Driver != nullptr ? framework::Intercom : nullptr;
 }
 
-// Under the module's lock takers, so that the release of a dead server's locks never frees ours.
-std::string ReadTerminal(const framework::TTerminalClass& terminal) {
-    std::lock_guard<std::mutex> guard(RegionLockTakers);
-    return terminal.ReadText();
+// The longest one read of the terminals waits for locks, in all. The window runs on the host's
+// thread: a lock byte left taken, or random bytes over the area, costs a skipped refresh, never
+// seconds of the host's GUI.
+constexpr uint64_t kReadLockWaitMs = 50;
+
+// The locks of one read of the terminals: the module's lock takers, so that the release of a dead
+// server's locks never frees ours, then each region's lock byte, all within one short wait. A read
+// that does not get its lock reads nothing; the next refresh tries again.
+class TTerminalReads {
+public:
+    TTerminalReads()
+        : deadline_(platform::MonotonicMs() + kReadLockWaitMs), takers_(RegionLockTakers, std::defer_lock) {
+        (void)takers_.try_lock_for(std::chrono::milliseconds(kReadLockWaitMs));
+    }
+    bool Counter(const framework::TTerminalClass& terminal, int32_t& counter) {
+        return takers_.owns_lock() && terminal.TryGetCounter(Left(), counter);
+    }
+    bool Text(const framework::TTerminalClass& terminal, std::string& text) {
+        return takers_.owns_lock() && terminal.TryReadText(Left(), text);
+    }
+
+private:
+    uint64_t Left() const {
+        const uint64_t now = platform::MonotonicMs();
+        return now < deadline_ ? deadline_ - now : 0;
+    }
+    const uint64_t deadline_;
+    std::unique_lock<std::timed_mutex> takers_;
+};
+
+// Entered once at a time: the restart's waits serve the host's loop, which may bring its click again.
+bool RestartRunning = false;
+
+// Asks every registered server to close, processing messages after each. The host's handlers run
+// meanwhile and may shut the module down: the area is looked up afresh each time.
+void CloseServers() {
+    for (int32_t slot = 0; slot < framework::kServerSlotCount; ++slot) {
+        const framework::TIntercomInterface* area = framework::Intercom;
+        if (area == nullptr) return;
+        const int32_t wnd = area->ServerData.GetSlotWindow(slot);
+        if (wnd == 0) continue;
+        platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);
+        ui::Application().ProcessMessages();
+    }
 }
 
 } // namespace
@@ -115,11 +157,15 @@ void TTerminalWindow::OnCreateDialog() {
 void TTerminalWindow::OnUpdateByTimer() {
     framework::TIntercomInterface* area = Area();
     if (area == nullptr) return;
-    framework::TTerminalClass& commands = area->CommandsTerminal;
-    const int32_t commandsCounter = commands.GetCounter();
+    TTerminalReads reads;
+    const framework::TTerminalClass& commands = area->CommandsTerminal;
+    int32_t commandsCounter = 0;
+    std::string text;
+    if (!reads.Counter(commands, commandsCounter)) return;
     if (commandsCounter != CommandsCounter) {
+        if (!reads.Text(commands, text)) return;
         CommandsCounter = commandsCounter;
-        CommandsTerminalMemo.SetText(ReadTerminal(commands));
+        CommandsTerminalMemo.SetText(text);
     }
 
     const int32_t i = DeviceListBox.ItemIndex();
@@ -129,10 +175,17 @@ void TTerminalWindow::OnUpdateByTimer() {
         if (!TerminalMemo.Text().empty()) TerminalMemo.Lines().Clear();
         return;
     }
-    const int32_t counter = requests.GetCounter();
-    if (counter == RequestCounter) return;
+    int32_t counter = 0;
+    if (!reads.Counter(requests, counter) || counter == RequestCounter) return;
+    if (RequestCounter == kCounterUnread) {
+        // The device was chosen while the counter could not be read: what the terminal held then
+        // was the previous device's trace.
+        RequestCounter = counter;
+        return;
+    }
+    if (!reads.Text(requests, text)) return;
     RequestCounter = counter;
-    TerminalMemo.SetText(ReadTerminal(requests));
+    TerminalMemo.SetText(text);
     framework::TTerminalParams params;
     requests.ReadParams(i, params);
     PortNamePanel.SetCaption(params.PortName.Get());
@@ -153,7 +206,8 @@ void TTerminalWindow::TakeOwner(int32_t index) {
     if (requests.GetOwner() != index) {
         // Until the server traces the new device the terminal holds the previous one's trace: it is
         // taken as seen, and nothing of the previous device stays on show.
-        RequestCounter = requests.GetCounter();
+        TTerminalReads reads;
+        if (!reads.Counter(requests, RequestCounter)) RequestCounter = kCounterUnread;
         TerminalMemo.Lines().Clear();
         for (ui::TPanel* panel : {&PortNamePanel, &ConnectionStatePanel, &FrequensyPanel, &IntervalPanel})
             panel->SetCaption(std::string());
@@ -164,6 +218,11 @@ void TTerminalWindow::TakeOwner(int32_t index) {
 void TTerminalWindow::OnLockTerminal() { Timer.SetEnabled(!TerminalDisabledCheckBox.Checked()); }
 
 void TTerminalWindow::ResumeThreadBitBtnClick() {
+    if (RestartRunning) return;
+    RestartRunning = true;
+    struct Reset {
+        ~Reset() { RestartRunning = false; }
+    } reset;
     if (AskBox(this, "Внимание"_cp, "Вы уверены в том, что вам необходимо перезапустить поток драйвера?"_cp, true,
                true) == ui::mrCancel)
         return;
@@ -180,23 +239,21 @@ void TTerminalWindow::ResumeThreadBitBtnClick() {
 }
 
 bool TTerminalWindow::RestartThread() {
-    if (DriverThread != nullptr) {
-        DriverThread->Terminate();
-        // The thread may be sending values to the host's window: its messages are dispatched meanwhile.
-        // One that does not end is kept as it is, and none is started beside it: two would take the
-        // same command batches.
-        if (!DriverThread->WaitFor(ThreadWaitMs)) return false;
-        delete DriverThread;
-        DriverThread = nullptr;
-    }
-    if (framework::TIntercomInterface* area = framework::Intercom) {
-        for (int32_t slot = 0; slot < framework::kServerSlotCount; ++slot) {
-            const int32_t wnd = area->ServerData.GetSlotWindow(slot);
-            if (wnd == 0) continue;
-            platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);
-            ui::Application().ProcessMessages();
-        }
-    }
+    // The waits below dispatch the messages of the host's thread (the old thread may be sending
+    // values to the host's window) and serve the host's loop: its handlers may shut the module down
+    // or free the thread meanwhile, so the thread is not touched again unless it is still the module's.
+    TDriverThread* const old = DriverThread;
+    // None: the module was shut down under the window; a thread now would run over what it freed.
+    if (old == nullptr) return false;
+    old->Terminate();
+    if (!platform::WaitDispatching([old] { return DriverThread != old || old->Finished(); }, ThreadWaitMs))
+        return false;
+    CloseServers();
+    // One that did not end is kept as it is, and none is started beside it: two would take the same
+    // command batches.
+    if (DriverThread != old || !old->Finished()) return false;
+    delete old;
+    DriverThread = nullptr;
     // As if the last start were one check interval ago, so that the new thread may start the server at
     // its first check.
     const uint64_t now = platform::MonotonicMs();

@@ -51,7 +51,9 @@ public:
     ui::TLabel ServiceLabel;
     styledbuttons::TsBitBtn ResumeThreadBitBtn;
 
-    // The terminals' counters last shown, -1 for none.
+    // The terminals' counters last shown, -1 for none; kCounterUnread while the device was chosen
+    // with the counter unreadable.
+    static constexpr int32_t kCounterUnread = INT32_MIN;
     int32_t RequestCounter = -1;
     int32_t CommandsCounter = -1;
     // How long a restart waits for the old module thread to end.

@@ -56,6 +56,8 @@ struct ThreadQueue {
     // Separate from mu: the hook is called while it is held, so that removing it waits for a running call.
     std::mutex hookMu;
     std::function<void()> hook;
+    // Called on the owner thread only.
+    std::function<void()> loopHook;
 
     bool HasWork() const { return !sent.empty() || !posted.empty(); }
 };
@@ -325,6 +327,12 @@ bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs) {
     for (;;) {
         DispatchQueued();
         if (done()) return true;
+        if (q->loopHook) {
+            // A copy: a handler run by the loop may replace the hook.
+            const std::function<void()> serve = q->loopHook;
+            serve();
+            if (done()) return true;
+        }
         const auto now = Clock::now();
         if (now >= deadline) return false;
         std::unique_lock lock(q->mu);
@@ -338,6 +346,10 @@ void SetThreadWakeHook(std::function<void()> hook) {
     std::lock_guard lock(q->hookMu);
     q->hook.swap(hook);
     // The old hook is destroyed here, after the swap, while no call of it can be running.
+}
+
+void SetThreadLoopHook(std::function<void()> hook) {
+    if (const auto q = OwnQueue(static_cast<bool>(hook))) q->loopHook = std::move(hook);
 }
 
 } // namespace platform

@@ -12,7 +12,8 @@
 //
 // Threads without Qt pump with ProcessMessages / WaitMessages; a thread with its own event loop (the
 // Qt GUI thread) installs a wake hook that is called, from any thread, whenever a message is queued
-// for it, and then calls ProcessMessages from its loop.
+// for it, and then calls ProcessMessages from its loop. It also installs a loop hook, through which
+// WaitDispatching serves that loop while it waits, so that its timers and windows go on meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -56,12 +57,16 @@ bool ProcessMessages();
 // something was dispatched.
 bool WaitMessages(uint32_t timeoutMs);
 // Waits until done() is true or timeoutMs passed (checked at least every 5 ms), dispatching the
-// calling thread's messages meanwhile. Returns done().
+// calling thread's messages meanwhile, and serving its loop hook where it has one. Returns done().
+// Handlers of that loop may run meanwhile: what the caller saw before the wait may have changed.
 bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs);
 
 // The wake hook of the calling thread (empty to remove). It runs on the queuing thread, must be quick
 // and must not call into this layer; once this returns the old hook is no longer running.
 void SetThreadWakeHook(std::function<void()> hook);
+// The loop hook of the calling thread (empty to remove): runs the thread's own event loop for what is
+// pending and returns. WaitDispatching calls it on this thread between its checks.
+void SetThreadLoopHook(std::function<void()> hook);
 
 } // namespace platform
 

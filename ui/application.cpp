@@ -19,6 +19,9 @@
 namespace ui {
 namespace {
 
+// The longest one call of the loop hook spends on Qt's events before the wait checks again.
+constexpr int kLoopSliceMs = 5;
+
 // One wake per batch: the hook posts a pump event only when none is pending.
 struct Pump {
     QObject* target = nullptr; // lives on the application thread, never deleted
@@ -52,9 +55,15 @@ void InstallPump() {
     if (pump.target != nullptr || QThread::currentThread() != qApp->thread()) return;
     pump.target = new QObject();
     platform::SetThreadWakeHook(Wake);
+    // A wait of the platform layer on this thread (for a thread, a lock) keeps Qt's timers and
+    // windows going: the host's whole GUI would stand still otherwise.
+    platform::SetThreadLoopHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, kLoopSliceMs); });
     // Whatever was queued before the hook existed.
     Wake();
-    QObject::connect(qApp, &QObject::destroyed, [] { platform::SetThreadWakeHook({}); });
+    QObject::connect(qApp, &QObject::destroyed, [] {
+        platform::SetThreadWakeHook({});
+        platform::SetThreadLoopHook({});
+    });
 }
 
 } // namespace

@@ -15,7 +15,8 @@ class TIcon;
 
 // Makes sure a QApplication exists; without a display it runs offscreen. On the thread of the
 // application it also installs the wake hook, so that messages sent or posted to windows of that
-// thread are dispatched from Qt's loop (modal loops included).
+// thread are dispatched from Qt's loop (modal loops included), and the loop hook, so that the
+// platform layer's waits on that thread serve Qt's loop.
 void EnsureApplication();
 
 // Runs an event handler; an exception ends there, since it must not unwind through Qt.

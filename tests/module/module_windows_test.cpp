@@ -11,11 +11,17 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -412,32 +418,43 @@ private:
     std::thread thread_;
 };
 
+// A module thread held in a report to a window that takes no messages, until the window goes.
+void HoldModuleThread(const TDeafWindow& deaf, const framework::TDriverErrorClass& errors) {
+    framework::LogWindowHandle = deaf.Handle;
+    // Without the module's lists each pass reports, and the report waits on the deaf window.
+    module::DriverThread = new module::TDriverThread;
+    ASSERT_TRUE(module::DriverThread->Resume());
+    // Logged, then sent: once the report is in the log the thread is held.
+    ASSERT_TRUE(platform::WaitDispatching(
+        [&] { return errors.Log->GetText().find(": -28") != std::string::npos; }, 15000));
+    ASSERT_EQ(module::RunningThreadCount.load(), 1);
+}
+
+// Answers "Да" to every box of the restart, noting its text; done once `last` boxes were answered.
+std::function<bool(QWidget*)> AnswerYes(std::vector<std::string>& asked, std::size_t last = SIZE_MAX) {
+    return [&asked, last](QWidget* box) {
+        for (QLabel* label : box->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) asked.push_back(label->text().toStdString());
+        sbtest::ClickButton(ButtonOf(box, "Да"_cp));
+        return asked.size() == last;
+    };
+}
+
+const std::string question = "Вы уверены в том, что вам необходимо перезапустить поток драйвера?";
+const std::string failure = "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA.";
+
 // The restart never frees a module thread that does not end, and starts no second one beside it:
 // the operator is told and may try again; once the old thread ended, a new one is started.
 TEST_F(ModuleWindows, RestartKeepsAThreadThatDoesNotEndAndStartsNoSecond) {
     ASSERT_NO_FATAL_FAILURE(CreateArea());
     TDeafWindow deaf;
-    framework::LogWindowHandle = deaf.Handle;
-    // Without the module's lists each pass reports, and the report waits on the deaf window.
-    module::DriverThread = new module::TDriverThread;
-    ASSERT_TRUE(module::DriverThread->Resume());
+    ASSERT_NO_FATAL_FAILURE(HoldModuleThread(deaf, errors));
     module::TDriverThread* const stuck = module::DriverThread;
-    // Logged, then sent: once the report is in the log the thread is held.
-    ASSERT_TRUE(platform::WaitDispatching(
-        [&] { return errors.Log->GetText().find(": -28") != std::string::npos; }, 15000));
-    ASSERT_EQ(module::RunningThreadCount.load(), 1);
 
     module::TTerminalWindow window;
     window.ThreadWaitMs = 200;
     std::vector<std::string> asked;
-    const auto answerBoxes = [&](QWidget* box) {
-        for (QLabel* label : box->findChildren<QLabel*>())
-            if (!label->text().isEmpty()) asked.push_back(label->text().toStdString());
-        sbtest::ClickButton(ButtonOf(box, "Да"_cp));
-        return asked.size() == 2;
-    };
-    const std::string question = "Вы уверены в том, что вам необходимо перезапустить поток драйвера?";
-    const std::string failure = "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA.";
+    const auto answerBoxes = AnswerYes(asked, 2);
     {
         TModalDriver answer(answerBoxes);
         window.ResumeThreadBitBtn.Click();
@@ -473,6 +490,158 @@ TEST_F(ModuleWindows, RestartKeepsAThreadThatDoesNotEndAndStartsNoSecond) {
     EXPECT_TRUE(platform::TThread::Free(std::unique_ptr<platform::TThread>(module::DriverThread), 15000));
     module::DriverThread = nullptr;
     EXPECT_EQ(module::RunningThreadCount.load(), 0);
+}
+
+// While the restart waits for the old thread the host's loop goes on: a 50 ms timer of the host keeps
+// ticking through a wait of one second, and a click of the restart meanwhile does nothing.
+TEST_F(ModuleWindows, RestartWaitServesTheHostsLoopAndIsNotEnteredAgain) {
+    ASSERT_NO_FATAL_FAILURE(CreateArea());
+    TDeafWindow deaf;
+    ASSERT_NO_FATAL_FAILURE(HoldModuleThread(deaf, errors));
+    module::TTerminalWindow window;
+    window.ThreadWaitMs = 1000;
+    int ticks = 0;
+    QTimer host;
+    host.setInterval(50);
+    QObject::connect(&host, &QTimer::timeout, [&] {
+        // Counted while the restart waits: its button is off and no box is up.
+        if (window.ResumeThreadBitBtn.Enabled() || QApplication::activeModalWidget() != nullptr) return;
+        if (++ticks == 1) window.ResumeThreadBitBtn.Click();
+    });
+    host.start();
+    std::vector<std::string> asked;
+    {
+        TModalDriver answer(AnswerYes(asked));
+        window.ResumeThreadBitBtn.Click();
+    }
+    host.stop();
+    std::printf("restart's wait of %u ms: %d ticks of the host's 50 ms timer\n", window.ThreadWaitMs, ticks);
+    EXPECT_GE(ticks, 5) << "the host's loop stood still while the restart waited";
+    EXPECT_EQ(asked, (std::vector<std::string>{question, failure})) << "the click during the wait restarted again";
+
+    framework::LogWindowHandle = 0;
+    deaf.Release();
+    EXPECT_TRUE(platform::TThread::Free(std::unique_ptr<platform::TThread>(module::DriverThread), 15000));
+    module::DriverThread = nullptr;
+}
+
+// The host's handlers run during the module's waits for its thread. One that shuts the module down
+// leaves the wait nothing freed to touch, no thread is started over what it freed, and nothing the
+// ending thread uses is freed or replaced under it.
+TEST_F(ModuleWindows, AShutdownDuringTheModulesWaitsIsSafe) {
+    const fs::path dir = fs::temp_directory_path() / ("modwin-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    module::TDrvInitRecord record{};
+    std::memcpy(record.Directory, dir.c_str(), dir.string().size());
+    struct Case {
+        const char* name;
+        std::function<void()> wait;
+        std::function<void()> handler;
+    };
+    const auto shutDown = [] { EXPECT_EQ(module::DoneModule(), 0); };
+    const Case cases[] = {
+        {"restart",
+         [] {
+             module::TTerminalWindow window;
+             std::vector<std::string> asked;
+             TModalDriver answer(AnswerYes(asked));
+             window.ResumeThreadBitBtn.Click();
+         },
+         shutDown},
+        {"stop", [] { EXPECT_EQ(module::StopModule(), 0); }, shutDown},
+        {"shutdown", shutDown,
+         [&record] {
+             EXPECT_EQ(module::InitModule(record), -4);
+             EXPECT_EQ(module::DoneModule(), -5);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        framework::ErrorObj = nullptr; // the module makes its own
+        ASSERT_EQ(module::InitModule(record), 0);
+        // A server error copied into the log is reported to a window that takes no messages.
+        TDeafWindow deaf;
+        framework::LogWindowHandle = deaf.Handle;
+        framework::Intercom->ServerErrorList.Add(-9, "held");
+        ASSERT_TRUE(platform::WaitDispatching(
+            [] { return framework::ErrorObj->Log->GetText().find("held") != std::string::npos; }, 15000));
+        bool handled = false;
+        QTimer host;
+        host.setInterval(50);
+        QObject::connect(&host, &QTimer::timeout, [&] {
+            if (handled || QApplication::activeModalWidget() != nullptr) return;
+            handled = true;
+            framework::LogWindowHandle = 0;
+            deaf.Release();
+            c.handler();
+        });
+        host.start();
+        c.wait();
+        host.stop();
+        EXPECT_TRUE(handled);
+        EXPECT_FALSE(module::IsDriverInitialized());
+        EXPECT_EQ(module::DriverThread, nullptr) << "a thread was started over the freed module";
+        EXPECT_EQ(module::RunningThreadCount.load(), 0);
+        EXPECT_EQ(framework::Intercom, nullptr);
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+// A refresh of the state window runs on the host's thread and waits there briefly only. Over lock
+// bytes that random bytes left taken, or while other module code holds the lock takers (and may be
+// freeing a dead server's locks), it gives up, shows nothing and takes no lock byte; once the locks
+// are free the terminals show again.
+TEST_F(ModuleWindows, StateWindowRefreshGivesUpOnLocksItCannotHave) {
+    for (const bool randomBytes : {true, false}) {
+        SCOPED_TRACE(randomBytes ? "random bytes over the area" : "lock takers held elsewhere");
+        ASSERT_NO_FATAL_FAILURE(CreateArea());
+        intercom_test::TRawBlock raw;
+        ASSERT_TRUE(raw.Open("Quillary.dat"));
+        const std::size_t locks[] = {intercom_test::Terminal(0, 0) + 8, intercom_test::Terminal(0, 1) + 8};
+        std::promise<void> held, release;
+        std::thread holder;
+        if (randomBytes) {
+            std::mt19937 random(21);
+            for (std::size_t i = 0; i < raw.Size(); ++i) *raw.At(i) = static_cast<uint8_t>(random() | 1);
+            area->RequestTerminal.SetOwner(1);
+        } else {
+            // Left taken by a server that died: the holder of the takers may be freeing them.
+            for (std::size_t lock : locks) *raw.At(lock) = 2;
+            holder = std::thread([&] {
+                std::lock_guard<std::timed_mutex> guard(module::RegionLockTakers);
+                held.set_value();
+                release.get_future().wait_for(std::chrono::seconds(30));
+            });
+            held.get_future().wait();
+        }
+        uint64_t start = platform::MonotonicMs();
+        auto window = std::make_unique<module::TTerminalWindow>();
+        const uint64_t opening = platform::MonotonicMs() - start;
+        start = platform::MonotonicMs();
+        window->OnUpdateByTimer();
+        const uint64_t refresh = platform::MonotonicMs() - start;
+        std::printf("%s: opened in %llu ms, refreshed in %llu ms\n", randomBytes ? "random bytes" : "takers held",
+                    static_cast<unsigned long long>(opening), static_cast<unsigned long long>(refresh));
+        EXPECT_LT(opening, 1000u);
+        EXPECT_LT(refresh, 1000u);
+        EXPECT_EQ(window->TerminalMemo.Text() + window->CommandsTerminalMemo.Text(), "");
+        if (!randomBytes) {
+            for (std::size_t lock : locks) EXPECT_EQ(raw.U8(lock), 2) << "a lock byte was taken without the takers";
+            release.set_value();
+            holder.join();
+        }
+        for (std::size_t lock : locks) *raw.At(lock) = 0;
+        window->OnUpdateByTimer();
+        area->RequestTerminal.WriteText("Опрос"_cp);
+        area->CommandsTerminal.WriteText("Команда"_cp);
+        window->OnUpdateByTimer();
+        EXPECT_EQ(U(window->TerminalMemo.Text()), "Опрос");
+        EXPECT_EQ(U(window->CommandsTerminalMemo.Text()), "Команда");
+        window.reset();
+        framework::Intercom = nullptr;
+        area.reset();
+    }
 }
 
 // Widgets live on the application's thread: elsewhere nothing is shown and the call returns at once.
