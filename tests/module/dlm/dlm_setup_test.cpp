@@ -153,7 +153,7 @@ TEST_F(DlmSetup, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASave)
             }
         }
     }
-    // What the setup saved reads back without a word the next time.
+    // A configuration that reads opens the setup without a word.
     WriteText(cfg, good);
     ASSERT_EQ(module.Init(Record(true)), 0);
     TSetupAnswers watch("Отмена", nullptr);
