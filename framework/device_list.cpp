@@ -1,19 +1,13 @@
 #include "framework/device_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <iterator>
+#include <filesystem>
 #include <vector>
 
 #include "framework/connection.h"
 #include "framework/driver.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
+#include "framework/user_files.h"
 #include "framework/xml_data_item.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -61,44 +55,58 @@ std::string ConfigText(const TDeviceList& list) {
     return text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+// Says where the reading of a configuration text stopped and why: the offset in the file and the
+// beginning of what stands there. Every view it is given lies inside the text.
+class TReadStop {
+public:
+    TReadStop(const std::string& text, std::string& error) : text_(text), error_(error) {}
 
-// The new file is written beside the old one and renamed over it, so that a failed save leaves
-// the old configuration whole.
-bool ReplaceFile(const std::string& fileName, const std::string& text) {
-    std::string target = fileName;
-    struct stat st{};
-    mode_t mode = 0666;
-    if (::lstat(fileName.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            char resolved[PATH_MAX];
-            if (::realpath(fileName.c_str(), resolved) == nullptr) return false;
-            target = resolved;
-            if (::stat(target.c_str(), &st) != 0) return false;
-        }
-        mode = st.st_mode & 07777;
+    std::size_t OffsetOf(std::string_view at) const { return static_cast<std::size_t>(at.data() - text_.data()); }
+
+    // Where an element just taken began: it ends before the blanks in front of what is left.
+    std::size_t StartOf(const std::string& element, std::string_view after) const {
+        return BlanksBefore(OffsetOf(after)) - element.size();
     }
-    static std::atomic<unsigned> serial{0};
-    const std::string temp = target + "." + platform::IntToStr(::getpid()) + "-" + platform::IntToStr(++serial) + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, text);
-    if (ok && st.st_mode != 0) ok = ::fchmod(fd, mode) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
-}
+
+    // The root's content as a view of the text; the root element ends at rootEnd.
+    std::string_view ContentOf(const TXMLDataItem& root, std::size_t rootEnd) const {
+        if (root.Content.empty()) return {};
+        const std::size_t end = BlanksBefore(rootEnd - ("</" + root.Name + ">").size());
+        return std::string_view(text_).substr(end - root.Content.size(), root.Content.size());
+    }
+
+    // No element could be taken where the text goes on.
+    bool NoElement(std::string_view at) const {
+        if (!at.starts_with("<")) return At("ожидался элемент"_cp, at);
+        if (at.starts_with("<!--"))
+            return At(at.find("-->") == std::string_view::npos ? "комментарий не закрыт"_cp : "после комментария нет элемента"_cp, at);
+        return At("элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) + " уровней"_cp, at);
+    }
+
+    bool At(const std::string& cause, std::string_view at) const { return At(cause, OffsetOf(at)); }
+    // Always false, as the load that stops here.
+    bool At(const std::string& cause, std::size_t offset) const {
+        std::string shown = text_.substr(offset, kShown);
+        // One line of it, without control bytes that a message box or a log line would not show.
+        shown = shown.substr(0, shown.find_first_of("\r\n"));
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        error_ = cause + ", смещение "_cp + platform::IntToStr(static_cast<int64_t>(offset));
+        if (!shown.empty()) error_ += ": «"_cp + shown + "»"_cp;
+        return false;
+    }
+
+private:
+    static constexpr std::size_t kShown = 40;
+
+    std::size_t BlanksBefore(std::size_t end) const {
+        while (end > 0 && static_cast<unsigned char>(text_[end - 1]) <= 0x20) --end;
+        return end;
+    }
+
+    const std::string& text_;
+    std::string& error_;
+};
 
 } // namespace
 
@@ -144,19 +152,30 @@ bool TDeviceList::SaveToFile(const std::string& fileName) {
 
 bool TDeviceList::LoadFromFile(const std::string& fileName) {
     FreeAll();
+    LoadStoppedAtForeignElement = false;
+    // Until its text is read, a file that is there is one that could not be read.
+    std::error_code there;
+    LoadError = std::filesystem::exists(fileName, there) ? "файл не читается"_cp : std::string();
     try {
-        std::string text, why;
-        if (!platform::ReadRegularFile(fileName, text, &why)) {
-            if (!why.empty() && ErrorObj != nullptr) ErrorObj->WriteMessage(kErrNone, why);
+        std::string text, why, reason;
+        if (!platform::ReadRegularFile(fileName, text, &why, &reason)) {
+            if (!why.empty()) {
+                if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrNone, why);
+                LoadError = reason;
+            }
             return false;
         }
-        text = platform::Trim(text);
+        const TReadStop stop(text, LoadError);
 
+        // The views below stay inside text, so that where the reading stops is an offset in the file.
+        std::string_view rest = text;
         std::string element;
-        ExtractNextElement(text, element);
+        if (!ExtractNextElement(rest, element)) return stop.NoElement(rest);
+        const std::size_t rootAt = stop.StartOf(element, rest);
+        if (!rest.empty()) return stop.At("текст после корневого элемента"_cp, rest);
         TXMLDataItem root;
-        if (!platform::Trim(text).empty() || element.empty() || !root.Parse(element)) return false;
-        if (root.Name != RootName()) return false;
+        if (!root.Parse(element)) return stop.At("элемент не разбирается"_cp, rootAt);
+        if (root.Name != RootName()) return stop.At("корневой элемент должен называться "_cp + RootName(), rootAt);
 
         ThreadOnPort = root.GetBoolAttribute("ThreadOnPort", false);
         ErrorMngrDisabled = root.GetBoolAttribute("ErrorMngrDisabled", false);
@@ -171,22 +190,28 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
             if (port >= 0 && port <= kMaxIPPort) RAPPort = static_cast<uint16_t>(port);
         }
 
-        // Text left over that holds no element parses as a nameless one and ends the read.
-        TElementWalker content(platform::Trim(root.Content));
-        while (!content.Rest().empty()) {
-            content.Next(element);
+        // The content ends where the root's closing tag and the blanks before it begin.
+        std::string_view content = stop.ContentOf(root, rootAt + element.size());
+        while (!content.empty()) {
+            if (!ExtractNextElement(content, element)) return stop.NoElement(content);
+            const std::size_t at = stop.StartOf(element, content);
             TXMLDataItem item;
-            if (!item.Parse(element)) return false;
-            if (platform::LowerCase(item.Name) != "device") return false;
+            if (!item.Parse(element)) return stop.At("элемент не разбирается"_cp, at);
+            if (platform::LowerCase(item.Name) != "device") {
+                // The devices before it were read whole: they stay.
+                LoadStoppedAtForeignElement = true;
+                return stop.At("элемент "_cp + item.Name + " не является устройством"_cp, at);
+            }
             std::unique_ptr<TDevice> device = NewDevice();
             if (!device->LoadFromXml(platform::Trim(item.Content))) {
                 device.reset();
                 FreeAll();
-                return false;
+                return stop.At("неверное описание устройства"_cp, at);
             }
             device->ListIndex = Count();
             AppendDevice(std::move(device));
         }
+        LoadError.clear();
         return true;
     } catch (...) {
         return false;

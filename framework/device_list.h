@@ -67,6 +67,14 @@ public:
     // Owned; made on demand by the cycles, nullptr until then.
     TOstrolinkaConnection* Connection = nullptr;
 
+    // Why the last LoadFromFile answered False, as the user and the log are told: what stopped the
+    // reading and at which offset of the file. Empty after a load that succeeded and for a file that
+    // is not there.
+    std::string LoadError;
+    // The last load stopped only at an element that is no device: the devices before it were read
+    // whole and stay in the list.
+    bool LoadStoppedAtForeignElement = false;
+
 protected:
     // Appends a record for a device, its times starting now.
     TDeviceRecord* AppendDevice(std::unique_ptr<TDevice> device);

@@ -36,6 +36,10 @@ public:
 
     bool Next(std::string& element) { return ExtractNextElement(rest_, element); }
     std::string_view Rest() const { return rest_; }
+    // The walk ended before something that may be an element it could not take (one never closed,
+    // or nested deeper than the reader follows), not merely before loose text: a reader that went
+    // on would drop it in silence.
+    bool StoppedShort() const { return rest_.find('<') != std::string_view::npos; }
 
 private:
     const std::string text_;

@@ -144,7 +144,11 @@ bool TDataBlock::LoadFromXml(const std::string& text) {
         }
         Insert(item.release());
     }
-    // Text between the items is not looked at here.
+    // Loose text between the items is not looked at here; an item the reader could not take is.
+    if (elements.StoppedShort()) {
+        ParseErrorText = elements.Rest();
+        return false;
+    }
     return true;
 }
 
@@ -365,6 +369,12 @@ bool TEDDV2File::LoadFromStrings(const std::vector<std::string>& lines) {
                     return false;
                 }
             }
+        }
+        // Loose text in a device is passed over, but not an element the reader could not take: the
+        // request lists or commands behind it would be lost without a word.
+        if (parts.StoppedShort()) {
+            Report("XML DATA ERROR: " + Copy100(parts.Rest()));
+            return false;
         }
         InsertOrDrop(*this, std::move(record));
     }

@@ -5,7 +5,9 @@
 #include <mutex>
 
 #include "framework/driver_error.h"
+#include "framework/user_files.h"
 #include "module/device_setup_dialog.h"
+#include "module/message_box.h"
 #include "module/module_init.h"
 #include "module/qt_application.h"
 #include "platform/clock.h"
@@ -20,6 +22,16 @@ namespace {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The bytes of the configuration file that was not read, kept beside it; false when they could not
+// be, and then the file must not be written over.
+bool KeepUnreadConfig(const std::string& path) {
+    if (!framework::KeepBackup(path)) return false;
+    if (framework::ErrorObj != nullptr)
+        framework::ErrorObj->WriteMessage(framework::kErrNone, "Прежний конфигурационный файл сохранен как "_cp +
+                                                                     framework::BackupName(path) + ".");
+    return true;
 }
 
 } // namespace
@@ -242,16 +254,23 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     // Before the initialisation the module keeps no configuration path: the file beside the module.
     const bool initialised = framework::ErrorObj != nullptr && !CfgPath.empty();
     const std::string path = initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
-    if (!initialised && FileExists(path)) {
-        std::lock_guard<std::mutex> guard(MasterListLock);
-        if (!driver.LoadConfig(path)) driver.DeviceList->FreeAll();
+    if (!initialised && FileExists(path)) LoadConfiguration(driver, path);
+    // A file that is there but was not read is about to be written over: the user hears of it first,
+    // and its bytes are kept beside it before the save.
+    const bool unread = !UnreadConfigError.empty() && FileExists(path);
+    if (unread) {
+        InfoBox(nullptr, "Внимание"_cp,
+                UnreadConfigText(path) + " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
+                    framework::BackupName(path) + ".",
+                false, false);
     }
     if (!ExecuteDriverSetup(parent)) return false;
     bool saved;
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
-        saved = driver.SaveConfig(path);
+        saved = (!unread || KeepUnreadConfig(path)) && driver.SaveConfig(path);
     }
+    if (saved) UnreadConfigError.clear();
     if (!saved && framework::ErrorObj != nullptr)
         framework::ErrorObj->WriteMessage(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
     return saved;

@@ -77,7 +77,9 @@ bool ExecuteDriverSetup(platform::HWND parent);
 
 // The body of the setup export: the setup, then the configuration saved where the module keeps it,
 // or, before the module is initialised, as the file in moduleDirectory (loaded first when it is
-// there). False when the dialog was cancelled, the save failed, or no window can be shown here.
+// there). A file that is there but was not read is named to the user before the window opens, and
+// kept as <name>.bak before it is saved over. False when the dialog was cancelled, the save (or the
+// keeping) failed, or no window can be shown here.
 bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory);
 
 } // namespace module

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/user_files.h"
 #include "module/qt_application.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace module {
@@ -141,8 +143,20 @@ void TInstallProcDialog::SaveLogBitBtnClick() {
     if (SaveDialog.Execute()) ProcessMemo.Lines().SaveToFile(SaveDialog.FileName);
 }
 
+bool TInstallProcDialog::KeepReplaced(const std::string& src, const std::string& dst) {
+    std::string fresh, old;
+    // A distribution file that cannot be read replaces nothing: its copy fails by itself.
+    if (!FileExists(dst) || !platform::ReadRegularFile(src, fresh)) return true;
+    if (!platform::ReadRegularFile(dst, old)) return false;
+    if (old == fresh) return true;
+    if (!framework::ReplaceFile(framework::BackupName(dst), old)) return false;
+    Log("Прежний файл сохранен как: "_cp + framework::BackupName(dst));
+    return true;
+}
+
 TInstallProcDialog::TCopyOutcome TInstallProcDialog::CopyStep(const std::string& header, const std::string& src,
-                                                              const std::string& dst, const std::string& missingLine) {
+                                                              const std::string& dst, const std::string& missingLine,
+                                                              bool keepOld) {
     Log(header);
     Log("Исходный файл: "_cp + src);
     Log("Целевой файл: "_cp + dst);
@@ -151,7 +165,7 @@ TInstallProcDialog::TCopyOutcome TInstallProcDialog::CopyStep(const std::string&
         return TCopyOutcome::Missing;
     }
     // The same file named twice is already in place.
-    if (!SamePath(src, dst) && !CopyFileReplacing(src, dst)) {
+    if (!SamePath(src, dst) && ((keepOld && !KeepReplaced(src, dst)) || !CopyFileReplacing(src, dst))) {
         Log("ERROR: Ошибка копирвания файла!"_cp);
         return TCopyOutcome::Failed;
     }
@@ -182,18 +196,18 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
     const std::string noConfig = "WARRNING: Файл конфигурации поумолчанию не определен."_cp;
     const std::string configSrc = FilePath(SourceDir, driver.GetConfigFileName());
     const std::string configDst = FilePath(TargetDir, driver.GetConfigFileName());
-    if (CopyStep(configHeader, configSrc, configDst, noConfig) == TCopyOutcome::Failed) result = false;
+    if (CopyStep(configHeader, configSrc, configDst, noConfig, true) == TCopyOutcome::Failed) result = false;
 
     // The settings file and the device description go with the configuration, unless it is in place.
     const std::string iniSrc = ChangeFileExt(configSrc, ".ini");
     const std::string iniDst = ChangeFileExt(configDst, ".ini");
-    if (!SamePath(iniSrc, iniDst) && CopyStep(configHeader, iniSrc, iniDst, noConfig) == TCopyOutcome::Failed)
+    if (!SamePath(iniSrc, iniDst) && CopyStep(configHeader, iniSrc, iniDst, noConfig, true) == TCopyOutcome::Failed)
         result = false;
     const std::string eddSrc = ChangeFileExt(configSrc, ".edd");
     const std::string eddDst = ChangeFileExt(configDst, ".edd");
     if (!SamePath(eddSrc, eddDst) &&
         CopyStep("Копируется файл описания устройства..."_cp, eddSrc, eddDst,
-                 "WARRNING: Файл описания устроства не определен."_cp) == TCopyOutcome::Failed)
+                 "WARRNING: Файл описания устроства не определен."_cp, true) == TCopyOutcome::Failed)
         result = false;
 
     const std::string icon = driver.GetModuleName() + ".ico";

@@ -38,9 +38,13 @@ public:
 
 private:
     enum class TCopyOutcome { Done, Missing, Failed };
-    // The header, the two path lines, then the copy (or missingLine when src is not there).
+    // The header, the two path lines, then the copy (or missingLine when src is not there). With
+    // keepOld, a dst that differs from src is first kept beside it (KeepReplaced).
     TCopyOutcome CopyStep(const std::string& header, const std::string& src, const std::string& dst,
-                          const std::string& missingLine);
+                          const std::string& missingLine, bool keepOld = false);
+    // A user's file that the copy of src is about to replace keeps its bytes as <dst>.bak, and the
+    // log names it; the same bytes as src need no keeping. False when they could not be kept.
+    bool KeepReplaced(const std::string& src, const std::string& dst);
     void Log(const std::string& line) { ProcessMemo.Lines().Add(line); }
 };
 

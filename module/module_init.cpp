@@ -33,6 +33,7 @@ std::atomic<int32_t> ThreadDelayTime{100};
 std::atomic<uint8_t> StopFlag{0};
 std::atomic<int32_t> RunningThreadCount{0};
 std::mutex MasterListLock;
+std::string UnreadConfigError;
 
 namespace {
 
@@ -199,14 +200,11 @@ void CreateModuleObjects(const TDrvInitRecord& record) {
 }
 
 // The driver's own data and its device configuration; either failing is reported and the module
-// goes on (without devices when the configuration is missing).
+// goes on (without the devices of a configuration that is missing or was not read).
 void LoadDriverConfiguration(framework::TDriver& driver, bool configOnly) {
     if (!driver.Init(configOnly, CfgPath)) Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
-    std::lock_guard<std::mutex> guard(MasterListLock);
-    if (!driver.LoadConfig(CfgPath)) {
-        driver.DeviceList->FreeAll();
-        Report(framework::kErrNone, "Конфигурационный файл не найден."_cp);
-    }
+    if (!LoadConfiguration(driver, CfgPath))
+        Report(framework::kErrNone, UnreadConfigError.empty() ? "Конфигурационный файл не найден."_cp : UnreadConfigText(CfgPath));
 }
 
 // The prefixes this driver serves: from the devices, or in single-device mode (exactly one device)
@@ -255,6 +253,19 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 }
 
 } // namespace
+
+bool LoadConfiguration(framework::TDriver& driver, const std::string& path) {
+    std::lock_guard<std::mutex> guard(MasterListLock);
+    framework::TDeviceList& list = *driver.DeviceList;
+    const bool loaded = driver.LoadConfig(path);
+    UnreadConfigError = loaded ? std::string() : list.LoadError;
+    if (!loaded && !list.LoadStoppedAtForeignElement) list.FreeAll();
+    return loaded;
+}
+
+std::string UnreadConfigText(const std::string& path) {
+    return "Конфигурационный файл "_cp + path + " не прочитан: "_cp + UnreadConfigError + ".";
+}
 
 int32_t InitModule(const TDrvInitRecord& record) {
     if (IsDriverInitialized() || ShutdownRunning) return framework::kErrReinitialize;

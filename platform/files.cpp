@@ -10,9 +10,9 @@
 namespace platform {
 namespace {
 
-std::string NotRegular() { return "это не обычный файл."_cp; }
-std::string TooLarge() { return "он больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) + " байт."_cp; }
-std::string Failure(int error) { return "ошибка "_cp + IntToStr(error) + "."; }
+std::string NotRegular() { return "это не обычный файл"_cp; }
+std::string TooLarge() { return "он больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) + " байт"_cp; }
+std::string Failure(int error) { return "ошибка "_cp + IntToStr(error); }
 
 // Opens the file only when it is a regular one, links followed, and waits on nothing while it does;
 // -1 with the reason otherwise. A missing file gives no reason unless `create` makes it.
@@ -49,9 +49,10 @@ int OpenRegular(const std::string& path, int flags, bool create, struct stat& st
 
 } // namespace
 
-bool ReadRegularFile(const std::string& path, std::string& data, std::string* why) {
+bool ReadRegularFile(const std::string& path, std::string& data, std::string* why, std::string* reasonOut) {
     data.clear();
     if (why != nullptr) why->clear();
+    if (reasonOut != nullptr) reasonOut->clear();
     struct stat st {};
     std::string reason;
     const int fd = OpenRegular(path, O_RDONLY, false, st, reason);
@@ -82,7 +83,8 @@ bool ReadRegularFile(const std::string& path, std::string& data, std::string* wh
         data.clear();
         data.shrink_to_fit();
     }
-    if (why != nullptr && !reason.empty()) *why = "Файл \""_cp + path + "\" не прочитан: "_cp + reason;
+    if (why != nullptr && !reason.empty()) *why = "Файл \""_cp + path + "\" не прочитан: "_cp + reason + ".";
+    if (reasonOut != nullptr) *reasonOut = reason;
     return false;
 }
 
@@ -103,7 +105,7 @@ bool AppendToRegularFile(const std::string& path, std::string_view bytes, std::s
         ::close(fd);
         if (reason.empty()) return true;
     }
-    if (why != nullptr) *why = "Файл \""_cp + path + "\" не записан: "_cp + reason;
+    if (why != nullptr) *why = "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
     return false;
 }
 

@@ -16,8 +16,9 @@ inline constexpr std::uint64_t kMaxFileSize = 64ull * 1024 * 1024;
 
 // Reads the whole file into data. False when it is missing, not a regular file, larger than
 // kMaxFileSize or cannot be read; `why` then gets the log line (cp1251) saying so, left empty for a
-// missing file, which callers report in their own words.
-bool ReadRegularFile(const std::string& path, std::string& data, std::string* why = nullptr);
+// missing file, which callers report in their own words; `reason` gets the same without the file's name.
+bool ReadRegularFile(const std::string& path, std::string& data, std::string* why = nullptr,
+                     std::string* reason = nullptr);
 
 // Appends bytes to the file, made when missing. A FIFO, a device or a directory is not written and
 // nothing waits on it: false with the log line in `why`.

@@ -4,6 +4,7 @@
 #include "framework/device_test_support.h"
 #include "framework/intercom.h"
 #include "framework/tag_routing.h"
+#include "framework/xml_data_item.h"
 #include "modbus/modbus_device.h"
 #include "modbus/modbus_driver.h"
 #include "modbus_test_support.h"
@@ -318,6 +319,33 @@ TEST_F(SimRoad, AnAddressBeyond255ReachesNoOtherDevice) {
     Set("DeviceAddress", "44");
     ASSERT_TRUE(Write(100, 1.0f, status)) << platform::Utf8FromCp1251(device->CommandLog->GetText());
     EXPECT_EQ(WriteLog(), V{"slave=44 function=6 address=20 values=10 result=ok"});
+}
+
+// A description whose device type the reader could not walk to its end (an element nested past its
+// limit, or one never closed, in the type or in a data block of it) fails to load as an unreadable
+// one does: the load says so, and the device reports at each poll that its type has no requests.
+TEST_F(SimRoad, ADescriptionCutShortInsideTheDevicesTypeFailsAndTheDeviceSaysSo) {
+    Start(TLink::Pty);
+    std::string deep;
+    for (int i = 0; i <= framework::kMaxElementNesting; ++i) deep += "<x>";
+    for (int i = 0; i <= framework::kMaxElementNesting; ++i) deep += "</x>";
+    const struct {
+        std::string after, damage, message;
+    } cases[] = {{"<device name=\"sim\">\r\n", deep, "XML DATA ERROR: "},
+                 {"<device name=\"sim\">\r\n", "<note>never closed", "XML DATA ERROR: "},
+                 {"<datablock>\r\n", "<item type=\"byte\" tsaddress=\"9\">", "XML ERROR: "}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage.substr(0, 40));
+        std::string description = kDescription;
+        const std::size_t at = description.find(c.after) + c.after.size();
+        simtest::WriteFile(files.Path("Quillary.edd"), description.insert(at, c.damage));
+        errors.Messages.clear();
+        EXPECT_FALSE(driver.Init(false, files.Path("Quillary.cfg")));
+        EXPECT_EQ(errors.Messages, V{c.message + description.substr(at, 100)});
+        EXPECT_TRUE(Poll());
+        EXPECT_EQ(received.Count(), 0);
+        EXPECT_TRUE(PollLogHas("Список запросов к устройству не определен!")) << PollTrace();
+    }
 }
 
 TEST_F(SimRoad, AnUnknownDeviceTypePollsNothingAndSaysSo) {

@@ -199,7 +199,11 @@ TEST_F(DlmInstall, CopiesAllFiveFilesOverOldOnesWithoutShowingTheLog) {
     EXPECT_TRUE(run.Result);
     EXPECT_FALSE(run.Shown);
     for (const std::string& f : files) EXPECT_EQ(ReadText(dst_ / f), ReadText(src_ / f)) << f;
-    EXPECT_EQ(Names(dst_), std::set<std::string>(files.begin(), files.end())) << "no copy left half-way";
+    // The user's configuration is kept beside; the old server is only replaced.
+    std::set<std::string> kept(files.begin(), files.end());
+    kept.insert("Quillary.cfg.bak");
+    EXPECT_EQ(Names(dst_), kept) << "no copy left half-way";
+    EXPECT_EQ(ReadText(dst_ / "Quillary.cfg.bak"), "an older configuration");
     EXPECT_TRUE((fs::status(dst_ / "Quillary.srv").permissions() & fs::perms::owner_exec) != fs::perms::none);
 
     // The module made the application on the host's thread, offscreen for want of a display.

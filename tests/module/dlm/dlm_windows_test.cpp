@@ -2,6 +2,7 @@
 // the state window needs a full initialisation, and a released driver or a thread without the
 // application shows nothing. The test host runs a Qt application of its own, as a Qt host does;
 // the module's modal windows are answered from inside their loops.
+#include "dlm_host_application.h"
 #include "dlm_test_support.h"
 
 #include <QAbstractButton>
@@ -27,12 +28,7 @@ class DlmWindows : public DlmTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(DlmTest::SetUp());
-        if (QApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "module_dlm_tests";
-            static char* argv[] = {name, nullptr};
-            new QApplication(argc, argv);
-        }
+        UseHostApplication();
         WriteConfig(ConfigText({"DeviceName=\"Pump\" DeviceAddress=\"1\" RoutingPrefix=\"A\""}, 60, 6000, false));
         ASSERT_NO_FATAL_FAILURE(Load());
         ASSERT_TRUE(module.Bind(ShowLogList, "DLMShowLogList") && module.Bind(About, "DLMAbout") &&
