@@ -47,7 +47,7 @@ public:
     void StyleMessageHandler(TStyleMessage& message) override;
 
 protected:
-    // A library message of this style's group (0xA001..0xA414, 0xA433..0xA464 but the query).
+    // A library message (IsStyleLibraryMessage) of this style's group.
     bool IsGroupMessage(const TStyleMessage& message, int32_t also = -1) const;
 };
 

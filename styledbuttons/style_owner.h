@@ -39,6 +39,30 @@ constexpr uint32_t CM_SYSCOLORCHANGE = 0xB024;
 constexpr uint32_t WM_STYLEQUERY = 0xA000;
 constexpr uint32_t WM_STYLEBGCHANGED = 0xA401;
 constexpr uint32_t WM_STYLEPARENTBG = 0xA408;
+// Nothing in this system sends these messages today; they are part of the style's message interface.
+constexpr uint32_t WM_STYLESKINCHANGED = 0xA402;
+constexpr uint32_t WM_STYLESKINREMOVED = 0xA403;
+// The skin forgotten without a repaint.
+constexpr uint32_t WM_STYLESKINCLEARED = 0xA404;
+constexpr uint32_t WM_STYLEREPAINT = 0xA407;
+constexpr uint32_t WM_STYLESECTIONREPAINT = 0xA409;
+constexpr uint32_t WM_STYLESOFTCONTROL = 0xA433;
+constexpr uint32_t WM_STYLECOLOR = 0xA43D;
+constexpr uint32_t WM_STYLEPICTURE = 0xA447;
+constexpr uint32_t WM_STYLESHADOWENABLED = 0xA451;
+constexpr uint32_t WM_STYLESHADOWCOLOR = 0xA452;
+constexpr uint32_t WM_STYLESHADOWTRANSPARENCY = 0xA453;
+constexpr uint32_t WM_STYLESHADOWOFFSET = 0xA454;
+constexpr uint32_t WM_STYLESHADOWBLUR = 0xA455;
+// LParam points to a TsGroupSettings.
+constexpr uint32_t WM_STYLEGROUPSETTINGS = 0xA464;
+
+// The library messages the styles pass to their group handlers: two blocks, the query not among
+// them, and 0xA415..0xA432 belong to controls this system does not have.
+constexpr bool IsStyleLibraryMessage(uint32_t msg) {
+    return (msg > WM_STYLEQUERY && msg <= 0xA414) ||
+           (msg >= WM_STYLESOFTCONTROL && msg <= WM_STYLEGROUPSETTINGS);
+}
 
 // The owner control, which answers its size already while it creates its style. Everything a style does to its control or the control's parent goes through
 // here, so that a style can be painted and tested without a window.
