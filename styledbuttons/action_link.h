@@ -12,6 +12,7 @@ namespace styledbuttons {
 
 class TsButtonActionLink;
 
+// Nothing in this system creates an action today.
 class TAction {
 public:
     TAction() = default;

@@ -59,11 +59,13 @@ public:
     std::unique_ptr<TsActiveBGStyle> sStyle;
 
     std::function<void()> OnClick;
+    // Nothing in this system assigns these four today.
     std::function<void()> OnMouseEnter;
     std::function<void()> OnMouseLeave;
     std::function<void(ui::TMouseButton, int shift, int x, int y)> OnMouseDown;
     std::function<void(ui::TMouseButton, int shift, int x, int y)> OnMouseUp;
 
+    // Published properties; nothing in this system sets them today but Layout and Spacing.
     int32_t Margin() const { return margin_; }
     void SetMargin(int32_t value);
     int32_t NumGlyphs() const { return numGlyphs_; }
@@ -107,6 +109,7 @@ public:
     const std::string& Hint() const { return hint_; }
     void SetHint(const std::string& value);
     // Not owned; a click runs it unless OnClick is set. An action that is destroyed is forgotten.
+    // Nothing in this system links an action today.
     TAction* Action() const { return actionLink_ ? &actionLink_->Action() : nullptr; }
     void SetAction(TAction* action);
     void ActionChange(TAction& action, bool check_defaults) override;
@@ -117,10 +120,9 @@ public:
     TPoint GetTextExtent();
     int MaxTextWidth();
     void StopFading();
+    // Nothing in this system calls it today: the style's PaintFrame draws the masked frame itself.
     void PaintMaskedFrame();
     void AdjustSize();
-    // What the last fade frame shows; empty while no fade runs.
-    const Bitmap24& FrameImage() const { return frameImage_; }
     // OnClick, or else the action.
     virtual void Click();
 
@@ -144,6 +146,7 @@ public:
     void Invalidate() override;
     void Repaint() override { TControl::Repaint(); }
     void ApplyRegion(const std::optional<QRegion>& region) override { SetRegion(region); }
+    // The control keeps its painting colour; nothing in this system reads it back today.
     void SetColor(TColor colour) override { colour_ = colour; }
     void SetParentColor(bool) override {}
     void StartFade(bool fade_in) override;
@@ -212,6 +215,7 @@ private:
     std::string hint_;
     std::unique_ptr<TsButtonActionLink> actionLink_;
     Bitmap24 fadeBitmap_;
+    // What the last fade frame shows; empty while no fade runs.
     Bitmap24 frameImage_;
 };
 

@@ -13,7 +13,6 @@ bool InSoftCornerKinds(int32_t k) { return (k >= 1 && k <= 140) || (k >= 150 && 
 
 TsSkinData SkinData;
 TBackgroundCache ParentBackground;
-const TBackgroundCache EmptyBackgroundCache;
 
 int32_t FindSkinSection(const std::string&) { return -1; }
 int32_t FindSkinProperty(int32_t, const std::string&, const std::string&) { return -1; }

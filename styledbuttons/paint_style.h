@@ -19,6 +19,7 @@ public:
     void SetColor(TColor value);
     // Not published and never set.
     int32_t BevelWidth() const { return 0; }
+    // Nothing in this system sets Bevel or Transparency today; the windows keep their defaults.
     TsControlBevel Bevel() const { return bevel_; }
     void SetBevel(TsControlBevel value);
     // 0 opaque .. 100 fully transparent.
@@ -43,6 +44,7 @@ public:
     int32_t GroupIndex = 0;
     TsPainting Painting;
 
+    // Nothing in this system calls it today: only container controls paint their children's shadows.
     void PaintControlShadow(Bitmap24& canvas, int dx, int dy) override;
     void StyleMessageHandler(TStyleMessage& message) override;
 

@@ -33,6 +33,7 @@ using ui::WM_KILLFOCUS;
 using ui::WM_MOVE;
 using ui::WM_SETFOCUS;
 using ui::WM_SIZE;
+// Nothing in this system sends these two notifications today.
 constexpr uint32_t CM_PARENTCOLORCHANGED = 0xB009;
 constexpr uint32_t CM_SYSCOLORCHANGE = 0xB024;
 // The style library's own messages.

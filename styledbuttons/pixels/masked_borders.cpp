@@ -63,12 +63,15 @@ void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int 
         for (int r = 0; r < 6 * H; ++r) std::copy_n(mask.Row(r), mask.Width() * 3, cut.Row(r));
         m = &cut;
     }
-    const TBackgroundCache none;
     const TRect cell{a + W, H, a + 2 * W, 2 * H};
+    auto tile = [&](int left, int top, int right, int bottom) {
+        BlendMaskArea(TRect{left, top, right, bottom}, cell, target, EmptyBackgroundCache, *m);
+    };
     auto centreRow = [&](int top, int bottom) {
         int cx = W;
-        for (; cx < Wd - 2 * W; cx += W) BlendMaskArea(TRect{cx, top, cx + W, bottom}, cell, target, none, *m);
-        if (cx < Wd - W) BlendMaskArea(TRect{cx, top, Wd - W, bottom}, cell, target, none, *m);
+        for (; cx < Wd - 2 * W; cx += W)
+            tile(cx, top, cx + W, bottom);
+        if (cx < Wd - W) tile(cx, top, Wd - W, bottom);
     };
     int y = H;
     for (; y < Ht - 2 * H; y += H) centreRow(y, y + H);

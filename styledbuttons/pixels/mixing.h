@@ -14,6 +14,9 @@ struct TBackgroundCache {
     bool Ready = false;
 };
 
+// What the border and graphics routines get when there is no background.
+inline constexpr TBackgroundCache EmptyBackgroundCache{};
+
 // Each channel of a becomes round((a - b) * w / 256 + b), w the low byte of weight. Sizes differ:
 // nothing changes.
 void MixBitmaps(Bitmap24& a, const Bitmap24& b, int weight);
