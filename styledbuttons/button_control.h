@@ -42,7 +42,7 @@ public:
 private:
     void StartFade(uint8_t mode, int32_t interval);
     void CheckFadeEnd();
-    void FadeStep(bool fade_in);
+    void FadeStep(bool fadeIn);
 
     TsButtonControl& owner_;
     uint8_t fadeMode_ = 0;
@@ -112,7 +112,7 @@ public:
     // Nothing in this system links an action today.
     TAction* Action() const { return actionLink_ ? &actionLink_->Action() : nullptr; }
     void SetAction(TAction* action);
-    void ActionChange(TAction& action, bool check_defaults) override;
+    void ActionChange(TAction& action, bool checkDefaults) override;
     void ActionGone() override { actionLink_.reset(); }
     TRect GetGlyphRect();
     TRect GetCaptionRect();
@@ -149,7 +149,7 @@ public:
     // The control keeps its painting colour; nothing in this system reads it back today.
     void SetColor(TColor colour) override { colour_ = colour; }
     void SetParentColor(bool) override {}
-    void StartFade(bool fade_in) override;
+    void StartFade(bool fadeIn) override;
     bool HasParent() const override { return Parent() != nullptr; }
     TColor ParentColor() const override;
     void SendToParent(TStyleMessage&) override {}
@@ -157,7 +157,7 @@ public:
 
 protected:
     // The class name names the style's skin section, which the style takes at the end.
-    TsButtonControl(ui::TControl* parent, const std::string& caption, const std::string& class_name);
+    TsButtonControl(ui::TControl* parent, const std::string& caption, const std::string& className);
     // Text change and focus exit first, then the style, then the class library's handling.
     platform::LRESULT WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
     void Paint(QPainter& canvas) override;

@@ -50,7 +50,7 @@ struct TsSkinData {
 extern TsSkinData SkinData;
 
 int32_t FindSkinSection(const std::string& section);
-int32_t FindSkinProperty(int32_t section_index, const std::string& section, const std::string& property);
+int32_t FindSkinProperty(int32_t sectionIndex, const std::string& section, const std::string& property);
 
 // Asks a control, through its window procedure (`perform`), for its style.
 // Nothing in this system calls GetControlStyle today; it is part of the style's interface.

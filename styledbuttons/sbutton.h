@@ -39,7 +39,7 @@ public:
     void Click() override;
 
 protected:
-    TsButton(ui::TControl* parent, const std::string& caption, const std::string& class_name);
+    TsButton(ui::TControl* parent, const std::string& caption, const std::string& className);
     platform::LRESULT WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
     void MouseDown(ui::TMouseButton button, int shift, int x, int y) override;
     bool ShowsFocusFrame() const override { return showFocus_; }

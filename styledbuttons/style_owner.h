@@ -104,7 +104,7 @@ public:
     virtual void SetColor(TColor colour) = 0;
     virtual void SetParentColor(bool value) = 0;
     // Starts the cross-fade into the new look (in) or out of it.
-    virtual void StartFade(bool fade_in) = 0;
+    virtual void StartFade(bool fadeIn) = 0;
 
     virtual bool HasParent() const = 0;
     virtual TColor ParentColor() const = 0;

@@ -80,7 +80,7 @@ void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int 
 
 } // namespace
 
-void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fill_centre,
+void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fillCentre,
                         TColor transparent, TRegionHoles* holes) {
     const int W = mask.Width() / 9;
     const int H = mask.Height() / 6;
@@ -127,7 +127,7 @@ void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool 
     y = H;
     for (; y < Ht - 2 * t; y += H) part(Wd - h, y, Wd - 1, y + H - 1, rl, H, rr, 2 * H - 1);
     if (y < Ht - t) part(Wd - h, y, Wd - 1, Ht - H - 1, rl, H, rr, 2 * H - 1);
-    if (fill_centre) FillMaskedCentre(target, mask, W, H, a);
+    if (fillCentre) FillMaskedCentre(target, mask, W, H, a);
 }
 
 } // namespace styledbuttons

@@ -82,8 +82,8 @@ uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint
 
 } // namespace
 
-bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out) {
-    std::FILE* file = std::fopen(file_name.c_str(), "rb");
+bool LoadJpegFile(const std::string& fileName, bool grey, Bitmap24& out) {
+    std::FILE* file = std::fopen(fileName.c_str(), "rb");
     if (file == nullptr) return false;
     Bitmap24 image;
     const bool ok = DecodeJpeg(file, grey, image);
@@ -93,8 +93,8 @@ bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out) {
 }
 
 // Uncompressed bitmaps of 1, 4, 8, 24 or 32 bits per pixel, bottom-up or top-down.
-bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
-    std::ifstream in(file_name, std::ios::binary);
+bool LoadBmpFile(const std::string& fileName, Bitmap24& out) {
+    std::ifstream in(fileName, std::ios::binary);
     if (!in) return false;
     const std::vector<uint8_t> d{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return false;
@@ -102,12 +102,12 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
     const uint32_t header = U32(d, 14);
     if (header < 40 || 14 + static_cast<uint64_t>(header) > d.size()) return false;
     const int32_t width = static_cast<int32_t>(U32(d, 18));
-    const int32_t raw_height = static_cast<int32_t>(U32(d, 22));
+    const int32_t rawHeight = static_cast<int32_t>(U32(d, 22));
     const int bits = U16(d, 28);
     const uint32_t compression = U32(d, 30);
     uint32_t colours = U32(d, 46);
-    const bool top_down = raw_height < 0;
-    const int64_t height = top_down ? -static_cast<int64_t>(raw_height) : raw_height;
+    const bool topDown = rawHeight < 0;
+    const int64_t height = topDown ? -static_cast<int64_t>(rawHeight) : rawHeight;
     if (width < 1 || height < 1 || width > MaxSide || height > MaxSide) return false;
     const bool bitfields32 = bits == 32 && compression == 3;
     if (compression != 0 && !bitfields32) return false;
@@ -120,16 +120,16 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
 
     Bitmap24 image(width, static_cast<int>(height));
     for (int y = 0; y < height; ++y) {
-        const uint8_t* src = d.data() + offset + stride * (top_down ? y : height - 1 - y);
+        const uint8_t* src = d.data() + offset + stride * (topDown ? y : height - 1 - y);
         uint8_t* dst = image.Row(y);
         for (int x = 0; x < width; ++x, dst += 3) {
             if (bits >= 24) {
                 std::copy(src + x * (bits / 8), src + x * (bits / 8) + 3, dst);
                 continue;
             }
-            const int per_byte = 8 / bits;
-            const int shift = 8 - bits * (x % per_byte + 1);
-            const uint32_t index = (src[x / per_byte] >> shift) & ((1u << bits) - 1);
+            const int perByte = 8 / bits;
+            const int shift = 8 - bits * (x % perByte + 1);
+            const uint32_t index = (src[x / perByte] >> shift) & ((1u << bits) - 1);
             if (index >= colours) continue; // beyond the palette: left white
             std::copy(d.data() + palette + index * 4, d.data() + palette + index * 4 + 3, dst);
         }
@@ -138,26 +138,26 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out) {
     return true;
 }
 
-bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey) {
+bool LoadPictureFile(TPicture& picture, const std::string& fileName, bool grey) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file_name, ec)) {
+    if (!std::filesystem::is_regular_file(fileName, ec)) {
         picture.Clear();
         return false;
     }
-    const size_t dot = file_name.find_last_of('.');
-    const size_t slash = file_name.find_last_of('/');
+    const size_t dot = fileName.find_last_of('.');
+    const size_t slash = fileName.find_last_of('/');
     const std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
                                 ? std::string()
-                                : platform::UpperCase(file_name.substr(dot));
+                                : platform::UpperCase(fileName.substr(dot));
     if (ext == ".JPG" || ext == ".JPEG") {
         Bitmap24 image;
-        if (!LoadJpegFile(file_name, grey, image)) return false;
+        if (!LoadJpegFile(fileName, grey, image)) return false;
         picture.Kind = TGraphicKind::Jpeg;
         picture.Image = std::move(image);
         picture.Grayscale = grey;
     } else if (ext == ".BMP") {
         Bitmap24 image;
-        if (!LoadBmpFile(file_name, image)) return false;
+        if (!LoadBmpFile(fileName, image)) return false;
         if (grey) MakeGrayscale(image);
         picture.Kind = TGraphicKind::Bitmap;
         picture.Image = std::move(image);

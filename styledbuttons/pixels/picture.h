@@ -22,12 +22,12 @@ struct TPicture {
 };
 
 // Decoders; false when the file cannot be read or is not a picture they know.
-bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out);
-bool LoadBmpFile(const std::string& file_name, Bitmap24& out);
+bool LoadJpegFile(const std::string& fileName, bool grey, Bitmap24& out);
+bool LoadBmpFile(const std::string& fileName, Bitmap24& out);
 
 // ".JPG"/".JPEG" load a JPEG image, ".BMP" a bitmap (made grey with the flag); other extensions
 // leave the picture as it is, a missing file empties it. Failures are swallowed: always false.
-bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey);
+bool LoadPictureFile(TPicture& picture, const std::string& fileName, bool grey);
 
 // Tiles the picture over the rectangle from its top-left corner: a bitmap in tiles cut at the
 // rectangle's right and bottom, a JPEG image whole at every tile position, cut only by the canvas.
