@@ -12,6 +12,7 @@ namespace styledbuttons {
 
 class TsButtonActionLink;
 
+// Nothing in this system creates an action today.
 class TAction {
 public:
     TAction() = default;
@@ -56,7 +57,7 @@ public:
     virtual void SetPressed(bool value) = 0;
     virtual void SetImageIndex(int32_t value) = 0;
     // The action changed: follow it.
-    virtual void ActionChange(TAction& action, bool check_defaults) = 0;
+    virtual void ActionChange(TAction& action, bool checkDefaults) = 0;
     // The action is going: forget it (and the link).
     virtual void ActionGone() = 0;
 };

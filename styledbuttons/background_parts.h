@@ -29,6 +29,7 @@ private:
     TsHotBackground& background_;
 };
 
+// Nothing in this system sets a picture or a percent today; the windows set only the gradient texts.
 class TsBGImage : public TsBGAddon {
 public:
     using TsBGAddon::TsBGAddon;
@@ -86,6 +87,7 @@ public:
     TsBGImage Image;
     TsBGGradient Gradient;
 
+    // Nothing in this system calls it today.
     TsHotStyle* HotOwner() const { return hotOwner_; }
     // A change of a part: the owning style, if the owner is one, repaints its control.
     void Changed() const;

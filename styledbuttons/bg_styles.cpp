@@ -89,10 +89,10 @@ void TsPassiveBGStyle::PaintLayers(Bitmap24& b, Bitmap24& work, const TRect& r, 
 void TsPassiveBGStyle::StyleMessageHandler(TStyleMessage& m) {
     if (IsGroupMessage(m, 21) && InListenKinds(ControlKind) && Background.ListenMSG) {
         const auto* g = reinterpret_cast<const TsGroupSettings*>(m.LParam);
-        if (m.Msg == 0xA447 && g && g->Picture) {
+        if (m.Msg == WM_STYLEPICTURE && g && g->Picture) {
             Background.Image.SetImage(*g->Picture);
             InvalidateOwner();
-        } else if (m.Msg == 0xA464 && g && g->Picture && !g->Picture->Empty()) {
+        } else if (m.Msg == WM_STYLEGROUPSETTINGS && g && g->Picture && !g->Picture->Empty()) {
             Background.Image.SetImage(*g->Picture);
             Painting.SetParentColor(false);
             TsShadow& s = Effects.Shadow;

@@ -91,25 +91,26 @@ void TFadeTimer::CheckFadeEnd() {
     }
 }
 
-void TFadeTimer::FadeStep(bool fade_in) {
+void TFadeTimer::FadeStep(bool fadeIn) {
     if (owner_.Destroying()) return;
     struct Advance {
         int32_t& step;
         bool in;
         ~Advance() { step += in ? 1 : -1; }
-    } advance{owner_.FadeStep, fade_in};
+    } advance{owner_.FadeStep, fadeIn};
     const Bitmap24& cache = owner_.sStyle->CacheBmp;
     const int w = owner_.FadeStep * 255 / owner_.sStyle->FadingIterations();
-    Bitmap24 frame = fade_in ? owner_.fadeBitmap_ : cache;
-    MixBitmaps(frame, fade_in ? cache : owner_.fadeBitmap_, 255 - w);
+    Bitmap24 frame = fadeIn ? owner_.fadeBitmap_ : cache;
+    MixBitmaps(frame, fadeIn ? cache : owner_.fadeBitmap_, 255 - w);
     owner_.frameImage_ = std::move(frame);
     owner_.Repaint();
 }
 
 // ---- TsButtonControl
 
-TsButtonControl::TsButtonControl(ui::TControl* parent, const std::string& caption, const std::string& class_name)
-    : ui::TCustomControl(parent), className_(class_name) {
+TsButtonControl::TsButtonControl(ui::TControl* parent, const std::string& caption,
+                                 const std::string& className)
+    : ui::TCustomControl(parent), className_(className) {
     SetBounds(Left(), Top(), 84, 22);
     sStyle = std::make_unique<TsActiveBGStyle>(this);
     sStyle->ControlKind = KindButtonControl;
@@ -208,9 +209,9 @@ void TsButtonControl::RepaintParent() {
     if (Parent() && Parent()->Widget()) Parent()->Widget()->update();
 }
 
-void TsButtonControl::StartFade(bool fade_in) {
+void TsButtonControl::StartFade(bool fadeIn) {
     if (!FadeTimer) return;
-    if (fade_in)
+    if (fadeIn)
         FadeTimer->StartFadeIn();
     else
         FadeTimer->StartFadeOut();
@@ -490,10 +491,10 @@ void TsButtonControl::SetAction(TAction* action) {
     ActionChange(*action, false);
 }
 
-void TsButtonControl::ActionChange(TAction& action, bool check_defaults) {
+void TsButtonControl::ActionChange(TAction& action, bool checkDefaults) {
     if (!Images() && action.Images && action.Images->Count() > 0) SetImages(action.Images);
     if (action.ImageIndex() != imageIndex_) SetImageIndex(action.ImageIndex());
-    if (check_defaults) return;
+    if (checkDefaults) return;
     if (Caption() != action.Caption()) {
         SetCaption(action.Caption());
         sStyle->InvalidateOwner();

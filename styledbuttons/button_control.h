@@ -42,7 +42,7 @@ public:
 private:
     void StartFade(uint8_t mode, int32_t interval);
     void CheckFadeEnd();
-    void FadeStep(bool fade_in);
+    void FadeStep(bool fadeIn);
 
     TsButtonControl& owner_;
     uint8_t fadeMode_ = 0;
@@ -59,11 +59,13 @@ public:
     std::unique_ptr<TsActiveBGStyle> sStyle;
 
     std::function<void()> OnClick;
+    // Nothing in this system assigns these four today.
     std::function<void()> OnMouseEnter;
     std::function<void()> OnMouseLeave;
     std::function<void(ui::TMouseButton, int shift, int x, int y)> OnMouseDown;
     std::function<void(ui::TMouseButton, int shift, int x, int y)> OnMouseUp;
 
+    // Published properties; nothing in this system sets them today but Layout and Spacing.
     int32_t Margin() const { return margin_; }
     void SetMargin(int32_t value);
     int32_t NumGlyphs() const { return numGlyphs_; }
@@ -107,9 +109,10 @@ public:
     const std::string& Hint() const { return hint_; }
     void SetHint(const std::string& value);
     // Not owned; a click runs it unless OnClick is set. An action that is destroyed is forgotten.
+    // Nothing in this system links an action today.
     TAction* Action() const { return actionLink_ ? &actionLink_->Action() : nullptr; }
     void SetAction(TAction* action);
-    void ActionChange(TAction& action, bool check_defaults) override;
+    void ActionChange(TAction& action, bool checkDefaults) override;
     void ActionGone() override { actionLink_.reset(); }
     TRect GetGlyphRect();
     TRect GetCaptionRect();
@@ -117,10 +120,9 @@ public:
     TPoint GetTextExtent();
     int MaxTextWidth();
     void StopFading();
+    // Nothing in this system calls it today: the style's PaintFrame draws the masked frame itself.
     void PaintMaskedFrame();
     void AdjustSize();
-    // What the last fade frame shows; empty while no fade runs.
-    const Bitmap24& FrameImage() const { return frameImage_; }
     // OnClick, or else the action.
     virtual void Click();
 
@@ -144,9 +146,10 @@ public:
     void Invalidate() override;
     void Repaint() override { TControl::Repaint(); }
     void ApplyRegion(const std::optional<QRegion>& region) override { SetRegion(region); }
+    // The control keeps its painting colour; nothing in this system reads it back today.
     void SetColor(TColor colour) override { colour_ = colour; }
     void SetParentColor(bool) override {}
-    void StartFade(bool fade_in) override;
+    void StartFade(bool fadeIn) override;
     bool HasParent() const override { return Parent() != nullptr; }
     TColor ParentColor() const override;
     void SendToParent(TStyleMessage&) override {}
@@ -154,7 +157,7 @@ public:
 
 protected:
     // The class name names the style's skin section, which the style takes at the end.
-    TsButtonControl(ui::TControl* parent, const std::string& caption, const std::string& class_name);
+    TsButtonControl(ui::TControl* parent, const std::string& caption, const std::string& className);
     // Text change and focus exit first, then the style, then the class library's handling.
     platform::LRESULT WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
     void Paint(QPainter& canvas) override;
@@ -212,6 +215,7 @@ private:
     std::string hint_;
     std::unique_ptr<TsButtonActionLink> actionLink_;
     Bitmap24 fadeBitmap_;
+    // What the last fade frame shows; empty while no fade runs.
     Bitmap24 frameImage_;
 };
 

@@ -33,7 +33,7 @@ void DrawTextIn(TCanvas& canvas, const QString& text, const TRect& box, unsigned
 } // namespace
 
 void DrawCaptionText(TCanvas& canvas, const std::string& text, bool enabled, bool /*hot*/,
-                     int /*skin_section*/, unsigned flags, TRect& rect) {
+                     int /*skinSection*/, unsigned flags, TRect& rect) {
     const QString qtext = ui::ToQt(text);
     TRect box = rect;
     if (!(flags & DT_WORDBREAK)) {

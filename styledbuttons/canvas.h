@@ -31,6 +31,6 @@ constexpr unsigned DT_WORDBREAK = 16;
 // the button highlight and shadow colours when disabled. The hot flag and skin section pick skin
 // colours, and no skin is ever active, so they change nothing.
 void DrawCaptionText(TCanvas& canvas, const std::string& text, bool enabled, bool hot,
-                     int skin_section, unsigned flags, TRect& rect);
+                     int skinSection, unsigned flags, TRect& rect);
 
 } // namespace styledbuttons

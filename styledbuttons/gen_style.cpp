@@ -13,7 +13,6 @@ bool InSoftCornerKinds(int32_t k) { return (k >= 1 && k <= 140) || (k >= 150 && 
 
 TsSkinData SkinData;
 TBackgroundCache ParentBackground;
-const TBackgroundCache EmptyBackgroundCache;
 
 int32_t FindSkinSection(const std::string&) { return -1; }
 int32_t FindSkinProperty(int32_t, const std::string&, const std::string&) { return -1; }
@@ -209,8 +208,7 @@ void TsGenStyle::StyleMessageHandler(TStyleMessage& m) {
         m.Result = 1;
         return;
     default:
-        if ((m.Msg >= 0xA001 && m.Msg <= 0xA414) || (m.Msg >= 0xA433 && m.Msg <= 0xA464))
-            StyleLibraryMessage(m);
+        if (IsStyleLibraryMessage(m.Msg)) StyleLibraryMessage(m);
         return;
     }
 }
@@ -228,18 +226,20 @@ void TsGenStyle::StyleLibraryMessage(TStyleMessage& m) {
     TsShadow& s = Effects.Shadow;
     switch (m.Msg) {
     case WM_STYLEBGCHANGED: BGChanged = m.LParam != 0; break;
-    case 0xA402: // skin changed
+    case WM_STYLESKINCHANGED:
         BGChanged = true;
         RecomputeSkin();
         RegionChanged = true;
         break;
-    case 0xA403: // skin removed
+    case WM_STYLESKINREMOVED:
         SkinIndex = MaskIndex = -1;
         RegionChanged = true;
         InvalidateOwner();
         break;
-    case 0xA404: SkinIndex = MaskIndex = -1; break;
-    case 0xA407:
+    case WM_STYLESKINCLEARED:
+        SkinIndex = MaskIndex = -1;
+        break;
+    case WM_STYLEREPAINT:
         BGChanged = true;
         InvalidateOwner();
         break;
@@ -249,26 +249,34 @@ void TsGenStyle::StyleLibraryMessage(TStyleMessage& m) {
         ParentBackground.Y = 0;
         ParentBackground.Ready = !CacheBmp.Empty() && ControlKind != 7 && ControlKind != 8;
         break;
-    case 0xA409: // a skin section repainted
+    case WM_STYLESECTIONREPAINT:
         if (platform::UpperCase(skinSection_) == SkinData.SkinSection) {
             RegionChanged = true;
             InvalidateOwner();
             if (owner_) owner_->Repaint();
         }
         break;
-    case 0xA433:
+    case WM_STYLESOFTCONTROL:
         SetSoftControl(m.LParam != 0);
         BGChanged = true;
         break;
-    case 0xA451:
+    case WM_STYLESHADOWENABLED:
         EnableShadowFromMessage(m.LParam != 0);
         BGChanged = true;
         break;
-    case 0xA452: s.color_ = static_cast<TColor>(m.LParam), BGChanged = true; break;
-    case 0xA453: s.transparency_ = static_cast<int32_t>(m.LParam), BGChanged = true; break;
-    case 0xA454: s.offset_ = static_cast<int32_t>(m.LParam), BGChanged = true; break;
-    case 0xA455: s.blur_ = static_cast<int32_t>(m.LParam), BGChanged = true; break;
-    case 0xA464: {
+    case WM_STYLESHADOWCOLOR:
+        s.color_ = static_cast<TColor>(m.LParam), BGChanged = true;
+        break;
+    case WM_STYLESHADOWTRANSPARENCY:
+        s.transparency_ = static_cast<int32_t>(m.LParam), BGChanged = true;
+        break;
+    case WM_STYLESHADOWOFFSET:
+        s.offset_ = static_cast<int32_t>(m.LParam), BGChanged = true;
+        break;
+    case WM_STYLESHADOWBLUR:
+        s.blur_ = static_cast<int32_t>(m.LParam), BGChanged = true;
+        break;
+    case WM_STYLEGROUPSETTINGS: {
         const auto* g = reinterpret_cast<const TsGroupSettings*>(m.LParam);
         if (!g) break;
         s.color_ = g->ShadowColor;

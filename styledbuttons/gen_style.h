@@ -26,6 +26,7 @@ constexpr int32_t KindBitBtn = 94;
 
 bool InNoShadowKinds(int32_t kind);
 bool InNoHotKinds(int32_t kind);
+// Nothing in this system calls it today: no container control has a style here.
 bool InContainerKinds(int32_t kind);
 bool InSoftCornerKinds(int32_t kind);
 
@@ -49,18 +50,18 @@ struct TsSkinData {
 extern TsSkinData SkinData;
 
 int32_t FindSkinSection(const std::string& section);
-int32_t FindSkinProperty(int32_t section_index, const std::string& section, const std::string& property);
+int32_t FindSkinProperty(int32_t sectionIndex, const std::string& section, const std::string& property);
 
 // Asks a control, through its window procedure (`perform`), for its style.
+// Nothing in this system calls GetControlStyle today; it is part of the style's interface.
 TsGenStyle* GetControlStyle(const std::function<void(TStyleMessage&)>& perform);
 intptr_t ControlHasStyle(const std::function<void(TStyleMessage&)>& perform);
 
 // The answer of a parent to WM_STYLEPARENTBG: the message carries no pointer, so the parent writes
 // it here and the asking control reads it back within the same call.
 extern TBackgroundCache ParentBackground;
-// What the border and graphics routines get when there is no background.
-extern const TBackgroundCache EmptyBackgroundCache;
 
+// Nothing in this system sets a shadow today: a button's can never be enabled, its parent has no style.
 class TsShadow {
 public:
     explicit TsShadow(TsEffects& effects) : effects_(effects) {}
@@ -114,6 +115,7 @@ public:
 
     TsEffects Effects;
     int32_t GroupIndex = 0;
+    // Stored only; nothing in this system calls it.
     std::function<void()> OnMouseEnter;
     int32_t MaskIndex = -1;
     int32_t SkinIndex = -1;
@@ -131,7 +133,7 @@ public:
     bool SoftControl() const { return softControl_; }
     void SetSoftControl(bool value);
 
-    // A skin's border mask; there is never a skin.
+    // A skin's border mask; there is never a skin. Nothing in this system calls it.
     virtual const Bitmap24* GetSkinBorderMask() const { return nullptr; }
     virtual void BindSkin();
     virtual void PaintControlShadow(Bitmap24& canvas, int dx, int dy);

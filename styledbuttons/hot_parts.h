@@ -1,4 +1,5 @@
-// The hot look of a style and the button effects: fading and the masked frame.
+// The hot look of a style and the button effects: fading and the masked frame. Each part keeps its
+// owner; nothing in this system asks TsHotPainting, TsHotStyle or TsFading for it.
 #pragma once
 
 #include "styledbuttons/background_parts.h"
@@ -27,6 +28,7 @@ public:
     TColor Color = 0xCFB78F;
     TsControlBevel Bevel = TsControlBevel::cbRaisedSoft;
     int32_t Transparency = 0;
+    // Nothing in this system reads these two today; FontColor would colour a drop-down part.
     TColor FontColor = 0;
     uint8_t FontStyle = 0;
     int32_t BevelWidth = 5;
@@ -63,6 +65,7 @@ class TsMaskedBorders {
 public:
     explicit TsMaskedBorders(TsActiveEffects& owner) : owner_(owner) {}
 
+    // Of these setters the system's windows call only SetPredefined today.
     const Bitmap24& Mask() const { return mask_; }
     // A custom mask: the frame is drawn from a copy of it from now on.
     void SetMask(const Bitmap24& value);

@@ -10,6 +10,7 @@
 
 namespace styledbuttons {
 
+// Nothing in this system creates an image list today.
 class TImageList {
 public:
     TImageList(int width, int height) : width_(width), height_(height) {}

@@ -60,9 +60,8 @@ void TsPaintStyle::PaintControlShadow(Bitmap24& canvas, int dx, int dy) {
 }
 
 bool TsPaintStyle::IsGroupMessage(const TStyleMessage& m, int32_t also) const {
-    const bool library = (m.Msg >= 0xA001 && m.Msg <= 0xA414) || (m.Msg >= 0xA433 && m.Msg <= 0xA464);
     const auto group = static_cast<intptr_t>(m.WParam);
-    return library && (group == GroupIndex || group == also);
+    return IsStyleLibraryMessage(m.Msg) && (group == GroupIndex || group == also);
 }
 
 void TsPaintStyle::StyleMessageHandler(TStyleMessage& m) {
@@ -72,9 +71,9 @@ void TsPaintStyle::StyleMessageHandler(TStyleMessage& m) {
         Painting.color_ = owner->ParentColor();
         InvalidateOwner();
     } else if (IsGroupMessage(m)) {
-        if (m.Msg == 0xA43D) {
+        if (m.Msg == WM_STYLECOLOR) {
             Painting.SetColor(static_cast<TColor>(m.LParam));
-        } else if (m.Msg == 0xA464) {
+        } else if (m.Msg == WM_STYLEGROUPSETTINGS) {
             if (const auto* g = reinterpret_cast<const TsGroupSettings*>(m.LParam))
                 EnableShadowFromMessage(g->ShadowEnabled);
         }

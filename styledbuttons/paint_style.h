@@ -19,6 +19,7 @@ public:
     void SetColor(TColor value);
     // Not published and never set.
     int32_t BevelWidth() const { return 0; }
+    // Nothing in this system sets Bevel or Transparency today; the windows keep their defaults.
     TsControlBevel Bevel() const { return bevel_; }
     void SetBevel(TsControlBevel value);
     // 0 opaque .. 100 fully transparent.
@@ -43,11 +44,12 @@ public:
     int32_t GroupIndex = 0;
     TsPainting Painting;
 
+    // Nothing in this system calls it today: only container controls paint their children's shadows.
     void PaintControlShadow(Bitmap24& canvas, int dx, int dy) override;
     void StyleMessageHandler(TStyleMessage& message) override;
 
 protected:
-    // A library message of this style's group (0xA001..0xA414, 0xA433..0xA464 but the query).
+    // A library message (IsStyleLibraryMessage) of this style's group.
     bool IsGroupMessage(const TStyleMessage& message, int32_t also = -1) const;
 };
 

@@ -22,8 +22,8 @@ constexpr int AnyShift = ui::ssShift | ui::ssCtrl | ui::ssAlt;
 
 } // namespace
 
-TsButton::TsButton(ui::TControl* parent, const std::string& caption, const std::string& class_name)
-    : TsButtonControl(parent, caption, class_name) {
+TsButton::TsButton(ui::TControl* parent, const std::string& caption, const std::string& className)
+    : TsButtonControl(parent, caption, className) {
     sStyle->ControlKind = KindButton;
     SetTabStop(true);
     SetBounds(Left(), Top(), 75, 25);

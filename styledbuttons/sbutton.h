@@ -11,6 +11,7 @@ namespace styledbuttons {
 using ui::CM_DIALOGCHAR;
 using ui::CM_DIALOGKEY;
 using ui::CM_FOCUSCHANGED;
+// The reflected click; nothing in this system sends it today.
 constexpr ui::UINT CN_COMMAND = 0xBD11;
 
 class TsButton : public TsButtonControl {
@@ -25,6 +26,7 @@ public:
     void SetDefault(bool value);
     int ModalResult() const { return modalResult_; }
     void SetModalResult(int value) { modalResult_ = value; }
+    // Nothing in this system sets ShowFocus or FocusMargin today.
     bool ShowFocus() const { return showFocus_; }
     void SetShowFocus(bool value);
     int32_t FocusMargin() const { return focusMargin_; }
@@ -37,7 +39,7 @@ public:
     void Click() override;
 
 protected:
-    TsButton(ui::TControl* parent, const std::string& caption, const std::string& class_name);
+    TsButton(ui::TControl* parent, const std::string& caption, const std::string& className);
     platform::LRESULT WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
     void MouseDown(ui::TMouseButton button, int shift, int x, int y) override;
     bool ShowsFocusFrame() const override { return showFocus_; }
@@ -60,6 +62,7 @@ class TsBitBtn : public TsButton {
 public:
     explicit TsBitBtn(ui::TControl* parent, const std::string& caption = {});
 
+    // Nothing in this system gives a button a glyph today.
     const Bitmap24& Glyph() const { return glyph_; }
     // Takes a copy.
     void SetGlyph(const Bitmap24& value);

@@ -33,12 +33,37 @@ using ui::WM_KILLFOCUS;
 using ui::WM_MOVE;
 using ui::WM_SETFOCUS;
 using ui::WM_SIZE;
+// Nothing in this system sends these two notifications today.
 constexpr uint32_t CM_PARENTCOLORCHANGED = 0xB009;
 constexpr uint32_t CM_SYSCOLORCHANGE = 0xB024;
 // The style library's own messages.
 constexpr uint32_t WM_STYLEQUERY = 0xA000;
 constexpr uint32_t WM_STYLEBGCHANGED = 0xA401;
 constexpr uint32_t WM_STYLEPARENTBG = 0xA408;
+// Nothing in this system sends these messages today; they are part of the style's message interface.
+constexpr uint32_t WM_STYLESKINCHANGED = 0xA402;
+constexpr uint32_t WM_STYLESKINREMOVED = 0xA403;
+// The skin forgotten without a repaint.
+constexpr uint32_t WM_STYLESKINCLEARED = 0xA404;
+constexpr uint32_t WM_STYLEREPAINT = 0xA407;
+constexpr uint32_t WM_STYLESECTIONREPAINT = 0xA409;
+constexpr uint32_t WM_STYLESOFTCONTROL = 0xA433;
+constexpr uint32_t WM_STYLECOLOR = 0xA43D;
+constexpr uint32_t WM_STYLEPICTURE = 0xA447;
+constexpr uint32_t WM_STYLESHADOWENABLED = 0xA451;
+constexpr uint32_t WM_STYLESHADOWCOLOR = 0xA452;
+constexpr uint32_t WM_STYLESHADOWTRANSPARENCY = 0xA453;
+constexpr uint32_t WM_STYLESHADOWOFFSET = 0xA454;
+constexpr uint32_t WM_STYLESHADOWBLUR = 0xA455;
+// LParam points to a TsGroupSettings.
+constexpr uint32_t WM_STYLEGROUPSETTINGS = 0xA464;
+
+// The library messages the styles pass to their group handlers: two blocks, the query not among
+// them, and 0xA415..0xA432 belong to controls this system does not have.
+constexpr bool IsStyleLibraryMessage(uint32_t msg) {
+    return (msg > WM_STYLEQUERY && msg <= 0xA414) ||
+           (msg >= WM_STYLESOFTCONTROL && msg <= WM_STYLEGROUPSETTINGS);
+}
 
 // The owner control, which answers its size already while it creates its style. Everything a style does to its control or the control's parent goes through
 // here, so that a style can be painted and tested without a window.
@@ -79,7 +104,7 @@ public:
     virtual void SetColor(TColor colour) = 0;
     virtual void SetParentColor(bool value) = 0;
     // Starts the cross-fade into the new look (in) or out of it.
-    virtual void StartFade(bool fade_in) = 0;
+    virtual void StartFade(bool fadeIn) = 0;
 
     virtual bool HasParent() const = 0;
     virtual TColor ParentColor() const = 0;

@@ -44,7 +44,7 @@ namespace {
 
 struct Side {
     TPoint from, to;
-    TPoint step_from, step_to; // one pixel inward, mitred
+    TPoint stepFrom, stepTo; // one pixel inward, mitred
     TColor colour;
     int style;
 };
@@ -57,53 +57,53 @@ std::vector<TColor> HardSideColours(TColor colour, int style, int width) {
 }
 
 // Soft sides fade from a white (style 0) or black (style 1) outer line toward the end colour.
-std::vector<TColor> SoftSideColours(TColor colour, int style, int width, TColor end_colour) {
+std::vector<TColor> SoftSideColours(TColor colour, int style, int width, TColor endColour) {
     if (width < 2) return {colour};
     const TColor from = style == 0 ? colour : MixColors(colour, clBlack, 0.5);
     std::vector<TColor> out{style == 0 ? clWhite : clBlack};
     for (int d = 1; d < width; ++d)
-        out.push_back(MixColors(from, end_colour, static_cast<double>(d) / width));
+        out.push_back(MixColors(from, endColour, static_cast<double>(d) / width));
     return out;
 }
 
 } // namespace
 
 void DrawBevelFrame(Bitmap24& bitmap, TColor first, TColor second, bool soft, int mode, int width,
-                    const TRect& rect, TColor end_colour) {
+                    const TRect& rect, TColor endColour) {
     const int l = rect.Left, t = rect.Top, r = rect.Right, b = rect.Bottom;
     TColor tl = first, br = second;
-    int tl_style = 0, br_style = 1;
+    int tlStyle = 0, brStyle = 1;
     switch (mode) {
     case 0: break;
-    case 1: tl = second, br = first, tl_style = 1, br_style = 0; break;
-    case 2: tl = br = first, tl_style = br_style = 2; break;
-    case 3: tl = br = second, tl_style = br_style = 3; break;
+    case 1: tl = second, br = first, tlStyle = 1, brStyle = 0; break;
+    case 2: tl = br = first, tlStyle = brStyle = 2; break;
+    case 3: tl = br = second, tlStyle = brStyle = 3; break;
     default: return;
     }
     const Side sides[4] = {
-        {{l, b - 1}, {l, t}, {1, -1}, {1, 1}, tl, tl_style},
-        {{l, t}, {r, t}, {1, 1}, {-1, 1}, tl, tl_style},
-        {{r - 1, t + 1}, {r - 1, b - 1}, {-1, 1}, {-1, -1}, br, br_style},
-        {{r - 1, b - 1}, {l, b - 1}, {-1, -1}, {1, -1}, br, br_style},
+        {{l, b - 1}, {l, t}, {1, -1}, {1, 1}, tl, tlStyle},
+        {{l, t}, {r, t}, {1, 1}, {-1, 1}, tl, tlStyle},
+        {{r - 1, t + 1}, {r - 1, b - 1}, {-1, 1}, {-1, -1}, br, brStyle},
+        {{r - 1, b - 1}, {l, b - 1}, {-1, -1}, {1, -1}, br, brStyle},
     };
     for (const Side& s : sides) {
         const bool shaded = soft && (s.style == 0 || s.style == 1);
-        const std::vector<TColor> colours = shaded ? SoftSideColours(s.colour, s.style, width, end_colour)
+        const std::vector<TColor> colours = shaded ? SoftSideColours(s.colour, s.style, width, endColour)
                                                    : HardSideColours(s.colour, s.style, width);
         TPoint from = s.from, to = s.to;
         for (TColor c : colours) {
             DrawPenLine(bitmap, c, from, to);
-            from = {from.X + s.step_from.X, from.Y + s.step_from.Y};
-            to = {to.X + s.step_to.X, to.Y + s.step_to.Y};
+            from = {from.X + s.stepFrom.X, from.Y + s.stepFrom.Y};
+            to = {to.X + s.stepTo.X, to.Y + s.stepTo.Y};
         }
     }
 }
 
-void DrawBevelRect(Bitmap24& bitmap, const TRect& rect, TColor end_colour, int width, bool lowered,
+void DrawBevelRect(Bitmap24& bitmap, const TRect& rect, TColor endColour, int width, bool lowered,
                    TColor dark, TColor light) {
     const TColor d = ColorToRGB(dark);
     const TColor l = ColorToRGB(light);
-    const TColor e = ColorToRGB(end_colour);
+    const TColor e = ColorToRGB(endColour);
     if (lowered)
         DrawBevelFrame(bitmap, l, d, false, 1, 1, rect, e);
     else

@@ -17,9 +17,9 @@ void DrawPenLine(Bitmap24& bitmap, TColor colour, TPoint from, TPoint to);
 // Nested bevel lines on the four sides. Mode 0 raised, 1 lowered, 2 all sides the first colour,
 // 3 all sides the second.
 void DrawBevelFrame(Bitmap24& bitmap, TColor first, TColor second, bool soft, int mode, int width,
-                    const TRect& rect, TColor end_colour);
+                    const TRect& rect, TColor endColour);
 // A hard bevel: raised with the light colour at the top left and the given width, lowered one line.
-void DrawBevelRect(Bitmap24& bitmap, const TRect& rect, TColor end_colour, int width, bool lowered,
+void DrawBevelRect(Bitmap24& bitmap, const TRect& rect, TColor endColour, int width, bool lowered,
                    TColor dark, TColor light);
 // Four shaded side strips toward white, black and two greys.
 void DrawShadedBevel(Bitmap24& bitmap, TRect rect, int width, bool soft, TsControlBevel kind);

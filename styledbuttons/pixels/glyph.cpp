@@ -12,11 +12,11 @@ TColor BottomLeft(const Bitmap24& b) { return b.Pixel(0, b.Height() - 1); }
 
 } // namespace
 
-void DrawGlyphImage(const Bitmap24& glyph, Bitmap24& target, const TRect& rect, int blend_percent,
-                    bool hot, TsDisabledGlyphKind disabled_kind, bool grayed, bool enabled,
-                    int num_glyphs) {
+void DrawGlyphImage(const Bitmap24& glyph, Bitmap24& target, const TRect& rect, int blendPercent,
+                    bool hot, TsDisabledGlyphKind disabledKind, bool grayed, bool enabled,
+                    int numGlyphs) {
     if (glyph.Empty()) return;
-    if (num_glyphs == 2) {
+    if (numGlyphs == 2) {
         const TColor transparent = BottomLeft(glyph);
         const int w = glyph.Width() / 2;
         const int left = enabled ? 0 : w;
@@ -24,21 +24,21 @@ void DrawGlyphImage(const Bitmap24& glyph, Bitmap24& target, const TRect& rect, 
                             TRect{left, 0, left + w - 1, glyph.Height() - 1}, rect.Top);
         return;
     }
-    if (num_glyphs != 1) return;
+    if (numGlyphs != 1) return;
     Bitmap24 copy = glyph;
     const TRect whole{0, 0, WidthOf(rect), HeightOf(rect)};
     if (enabled) {
         if (!hot && grayed) MakeGrayscale(copy);
         const TColor transparent = BottomLeft(copy);
-        if (hot || blend_percent < 1)
+        if (hot || blendPercent < 1)
             CopyTransparent(target, copy, rect.Left, transparent, rect.Top);
         else
-            BlendBitmapByFactor(target, rect.Left, rect.Top, transparent, blend_percent / 100.0, whole, copy);
+            BlendBitmapByFactor(target, rect.Left, rect.Top, transparent, blendPercent / 100.0, whole, copy);
         return;
     }
-    if (disabled_kind & dgGrayed) MakeGrayscale(copy);
+    if (disabledKind & dgGrayed) MakeGrayscale(copy);
     const TColor transparent = BottomLeft(copy);
-    if (disabled_kind & dgBlended)
+    if (disabledKind & dgBlended)
         BlendBitmapByFactor(target, rect.Left, rect.Top, transparent, 0.5, whole, copy);
     else
         CopyTransparent(target, copy, rect.Left, transparent, rect.Top);

@@ -47,16 +47,16 @@ private:
 };
 
 void PaintRows(Bitmap24& bitmap, const TRect& r, const TGradientArray& stops) {
-    const int last_row = bitmap.Height() - 1;
+    const int lastRow = bitmap.Height() - 1;
     const int right = std::min(r.Right, bitmap.Width());
     int p = r.Top;
     for (size_t i = 0; i < stops.size(); ++i) {
         const bool last = i + 1 == stops.size();
         const int start = p;
-        int end = last ? last_row : start + stops[i].Percent * HeightOf(r) / 100;
+        int end = last ? lastRow : start + stops[i].Percent * HeightOf(r) / 100;
         p = end;
         if (end - start <= 0) continue;
-        if (last || end > last_row) end = std::min(r.Bottom - 1, last_row);
+        if (last || end > lastRow) end = std::min(r.Bottom - 1, lastRow);
         p = end;
         const int n = end - start;
         if (n == 0) return;
@@ -73,19 +73,19 @@ void PaintRows(Bitmap24& bitmap, const TRect& r, const TGradientArray& stops) {
 }
 
 void PaintColumns(Bitmap24& bitmap, const TRect& r, const TGradientArray& stops) {
-    const int last_column = bitmap.Width() - 1;
+    const int lastColumn = bitmap.Width() - 1;
     for (int y = r.Top; y < r.Bottom; ++y) {
         uint8_t* row = bitmap.Row(y);
         int p = r.Left;
         for (size_t i = 0; i < stops.size(); ++i) {
             const bool last = i + 1 == stops.size();
             const int start = p;
-            const int end = last ? last_column : start + stops[i].Percent * WidthOf(r) / 100;
+            const int end = last ? lastColumn : start + stops[i].Percent * WidthOf(r) / 100;
             p = end;
             if (end - start <= 0) continue;
             Ramp ramp(stops[i], end - start);
             for (int x = start; x <= end; ++x) {
-                if (x <= last_column) ramp.Current(row + x * 3);
+                if (x <= lastColumn) ramp.Current(row + x * 3);
                 ramp.Advance();
             }
         }

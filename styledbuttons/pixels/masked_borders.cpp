@@ -63,12 +63,15 @@ void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int 
         for (int r = 0; r < 6 * H; ++r) std::copy_n(mask.Row(r), mask.Width() * 3, cut.Row(r));
         m = &cut;
     }
-    const TBackgroundCache none;
     const TRect cell{a + W, H, a + 2 * W, 2 * H};
+    auto tile = [&](int left, int top, int right, int bottom) {
+        BlendMaskArea(TRect{left, top, right, bottom}, cell, target, EmptyBackgroundCache, *m);
+    };
     auto centreRow = [&](int top, int bottom) {
         int cx = W;
-        for (; cx < Wd - 2 * W; cx += W) BlendMaskArea(TRect{cx, top, cx + W, bottom}, cell, target, none, *m);
-        if (cx < Wd - W) BlendMaskArea(TRect{cx, top, Wd - W, bottom}, cell, target, none, *m);
+        for (; cx < Wd - 2 * W; cx += W)
+            tile(cx, top, cx + W, bottom);
+        if (cx < Wd - W) tile(cx, top, Wd - W, bottom);
     };
     int y = H;
     for (; y < Ht - 2 * H; y += H) centreRow(y, y + H);
@@ -77,7 +80,7 @@ void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int 
 
 } // namespace
 
-void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fill_centre,
+void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fillCentre,
                         TColor transparent, TRegionHoles* holes) {
     const int W = mask.Width() / 9;
     const int H = mask.Height() / 6;
@@ -124,7 +127,7 @@ void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool 
     y = H;
     for (; y < Ht - 2 * t; y += H) part(Wd - h, y, Wd - 1, y + H - 1, rl, H, rr, 2 * H - 1);
     if (y < Ht - t) part(Wd - h, y, Wd - 1, Ht - H - 1, rl, H, rr, 2 * H - 1);
-    if (fill_centre) FillMaskedCentre(target, mask, W, H, a);
+    if (fillCentre) FillMaskedCentre(target, mask, W, H, a);
 }
 
 } // namespace styledbuttons

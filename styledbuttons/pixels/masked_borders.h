@@ -26,7 +26,7 @@ void BlendMaskPart(const TRect& dest, const TRect& source, Bitmap24& target, TCo
 
 // Paints frame `frame` (0 normal, 1 hot, 2 pressed) of the mask around the whole target. A mask
 // with a cell of no width or height, or a target smaller than 3 x 3, paints nothing.
-void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fill_centre,
+void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool fillCentre,
                         TColor transparent, TRegionHoles* holes);
 
 } // namespace styledbuttons

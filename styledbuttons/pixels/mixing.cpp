@@ -80,8 +80,8 @@ void BlendMaskToColourAt(Bitmap24& target, const Bitmap24& mask, int x, TColor c
 }
 
 void BlendBitmapByFactor(Bitmap24& target, int x, int y, TColor transparent, double f,
-                         const TRect& source_rect, const Bitmap24& source) {
-    const TRect s = CutInclusive(source_rect, source);
+                         const TRect& sourceRect, const Bitmap24& source) {
+    const TRect s = CutInclusive(sourceRect, source);
     for (int row = 0; row <= s.Bottom - s.Top; ++row) {
         if (y + row < 0 || y + row >= target.Height()) return;
         const uint8_t* src = source.Row(s.Top + row) + s.Left * 3;
@@ -161,8 +161,8 @@ void MakeGrayscale(Bitmap24& bitmap) {
 }
 
 void CopyTransparentRect(Bitmap24& target, const Bitmap24& source, int x, TColor transparent,
-                         TRect source_rect, int y) {
-    const TRect s = CutInclusive(source_rect, source);
+                         TRect sourceRect, int y) {
+    const TRect s = CutInclusive(sourceRect, source);
     for (int row = 0; row <= s.Bottom - s.Top; ++row) {
         if (y + row < 0 || y + row >= target.Height()) continue;
         const uint8_t* src = source.Row(s.Top + row) + s.Left * 3;

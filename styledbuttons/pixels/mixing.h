@@ -14,6 +14,9 @@ struct TBackgroundCache {
     bool Ready = false;
 };
 
+// What the border and graphics routines get when there is no background.
+inline constexpr TBackgroundCache EmptyBackgroundCache{};
+
 // Each channel of a becomes round((a - b) * w / 256 + b), w the low byte of weight. Sizes differ:
 // nothing changes.
 void MixBitmaps(Bitmap24& a, const Bitmap24& b, int weight);
@@ -26,7 +29,7 @@ void BlendMaskToColourAt(Bitmap24& target, const Bitmap24& mask, int x, TColor c
 // pixel that is not the transparent colour. The first row below or above the target ends the work,
 // the first column outside it ends its row.
 void BlendBitmapByFactor(Bitmap24& target, int x, int y, TColor transparent, double f,
-                         const TRect& source_rect, const Bitmap24& source);
+                         const TRect& sourceRect, const Bitmap24& source);
 // Lays the picture half of a border mask over the target through its weight half (the weight of
 // picture pixel (x, y) is pixel (x, y + height div 2)). With a ready cache, picture pixels of pure
 // magenta show the cache's pixel instead.
@@ -45,6 +48,6 @@ void MakeGrayscale(Bitmap24& bitmap);
 void CopyTransparent(Bitmap24& target, const Bitmap24& source, int x, TColor transparent, int y);
 // The same for a source rectangle (inclusive), first cut to the source.
 void CopyTransparentRect(Bitmap24& target, const Bitmap24& source, int x, TColor transparent,
-                         TRect source_rect, int y);
+                         TRect sourceRect, int y);
 
 } // namespace styledbuttons

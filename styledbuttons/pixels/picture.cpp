@@ -24,12 +24,12 @@ constexpr uint64_t MaxPictureBytes = platform::kMaxFileSize;
 
 // Whether a picture of these sides may be decoded, told by its header alone: its 24-bit pixels and
 // what the decoder must hold besides (`held`) stay within the bound. Otherwise `why` says so.
-bool Fits(const std::string& file_name, uint64_t width, uint64_t height, uint64_t held, std::string* why) {
+bool Fits(const std::string& fileName, uint64_t width, uint64_t height, uint64_t held, std::string* why) {
     if (width <= static_cast<uint64_t>(MaxSide) && height <= static_cast<uint64_t>(MaxSide) &&
         width * height * 3 + held <= MaxPictureBytes)
         return true;
     if (why != nullptr)
-        *why = "Рисунок \""_cp + file_name + "\" не загружен: "_cp + platform::IntToStr(static_cast<int64_t>(width)) +
+        *why = "Рисунок \""_cp + fileName + "\" не загружен: "_cp + platform::IntToStr(static_cast<int64_t>(width)) +
                " x " + platform::IntToStr(static_cast<int64_t>(height)) + " точек больше предела."_cp;
     return false;
 }
@@ -58,7 +58,7 @@ uint64_t BufferedCoefficients(const jpeg_decompress_struct& cinfo) {
 // The header is read and judged before anything of the image is decoded or allocated. Nothing
 // with a destructor lives in this frame after setjmp: the row buffer comes from the decoder's own
 // pool, which jpeg_destroy_decompress frees.
-bool DecodeJpeg(const std::string& data, const std::string& file_name, bool grey, Bitmap24& out, std::string* why) {
+bool DecodeJpeg(const std::string& data, const std::string& fileName, bool grey, Bitmap24& out, std::string* why) {
     jpeg_decompress_struct cinfo;
     JpegError err;
     cinfo.err = jpeg_std_error(&err.pub);
@@ -72,7 +72,7 @@ bool DecodeJpeg(const std::string& data, const std::string& file_name, bool grey
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
     if (cinfo.image_width < 1 || cinfo.image_height < 1 ||
-        !Fits(file_name, cinfo.image_width, cinfo.image_height, BufferedCoefficients(cinfo), why)) {
+        !Fits(fileName, cinfo.image_width, cinfo.image_height, BufferedCoefficients(cinfo), why)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -107,19 +107,19 @@ uint16_t U16(const uint8_t* d, size_t at) { return static_cast<uint16_t>(d[at] |
 
 } // namespace
 
-bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out, std::string* why) {
+bool LoadJpegFile(const std::string& fileName, bool grey, Bitmap24& out, std::string* why) {
     std::string data;
-    if (!platform::ReadRegularFile(file_name, data, why)) return false;
+    if (!platform::ReadRegularFile(fileName, data, why)) return false;
     Bitmap24 image;
-    if (!DecodeJpeg(data, file_name, grey, image, why)) return false;
+    if (!DecodeJpeg(data, fileName, grey, image, why)) return false;
     out = std::move(image);
     return true;
 }
 
 // Uncompressed bitmaps of 1, 4, 8, 24 or 32 bits per pixel, bottom-up or top-down.
-bool LoadBmpFile(const std::string& file_name, Bitmap24& out, std::string* why) {
+bool LoadBmpFile(const std::string& fileName, Bitmap24& out, std::string* why) {
     std::string bytes;
-    if (!platform::ReadRegularFile(file_name, bytes, why)) return false;
+    if (!platform::ReadRegularFile(fileName, bytes, why)) return false;
     const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
     const size_t size = bytes.size();
     if (size < 54 || d[0] != 'B' || d[1] != 'M') return false;
@@ -127,15 +127,15 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out, std::string* why) 
     const uint32_t header = U32(d, 14);
     if (header < 40 || 14 + static_cast<uint64_t>(header) > size) return false;
     const int32_t width = static_cast<int32_t>(U32(d, 18));
-    const int32_t raw_height = static_cast<int32_t>(U32(d, 22));
+    const int32_t rawHeight = static_cast<int32_t>(U32(d, 22));
     const int bits = U16(d, 28);
     const uint32_t compression = U32(d, 30);
     uint32_t colours = U32(d, 46);
-    const bool top_down = raw_height < 0;
-    const int64_t height = top_down ? -static_cast<int64_t>(raw_height) : raw_height;
+    const bool topDown = rawHeight < 0;
+    const int64_t height = topDown ? -static_cast<int64_t>(rawHeight) : rawHeight;
     if (width < 1 || height < 1) return false;
     // Few bits a pixel may claim many pixels from a small file.
-    if (!Fits(file_name, static_cast<uint64_t>(width), static_cast<uint64_t>(height), 0, why)) return false;
+    if (!Fits(fileName, static_cast<uint64_t>(width), static_cast<uint64_t>(height), 0, why)) return false;
     const bool bitfields32 = bits == 32 && compression == 3;
     if (compression != 0 && !bitfields32) return false;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
@@ -147,16 +147,16 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out, std::string* why) 
 
     Bitmap24 image(width, static_cast<int>(height));
     for (int y = 0; y < height; ++y) {
-        const uint8_t* src = d + offset + stride * (top_down ? y : height - 1 - y);
+        const uint8_t* src = d + offset + stride * (topDown ? y : height - 1 - y);
         uint8_t* dst = image.Row(y);
         for (int x = 0; x < width; ++x, dst += 3) {
             if (bits >= 24) {
                 std::copy(src + x * (bits / 8), src + x * (bits / 8) + 3, dst);
                 continue;
             }
-            const int per_byte = 8 / bits;
-            const int shift = 8 - bits * (x % per_byte + 1);
-            const uint32_t index = (src[x / per_byte] >> shift) & ((1u << bits) - 1);
+            const int perByte = 8 / bits;
+            const int shift = 8 - bits * (x % perByte + 1);
+            const uint32_t index = (src[x / perByte] >> shift) & ((1u << bits) - 1);
             if (index >= colours) continue; // beyond the palette: left white
             std::copy(d + palette + index * 4, d + palette + index * 4 + 3, dst);
         }
@@ -165,27 +165,27 @@ bool LoadBmpFile(const std::string& file_name, Bitmap24& out, std::string* why) 
     return true;
 }
 
-bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey, std::string* why) {
+bool LoadPictureFile(TPicture& picture, const std::string& fileName, bool grey, std::string* why) {
     if (why != nullptr) why->clear();
     std::error_code ec;
-    if (!std::filesystem::exists(file_name, ec)) {
+    if (!std::filesystem::exists(fileName, ec)) {
         picture.Clear();
         return false;
     }
-    const size_t dot = file_name.find_last_of('.');
-    const size_t slash = file_name.find_last_of('/');
+    const size_t dot = fileName.find_last_of('.');
+    const size_t slash = fileName.find_last_of('/');
     const std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
                                 ? std::string()
-                                : platform::UpperCase(file_name.substr(dot));
+                                : platform::UpperCase(fileName.substr(dot));
     if (ext == ".JPG" || ext == ".JPEG") {
         Bitmap24 image;
-        if (!LoadJpegFile(file_name, grey, image, why)) return false;
+        if (!LoadJpegFile(fileName, grey, image, why)) return false;
         picture.Kind = TGraphicKind::Jpeg;
         picture.Image = std::move(image);
         picture.Grayscale = grey;
     } else if (ext == ".BMP") {
         Bitmap24 image;
-        if (!LoadBmpFile(file_name, image, why)) return false;
+        if (!LoadBmpFile(fileName, image, why)) return false;
         if (grey) MakeGrayscale(image);
         picture.Kind = TGraphicKind::Bitmap;
         picture.Image = std::move(image);

@@ -25,13 +25,13 @@ struct TPicture {
 // its header before it is decoded: sides beyond 16384 pixels, or pixels and decoder buffers beyond
 // the file bound of platform/files.h, are refused. `why` gets the log line when the file is no regular
 // file, is too large or its picture too big.
-bool LoadJpegFile(const std::string& file_name, bool grey, Bitmap24& out, std::string* why = nullptr);
-bool LoadBmpFile(const std::string& file_name, Bitmap24& out, std::string* why = nullptr);
+bool LoadJpegFile(const std::string& fileName, bool grey, Bitmap24& out, std::string* why = nullptr);
+bool LoadBmpFile(const std::string& fileName, Bitmap24& out, std::string* why = nullptr);
 
 // ".JPG"/".JPEG" load a JPEG image, ".BMP" a bitmap (made grey with the flag); other extensions
 // leave the picture as it is, a missing file empties it. Failures are swallowed: always false; `why`
 // as for the decoders, empty otherwise.
-bool LoadPictureFile(TPicture& picture, const std::string& file_name, bool grey, std::string* why = nullptr);
+bool LoadPictureFile(TPicture& picture, const std::string& fileName, bool grey, std::string* why = nullptr);
 
 // Tiles the picture over the rectangle from its top-left corner: a bitmap in tiles cut at the
 // rectangle's right and bottom, a JPEG image whole at every tile position, cut only by the canvas.

@@ -58,7 +58,7 @@ void FillShape(Bitmap24& bitmap, int shape, const TRect& box, int corner, bool o
     }
 }
 
-void PaintShadowArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, int radius_add,
+void PaintShadowArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, int radiusAdd,
                      int shape, int blur, TColor colour, int transparency, TPoint point) {
     const TColor c = ColorToRGB(colour);
     const int width = WidthOf(rect), height = HeightOf(rect);
@@ -82,7 +82,7 @@ void PaintShadowArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, 
         if (shape == 1)
             FillShape(mask, 1, TRect{i, i, width - i, height - i}, 0, false, grey);
         else
-            FillShape(mask, 0, TRect{i, i, width - i + 1, height - i + 1}, radius_add + b, false, grey);
+            FillShape(mask, 0, TRect{i, i, width - i + 1, height - i + 1}, radiusAdd + b, false, grey);
     }
     BlendToColourByMask(work, mask, c);
     CopyArea(work, 0, 0, dest, point.X, point.Y, width, height);

@@ -10,6 +10,7 @@ namespace styledbuttons {
 
 constexpr int WidthOf(const TRect& r) { return r.Right - r.Left; }
 constexpr int HeightOf(const TRect& r) { return r.Bottom - r.Top; }
+// Nothing in this system calls these four today.
 constexpr int MinInt(int a, int b) { return a < b ? a : b; }
 constexpr int MaxInt(int a, int b) { return a > b ? a : b; }
 constexpr int IfThenInt(bool flag, int a, int b) { return flag ? a : b; }

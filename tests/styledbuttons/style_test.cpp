@@ -242,7 +242,7 @@ TEST_F(StyleTest, LibraryMessages) {
     s.StyleMessageHandler(set);
     EXPECT_TRUE(s.BGChanged);
     // a group message whose settings object is missing is taken and ignored
-    TStyleMessage group{0xA464, 0, 0, 0};
+    TStyleMessage group{WM_STYLEGROUPSETTINGS, 0, 0, 0};
     s.StyleMessageHandler(group);
 
     // the parent answers with its cached image; the child reads the answer back

@@ -52,7 +52,7 @@ public:
     }
     void SetColor(TColor colour) override { Colour = colour; }
     void SetParentColor(bool) override {}
-    void StartFade(bool fade_in) override { ++(fade_in ? FadesIn : FadesOut); }
+    void StartFade(bool fadeIn) override { ++(fadeIn ? FadesIn : FadesOut); }
     bool HasParent() const override { return Parent; }
     TColor ParentColor() const override { return ParentColour; }
     void SendToParent(TStyleMessage& m) override {
