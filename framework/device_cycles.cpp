@@ -20,14 +20,6 @@ namespace {
 
 using platform::IntToStr;
 
-void AddLog(TTerminalDataClass* log, const std::string& line) {
-    if (log != nullptr) log->AddLine(line);
-}
-
-void Report(const std::string& text) {
-    if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrReported, text);
-}
-
 std::string NoConnectionObjectText() { return "Ошибка при создании класса доступа к устройству."_cp; }
 std::string OpenFailedText() { return "Ошибка установки соединения с устройством."_cp; }
 
@@ -201,12 +193,12 @@ bool TDevice::PollDevice(TDeviceList* list, TReceiveVariables* received, bool& c
     AddLog(log, "Опрашивается устройство: "_cp + DeviceName);
     if (!HasConnectionObject(list, Properties.get())) {
         AddLog(log, NoConnectionObjectText());
-        Report(NoConnectionObjectText());
+        Report(kErrReported, NoConnectionObjectText());
         return false;
     }
     if (!PrepareConnection(list, log)) {
         AddLog(log, OpenFailedText());
-        Report(OpenFailedText());
+        Report(kErrReported, OpenFailedText());
         return false;
     }
     list->Connection->LogConnecting(log);
@@ -214,7 +206,7 @@ bool TDevice::PollDevice(TDeviceList* list, TReceiveVariables* received, bool& c
     AddLog(log, "CONNECTION ----------------");
     if (!ConnectProcedure(1, list->Connection, log, received)) {
         AddLog(log, OpenFailedText());
-        Report(DeviceName + ": " + OpenFailedText());
+        Report(kErrReported, DeviceName + ": " + OpenFailedText());
         return false;
     }
     AddLog(log, "CONNECTION OK --------------");
@@ -382,7 +374,7 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
     steps.NoAnswer = [&] {
         // The panel-does-not-answer text, filled with the device address.
         AddLog(log, ErrorText(kErrNoAnswer, DeviceAddress));
-        Report("No answer on connect message.");
+        Report(kErrReported, "No answer on connect message.");
     };
     steps.AnswerPrefix = [](std::size_t) { return std::string("Data readed: "); };
     steps.Parse = [&](int32_t i, std::string& answer) {

@@ -126,7 +126,7 @@ bool ReadAccessLock(TDevice& device, bool& newEnabled) {
         std::memset(&info, 0, sizeof info);
         info.Size = sizeof info;
         if (API_GetTagInfoByName(device.VarBlockCommand, info) != 0) {
-            if (ErrorObj) ErrorObj->WriteMessage(kErrLockTagName, "Ошибка в имени тега блокировки доступа к устройству."_cp);
+            Report(kErrLockTagName, "Ошибка в имени тега блокировки доступа к устройству."_cp);
             device.LockTagIndex = -100; // never asked again
         } else {
             device.LockTagIndex = info.GlobalIndex;
@@ -313,7 +313,7 @@ void TDeviceThread::ProcessCommand() {
 
     TDeviceRecord* record = Devices->FindDevice(CurrentCommand.Domain.Get(), CurrentCommand.Device);
     if (record == nullptr) {
-        if (ErrorObj) ErrorObj->WriteMessage(kErrReported, "Неизвестное имя сегмента для команды."_cp);
+        Report(kErrReported, "Неизвестное имя сегмента для команды."_cp);
         return;
     }
     TDevice& d = *record->Device;

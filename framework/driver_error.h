@@ -99,7 +99,7 @@ public:
 
 protected:
     // Steps shared by both reports: the record to the log window, the line to the log.
-    void Report(int32_t code, const std::string& logText);
+    void Deliver(int32_t code, const std::string& logText);
 };
 
 // The table text of a code with %d filled from arg, as the process's error object gives it.
@@ -109,5 +109,8 @@ std::string ErrorText(int32_t code, int32_t arg);
 extern std::atomic<platform::HWND> LogWindowHandle;
 // The process's error object (the module's or the server's), nullptr while there is none.
 extern TDriverErrorClass* ErrorObj;
+
+// Reports a code with the caller's text through the process's error object, when there is one.
+void Report(int32_t code, const std::string& text);
 
 } // namespace framework

@@ -12,6 +12,7 @@
 
 #include <exception>
 
+using framework::AddLog;
 using framework::TCommandRecord;
 using framework::TReceiveVariables;
 using framework::TTerminalDataClass;
@@ -21,14 +22,10 @@ namespace modbus {
 
 namespace {
 
-void LogLine(TTerminalDataClass* log, const std::string& text) {
-    if (log != nullptr) log->AddLine(text);
-}
-
 // The device type of the station; a name that the file does not know is logged on every step.
 TDeviceTypeRecord* FindType(const TModbusStation& station, TTerminalDataClass* log) {
     TDeviceTypeRecord* type = station.Descriptions->FindDevice(station.RequestType);
-    if (type == nullptr) LogLine(log, "Список запросов к устройству не определен!"_cp);
+    if (type == nullptr) AddLog(log, "Список запросов к устройству не определен!"_cp);
     return type;
 }
 
@@ -38,7 +35,7 @@ bool Fits(int32_t value, int32_t low, int32_t high) { return value >= low && val
 // 0 would reach every device at once.
 int32_t CheckSlave(int32_t deviceAddress, TTerminalDataClass* log) {
     if (Fits(deviceAddress, framework::kMinDeviceAddress, framework::kMaxDeviceAddress)) return 0;
-    LogLine(log, framework::ErrorText(framework::kErrDeviceAddress, deviceAddress));
+    AddLog(log, framework::ErrorText(framework::kErrDeviceAddress, deviceAddress));
     return framework::kErrDeviceAddress;
 }
 
@@ -116,16 +113,16 @@ int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDela
         const TDeviceTypeRecord* type = FindType(station, log);
         if (type == nullptr) return 0;
         if (index == 0) {
-            LogLine(log, "Tag ID=" + IntToStr(command.VariableId));
-            LogLine(log, "Domen=" + command.Domain.Get());
-            LogLine(log, "Device=" + IntToStr(command.Device));
-            LogLine(log, "Tag Address=" + IntToStr(command.TagAddress));
-            LogLine(log, "Tag String Address=" + command.StrAddress.Get());
-            LogLine(log, "Tag Value=" + GeneralNumberText(command.Value, 8, 2));
+            AddLog(log, "Tag ID=" + IntToStr(command.VariableId));
+            AddLog(log, "Domen=" + command.Domain.Get());
+            AddLog(log, "Device=" + IntToStr(command.Device));
+            AddLog(log, "Tag Address=" + IntToStr(command.TagAddress));
+            AddLog(log, "Tag String Address=" + command.StrAddress.Get());
+            AddLog(log, "Tag Value=" + GeneralNumberText(command.Value, 8, 2));
         }
         const TDeviceCommand* cmd = type->Commands.FindByTsAddress(command.TagAddress);
         if (cmd == nullptr) {
-            LogLine(log, "ERROR:Command not supported!");
+            AddLog(log, "ERROR:Command not supported!");
             return 0;
         }
         if (index >= cmd->Actions.Count()) return 0;
@@ -153,7 +150,7 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
     try {
         const int32_t f = action.function;
         if (f != 5 && f != 6 && f != 16) {
-            LogLine(log, "ERROR::Unsupported MODBUS function! (" + IntToStr(f) + ")");
+            AddLog(log, "ERROR::Unsupported MODBUS function! (" + IntToStr(f) + ")");
             return 0;
         }
         double v = command.Value;
@@ -163,7 +160,7 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
             std::string message;
             // A formula that gives Null without a message is as much an error as one with.
             if (!ApplyFormula(*evaluation, e, 8, 4, v, message)) {
-                LogLine(log, "EXPRESSION ERROR::" + message);
+                AddLog(log, "EXPRESSION ERROR::" + message);
                 return 0;
             }
         }

@@ -29,9 +29,7 @@ constexpr uint8_t kFlagPublished = 1;
 constexpr uint8_t kFlagTaken = 2;
 constexpr uint8_t kFlagDone = 3;
 
-void ReportTo(int32_t code, const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
-}
+using framework::Report;
 
 std::string MessageOf(const std::exception& e) { return e.what(); }
 
@@ -59,7 +57,7 @@ void ReleaseStaleLocks() {
 void TOnceReport::Raise() {
     if (raised_) return;
     raised_ = true;
-    ReportTo(code_, text_);
+    Report(code_, text_);
 }
 
 std::string ServerCommandLine(const std::string& exe, const std::string& cfg) {
@@ -67,8 +65,6 @@ std::string ServerCommandLine(const std::string& exe, const std::string& cfg) {
 }
 
 TDriverThread::TDriverThread() : noIntercom_(-1, "DLM::IntercomInterface not initialized!") {}
-
-void TDriverThread::Report(int32_t code, const std::string& text) { ReportTo(code, text); }
 
 void TDriverThread::Execute() {
     RunningThreadCount += 1;
@@ -257,7 +253,7 @@ bool TDriverThread::EnsureServer(bool allowStart) {
     const std::string exe = WithTrailingSeparator(InitDirectory(InitRecord)) +
                             (framework::Driver != nullptr ? framework::Driver->GetServerFileName() : std::string());
     const std::string cfg = CfgPath;
-    if (StartAttempts.load() == 3 && framework::ErrorObj != nullptr)
+    if (StartAttempts.load() == 3)
         Report(framework::kErrReported, "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
     if (StopFlag.load() != 0) return false;
     ReleaseStaleLocks();

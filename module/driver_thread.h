@@ -78,7 +78,6 @@ private:
     void ServerErrorPhase();
     // The command-state tag of the device that the batch in the region is for.
     void SetCommandState(const std::string& domain, int32_t device, float value);
-    void Report(int32_t code, const std::string& text);
 
     uint64_t tick_ = 0;
     uint64_t scanTick_ = 0;

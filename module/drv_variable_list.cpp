@@ -110,10 +110,9 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
         int32_t device = 0, address = 0;
         const bool parsed = framework::ParseTagRouting(platform::FieldText(info.Routing), prefix, device, strAddress, address);
         if (!parsed) {
-            if (prefix == domain && framework::ErrorObj != nullptr) {
-                std::string text = "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp;
-                framework::ErrorObj->WriteMessage(framework::kErrRoutingString, text);
-            }
+            if (prefix == domain)
+                framework::Report(framework::kErrRoutingString,
+                                  "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp);
             continue;
         }
         if (prefix != domain) continue;

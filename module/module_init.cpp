@@ -45,9 +45,7 @@ bool ThreadLeftRunning = false;
 // The owner of the exchange area that framework::Intercom points to.
 std::unique_ptr<framework::TIntercomInterface> Area;
 
-void Report(int32_t code, const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
-}
+using framework::Report;
 
 std::string PrefixError() { return "Устройству приписан пустой префикс или такого префикса нет в базе тегов."_cp; }
 

@@ -28,10 +28,6 @@ std::string DateTimeText(platform::TDateTime t) {
     return text;
 }
 
-void ReportError(const std::string& text) {
-    if (framework::TDriverErrorClass* errors = framework::ErrorObj) errors->WriteMessage(framework::kErrReported, text);
-}
-
 } // namespace
 
 int32_t ReadRemoteRequest(platform::TTcpPeer& peer, int32_t timeoutMs, std::string& stream,
@@ -272,12 +268,12 @@ void TRemoteSession::OnRemoteDisconnect(platform::TTcpPeer& peer) {
 }
 
 void TRemoteSession::OnRemoteException(platform::TTcpPeer& peer, const std::exception& e) {
-    ReportError("Remote access exception: " + std::string(e.what()));
+    framework::Report(framework::kErrReported, "Remote access exception: " + std::string(e.what()));
     peer.Disconnect();
 }
 
 void TRemoteSession::OnRemoteListenException(const std::exception& e) {
-    ReportError("Remote listen exception: " + std::string(e.what()));
+    framework::Report(framework::kErrReported, "Remote listen exception: " + std::string(e.what()));
 }
 
 } // namespace server
