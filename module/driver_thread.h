@@ -26,18 +26,6 @@ extern std::mutex RegionLockTakers;
 // left taken, which would make every later access wait and fail.
 void ReleaseStaleLocks();
 
-// The states the thread writes into the module status region.
-enum TThreadState : uint8_t {
-    tsTick = 4,
-    tsCommands = 5,
-    tsCommandsDone = 6,
-    tsDynamicTags = 7,
-    tsStaticTags = 8,
-    tsServerErrors = 9,
-    tsPassDone = 10,
-    tsEnded = 11,
-};
-
 // A report that would repeat every pass while its condition lasts: made once, and again only after
 // the condition has cleared.
 class TOnceReport {
