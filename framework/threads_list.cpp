@@ -156,7 +156,7 @@ void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& he
     const TEndLine endLine{log};
 
     errorText = "   DEVICE::Request data error!";
-    if (header.RequestCode != 1) {
+    if (header.RequestCode != kServiceRequest) {
         errorText.clear();
         return;
     }
@@ -173,8 +173,8 @@ void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& he
     ExtractNextElement(text, element);
     TXMLDataItem root;
     if (element.empty() || !root.Parse(element) || root.Name != "TQL" || !text.empty()) {
-        header.Status = -1;
-        header.Status2 = -3;
+        header.Status = kRemoteFailed;
+        header.Status2 = kRemoteBadServiceHeader;
         const std::string body = "<TQL Message=\"Invalid TQL header!\"/></TQL>";
         SendRemoteReply(peer, header, &body, errorText);
         AddLog(log, "Invalid TQL Request.");
@@ -182,8 +182,8 @@ void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& he
     }
 
     const std::string body = ServiceAnswer(root.Content);
-    header.Status = 0;
-    header.Status2 = 0;
+    header.Status = kRemoteOk;
+    header.Status2 = kRemoteOk;
     SendRemoteReply(peer, header, &body, errorText);
 }
 

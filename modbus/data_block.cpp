@@ -258,12 +258,12 @@ int32_t DecodeDataBlock(const TModbusStation& station, const std::string& data, 
                         TTerminalDataClass* log, TReceiveVariables* received) {
     const std::string& type = request.DataBlock.BlockType;
     if (type == "NORMAL") {
-        if (station.Descriptions == nullptr) return -1;
+        if (station.Descriptions == nullptr) return framework::kErrReported;
         return station.Descriptions->DecodeReceivedData(data, station.RoutingPrefix, log, received, request,
                                                         station.DeviceAddress);
     }
     if (type == "ALARMCODE") {
-        if (station.AlarmTable == nullptr) return -1;
+        if (station.AlarmTable == nullptr) return framework::kErrReported;
         TAlarmTableList& table = *station.AlarmTable;
         table.SetAllPresent(0);
         const int32_t r = DecodeAlarmCodeData(data, station.RoutingPrefix, log, received, request,

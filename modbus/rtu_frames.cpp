@@ -66,7 +66,7 @@ int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::stri
         if (const int32_t r = CheckSlave(station.DeviceAddress, log); r != 0) return r;
         // Cut to its field, a number of the file would read another register or function.
         if (!Fits(request.function, 0, 0xFF) || !Fits(request.address, 0, 0xFFFF) || !Fits(request.size, 0, 0xFFFF))
-            return -1;
+            return framework::kErrReported;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(station.DeviceAddress));
         FrameWriteByte(stream, static_cast<uint8_t>(request.function));
@@ -82,9 +82,9 @@ int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::stri
 int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTerminalDataClass* log,
                           TReceiveVariables* received, const std::string& answer) {
     try {
-        if (index < 0 || station.Descriptions == nullptr) return -1;
+        if (index < 0 || station.Descriptions == nullptr) return framework::kErrReported;
         const TDeviceTypeRecord* type = FindType(station, log);
-        if (type == nullptr || index >= type->Requests.Count()) return -1;
+        if (type == nullptr || index >= type->Requests.Count()) return framework::kErrReported;
         if (answer.size() < 2 || !CrcMatches(answer)) return framework::kErrCrc;
 
         TFrameStream stream(answer);
@@ -92,14 +92,14 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
         uint8_t slave = 0, function = 0, byteCount = 0;
         // A reply too short to hold slave and function (FF FF carries a valid CRC over nothing) is
         // no reply of this device.
-        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return -1;
+        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return framework::kErrReported;
         // The byte count is skipped, never compared with the data.
         if (stream.Left() > 0) FrameReadByte(&stream, byteCount);
         if (slave != station.DeviceAddress) return framework::kErrDeviceAddress;
         if (function > 0x80) return framework::kErrProtocol;
         return DecodeDataBlock(station, stream.Rest(), *type->Requests.Requests(index), log, received);
     } catch (const std::exception&) {
-        return -1;
+        return framework::kErrReported;
     }
 }
 
@@ -166,7 +166,7 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
         }
         if (const int32_t r = CheckSlave(deviceAddress, log); r != 0) return r;
         // Cut to 16 bits, the file's address would write another register.
-        if (!Fits(action.address, 0, 0xFFFF)) return -1;
+        if (!Fits(action.address, 0, 0xFFFF)) return framework::kErrReported;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(deviceAddress));
         FrameWriteByte(stream, static_cast<uint8_t>(f));
@@ -209,13 +209,13 @@ int32_t CheckWriteResponse(int32_t deviceAddress, const std::string& answer) {
         if (answer.size() < 8) return framework::kErrCrc;
         return 0;
     } catch (const std::exception&) {
-        return -1;
+        return framework::kErrReported;
     }
 }
 
 int32_t ParseWriteResponse(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index,
                            const std::string& answer) {
-    if (index < 0) return -1;
+    if (index < 0) return framework::kErrReported;
     const int32_t r = CheckWriteResponse(station.DeviceAddress, answer);
     if (r == 0 && postWriteDelay > 0) platform::TThread::SleepUnlessTerminated(postWriteDelay);
     postWriteDelay = 0;

@@ -125,7 +125,7 @@ void TRemoteSession::AnswerBusy(platform::TTcpPeer& peer) {
         std::string errorText;
         ReceiveRemoteRequest(peer, &stream, header, errorText);
         if (errorText.empty()) {
-            header.Status = -2;
+            header.Status = framework::kRemoteBusy;
             header.ReplyFlag = 1;
             const std::string body = "Server busy!!!";
             TSessionPeer reply(peer);
@@ -230,7 +230,7 @@ void TRemoteSession::ServeRequest(platform::TTcpPeer& peer, TRemoteRequestHeader
 void TRemoteSession::ReplyWithLog(platform::TTcpPeer& peer, TRemoteRequestHeader& header) {
     try {
         if (peer.Connected()) {
-            if (header.Status == 0) header.Status = -1;
+            if (header.Status == framework::kRemoteOk) header.Status = framework::kRemoteFailed;
             const std::string body = log_.GetText();
             std::string replyError;
             TSessionPeer remote(peer);
