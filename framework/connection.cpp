@@ -24,10 +24,6 @@ void TOstrolinkaConnection::LogConnecting(TTerminalDataClass*) {}
 
 bool TOstrolinkaConnection::CloseAfterPoll() { return true; }
 
-void TOstrolinkaConnection::AddLog(TTerminalDataClass* Log, const std::string& Line) {
-    if (Log) Log->AddLine(Line);
-}
-
 std::string TOstrolinkaConnection::PropString(TDevicePropertyList* Properties, const std::string& Name,
                                               const std::string& Default) {
     return Properties ? Properties->GetString(Name, Default) : Default;

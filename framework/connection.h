@@ -45,7 +45,6 @@ protected:
     // The ICMP check that every link with a remote address makes before opening.
     static bool CheckICMPRule(bool ICMPOnConnect, const std::string& IPAddress, int32_t PINGTimeOut,
                               TTerminalDataClass* Log);
-    static void AddLog(TTerminalDataClass* Log, const std::string& Line);
     // The list's typed getters; a nil list gives the default.
     static std::string PropString(TDevicePropertyList* Properties, const std::string& Name,
                                   const std::string& Default);

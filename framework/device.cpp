@@ -20,10 +20,6 @@ std::string CutName(const std::string& text) {
 
 int32_t IntOr(const std::string& text, int32_t fallback) { return platform::StrToIntDef(text, fallback); }
 
-void AddLog(TTerminalDataClass* log, const std::string& line) {
-    if (log != nullptr) log->AddLine(line);
-}
-
 // The shortest text that reads back as the same single.
 std::string SingleText(float value) {
     char buffer[32];
@@ -51,7 +47,7 @@ void TDevice::ClearPollLog() { PollLog->Clear(); }
 void TDevice::ClearCommandLog() { CommandLog->Clear(); }
 
 void TDevice::LogData(uint8_t, uint8_t, TTerminalDataClass* log, const std::string& data, const std::string& prefix) {
-    if (log != nullptr) log->AddLine(prefix + FormatLogData(data));
+    AddLog(log, prefix + FormatLogData(data));
 }
 
 void TDevice::ConnectionRestored() {
@@ -236,7 +232,7 @@ void TDevice::UpdateLinkState(bool success) {
     }
     if (LinkUp) {
         ConnectionLost();
-        if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrReported, DeviceName + ": " + "Потеря связи с устройством."_cp);
+        Report(kErrReported, DeviceName + ": " + "Потеря связи с устройством."_cp);
     }
     LinkUp = false;
 }

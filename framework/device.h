@@ -25,6 +25,23 @@ class TImitatorVariableList;
 class TRemotePeer;
 struct TRemoteRequestHeader;
 
+// LogData's direction and channel: what the cycles pass for overrides to tell the lines apart.
+constexpr uint8_t kLogReceived = 0;
+constexpr uint8_t kLogSent = 1;
+constexpr uint8_t kPollChannel = 0;    // the poll cycle and the connect exchange
+constexpr uint8_t kCommandChannel = 1; // the command cycle
+
+// The mode the cycles hand to the connect and disconnect hooks: the command cycle connects with
+// kCommandConnectMode; every other exchange (the poll's both, the command's disconnect) with kCycleMode.
+constexpr uint8_t kCommandConnectMode = 0;
+constexpr uint8_t kCycleMode = 1;
+
+// How far a command got, as its cycle and the device thread record it.
+constexpr uint8_t kCommandNotRun = 0;   // none, or failed before execution
+constexpr uint8_t kCommandStarted = 1;  // no answer
+constexpr uint8_t kCommandRejected = 2; // rejected by the device
+constexpr uint8_t kCommandDone = 3;
+
 class TDevice {
 public:
     static constexpr std::size_t kMaxNameLength = 255;
@@ -39,7 +56,7 @@ public:
     virtual void Assign(const TDevice* source);
     virtual void ClearPollLog();
     virtual void ClearCommandLog();
-    // direction: 1 sent, 0 received; channel: 0 poll and connect exchange, 1 command. The base
+    // direction: kLogSent or kLogReceived; channel: kPollChannel or kCommandChannel. The base
     // ignores both; they are there for overrides.
     virtual void LogData(uint8_t direction, uint8_t channel, TTerminalDataClass* log, const std::string& data,
                          const std::string& prefix);
@@ -91,7 +108,7 @@ public:
 
     // The cycles (device_cycles.cpp).
     virtual bool Poll(TDeviceList* list, TReceiveVariables* received);
-    // status: 1 from the start, 2 when the device rejected a write answer.
+    // status: kCommandStarted from the start, kCommandRejected when the device rejected a write answer.
     virtual bool ExecuteCommand(TDeviceList* list, const TCommandRecord& command, uint8_t& status,
                                 TReceiveVariables* received);
     // Serves a remote request addressed to this device; peer and stream come from the session. The

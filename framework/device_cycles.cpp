@@ -20,14 +20,6 @@ namespace {
 
 using platform::IntToStr;
 
-void AddLog(TTerminalDataClass* log, const std::string& line) {
-    if (log != nullptr) log->AddLine(line);
-}
-
-void Report(const std::string& text) {
-    if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrReported, text);
-}
-
 std::string NoConnectionObjectText() { return "Ошибка при создании класса доступа к устройству."_cp; }
 std::string OpenFailedText() { return "Ошибка установки соединения с устройством."_cp; }
 
@@ -84,7 +76,7 @@ private:
 struct TExchange {
     // Builds request i; an empty frame ends the loop.
     std::function<void(int32_t i, std::string& frame, bool& needAnswer)> Build;
-    uint8_t Channel = 0;                                 // of the data lines
+    uint8_t Channel = kPollChannel;                      // of the data lines
     std::function<std::string(int32_t i)> FramePrefix;   // data line of the sent frame
     std::function<std::string(int32_t written)> WriteFailureText;
     bool WriteFailureBeforeClose = false;                // the poll names a short write before it closes
@@ -106,7 +98,7 @@ bool RunExchange(TDevice& device, TOstrolinkaConnection* connection, TTerminalDa
     bool needAnswer = false;
     index = 0;
     for (steps.Build(index, frame, needAnswer); !frame.empty(); steps.Build(++index, frame, needAnswer)) {
-        if (steps.FramePrefix) device.LogData(1, steps.Channel, log, frame, steps.FramePrefix(index));
+        if (steps.FramePrefix) device.LogData(kLogSent, steps.Channel, log, frame, steps.FramePrefix(index));
         const int32_t written = connection->Write(frame, log);
         if (!WroteAll(written, frame)) {
             const std::string text = steps.WriteFailureText ? steps.WriteFailureText(written) : std::string();
@@ -124,7 +116,7 @@ bool RunExchange(TDevice& device, TOstrolinkaConnection* connection, TTerminalDa
             return false;
         }
         if (!needAnswer && !steps.ParseWithoutAnswer) continue;
-        if (steps.AnswerPrefix) device.LogData(0, steps.Channel, log, answer, steps.AnswerPrefix(answer.size()));
+        if (steps.AnswerPrefix) device.LogData(kLogReceived, steps.Channel, log, answer, steps.AnswerPrefix(answer.size()));
         const int32_t r = steps.Parse(index, answer);
         if (r < 0) {
             connection->Close(log);
@@ -168,7 +160,7 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
         if (connected && list->Connection != nullptr) {
             AddLog(log, "");
             AddLog(log, "DICSONNECTING -----------");
-            DisconnectProcedure(1, list->Connection, log, received);
+            DisconnectProcedure(kCycleMode, list->Connection, log, received);
         }
     });
     end.Run([&] { CloseAfterCycle(list, log); });
@@ -201,20 +193,20 @@ bool TDevice::PollDevice(TDeviceList* list, TReceiveVariables* received, bool& c
     AddLog(log, "Опрашивается устройство: "_cp + DeviceName);
     if (!HasConnectionObject(list, Properties.get())) {
         AddLog(log, NoConnectionObjectText());
-        Report(NoConnectionObjectText());
+        Report(kErrReported, NoConnectionObjectText());
         return false;
     }
     if (!PrepareConnection(list, log)) {
         AddLog(log, OpenFailedText());
-        Report(OpenFailedText());
+        Report(kErrReported, OpenFailedText());
         return false;
     }
     list->Connection->LogConnecting(log);
     AddLog(log, "");
     AddLog(log, "CONNECTION ----------------");
-    if (!ConnectProcedure(1, list->Connection, log, received)) {
+    if (!ConnectProcedure(kCycleMode, list->Connection, log, received)) {
         AddLog(log, OpenFailedText());
-        Report(DeviceName + ": " + OpenFailedText());
+        Report(kErrReported, DeviceName + ": " + OpenFailedText());
         return false;
     }
     AddLog(log, "CONNECTION OK --------------");
@@ -231,7 +223,7 @@ void TDevice::SendBroadcast(TOstrolinkaConnection* connection) {
     std::string frame;
     BuildBroadcastRequest(connection, log, frame);
     if (frame.empty()) return;
-    LogData(1, 0, log, frame, "Broadcast request: ");
+    LogData(kLogSent, kPollChannel, log, frame, "Broadcast request: ");
     // Nobody answers a broadcast; the poll goes on either way.
     AddLog(log, WroteAll(connection->Write(frame, log), frame) ? "Broadcast request OK!" : "Broadcast failure!");
 }
@@ -291,7 +283,7 @@ int32_t TDevice::ParsePollAnswer(TOstrolinkaConnection* connection, int32_t n, T
         const int32_t m = connection->Read(TimeOut, more, log);
         if (m > 0) {
             answer += more;
-            LogData(0, 0, log, answer, PollAnswerPrefix(answer.size()));
+            LogData(kLogReceived, kPollChannel, log, answer, PollAnswerPrefix(answer.size()));
             r = ParseReadResponse(connection, n, log, received, answer);
             if (r == 0) break;
         } else {
@@ -305,7 +297,7 @@ int32_t TDevice::ParsePollAnswer(TOstrolinkaConnection* connection, int32_t n, T
 bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, uint8_t& status,
                              TReceiveVariables* received) {
     const TCommandRecord copy = command;
-    status = 1;
+    status = kCommandStarted;
     if (PreCommand(copy, received)) return true;
 
     TTerminalDataClass* log = CommandLog.get();
@@ -323,7 +315,7 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
             return;
         }
         // The connect exchange of a command writes into the poll log, as it always has.
-        if (!ConnectProcedure(0, list->Connection, PollLog.get(), received)) return;
+        if (!ConnectProcedure(kCommandConnectMode, list->Connection, PollLog.get(), received)) return;
         if (list->Connection == nullptr || !list->Connection->IsOpen()) return;
 
         connected = true;
@@ -334,14 +326,14 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
             RequestRefused = 0;
             BuildWriteRequest(connection, i, frame, log, needAnswer, received, copy);
         };
-        steps.Channel = 1;
+        steps.Channel = kCommandChannel;
         steps.FramePrefix = [](int32_t) { return std::string("Write to device: "); };
         steps.AnswerPrefix = [](std::size_t length) { return "Read from device: " + IntToStr(length) + " "; };
         steps.ParseWithoutAnswer = false;
         steps.Parse = [&](int32_t i, std::string& answer) {
             return ParseWriteResponse(connection, i, log, received, answer, copy);
         };
-        steps.Rejected = [&](int32_t, int32_t, const std::string&) { status = 2; };
+        steps.Rejected = [&](int32_t, int32_t, const std::string&) { status = kCommandRejected; };
         int32_t i = 0;
         // A refused step wrote nothing: the command failed, though no device rejected it.
         result = RunExchange(*this, connection, log, steps, i) && RequestRefused == 0;
@@ -350,7 +342,7 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
     TEndSteps end;
     end.Run(cycle);
     end.Run([&] {
-        if (connected && list->Connection != nullptr) DisconnectProcedure(1, list->Connection, log, received);
+        if (connected && list->Connection != nullptr) DisconnectProcedure(kCycleMode, list->Connection, log, received);
     });
     // Closed with the poll log, as the command cycle always has.
     end.Run([&] { CloseAfterCycle(list, PollLog.get()); });
@@ -382,7 +374,7 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
     steps.NoAnswer = [&] {
         // The panel-does-not-answer text, filled with the device address.
         AddLog(log, ErrorText(kErrNoAnswer, DeviceAddress));
-        Report("No answer on connect message.");
+        Report(kErrReported, "No answer on connect message.");
     };
     steps.AnswerPrefix = [](std::size_t) { return std::string("Data readed: "); };
     steps.Parse = [&](int32_t i, std::string& answer) {

@@ -126,7 +126,7 @@ bool ReadAccessLock(TDevice& device, bool& newEnabled) {
         std::memset(&info, 0, sizeof info);
         info.Size = sizeof info;
         if (API_GetTagInfoByName(device.VarBlockCommand, info) != 0) {
-            if (ErrorObj) ErrorObj->WriteMessage(kErrLockTagName, "Ошибка в имени тега блокировки доступа к устройству."_cp);
+            Report(kErrLockTagName, "Ошибка в имени тега блокировки доступа к устройству."_cp);
             device.LockTagIndex = -100; // never asked again
         } else {
             device.LockTagIndex = info.GlobalIndex;
@@ -309,11 +309,11 @@ void TDeviceThread::ProcessCommand() {
     CurrentCommand = *Commands->CommandAt(0);
     Commands->AtFree(0);
     if (Commands->Count() == 0) Commands->AckPending = true;
-    CommandStatus = 0;
+    CommandStatus = kCommandNotRun;
 
     TDeviceRecord* record = Devices->FindDevice(CurrentCommand.Domain.Get(), CurrentCommand.Device);
     if (record == nullptr) {
-        if (ErrorObj) ErrorObj->WriteMessage(kErrReported, "Неизвестное имя сегмента для команды."_cp);
+        Report(kErrReported, "Неизвестное имя сегмента для команды."_cp);
         return;
     }
     TDevice& d = *record->Device;
@@ -321,10 +321,10 @@ void TDeviceThread::ProcessCommand() {
     d.CommandLog->AddLine("Запись команды...."_cp);
     try {
         if (!ServerClosing.load() && !Terminated()) {
-            CommandStatus = 1;
-            uint8_t status = 1;
+            CommandStatus = kCommandStarted;
+            uint8_t status = kCommandStarted;
             const bool done = d.ExecuteCommand(Devices.get(), CurrentCommand, status, ReceivedValues.get());
-            CommandStatus = done ? 3 : status;
+            CommandStatus = done ? kCommandDone : status;
         }
     } catch (const std::exception& e) {
         ReportException(&e);
@@ -344,19 +344,19 @@ std::string TDeviceThread::CommandFinished(TDevice& device) {
     ReceivedValues->Add(c.Domain.Get(), c.Device, c.Value, c.StrAddress.Get(), c.TagAddress);
     const std::string stateTag = platform::Trim(device.CommandStateName);
     if (!stateTag.empty()) {
-        const float state = CommandStatus == 3 ? 1.0f : CommandStatus == 2 ? 3.0f : 2.0f;
+        const float state = CommandStatus == kCommandDone ? 1.0f : CommandStatus == kCommandRejected ? 3.0f : 2.0f;
         SetDynamicTag(stateTag, true, state);
     }
-    if (CommandStatus != 3) {
+    if (CommandStatus != kCommandDone) {
         // The tag goes back to what it was before the write.
         ReceivedValues->Add(c.Domain.Get(), c.Device, c.OldValue, c.StrAddress.Get(), c.TagAddress);
         if (ErrorObj) ErrorObj->WriteError(kErrCommandFailed, -1, nullptr);
     }
     switch (CommandStatus) {
-    case 0:
-    case 1: return "No connection to device.";
-    case 2: return "Command not supported.";
-    case 3: return "Command is successful procesed.";
+    case kCommandNotRun:
+    case kCommandStarted: return "No connection to device.";
+    case kCommandRejected: return "Command not supported.";
+    case kCommandDone: return "Command is successful procesed.";
     default: return "Commands process finished.";
     }
 }

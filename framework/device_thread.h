@@ -67,8 +67,8 @@ public:
     std::atomic<int64_t> LoopTime{0}; // ms of the previous loop pass
     std::unique_ptr<TDeviceCommandsList> Commands;
     TCommandRecord CurrentCommand;
-    // 0 none or failed before execution, 1 started (no answer), 2 rejected by the device, 3 done.
-    int32_t CommandStatus = 0;
+    // kCommandNotRun to kCommandDone (framework/device.h).
+    int32_t CommandStatus = kCommandNotRun;
     std::unique_ptr<TReceiveVariables> ReceivedValues;
     std::unique_ptr<TDeviceList> Devices;
 

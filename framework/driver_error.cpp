@@ -59,7 +59,11 @@ std::string ErrorText(int32_t code, int32_t arg) {
     return text;
 }
 
-void TDriverErrorClass::Report(int32_t code, const std::string& logText) {
+void Report(int32_t code, const std::string& text) {
+    if (ErrorObj != nullptr) ErrorObj->WriteMessage(code, text);
+}
+
+void TDriverErrorClass::Deliver(int32_t code, const std::string& logText) {
     TDriverErrorRecord record;
     std::memset(&record, 0, sizeof record);
     record.Size = sizeof record;
@@ -80,7 +84,7 @@ void TDriverErrorClass::WriteError(int32_t code, int32_t arg, const std::excepti
         if (e != nullptr) text = e->what();
         else GetErrorText(code, arg, text);
         if (text.size() > kMaxRecordText) text.resize(kMaxRecordText);
-        Report(code, text);
+        Deliver(code, text);
     } catch (...) {
         // A report must never take its reporter down.
     }
@@ -89,7 +93,7 @@ void TDriverErrorClass::WriteError(int32_t code, int32_t arg, const std::excepti
 void TDriverErrorClass::WriteMessage(int32_t code, const std::string& text) {
     if (!Enabled) return;
     try {
-        Report(code, text);
+        Deliver(code, text);
     } catch (...) {
     }
 }

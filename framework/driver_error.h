@@ -16,7 +16,8 @@ namespace framework {
 // The driver's result codes. The error object knows the texts of those marked so (see
 // GetErrorText); the others are reported with their reporter's own text.
 constexpr int32_t kErrNone = 0;                 // known: operation done; also a report that carries only its text
-constexpr int32_t kErrReported = -1;            // the reporter's text (a lost link, a failed cycle, ...)
+constexpr int32_t kErrReported = -1;            // the reporter's text (a lost link, a failed cycle, ...); from a
+                                                // frame or block step: nothing to work on, or it raised
 constexpr int32_t kErrConfigWrite = 1;          // the configuration file could not be written
 constexpr int32_t kErrDuplicateAddress = -2;    // known: a tag's physical address is bound twice
 constexpr int32_t kErrNoPrefix = -3;            // known: the device's prefix is empty or not in the tag base
@@ -99,7 +100,7 @@ public:
 
 protected:
     // Steps shared by both reports: the record to the log window, the line to the log.
-    void Report(int32_t code, const std::string& logText);
+    void Deliver(int32_t code, const std::string& logText);
 };
 
 // The table text of a code with %d filled from arg, as the process's error object gives it.
@@ -109,5 +110,8 @@ std::string ErrorText(int32_t code, int32_t arg);
 extern std::atomic<platform::HWND> LogWindowHandle;
 // The process's error object (the module's or the server's), nullptr while there is none.
 extern TDriverErrorClass* ErrorObj;
+
+// Reports a code with the caller's text through the process's error object, when there is one.
+void Report(int32_t code, const std::string& text);
 
 } // namespace framework

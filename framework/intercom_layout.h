@@ -35,18 +35,20 @@ struct TRegionStamp {
     uint8_t Bytes[256];
 };
 
+// The module's status byte: 1 to 3 are set by initialisation, Run and Stop; 4 to 11 are the stages
+// of the module thread's pass, which the server shows.
 enum TDriverState : uint8_t {
     dsNotSet = 0,
     dsInitialized = 1,
     dsRunning = 2,
     dsStopped = 3,
-    dsPassStart = 4,
-    dsCommands = 5,
-    dsCommandPublish = 6,
+    dsPassStart = 4,      // a tick began: counter, server watch
+    dsCommands = 5,       // a timed-out batch is given up
+    dsCommandPublish = 6, // a done batch cleared, the next one published
     dsDynamicTags = 7,
     dsStaticTags = 8,
     dsServerErrors = 9,
-    dsPassEnd = 10,
+    dsPassEnd = 10,       // a scan pass done
     dsLoopEnded = 11,
 };
 

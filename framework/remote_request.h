@@ -18,9 +18,9 @@ struct TRemoteRequestHeader {
     uint8_t Reserved6[4];
     TShortString Domain; // routing prefix of the addressed device
     int32_t DeviceAddress; // below 1: the server itself (service request)
-    int32_t RequestCode;   // 1: service request; others go to the device
-    int32_t Status;        // reply: 0 success, -1 failure, -2 server busy
-    int32_t Status2;       // reply: 0 success, -3 invalid service request header
+    int32_t RequestCode;   // kServiceRequest; others go to the device
+    int32_t Status;        // reply: kRemoteOk, kRemoteFailed, kRemoteBusy
+    int32_t Status2;       // reply: kRemoteOk, kRemoteBadServiceHeader
     uint8_t Reserved282[4];
     uint8_t ReplyFlag;     // 1 in the busy reply
     uint8_t Reserved287[16];
@@ -43,6 +43,13 @@ static_assert(offsetof(TRemoteRequestHeader, PayloadLength) == 303);
 static_assert(offsetof(TRemoteRequestHeader, Reserved307) == 307);
 
 constexpr int32_t kRemoteHeaderSize = 311;
+// The request code of a service request, which the server answers itself.
+constexpr int32_t kServiceRequest = 1;
+// The status fields of a reply.
+constexpr int32_t kRemoteOk = 0;
+constexpr int32_t kRemoteFailed = -1;
+constexpr int32_t kRemoteBusy = -2;
+constexpr int32_t kRemoteBadServiceHeader = -3; // Status2
 // The longest request a session takes, header included.
 constexpr int32_t kMaxRemoteRequest = 65000;
 // ReadRemoteRequest's answer for a gone peer or a header that is not valid.

@@ -15,10 +15,6 @@ namespace {
 
 bool HasExchangeArea() { return Intercom != nullptr && Intercom->IsOpen(); }
 
-void Report(int32_t code, const std::string& text) {
-    if (ErrorObj != nullptr) ErrorObj->WriteMessage(code, text);
-}
-
 // The integer of a routing part, -1 when it is none.
 int32_t RoutingNumber(std::string_view text) { return platform::StrToIntDef(platform::Trim(text), -1); }
 

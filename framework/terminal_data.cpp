@@ -35,6 +35,10 @@ std::string TTerminalDataClass::GetText() const {
     return std::string(buffer_, length_);
 }
 
+void AddLog(TTerminalDataClass* log, std::string_view line) {
+    if (log != nullptr) log->AddLine(line);
+}
+
 std::string FormatLogData(std::string_view data) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;

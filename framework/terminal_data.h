@@ -30,6 +30,9 @@ private:
     std::size_t length_; // characters before the terminating zero
 };
 
+// Appends a line to a log that may be absent (a step that has no log to write to).
+void AddLog(TTerminalDataClass* log, std::string_view line);
+
 // Frames in device logs: every byte as "(" + two upper-case hexadecimal digits + ")".
 std::string FormatLogData(std::string_view data);
 

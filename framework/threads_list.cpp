@@ -1,6 +1,5 @@
 #include "framework/threads_list.h"
 
-#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -51,9 +50,9 @@ void TThreadsList::FreeItem(void* item) {
     auto* thread = static_cast<TDeviceThread*>(item);
     if (thread == nullptr) return;
     const int32_t devices = thread->Devices ? thread->Devices->Count() : 0;
-    if (!platform::TThread::Free(std::unique_ptr<platform::TThread>(thread), kStopTimeoutMs) && ErrorObj)
-        ErrorObj->WriteMessage(kErrReported, "Device thread (" + platform::IntToStr(devices) +
-                                       " devices) did not stop within 3000 ms and is left running.");
+    if (!platform::TThread::Free(std::unique_ptr<platform::TThread>(thread), kStopTimeoutMs))
+        Report(kErrReported, "Device thread (" + platform::IntToStr(devices) +
+                                 " devices) did not stop within 3000 ms and is left running.");
 }
 
 void TThreadsList::CreateThreads(TDeviceList* source, bool byPort) {
@@ -112,9 +111,6 @@ bool TThreadsList::LockDevice(const std::string& prefix, int32_t address, bool o
 
 void TThreadsList::DoExternalRequest(TRemotePeer* peer, TRemoteRequestHeader& header, std::string& errorText,
                                      TTerminalDataClass* log, const std::string* stream) {
-    const auto addLog = [log](const std::string& line) {
-        if (log) log->AddLine(line);
-    };
     errorText = "THREADS_LIST::"_cp + "Устройство не найдено или недоступно."_cp;
     const std::string domain = header.Domain.Get();
     if (domain.empty() || header.DeviceAddress < 1) {
@@ -128,7 +124,7 @@ void TThreadsList::DoExternalRequest(TRemotePeer* peer, TRemoteRequestHeader& he
         device = thread->FindThreadDevice(domain, header.DeviceAddress);
     }
     if (device == nullptr) {
-        addLog("THREADS_LIST:: Device not found or locked.");
+        AddLog(log, "THREADS_LIST:: Device not found or locked.");
         return;
     }
     bool enabled;
@@ -144,26 +140,23 @@ void TThreadsList::DoExternalRequest(TRemotePeer* peer, TRemoteRequestHeader& he
         errorText = "THREADS_LIST::"_cp + "Ошибка блокировки потока запрашиваемого устройства."_cp;
         return;
     }
-    addLog("THREADS_LIST:: Device found: " + device->DeviceName);
+    AddLog(log, "THREADS_LIST:: Device found: " + device->DeviceName);
     device->DoExternalRequest(peer, header, errorText, log, stream);
-    addLog("THREADS_LIST:: DoExternalRequest finished.");
+    AddLog(log, "THREADS_LIST:: DoExternalRequest finished.");
 }
 
 void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& header, std::string& errorText,
                                      TTerminalDataClass* log, const std::string* stream) {
-    const auto addLog = [log](const std::string& line) {
-        if (log) log->AddLine(line);
-    };
     struct TEndLine {
-        std::function<void(const std::string&)> add;
-        ~TEndLine() { add("   DEVICE::Окончание обработки запроса к устройству."_cp); }
+        TTerminalDataClass* log;
+        ~TEndLine() { AddLog(log, "   DEVICE::Окончание обработки запроса к устройству."_cp); }
     };
     errorText = "   DEVICE::Request not supported!";
-    addLog("   DEVICE::Обработка запроса к устройству..."_cp);
-    const TEndLine endLine{addLog};
+    AddLog(log, "   DEVICE::Обработка запроса к устройству..."_cp);
+    const TEndLine endLine{log};
 
     errorText = "   DEVICE::Request data error!";
-    if (header.RequestCode != 1) {
+    if (header.RequestCode != kServiceRequest) {
         errorText.clear();
         return;
     }
@@ -173,24 +166,24 @@ void TThreadsList::ProcessTQLRequest(TRemotePeer* peer, TRemoteRequestHeader& he
         static_cast<int64_t>(stream->size()) != expected)
         return;
     std::string text = platform::Trim(std::string_view(*stream).substr(kRemoteHeaderSize));
-    addLog("TQL Request:");
-    addLog(text);
+    AddLog(log, "TQL Request:");
+    AddLog(log, text);
 
     std::string element;
     ExtractNextElement(text, element);
     TXMLDataItem root;
     if (element.empty() || !root.Parse(element) || root.Name != "TQL" || !text.empty()) {
-        header.Status = -1;
-        header.Status2 = -3;
+        header.Status = kRemoteFailed;
+        header.Status2 = kRemoteBadServiceHeader;
         const std::string body = "<TQL Message=\"Invalid TQL header!\"/></TQL>";
         SendRemoteReply(peer, header, &body, errorText);
-        addLog("Invalid TQL Request.");
+        AddLog(log, "Invalid TQL Request.");
         return;
     }
 
     const std::string body = ServiceAnswer(root.Content);
-    header.Status = 0;
-    header.Status2 = 0;
+    header.Status = kRemoteOk;
+    header.Status2 = kRemoteOk;
     SendRemoteReply(peer, header, &body, errorText);
 }
 

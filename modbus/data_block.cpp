@@ -10,6 +10,7 @@
 
 #include <exception>
 
+using framework::AddLog;
 using framework::TReceiveVariables;
 using framework::TTerminalDataClass;
 
@@ -18,10 +19,6 @@ namespace modbus {
 namespace {
 
 enum class TBlockKind { Normal, AlarmCode };
-
-void LogLine(TTerminalDataClass* log, const std::string& text) {
-    if (log != nullptr) log->AddLine(text);
-}
 
 void Deliver(TReceiveVariables* received, const std::string& prefix, int32_t device, double value,
              int32_t address) {
@@ -142,11 +139,11 @@ TFormulaOutcome ApplyItemFormula(evaluator::TEvaluation& evaluation, const TData
     try {
         applied = ApplyFormula(evaluation, e, 15, 0, value, message);
     } catch (const std::exception&) {
-        LogLine(log, "Expression error: " + e);
+        AddLog(log, "Expression error: " + e);
         return TFormulaOutcome::Failed;
     }
     if (applied) return TFormulaOutcome::Applied;
-    LogLine(log, "Decoding error(" + e + "): " + message);
+    AddLog(log, "Decoding error(" + e + "): " + message);
     return TFormulaOutcome::Skipped;
 }
 
@@ -156,7 +153,7 @@ void DeliverItem(TBlockKind kind, const TDataBlockItem& x, double value, int bit
     switch (x.ProcKind) {
     case pkBitString:
         if (kind == TBlockKind::AlarmCode) {
-            LogLine(log, "BitString: Proc type not supported in ALARMCODE data block.");
+            AddLog(log, "BitString: Proc type not supported in ALARMCODE data block.");
         } else if (x.tsaddress >= 0) {
             const uint32_t bits = BitsOf(value, x.TypeCode);
             for (int bit = 0; bit < bitWidth; ++bit)
@@ -182,7 +179,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
                     TReceiveVariables* received, const TDeviceRequest& request, int32_t device,
                     TAlarmTableList* alarmTable) {
     if (data.empty()) {
-        LogLine(log, "DecodeReceivedData: Data buffer is empty.");
+        AddLog(log, "DecodeReceivedData: Data buffer is empty.");
         return framework::kErrBlockLength;
     }
     try {
@@ -194,7 +191,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
             const TDataBlockItem* item = block.Items(i);
             double raw = 0;
             if (!ReadRaw(stream, item->TypeCode, kind, raw, bitWidth)) {
-                LogLine(log, std::string("DecodeReceivedData: ") + TypeWord(item->TypeCode) + " Read buffer error.");
+                AddLog(log, std::string("DecodeReceivedData: ") + TypeWord(item->TypeCode) + " Read buffer error.");
                 return framework::kErrBlockLength;
             }
             // The item and each of its subitems start from the raw value.
@@ -208,7 +205,7 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
             }
         }
     } catch (const std::exception&) {
-        LogLine(log, "DecodeReceivedData: General exception.");
+        AddLog(log, "DecodeReceivedData: General exception.");
         return framework::kErrBlockLength;
     }
     return 0;
@@ -261,12 +258,12 @@ int32_t DecodeDataBlock(const TModbusStation& station, const std::string& data, 
                         TTerminalDataClass* log, TReceiveVariables* received) {
     const std::string& type = request.DataBlock.BlockType;
     if (type == "NORMAL") {
-        if (station.Descriptions == nullptr) return -1;
+        if (station.Descriptions == nullptr) return framework::kErrReported;
         return station.Descriptions->DecodeReceivedData(data, station.RoutingPrefix, log, received, request,
                                                         station.DeviceAddress);
     }
     if (type == "ALARMCODE") {
-        if (station.AlarmTable == nullptr) return -1;
+        if (station.AlarmTable == nullptr) return framework::kErrReported;
         TAlarmTableList& table = *station.AlarmTable;
         table.SetAllPresent(0);
         const int32_t r = DecodeAlarmCodeData(data, station.RoutingPrefix, log, received, request,

@@ -33,7 +33,7 @@ std::string CutName(std::string name) {
 }
 
 void Report(const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(framework::kErrReported, text);
+    framework::Report(framework::kErrReported, text);
 }
 
 // A sorted list keeps the first of equal keys; a dropped item is still ours and is freed here.

@@ -12,6 +12,7 @@
 
 #include <exception>
 
+using framework::AddLog;
 using framework::TCommandRecord;
 using framework::TReceiveVariables;
 using framework::TTerminalDataClass;
@@ -21,14 +22,10 @@ namespace modbus {
 
 namespace {
 
-void LogLine(TTerminalDataClass* log, const std::string& text) {
-    if (log != nullptr) log->AddLine(text);
-}
-
 // The device type of the station; a name that the file does not know is logged on every step.
 TDeviceTypeRecord* FindType(const TModbusStation& station, TTerminalDataClass* log) {
     TDeviceTypeRecord* type = station.Descriptions->FindDevice(station.RequestType);
-    if (type == nullptr) LogLine(log, "Список запросов к устройству не определен!"_cp);
+    if (type == nullptr) AddLog(log, "Список запросов к устройству не определен!"_cp);
     return type;
 }
 
@@ -38,7 +35,7 @@ bool Fits(int32_t value, int32_t low, int32_t high) { return value >= low && val
 // 0 would reach every device at once.
 int32_t CheckSlave(int32_t deviceAddress, TTerminalDataClass* log) {
     if (Fits(deviceAddress, framework::kMinDeviceAddress, framework::kMaxDeviceAddress)) return 0;
-    LogLine(log, framework::ErrorText(framework::kErrDeviceAddress, deviceAddress));
+    AddLog(log, framework::ErrorText(framework::kErrDeviceAddress, deviceAddress));
     return framework::kErrDeviceAddress;
 }
 
@@ -69,7 +66,7 @@ int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::stri
         if (const int32_t r = CheckSlave(station.DeviceAddress, log); r != 0) return r;
         // Cut to its field, a number of the file would read another register or function.
         if (!Fits(request.function, 0, 0xFF) || !Fits(request.address, 0, 0xFFFF) || !Fits(request.size, 0, 0xFFFF))
-            return -1;
+            return framework::kErrReported;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(station.DeviceAddress));
         FrameWriteByte(stream, static_cast<uint8_t>(request.function));
@@ -85,9 +82,9 @@ int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::stri
 int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTerminalDataClass* log,
                           TReceiveVariables* received, const std::string& answer) {
     try {
-        if (index < 0 || station.Descriptions == nullptr) return -1;
+        if (index < 0 || station.Descriptions == nullptr) return framework::kErrReported;
         const TDeviceTypeRecord* type = FindType(station, log);
-        if (type == nullptr || index >= type->Requests.Count()) return -1;
+        if (type == nullptr || index >= type->Requests.Count()) return framework::kErrReported;
         if (answer.size() < 2 || !CrcMatches(answer)) return framework::kErrCrc;
 
         TFrameStream stream(answer);
@@ -95,14 +92,14 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
         uint8_t slave = 0, function = 0, byteCount = 0;
         // A reply too short to hold slave and function (FF FF carries a valid CRC over nothing) is
         // no reply of this device.
-        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return -1;
+        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return framework::kErrReported;
         // The byte count is skipped, never compared with the data.
         if (stream.Left() > 0) FrameReadByte(&stream, byteCount);
         if (slave != station.DeviceAddress) return framework::kErrDeviceAddress;
         if (function > 0x80) return framework::kErrProtocol;
         return DecodeDataBlock(station, stream.Rest(), *type->Requests.Requests(index), log, received);
     } catch (const std::exception&) {
-        return -1;
+        return framework::kErrReported;
     }
 }
 
@@ -116,16 +113,16 @@ int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDela
         const TDeviceTypeRecord* type = FindType(station, log);
         if (type == nullptr) return 0;
         if (index == 0) {
-            LogLine(log, "Tag ID=" + IntToStr(command.VariableId));
-            LogLine(log, "Domen=" + command.Domain.Get());
-            LogLine(log, "Device=" + IntToStr(command.Device));
-            LogLine(log, "Tag Address=" + IntToStr(command.TagAddress));
-            LogLine(log, "Tag String Address=" + command.StrAddress.Get());
-            LogLine(log, "Tag Value=" + GeneralNumberText(command.Value, 8, 2));
+            AddLog(log, "Tag ID=" + IntToStr(command.VariableId));
+            AddLog(log, "Domen=" + command.Domain.Get());
+            AddLog(log, "Device=" + IntToStr(command.Device));
+            AddLog(log, "Tag Address=" + IntToStr(command.TagAddress));
+            AddLog(log, "Tag String Address=" + command.StrAddress.Get());
+            AddLog(log, "Tag Value=" + GeneralNumberText(command.Value, 8, 2));
         }
         const TDeviceCommand* cmd = type->Commands.FindByTsAddress(command.TagAddress);
         if (cmd == nullptr) {
-            LogLine(log, "ERROR:Command not supported!");
+            AddLog(log, "ERROR:Command not supported!");
             return 0;
         }
         if (index >= cmd->Actions.Count()) return 0;
@@ -153,7 +150,7 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
     try {
         const int32_t f = action.function;
         if (f != 5 && f != 6 && f != 16) {
-            LogLine(log, "ERROR::Unsupported MODBUS function! (" + IntToStr(f) + ")");
+            AddLog(log, "ERROR::Unsupported MODBUS function! (" + IntToStr(f) + ")");
             return 0;
         }
         double v = command.Value;
@@ -163,13 +160,13 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
             std::string message;
             // A formula that gives Null without a message is as much an error as one with.
             if (!ApplyFormula(*evaluation, e, 8, 4, v, message)) {
-                LogLine(log, "EXPRESSION ERROR::" + message);
+                AddLog(log, "EXPRESSION ERROR::" + message);
                 return 0;
             }
         }
         if (const int32_t r = CheckSlave(deviceAddress, log); r != 0) return r;
         // Cut to 16 bits, the file's address would write another register.
-        if (!Fits(action.address, 0, 0xFFFF)) return -1;
+        if (!Fits(action.address, 0, 0xFFFF)) return framework::kErrReported;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(deviceAddress));
         FrameWriteByte(stream, static_cast<uint8_t>(f));
@@ -212,13 +209,13 @@ int32_t CheckWriteResponse(int32_t deviceAddress, const std::string& answer) {
         if (answer.size() < 8) return framework::kErrCrc;
         return 0;
     } catch (const std::exception&) {
-        return -1;
+        return framework::kErrReported;
     }
 }
 
 int32_t ParseWriteResponse(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index,
                            const std::string& answer) {
-    if (index < 0) return -1;
+    if (index < 0) return framework::kErrReported;
     const int32_t r = CheckWriteResponse(station.DeviceAddress, answer);
     if (r == 0 && postWriteDelay > 0) platform::TThread::SleepUnlessTerminated(postWriteDelay);
     postWriteDelay = 0;

@@ -15,8 +15,8 @@
 namespace modbus {
 
 // The two builders give 0, or the negative driver code of a step they refuse with no frame: a
-// slave address outside the editor's limits (-10) or a number of the file too wide for its field
-// (-1); cut to its low bits, either would reach another device or register.
+// slave address outside the editor's limits (kErrDeviceAddress) or a number of the file too wide for
+// its field (kErrReported); cut to its low bits, either would reach another device or register.
 
 // Poll step `index`: the read request of request `index` of the device type; an empty frame when
 // there is no such request, which ends the pass.

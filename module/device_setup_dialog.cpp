@@ -120,8 +120,8 @@ bool EditorKeyAllowed(const TDeviceProperty* property, char key) {
     if (property == nullptr) return false;
     const bool digit = key >= '0' && key <= '9';
     switch (property->PropType) {
-    case TPropertyType::Integer: return digit || key == 8;
-    case TPropertyType::Real: return digit || key == '.' || key == 8;
+    case TPropertyType::Integer: return digit || key == ui::kBackspaceChar;
+    case TPropertyType::Real: return digit || key == '.' || key == ui::kBackspaceChar;
     case TPropertyType::Text:
     case TPropertyType::Boolean:
     case TPropertyType::TagName: return true;

@@ -24,24 +24,17 @@ std::timed_mutex RegionLockTakers;
 
 namespace {
 
-constexpr uint8_t kFlagFree = 0;
-constexpr uint8_t kFlagPublished = 1;
-constexpr uint8_t kFlagTaken = 2;
-constexpr uint8_t kFlagDone = 3;
-
-void ReportTo(int32_t code, const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
-}
+using framework::Report;
 
 std::string MessageOf(const std::exception& e) { return e.what(); }
 
-void SetState(uint8_t state) {
+void SetState(framework::TDriverState state) {
     if (framework::Intercom != nullptr) framework::Intercom->OstrolinkaInfo.SetState(state);
 }
 
 void ClearRegion(framework::TCommandsList& region) {
     region.Init();
-    region.SetFlag(kFlagFree);
+    region.SetFlag(framework::csIdle);
 }
 
 } // namespace
@@ -59,7 +52,7 @@ void ReleaseStaleLocks() {
 void TOnceReport::Raise() {
     if (raised_) return;
     raised_ = true;
-    ReportTo(code_, text_);
+    Report(code_, text_);
 }
 
 std::string ServerCommandLine(const std::string& exe, const std::string& cfg) {
@@ -67,8 +60,6 @@ std::string ServerCommandLine(const std::string& exe, const std::string& cfg) {
 }
 
 TDriverThread::TDriverThread() : noIntercom_(-1, "DLM::IntercomInterface not initialized!") {}
-
-void TDriverThread::Report(int32_t code, const std::string& text) { ReportTo(code, text); }
 
 void TDriverThread::Execute() {
     RunningThreadCount += 1;
@@ -90,7 +81,7 @@ void TDriverThread::Execute() {
     } catch (...) {
         // The end is reported whatever happened.
     }
-    SetState(tsEnded);
+    SetState(framework::dsLoopEnded);
     Report(framework::kErrReported, "DLM::End of basic thread!");
     RunningThreadCount -= 1;
 }
@@ -107,7 +98,7 @@ void TDriverThread::Pass() {
     if (now - tick_ < static_cast<uint64_t>(kTickMs)) return;
     tick_ = now;
 
-    SetState(tsTick);
+    SetState(framework::dsPassStart);
     currentPoint_ = "Point 1";
     area->OstrolinkaInfo.SetTransactionId(framework::NextCounter(area->OstrolinkaInfo.GetTransactionId()));
     if (serverStartDelay_ == 0) EnsureServer(true);
@@ -120,16 +111,16 @@ void TDriverThread::Pass() {
     scanTick_ = now;
     StaticTagPhase();
     ServerErrorPhase();
-    SetState(tsPassDone);
+    SetState(framework::dsPassEnd);
 }
 
 void TDriverThread::CommandPhase() {
     framework::TCommandsList& region = framework::Intercom->CommandsList;
     uint8_t flag = region.GetFlag();
     try {
-        SetState(tsCommands);
+        SetState(framework::dsCommands);
         currentPoint_ = "Point 2";
-        if (flag == kFlagPublished || flag == kFlagTaken) {
+        if (flag == framework::csPublished || flag == framework::csTaken) {
             const uint64_t now = platform::MonotonicMs();
             // A batch this thread did not publish (an earlier thread's) is timed from first sight.
             if (batchSince_ == 0) batchSince_ = now;
@@ -137,16 +128,16 @@ void TDriverThread::CommandPhase() {
                                   framework::GeneralCommandInterval.load();
             if (static_cast<int64_t>(now - batchSince_) > limit) AbandonBatch();
         }
-        SetState(tsCommandsDone);
+        SetState(framework::dsCommandPublish);
         currentPoint_ = "Point 3";
-        if (flag == kFlagDone) {
+        if (flag == framework::csDone) {
             ClearRegion(region);
             batchSince_ = 0;
         }
         currentPoint_ = "Point 3-1";
         flag = region.GetFlag();
         currentPoint_ = "Point 3-2";
-        if (flag == kFlagFree && CommandsBuffer != nullptr && CommandsBuffer->QueuedCount() > 0) {
+        if (flag == framework::csIdle && CommandsBuffer != nullptr && CommandsBuffer->QueuedCount() > 0) {
             currentPoint_ = "Point 3-3";
             if (CommandsBuffer->FillCommands()) {
                 currentPoint_ = "Point 3-4";
@@ -201,7 +192,7 @@ void TDriverThread::SetCommandState(const std::string& domain, int32_t device, f
 }
 
 void TDriverThread::DynamicTagPhase() {
-    SetState(tsDynamicTags);
+    SetState(framework::dsDynamicTags);
     try {
         if (DynTagList == nullptr || ReceivedBuffer == nullptr || !ScanDynamicTags(*DynTagList, *ReceivedBuffer))
             Report(framework::kErrDynamicTags, "DLM::Ошибка обработки динамических тегов."_cp);
@@ -211,7 +202,7 @@ void TDriverThread::DynamicTagPhase() {
 }
 
 void TDriverThread::StaticTagPhase() {
-    SetState(tsStaticTags);
+    SetState(framework::dsStaticTags);
     try {
         if (ReceivedBuffer != nullptr && ScanStaticTags(*ReceivedBuffer)) {
             if (!ReceivedBuffer->Flush()) Report(framework::kErrHostTransfer, "DLM::Ошибка передачи данных ядру OSTROLINKA."_cp);
@@ -224,7 +215,7 @@ void TDriverThread::StaticTagPhase() {
 }
 
 void TDriverThread::ServerErrorPhase() {
-    SetState(tsServerErrors);
+    SetState(framework::dsServerErrors);
     framework::TServerErrorList& errors = framework::Intercom->ServerErrorList;
     if (errors.GetCount() <= 0 || framework::ErrorObj == nullptr) return;
     auto copy = std::make_unique<framework::TServerErrorRegion>();
@@ -257,7 +248,7 @@ bool TDriverThread::EnsureServer(bool allowStart) {
     const std::string exe = WithTrailingSeparator(InitDirectory(InitRecord)) +
                             (framework::Driver != nullptr ? framework::Driver->GetServerFileName() : std::string());
     const std::string cfg = CfgPath;
-    if (StartAttempts.load() == 3 && framework::ErrorObj != nullptr)
+    if (StartAttempts.load() == 3)
         Report(framework::kErrReported, "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
     if (StopFlag.load() != 0) return false;
     ReleaseStaleLocks();

@@ -27,18 +27,6 @@ extern std::timed_mutex RegionLockTakers;
 // left taken, which would make every later access wait and fail.
 void ReleaseStaleLocks();
 
-// The states the thread writes into the module status region.
-enum TThreadState : uint8_t {
-    tsTick = 4,
-    tsCommands = 5,
-    tsCommandsDone = 6,
-    tsDynamicTags = 7,
-    tsStaticTags = 8,
-    tsServerErrors = 9,
-    tsPassDone = 10,
-    tsEnded = 11,
-};
-
 // A report that would repeat every pass while its condition lasts: made once, and again only after
 // the condition has cleared.
 class TOnceReport {
@@ -79,7 +67,6 @@ private:
     void ServerErrorPhase();
     // The command-state tag of the device that the batch in the region is for.
     void SetCommandState(const std::string& domain, int32_t device, float value);
-    void Report(int32_t code, const std::string& text);
 
     uint64_t tick_ = 0;
     uint64_t scanTick_ = 0;

@@ -27,14 +27,14 @@ TDrvVariableRecord* NewRecord(const TVLVariableInfo& info, std::string_view doma
     r->LastValue = info.Value;
     // Bit for bit: the singles are kept as their 32-bit patterns.
     const auto* raw = reinterpret_cast<const unsigned char*>(&info);
-    r->Byte662 = info.Kind;
+    r->Kind = info.Kind;
     r->Byte663 = info.Byte663;
-    std::memcpy(&r->Int664, raw + offsetof(TVLVariableInfo, Low), 4);
-    std::memcpy(&r->Int668, raw + offsetof(TVLVariableInfo, High), 4);
-    std::memcpy(&r->Int680, raw + offsetof(TVLVariableInfo, Deadband), 4);
-    std::memcpy(&r->Int684, raw + offsetof(TVLVariableInfo, Divisor), 4);
+    std::memcpy(&r->Low, raw + offsetof(TVLVariableInfo, Low), 4);
+    std::memcpy(&r->High, raw + offsetof(TVLVariableInfo, High), 4);
+    std::memcpy(&r->Deadband, raw + offsetof(TVLVariableInfo, Deadband), 4);
+    std::memcpy(&r->Divisor, raw + offsetof(TVLVariableInfo, Divisor), 4);
     r->Byte728 = info.Byte728;
-    r->Int729 = info.TwoState;
+    r->TwoState = info.TwoState;
     r->Key = TDRVVariableList::MakeKey(r->Domain.Get(), device, address, r->StrAddress.Get());
     return r;
 }
@@ -110,10 +110,9 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
         int32_t device = 0, address = 0;
         const bool parsed = framework::ParseTagRouting(platform::FieldText(info.Routing), prefix, device, strAddress, address);
         if (!parsed) {
-            if (prefix == domain && framework::ErrorObj != nullptr) {
-                std::string text = "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp;
-                framework::ErrorObj->WriteMessage(framework::kErrRoutingString, text);
-            }
+            if (prefix == domain)
+                framework::Report(framework::kErrRoutingString,
+                                  "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp);
             continue;
         }
         if (prefix != domain) continue;

@@ -21,16 +21,16 @@ struct TDrvVariableRecord {
     char Name[44];  // zero-terminated
     float Value;
     float LastValue;
-    // Copies of the host record's fields at 662 (Kind), 663, 664 (Low), 668 (High), 680 (Deadband),
-    // 684 (Divisor), 728 and 729 (TwoState); not interpreted.
-    uint8_t Byte662;
+    // Copies of the host record's fields of the same names, not interpreted; the singles are kept as
+    // their 32-bit patterns.
+    uint8_t Kind;
     uint8_t Byte663;
-    int32_t Int664;
-    int32_t Int668;
-    int32_t Int680;
-    int32_t Int684;
+    int32_t Low;
+    int32_t High;
+    int32_t Deadband;
+    int32_t Divisor;
     uint8_t Byte728;
-    int32_t Int729;
+    int32_t TwoState;
 
     std::string Key;  // Domain:Device:TagAddress:StrAddress
 };

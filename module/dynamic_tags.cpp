@@ -15,9 +15,7 @@ namespace module {
 
 namespace {
 
-void Report(int32_t code, const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
-}
+using framework::Report;
 
 framework::TDynemicVariablesList* Region() {
     framework::TIntercomInterface* area = framework::Intercom;

@@ -49,9 +49,7 @@ bool ShutdownRunning = false;
 // The owner of the exchange area that framework::Intercom points to.
 std::unique_ptr<framework::TIntercomInterface> Area;
 
-void Report(int32_t code, const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
-}
+using framework::Report;
 
 std::string PrefixError() { return "Устройству приписан пустой префикс или такого префикса нет в базе тегов."_cp; }
 
@@ -240,7 +238,7 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
     driver.GetDeviceInfo(info);
     Area->OstrolinkaInfo.SetName(platform::FieldText(info.Title));
     Area->OstrolinkaInfo.SetPrefixes(framework::PrefixList);
-    Area->OstrolinkaInfo.SetState(1);
+    Area->OstrolinkaInfo.SetState(framework::dsInitialized);
     Area->OstrolinkaInfo.SetHostWindow(record.HostWindow);
     Area->ServerData.SetProcessId(0);
     Area->ServerData.SetWindow(0);
@@ -339,7 +337,7 @@ bool ModuleThreadLeftRunning() { return ThreadLeftRunning; }
 
 int32_t RunModule() {
     if (!IsDriverInitialized()) return framework::kErrNotInitialized;
-    framework::Intercom->OstrolinkaInfo.SetState(2);
+    framework::Intercom->OstrolinkaInfo.SetState(framework::dsRunning);
     framework::Intercom->ServerData.SetRunFlag(1);
     DriverThread->Resume();
     return 0;
@@ -349,7 +347,7 @@ int32_t StopModule() {
     if (!IsDriverInitialized()) return framework::kErrNotInitialized;
     try {
         framework::TIntercomInterface& area = *framework::Intercom;
-        area.OstrolinkaInfo.SetState(3);
+        area.OstrolinkaInfo.SetState(framework::dsStopped);
         area.ServerData.SetRunFlag(0);
         const int32_t wnd = area.ServerData.GetWindow();
         if (wnd != 0) platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);

@@ -14,9 +14,7 @@ namespace {
 constexpr uint32_t kBusyWaitMs = 3000;
 constexpr double kMsPerDay = 86400000.0;
 
-void Report(int32_t code, const std::string& text) {
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(code, text);
-}
+using framework::Report;
 
 } // namespace
 

@@ -28,10 +28,6 @@ std::string DateTimeText(platform::TDateTime t) {
     return text;
 }
 
-void ReportError(const std::string& text) {
-    if (framework::TDriverErrorClass* errors = framework::ErrorObj) errors->WriteMessage(framework::kErrReported, text);
-}
-
 } // namespace
 
 int32_t ReadRemoteRequest(platform::TTcpPeer& peer, int32_t timeoutMs, std::string& stream,
@@ -129,7 +125,7 @@ void TRemoteSession::AnswerBusy(platform::TTcpPeer& peer) {
         std::string errorText;
         ReceiveRemoteRequest(peer, &stream, header, errorText);
         if (errorText.empty()) {
-            header.Status = -2;
+            header.Status = framework::kRemoteBusy;
             header.ReplyFlag = 1;
             const std::string body = "Server busy!!!";
             TSessionPeer reply(peer);
@@ -234,7 +230,7 @@ void TRemoteSession::ServeRequest(platform::TTcpPeer& peer, TRemoteRequestHeader
 void TRemoteSession::ReplyWithLog(platform::TTcpPeer& peer, TRemoteRequestHeader& header) {
     try {
         if (peer.Connected()) {
-            if (header.Status == 0) header.Status = -1;
+            if (header.Status == framework::kRemoteOk) header.Status = framework::kRemoteFailed;
             const std::string body = log_.GetText();
             std::string replyError;
             TSessionPeer remote(peer);
@@ -272,12 +268,12 @@ void TRemoteSession::OnRemoteDisconnect(platform::TTcpPeer& peer) {
 }
 
 void TRemoteSession::OnRemoteException(platform::TTcpPeer& peer, const std::exception& e) {
-    ReportError("Remote access exception: " + std::string(e.what()));
+    framework::Report(framework::kErrReported, "Remote access exception: " + std::string(e.what()));
     peer.Disconnect();
 }
 
 void TRemoteSession::OnRemoteListenException(const std::exception& e) {
-    ReportError("Remote listen exception: " + std::string(e.what()));
+    framework::Report(framework::kErrReported, "Remote listen exception: " + std::string(e.what()));
 }
 
 } // namespace server

@@ -41,7 +41,7 @@ std::string ReplaceExtension(const std::string& path, const char* ext) {
 }
 
 void ReportRemote(const char* what, const std::exception& e) {
-    if (framework::ErrorObj) framework::ErrorObj->WriteMessage(framework::kErrReported, what + std::string(e.what()));
+    framework::Report(framework::kErrReported, what + std::string(e.what()));
 }
 
 bool SlotIsOurs() {
@@ -402,13 +402,11 @@ void TServerWindow::OnDestroyWindow() {
             // A session that did not end uses the remote log, the thread list and the error object:
             // they stay, and the program leaves without freeing them.
             (void)remote_.release();
-            if (framework::ErrorObj)
-                framework::ErrorObj->WriteMessage(framework::kErrReported, "A remote session did not stop; the server leaves it running.");
+            framework::Report(framework::kErrReported, "A remote session did not stop; the server leaves it running.");
         }
         if (AnyThreadRunning(ThreadsList)) {
             // What a stuck thread may still touch stays: the program leaves without freeing it.
-            if (framework::ErrorObj)
-                framework::ErrorObj->WriteMessage(framework::kErrReported, "A device thread did not stop; the server leaves it running.");
+            framework::Report(framework::kErrReported, "A device thread did not stop; the server leaves it running.");
         } else if (!RemoteSessionLeft) {
             delete ThreadsList;
             ThreadsList = nullptr;

@@ -17,11 +17,11 @@ WPARAM VirtualKeyOf(int key) {
     case Qt::Key_Return:
     case Qt::Key_Enter: return VK_RETURN;
     case Qt::Key_Escape: return VK_ESCAPE;
-    case Qt::Key_Tab: return 9;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Shift: return 0x10;
-    case Qt::Key_Control: return 0x11;
-    case Qt::Key_Alt: return 0x12;
+    case Qt::Key_Tab: return VK_TAB;
+    case Qt::Key_Backspace: return VK_BACK;
+    case Qt::Key_Shift: return VK_SHIFT;
+    case Qt::Key_Control: return VK_CONTROL;
+    case Qt::Key_Alt: return VK_MENU;
     default: return key >= 0x20 && key <= 0x7E ? static_cast<WPARAM>(key) : static_cast<WPARAM>(key & 0xFFFF);
     }
 }

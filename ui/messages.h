@@ -44,9 +44,16 @@ constexpr UINT CM_ENTER = 0xB01A;
 constexpr UINT CM_EXIT = 0xB01B;
 
 // Virtual key codes the controls look at.
+constexpr WPARAM VK_BACK = 8;
+constexpr WPARAM VK_TAB = 9;
 constexpr WPARAM VK_RETURN = 13;
+constexpr WPARAM VK_SHIFT = 0x10;
+constexpr WPARAM VK_CONTROL = 0x11;
+constexpr WPARAM VK_MENU = 0x12; // Alt
 constexpr WPARAM VK_ESCAPE = 27;
 constexpr WPARAM VK_SPACE = 32;
+// The character an edit's key handler gets for Backspace.
+constexpr char kBackspaceChar = static_cast<char>(VK_BACK);
 
 // Mouse position in a message's LParam: x in the low 16 bits, y in the high ones, both signed.
 constexpr LPARAM MakeMousePos(int x, int y) {

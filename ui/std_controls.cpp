@@ -181,7 +181,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Backspace && edit_.OnKeyPress) {
-            char key = 8;
+            char key = kBackspaceChar;
             RunHandler([&] { edit_.OnKeyPress(key); });
             if (key == 0) {
                 event->accept();

@@ -47,7 +47,7 @@ public:
     bool ReadOnly() const;
     std::function<void()> OnChange;
     // Every character the user puts in, typed, pasted or dropped, one by one (cp1251; backspace is
-    // #8); setting key to 0 drops it. Text set by code is not filtered.
+    // kBackspaceChar); setting key to 0 drops it. Text set by code is not filtered.
     std::function<void(char& key)> OnKeyPress;
 
 private:

@@ -96,6 +96,25 @@ TEST(ErrorObject, WhatIsLoggedAndWhatIsNot) {
     EXPECT_EQ(errors.Log->GetText(), "");
 }
 
+// The process-wide report and the trace line go nowhere, and do not fail, where there is no error
+// object or no log.
+TEST(ErrorObject, ReportAndTraceLinesNeedSomethingToWriteTo) {
+    TDriverErrorClass* const saved = ErrorObj;
+    ErrorObj = nullptr;
+    Report(kErrReported, "lost");
+    AddLog(nullptr, "lost");
+    TDriverErrorClass errors;
+    ErrorObj = &errors;
+    Report(kErrNone, "kept");
+    Report(kErrReported, "too");
+    ErrorObj = saved;
+    EXPECT_EQ(errors.Log->GetText(), "kept: 0\r\ntoo: -1");
+    TTerminalDataClass log;
+    AddLog(&log, "a");
+    AddLog(&log, "b");
+    EXPECT_EQ(log.GetText(), "a\r\nb");
+}
+
 namespace {
 
 // A log window on a thread of its own, as the module's log window is to the device threads.

@@ -86,9 +86,9 @@ TEST_F(HostBinding, SingleDeviceVariablesAndTheIdIndex) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Key, "OSTROLINKA:1:30:");
     float deadband = 0;
-    std::memcpy(&deadband, &r->Int680, 4);
+    std::memcpy(&deadband, &r->Deadband, 4);
     EXPECT_EQ(deadband, 0.25f);
-    EXPECT_EQ(r->Int729, 7);
+    EXPECT_EQ(r->TwoState, 7);
     EXPECT_EQ(list.FindById(4)->TagAddress, 4);
     // Rebuilding does not duplicate index items.
     list.RebuildIndex();

@@ -122,6 +122,28 @@ TEST_F(ServerWindowTest, StateViewsShowTheRegionValues) {
     EXPECT_EQ(window_->DmlStateEdit.Text(), Cp("8: Завершение потока."));
 }
 
+// The byte is shared with the module: each state it records by name reads on the server as that stage.
+TEST(ModuleStateTexts, EachRecordedStateShowsItsStage) {
+    const struct {
+        framework::TDriverState state;
+        const char* text;
+    } cases[] = {
+        {framework::dsNotSet, "Неизвестно"},
+        {framework::dsInitialized, "Инициализация"},
+        {framework::dsRunning, "В работе"},
+        {framework::dsStopped, "Остановлен"},
+        {framework::dsPassStart, "1: Начало цикла"},
+        {framework::dsCommands, "2: Обработка команд"},
+        {framework::dsCommandPublish, "3: Передача команд"},
+        {framework::dsDynamicTags, "4: Динам. теги"},
+        {framework::dsStaticTags, "5: Чтение параметров"},
+        {framework::dsServerErrors, "6: Обработка ошибок"},
+        {framework::dsPassEnd, "7: Конец цикла потока."},
+        {framework::dsLoopEnded, "8: Завершение потока."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(server::ModuleStateText(c.state), Cp(c.text)) << int(c.state);
+}
+
 TEST_F(ServerWindowTest, LogMemoKeepsTheLast501Lines) {
     for (int i = 0; i < 600; ++i) {
         const std::string text = "line " + std::to_string(i);
