@@ -160,7 +160,7 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
         std::string text, why, reason;
         if (!platform::ReadRegularFile(fileName, text, &why, &reason)) {
             if (!why.empty()) {
-                if (ErrorObj != nullptr) ErrorObj->WriteMessage(kErrNone, why);
+                Report(kErrNone, why);
                 LoadError = reason;
             }
             return false;

@@ -28,9 +28,7 @@ bool FileExists(const std::string& path) {
 // be, and then the file must not be written over.
 bool KeepUnreadConfig(const std::string& path) {
     if (!framework::KeepBackup(path)) return false;
-    if (framework::ErrorObj != nullptr)
-        framework::ErrorObj->WriteMessage(framework::kErrNone, "Прежний конфигурационный файл сохранен как "_cp +
-                                                                     framework::BackupName(path) + ".");
+    framework::Report(framework::kErrNone, "Прежний конфигурационный файл сохранен как "_cp + framework::BackupName(path) + ".");
     return true;
 }
 
@@ -271,8 +269,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         saved = (!unread || KeepUnreadConfig(path)) && driver.SaveConfig(path);
     }
     if (saved) UnreadConfigError.clear();
-    if (!saved && framework::ErrorObj != nullptr)
-        framework::ErrorObj->WriteMessage(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
+    if (!saved) framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
     return saved;
 }
 
