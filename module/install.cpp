@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QPlainTextEdit>
-
 #include <cerrno>
 #include <cstring>
 
@@ -125,8 +123,7 @@ TInstallProcDialog::TInstallProcDialog()
                             "свяжитесь со службой технической поддержки компании Pravel Software House."_cp);
     ProcessMemo.SetBounds(8, 88, 484, 204);
     ProcessMemo.SetReadOnly(true);
-    if (auto* editor = static_cast<QPlainTextEdit*>(ProcessMemo.Widget()))
-        editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ProcessMemo.ShowVerticalScrollBar();
     SaveLogBitBtn.SetBounds(8, 302, 110, 30);
     SaveLogBitBtn.OnClick = [this] { SaveLogBitBtnClick(); };
     CancelBitBtn.SetBounds(382, 302, 110, 30);

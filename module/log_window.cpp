@@ -1,8 +1,5 @@
 #include "module/log_window.h"
 
-#include <QPlainTextEdit>
-#include <QScrollBar>
-
 #include "framework/driver_error.h"
 #include "module/module_pictures.h"
 #include "module/qt_application.h"
@@ -22,8 +19,7 @@ TLogWindow::TLogWindow() : LogImage(this), LogMemo(this), InfoLabel(this), Close
                          "появляются в журнале, пока окно открыто."_cp);
     LogMemo.SetBounds(8, 56, 544, 296);
     LogMemo.SetReadOnly(true);
-    if (auto* editor = static_cast<QPlainTextEdit*>(LogMemo.Widget()))
-        editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    LogMemo.ShowVerticalScrollBar();
     CloseBitBtn.SetBounds(442, 362, 110, 30);
     CloseBitBtn.SetModalResult(ui::mrCancel);
     styledbuttons::ApplyFormButtonLook(CloseBitBtn);
@@ -38,8 +34,7 @@ void TLogWindow::ReloadLog() {
     if (errors == nullptr) return;
     LogMemo.SetText(errors->Log->GetText());
     // The newest report is the one to see.
-    if (auto* editor = static_cast<QPlainTextEdit*>(LogMemo.Widget()))
-        editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum());
+    LogMemo.ScrollToEnd();
 }
 
 ui::LRESULT TLogWindow::WMDriverError() {

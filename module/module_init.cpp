@@ -1,5 +1,6 @@
 #include "module/module_init.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -15,6 +16,7 @@
 #include "module/module_log.h"
 #include "module/received_buffer.h"
 #include "module/commands_buffer.h"
+#include "platform/clock.h"
 #include "platform/ini_file.h"
 #include "platform/messages.h"
 #include "platform/text.h"
@@ -374,6 +376,60 @@ int32_t WriteModuleData(const void* block, int32_t size) {
         return framework::kErrBadArguments;
     }
     return CommandsBuffer->AddRequests(block, size) ? framework::kErrNone : framework::kErrBadArguments;
+}
+
+namespace {
+
+// One turn of the calling thread's messages, and of its event loop where it has one.
+void ServeMessages() { platform::WaitDispatching([] { return false; }, 0); }
+
+// Asks every registered server to close, serving messages after each. The host's handlers run
+// meanwhile and may shut the module down: the area is looked up afresh each time.
+void CloseServers() {
+    for (int32_t slot = 0; slot < framework::kServerSlotCount; ++slot) {
+        const framework::TIntercomInterface* area = framework::Intercom;
+        if (area == nullptr) return;
+        const int32_t wnd = area->ServerData.GetSlotWindow(slot);
+        if (wnd == 0) continue;
+        platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);
+        ServeMessages();
+    }
+}
+
+bool RestartThread(uint32_t waitMs) {
+    // The waits below dispatch the messages of the host's thread (the old thread may be sending
+    // values to the host's window) and serve the host's loop: its handlers may shut the module down
+    // or free the thread meanwhile, so the thread is not touched again unless it is still the module's.
+    TDriverThread* const old = DriverThread;
+    // None: the module was shut down; a thread now would run over what it freed.
+    if (old == nullptr) return false;
+    old->Terminate();
+    if (!platform::WaitDispatching([old] { return DriverThread != old || old->Finished(); }, waitMs)) return false;
+    CloseServers();
+    // One that did not end is kept as it is, and none is started beside it: two would take the same
+    // command batches.
+    if (DriverThread != old || !old->Finished()) return false;
+    delete old;
+    DriverThread = nullptr;
+    // As if the last start were one check interval ago, so that the new thread may start the server at
+    // its first check.
+    const uint64_t now = platform::MonotonicMs();
+    const uint64_t interval = static_cast<uint64_t>(std::max<int32_t>(framework::CheckServerInterval.load(), 0)) * 1000;
+    LastServerStart = now > interval ? now - interval : 0;
+    StartAttempts = 0;
+    DriverThread = new TDriverThread;
+    DriverThread->Resume();
+    return true;
+}
+
+} // namespace
+
+bool RestartModuleThread(uint32_t waitMs) {
+    try {
+        return RestartThread(waitMs);
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace module

@@ -85,4 +85,10 @@ int32_t StopModule();
 // 0, -5, or -6 for a bad block or a request for a variable that is not bound.
 int32_t WriteModuleData(const void* block, int32_t size);
 
+// Ends the module thread (waiting up to waitMs), asks the servers to close and starts a new thread that
+// may start the server at its first check. Its waits serve the calling thread's messages and loop. False,
+// with no thread started, when there was none, it did not end in time, the module was shut down or its
+// thread replaced meanwhile, or a step failed.
+bool RestartModuleThread(uint32_t waitMs);
+
 } // namespace module

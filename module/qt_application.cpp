@@ -2,16 +2,10 @@
 
 #include "ui/application.h"
 
-#include <QApplication>
-#include <QThread>
-
 namespace module {
 
 bool UseApplication() {
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        // Widgets live on the application's thread only.
-        if (qobject_cast<QApplication*>(app) == nullptr || app->thread() != QThread::currentThread()) return false;
-    }
+    if (!ui::OnApplicationThread()) return false;
     ui::EnsureApplication();
     return true;
 }

@@ -1,6 +1,5 @@
 #include "module/terminal_window.h"
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -15,7 +14,6 @@
 #include "module/qt_application.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "ui/application.h"
 
 namespace module {
 namespace {
@@ -60,19 +58,6 @@ private:
 
 // Entered once at a time: the restart's waits serve the host's loop, which may bring its click again.
 bool RestartRunning = false;
-
-// Asks every registered server to close, processing messages after each. The host's handlers run
-// meanwhile and may shut the module down: the area is looked up afresh each time.
-void CloseServers() {
-    for (int32_t slot = 0; slot < framework::kServerSlotCount; ++slot) {
-        const framework::TIntercomInterface* area = framework::Intercom;
-        if (area == nullptr) return;
-        const int32_t wnd = area->ServerData.GetSlotWindow(slot);
-        if (wnd == 0) continue;
-        platform::PostMessage(static_cast<platform::HWND>(wnd), platform::WM_CLOSE, 0, 0);
-        ui::Application().ProcessMessages();
-    }
-}
 
 } // namespace
 
@@ -227,42 +212,10 @@ void TTerminalWindow::ResumeThreadBitBtnClick() {
                true) == ui::mrCancel)
         return;
     ResumeThreadBitBtn.SetEnabled(false);
-    bool restarted = false;
-    try {
-        restarted = RestartThread();
-    } catch (...) {
-    }
-    if (!restarted)
+    if (!RestartModuleThread(ThreadWaitMs))
         InfoBox(this, "Внимание"_cp,
                 "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA."_cp, true, false);
     ResumeThreadBitBtn.SetEnabled(true);
-}
-
-bool TTerminalWindow::RestartThread() {
-    // The waits below dispatch the messages of the host's thread (the old thread may be sending
-    // values to the host's window) and serve the host's loop: its handlers may shut the module down
-    // or free the thread meanwhile, so the thread is not touched again unless it is still the module's.
-    TDriverThread* const old = DriverThread;
-    // None: the module was shut down under the window; a thread now would run over what it freed.
-    if (old == nullptr) return false;
-    old->Terminate();
-    if (!platform::WaitDispatching([old] { return DriverThread != old || old->Finished(); }, ThreadWaitMs))
-        return false;
-    CloseServers();
-    // One that did not end is kept as it is, and none is started beside it: two would take the same
-    // command batches.
-    if (DriverThread != old || !old->Finished()) return false;
-    delete old;
-    DriverThread = nullptr;
-    // As if the last start were one check interval ago, so that the new thread may start the server at
-    // its first check.
-    const uint64_t now = platform::MonotonicMs();
-    const uint64_t interval = static_cast<uint64_t>(std::max<int32_t>(framework::CheckServerInterval.load(), 0)) * 1000;
-    LastServerStart = now > interval ? now - interval : 0;
-    StartAttempts = 0;
-    DriverThread = new TDriverThread;
-    DriverThread->Resume();
-    return true;
 }
 
 bool ShowTerminalWindow(platform::HWND) {

@@ -65,7 +65,6 @@ public:
 private:
     // The request terminal traces the device of that index from now on.
     void TakeOwner(int32_t index);
-    bool RestartThread();
 };
 
 // Shows the window modally; false, showing nothing, where no window can be made on the calling thread.

@@ -201,12 +201,13 @@ void TsButtonControl::SetPressed(bool value) {
 
 TColor TsButtonControl::ParentColor() const {
     const ui::TControl* parent = Parent();
-    if (!parent || !parent->Widget()) return clBtnFace;
-    return FromQColor(parent->Widget()->palette().color(QPalette::Window));
+    const QWidget* widget = parent ? WidgetOf(*parent) : nullptr;
+    if (!widget) return clBtnFace;
+    return FromQColor(widget->palette().color(QPalette::Window));
 }
 
 void TsButtonControl::RepaintParent() {
-    if (Parent() && Parent()->Widget()) Parent()->Widget()->update();
+    if (QWidget* parent = Parent() ? WidgetOf(*Parent()) : nullptr) parent->update();
 }
 
 void TsButtonControl::StartFade(bool fadeIn) {

@@ -86,6 +86,12 @@ void EnsureApplication() {
     InstallPump();
 }
 
+bool OnApplicationThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    // Widgets live on the application's thread only.
+    return app == nullptr || (qobject_cast<QApplication*>(app) != nullptr && app->thread() == QThread::currentThread());
+}
+
 void RunHandler(const std::function<void()>& handler) {
     if (!handler) return;
     try {

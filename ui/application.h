@@ -19,6 +19,11 @@ class TIcon;
 // platform layer's waits on that thread serve Qt's loop.
 void EnsureApplication();
 
+// Whether windows can be made on the calling thread: it is the thread of the process's widgets
+// application, or there is no application yet (EnsureApplication makes it there). False when a host runs
+// a Qt application without widgets, or runs it on another thread.
+bool OnApplicationThread();
+
 // Runs an event handler; an exception ends there, since it must not unwind through Qt.
 void RunHandler(const std::function<void()>& handler);
 

@@ -29,6 +29,8 @@ using platform::WPARAM;
 
 class TControl;
 class TPopupMenu;
+// The tests' way to a control's widget; only the tests define it.
+struct TControlTestAccess;
 
 // A colour value: red in the low byte, then green, then blue.
 using TColor = uint32_t;
@@ -54,7 +56,6 @@ public:
     TControl& operator=(const TControl&) = delete;
 
     HWND Handle() const { return handle_; }
-    QWidget* Widget() const { return widget_.data(); }
     TControl* Parent() const { return parent_; }
 
     virtual void SetVisible(bool visible);
@@ -87,12 +88,18 @@ public:
 protected:
     // Takes ownership of the widget and places it into the parent's client area.
     TControl(QWidget* widget, TControl* parent);
+    // The widget stays behind the library: its controls and the controls derived from them reach it,
+    // the programs' windows use the controls' operations.
+    QWidget* Widget() const { return widget_.data(); }
+    // Another control's widget (a parent's, a header's).
+    static QWidget* WidgetOf(const TControl& control) { return control.Widget(); }
     // The window procedure; messages nobody handles answer 0.
     virtual LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
     // Where child controls are placed (a group box's or a page's inside).
     virtual QWidget* ClientWidget() const { return Widget(); }
 
 private:
+    friend struct TControlTestAccess;
     QPointer<QWidget> widget_;
     TControl* parent_ = nullptr;
     HWND handle_ = 0;

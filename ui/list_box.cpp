@@ -151,7 +151,7 @@ int TListBox::NameColumnWidth() const {
 void TListBox::SetTwoColumns(const TControl& nameHeader, const TControl& valueHeader) {
     if (!List()) return;
     QAbstractItemDelegate* old = List()->itemDelegate();
-    List()->setItemDelegate(new TwoColumnDelegate(List(), nameHeader.Widget(), valueHeader.Widget()));
+    List()->setItemDelegate(new TwoColumnDelegate(List(), WidgetOf(nameHeader), WidgetOf(valueHeader)));
     // The columns are cut at the row's end: nothing to scroll sideways to.
     List()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (old != nullptr && old->parent() == List()) delete old;

@@ -3,6 +3,7 @@
 #include "ui/application.h"
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -145,6 +146,14 @@ bool TMemo::ReadOnly() const { return Editor() && Editor()->isReadOnly(); }
 
 void TMemo::SetWordWrap(bool wrap) {
     if (Editor()) Editor()->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+}
+
+void TMemo::ShowVerticalScrollBar() {
+    if (Editor()) Editor()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+void TMemo::ScrollToEnd() {
+    if (Editor()) Editor()->verticalScrollBar()->setValue(Editor()->verticalScrollBar()->maximum());
 }
 
 } // namespace ui

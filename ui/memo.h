@@ -48,6 +48,10 @@ public:
     void SetReadOnly(bool readOnly);
     bool ReadOnly() const;
     void SetWordWrap(bool wrap);
+    // The vertical scroll bar stays on show, also while every line fits.
+    void ShowVerticalScrollBar();
+    // Shows the last lines.
+    void ScrollToEnd();
 
 private:
     friend class TMemoLines;

@@ -43,6 +43,7 @@
 #include "platform/text.h"
 #include "styledbuttons/button_clicks.h"
 #include "ui/application.h"
+#include "ui/control_test_access.h"
 
 namespace {
 
@@ -300,7 +301,7 @@ framework::TTerminalParams Params(const std::string& port, uint8_t linkState, in
     return p;
 }
 
-QColor TextColour(const ui::TControl& control) { return control.Widget()->palette().color(QPalette::WindowText); }
+QColor TextColour(const ui::TControl& control) { return uitest::WidgetOf(control)->palette().color(QPalette::WindowText); }
 
 TEST_F(ModuleWindows, StateWindowShowsTheTraceOfTheSelectedDeviceOnly) {
     ASSERT_NO_FATAL_FAILURE(CreateArea());
@@ -338,7 +339,7 @@ TEST_F(ModuleWindows, StateWindowShowsTheTraceOfTheSelectedDeviceOnly) {
     EXPECT_EQ(window.ConnectionStatePanel.Caption(), "Lost");
     EXPECT_EQ(TextColour(window.ConnectionStatePanel), QColor(128, 0, 0));
     EXPECT_EQ(window.FrequensyPanel.Caption(), "3000");
-    SavePicture(window.Widget(), "module_state_window.png");
+    SavePicture(uitest::WidgetOf(window), "module_state_window.png");
 
     // Another device: the server is told, and the first one's trace is gone until the server
     // writes the new one's.
@@ -371,7 +372,7 @@ TEST_F(ModuleWindows, StateWindowShowsTheTraceOfTheSelectedDeviceOnly) {
 TEST_F(ModuleWindows, StateWindowFreezesBothTerminalsWhileDisabled) {
     ASSERT_NO_FATAL_FAILURE(CreateArea());
     module::TTerminalWindow frozen;
-    auto* box = static_cast<QCheckBox*>(frozen.TerminalDisabledCheckBox.Widget());
+    auto* box = static_cast<QCheckBox*>(uitest::WidgetOf(frozen.TerminalDisabledCheckBox));
     box->click();
     EXPECT_FALSE(frozen.Timer.Enabled());
     module::TTerminalWindow live;

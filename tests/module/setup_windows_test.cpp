@@ -37,6 +37,7 @@
 #include "module/qt_application.h"
 #include "platform/text.h"
 #include "styledbuttons/button_test_support.h"
+#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -131,13 +132,13 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
     auto text = [](const char* t) { return [t](module::TSettingEditor& e) { e.SettingTextEdit.SetText(t); }; };
     auto choose = [](int index) {
         return [index](module::TSettingEditor& e) {
-            auto* combo = static_cast<QComboBox*>(e.ListsComboBox.Widget());
+            auto* combo = static_cast<QComboBox*>(uitest::WidgetOf(e.ListsComboBox));
             combo->setCurrentIndex(index);
             emit combo->activated(index);
         };
     };
     auto typed = [](const char* utf8) {
-        return [utf8](module::TSettingEditor& e) { Type(e.SettingTextEdit.Widget(), QString::fromUtf8(utf8)); };
+        return [utf8](module::TSettingEditor& e) { Type(uitest::WidgetOf(e.SettingTextEdit), QString::fromUtf8(utf8)); };
     };
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
@@ -208,7 +209,7 @@ TEST_F(ValueEditorTest, KeyFilterOfIntegersRealsAndPickListsAppliesToTypingAndPa
         SCOPED_TRACE(c.name);
         module::TSettingEditor editor(&list_, c.name);
         editor.SettingTextEdit.SetText("");
-        auto* edit = static_cast<QLineEdit*>(editor.SettingTextEdit.Widget());
+        auto* edit = static_cast<QLineEdit*>(uitest::WidgetOf(editor.SettingTextEdit));
         Type(edit, c.typed);
         edit->insert(c.pasted); // what a paste or a drop does
         EXPECT_EQ(editor.SettingTextEdit.Text(), c.expected);
@@ -519,7 +520,7 @@ TEST_F(DriverSetupTest, AClickOnTheSelectedFirstPropertyShowsItsHint) {
     std::string hint;
     ASSERT_TRUE(properties.GetHint(properties.Property(0)->Name, hint));
     ASSERT_NE(dialog.DescriptionLabel.Caption(), hint);
-    MouseOnRow(ListOf(dialog.Widget(), 1), 0, {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
+    MouseOnRow(ListOf(uitest::WidgetOf(dialog), 1), 0, {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
     EXPECT_EQ(dialog.DescriptionLabel.Caption(), hint);
 }
 

@@ -18,6 +18,7 @@
 #include "module/terminal_window.h"
 #include "styledbuttons/button_clicks.h"
 #include "ui/application.h"
+#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -40,7 +41,7 @@ TEST(ModuleWindowButtons, NoPlainButtonOnAnyWindowOrPage) {
     };
     for (const auto& [name, make] : windows) {
         const std::unique_ptr<ui::TForm> window = make();
-        EXPECT_EQ(sbtest::PlainButtons(window->Widget()), std::vector<std::string>()) << name;
+        EXPECT_EQ(sbtest::PlainButtons(uitest::WidgetOf(*window)), std::vector<std::string>()) << name;
     }
 }
 

@@ -24,6 +24,7 @@
 #include "server/server_test_support.h"
 #include "server/server_window.h"
 #include "styledbuttons/button_test_support.h"
+#include "ui/control_test_access.h"
 
 namespace fs = std::filesystem;
 using framework::Intercom;
@@ -324,13 +325,13 @@ TEST_F(ServerWindowTest, PicturesOfTheSilverButtonsOnTheLogAndRemotePages) {
                                "server_window_remote_buttons"}}) {
         SCOPED_TRACE(p.stem);
         window_->PageControl.SetActivePageIndex(p.sheet.PageIndex());
-        ASSERT_TRUE(p.button.Widget()->isVisible());
+        ASSERT_TRUE(uitest::WidgetOf(p.button)->isVisible());
         EXPECT_TRUE(sbtest::FourDistinctPictures(sbtest::SaveButtonStates(*window_, {&p.button}, p.stem)));
     }
 }
 
 TEST_F(ServerWindowTest, NoPlainButtonOnAnyPage) {
-    EXPECT_EQ(sbtest::PlainButtons(window_->Widget()), std::vector<std::string>());
+    EXPECT_EQ(sbtest::PlainButtons(uitest::WidgetOf(*window_)), std::vector<std::string>());
 }
 
 } // namespace

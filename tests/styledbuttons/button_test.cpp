@@ -6,6 +6,7 @@
 #include "ui/application.h"
 #include "ui/form.h"
 #include "ui/std_controls.h"
+#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +65,7 @@ protected:
         form_->Show();
         // Painting at once needs a window on the screen.
         ASSERT_TRUE(uitest::SpinUntil([&] {
-            return form_->Widget()->windowHandle() != nullptr && form_->Widget()->windowHandle()->isExposed();
+            return uitest::WidgetOf(*form_)->windowHandle() != nullptr && uitest::WidgetOf(*form_)->windowHandle()->isExposed();
         }));
     }
     std::unique_ptr<ui::TForm> form_;
@@ -79,10 +80,10 @@ Bitmap24 Filled(int w, int h, TColor c) {
 TEST_F(ButtonTest, LayoutOfCaptionAndGlyph) {
     TsBitBtn b(form_.get(), "Caption");
     b.SetBounds(0, 0, 84, 22);
-    const QFontMetrics fm(b.Widget()->font());
+    const QFontMetrics fm(uitest::WidgetOf(b)->font());
     // The whole pixels that hold the text: a caption is never narrower than its advance.
     const auto textWidth = [&](const char* text) {
-        return static_cast<int>(std::ceil(QFontMetricsF(b.Widget()->font()).horizontalAdvance(text)));
+        return static_cast<int>(std::ceil(QFontMetricsF(uitest::WidgetOf(b)->font()).horizontalAdvance(text)));
     };
     const int TW = textWidth("Caption"), TH = fm.height();
     // No glyph, centred: the caption box around the text, one pixel further while pressed.
@@ -134,7 +135,7 @@ TEST_F(ButtonTest, MouseClicksOnlyOnALeftReleaseInside) {
     b.SetBounds(10, 10, 84, 22);
     int clicks = 0;
     b.OnClick = [&] { ++clicks; };
-    QWidget* w = b.Widget();
+    QWidget* w = uitest::WidgetOf(b);
     w->repaint();
     const Bitmap24 normal = b.sStyle->CacheBmp;
 
@@ -177,28 +178,28 @@ TEST_F(ButtonTest, FormOffersEnterAndEscapeToItsPushButtons) {
     cancel.OnClick = [&] { ++cancelClicks; };
     other.OnClick = [&] { ++otherClicks; };
     ReturnCounter seen;
-    edit.Widget()->installEventFilter(&seen);
-    form_->Widget()->activateWindow();
-    edit.Widget()->setFocus();
-    ASSERT_TRUE(uitest::SpinUntil([&] { return edit.Widget()->hasFocus(); }));
+    uitest::WidgetOf(edit)->installEventFilter(&seen);
+    uitest::WidgetOf(*form_)->activateWindow();
+    uitest::WidgetOf(edit)->setFocus();
+    ASSERT_TRUE(uitest::SpinUntil([&] { return uitest::WidgetOf(edit)->hasFocus(); }));
     EXPECT_TRUE(ok.ActiveDefault());
 
-    Key(edit.Widget(), QEvent::KeyPress, Qt::Key_Return);
+    Key(uitest::WidgetOf(edit), QEvent::KeyPress, Qt::Key_Return);
     EXPECT_EQ(okClicks, 1);
     EXPECT_EQ(seen.count, 0) << "the focused control never saw the Enter the default button took";
     EXPECT_EQ(form_->ModalResult(), ui::mrOk);
     EXPECT_FALSE(ok.Pressed());
 
-    Key(edit.Widget(), QEvent::KeyPress, Qt::Key_Return, Qt::ControlModifier);
+    Key(uitest::WidgetOf(edit), QEvent::KeyPress, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(okClicks, 1) << "Ctrl+Enter";
     EXPECT_EQ(seen.count, 1);
 
-    Key(edit.Widget(), QEvent::KeyPress, Qt::Key_Escape);
+    Key(uitest::WidgetOf(edit), QEvent::KeyPress, Qt::Key_Escape);
     EXPECT_EQ(cancelClicks, 1);
     EXPECT_EQ(form_->ModalResult(), 0) << "a modal result of 0 is given to the form too";
 
     // Alt and the caption's accelerator clicks that button at once.
-    Key(edit.Widget(), QEvent::KeyPress, Qt::Key_O, Qt::AltModifier, "o");
+    Key(uitest::WidgetOf(edit), QEvent::KeyPress, Qt::Key_O, Qt::AltModifier, "o");
     EXPECT_EQ(otherClicks, 1);
 
     // Focus on a push button that is not the default makes it the one Enter clicks.
@@ -206,23 +207,23 @@ TEST_F(ButtonTest, FormOffersEnterAndEscapeToItsPushButtons) {
     ASSERT_TRUE(uitest::SpinUntil([&] { return other.Focused(); }));
     EXPECT_FALSE(ok.ActiveDefault());
     EXPECT_TRUE(other.ActiveDefault());
-    Key(other.Widget(), QEvent::KeyPress, Qt::Key_Return);
+    Key(uitest::WidgetOf(other), QEvent::KeyPress, Qt::Key_Return);
     EXPECT_EQ(otherClicks, 2);
     EXPECT_EQ(okClicks, 1);
-    Key(other.Widget(), QEvent::KeyPress, Qt::Key_O, Qt::AltModifier, "o");
+    Key(uitest::WidgetOf(other), QEvent::KeyPress, Qt::Key_O, Qt::AltModifier, "o");
     EXPECT_EQ(otherClicks, 3);
     EXPECT_FALSE(other.Pressed()) << "an accelerator leaves no button down";
 
     // Space presses the focused button; its release clicks, a Shift release does not.
-    Key(other.Widget(), QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+    Key(uitest::WidgetOf(other), QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
     EXPECT_TRUE(other.Pressed());
-    Key(other.Widget(), QEvent::KeyRelease, Qt::Key_Shift);
+    Key(uitest::WidgetOf(other), QEvent::KeyRelease, Qt::Key_Shift);
     EXPECT_EQ(otherClicks, 3);
-    Key(other.Widget(), QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+    Key(uitest::WidgetOf(other), QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
     EXPECT_EQ(otherClicks, 4);
     EXPECT_FALSE(other.Pressed());
 
-    edit.Widget()->setFocus();
+    uitest::WidgetOf(edit)->setFocus();
     ASSERT_TRUE(uitest::SpinUntil([&] { return ok.ActiveDefault(); }));
 }
 
@@ -260,7 +261,7 @@ TEST_F(ButtonTest, AButtonFreedByItsOwnClickIsLeftAlone) {
     auto b = std::make_unique<TsBitBtn>(form_.get(), "Gone");
     b->SetDefault(true);
     b->OnClick = [&] { b.reset(); };
-    Key(form_->Widget(), QEvent::KeyPress, Qt::Key_Return);
+    Key(uitest::WidgetOf(*form_), QEvent::KeyPress, Qt::Key_Return);
     EXPECT_EQ(b, nullptr);
 }
 
@@ -271,9 +272,9 @@ TEST_F(ButtonTest, DisabledLookTintsTowardThePlainParentOnce) {
     };
     // (v * 127 + parent * 128) div 256: 50 % transparency is weight 127 of 255.
     for (const Case c : {Case{QColor(192, 192, 192), 200, 195}, Case{QColor(255, 255, 255), 255, 254}}) {
-        QPalette palette = form_->Widget()->palette();
+        QPalette palette = uitest::WidgetOf(*form_)->palette();
         palette.setColor(QPalette::Window, c.parent);
-        form_->Widget()->setPalette(palette);
+        uitest::WidgetOf(*form_)->setPalette(palette);
         ProbeButton b(form_.get(), "Off");
         b.sStyle->CacheBmp.Fill(RGB(c.before, c.before, c.before));
         b.PaintDisabledEffect(EmptyBackgroundCache);
@@ -283,13 +284,13 @@ TEST_F(ButtonTest, DisabledLookTintsTowardThePlainParentOnce) {
     ProbeButton b(form_.get(), "Off");
     b.sStyle->BtnEffects.Fading.Enabled = true;
     b.SetEnabled(false);
-    b.Widget()->repaint();
+    uitest::WidgetOf(b)->repaint();
     const Bitmap24 once = b.sStyle->CacheBmp;
-    b.Widget()->repaint();
+    uitest::WidgetOf(b)->repaint();
     EXPECT_EQ(b.sStyle->CacheBmp, once);
     b.FadeTimer->StartFadeIn();
-    b.Widget()->repaint();
-    b.Widget()->repaint();
+    uitest::WidgetOf(b)->repaint();
+    uitest::WidgetOf(b)->repaint();
     EXPECT_EQ(b.sStyle->CacheBmp, once);
 }
 
@@ -305,23 +306,23 @@ TEST_F(ButtonTest, DisabledCaptionIsTheFontColourTintedHalfwayTowardTheParent) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.font.name().toStdString());
-        QPalette parent = form_->Widget()->palette();
+        QPalette parent = uitest::WidgetOf(*form_)->palette();
         parent.setColor(QPalette::Window, c.parent);
-        form_->Widget()->setPalette(parent);
+        uitest::WidgetOf(*form_)->setPalette(parent);
         TsBitBtn b(form_.get(), "III");
         ApplyFormButtonLook(b);
         b.SetBounds(10, 10, 75, 25);
-        QPalette own = b.Widget()->palette();
+        QPalette own = uitest::WidgetOf(b)->palette();
         own.setColor(QPalette::Active, QPalette::WindowText, c.font);
         own.setColor(QPalette::Inactive, QPalette::WindowText, c.font);
         own.setColor(QPalette::Disabled, QPalette::WindowText, c.disabledText);
-        b.Widget()->setPalette(own);
-        QFont font = b.Widget()->font();
+        uitest::WidgetOf(b)->setPalette(own);
+        QFont font = uitest::WidgetOf(b)->font();
         font.setPixelSize(16); // stems wide enough to hold pixels of the font colour itself
         font.setBold(true);
-        b.Widget()->setFont(font);
+        uitest::WidgetOf(b)->setFont(font);
         b.SetEnabled(false);
-        b.Widget()->repaint();
+        uitest::WidgetOf(b)->repaint();
         const Bitmap24& image = b.sStyle->CacheBmp;
         const TRect r = b.GetCaptionRect();
         TColor darkest = clWhite;
@@ -342,8 +343,8 @@ TEST_F(ButtonTest, CaptionIsPaintedOnlyWhenShown) {
     for (TsBitBtn* b : {&shown, &hidden, &empty}) {
         ApplyFormButtonLook(*b); // no fade, which would show the last look for a while
         b->SetTop(top += 30); // a covered widget is not painted
-        b->Widget()->clearFocus();
-        b->Widget()->repaint();
+        uitest::WidgetOf(*b)->clearFocus();
+        uitest::WidgetOf(*b)->repaint();
     }
     EXPECT_NE(shown.sStyle->CacheBmp, empty.sStyle->CacheBmp);
     EXPECT_EQ(hidden.sStyle->CacheBmp, empty.sStyle->CacheBmp);
@@ -352,7 +353,7 @@ TEST_F(ButtonTest, CaptionIsPaintedOnlyWhenShown) {
 TEST_F(ButtonTest, FadeFramesMixTheTwoLooksByStep) {
     TsBitBtn b(form_.get(), "Fade");
     b.sStyle->BtnEffects.Fading.Enabled = true;
-    b.Widget()->repaint();
+    uitest::WidgetOf(b)->repaint();
     const TColor normal = b.sStyle->CacheBmp.Pixel(40, 2);
     b.SetDefault(true); // the active default button is hot
     b.FadeTimer->StartFadeIn();
@@ -399,15 +400,15 @@ TEST_F(ButtonTest, FadeFramesMixTheTwoLooksByStep) {
 }
 
 TEST_F(ButtonTest, RegionCutsTheMaskCornersOutOfTheWindow) {
-    QPalette palette = form_->Widget()->palette();
+    QPalette palette = uitest::WidgetOf(*form_)->palette();
     palette.setColor(QPalette::Window, QColor(255, 0, 0));
-    form_->Widget()->setPalette(palette);
-    form_->Widget()->setAutoFillBackground(true);
+    uitest::WidgetOf(*form_)->setPalette(palette);
+    uitest::WidgetOf(*form_)->setAutoFillBackground(true);
     TsBitBtn b(form_.get(), "Cut");
     b.sStyle->BtnEffects.MaskedBorders.SetPredefined(TsPredefinedBorders::pdBorder2);
     b.SetBounds(20, 30, 84, 22);
-    b.Widget()->repaint();
-    const QImage shot = form_->Widget()->grab().toImage();
+    uitest::WidgetOf(b)->repaint();
+    const QImage shot = uitest::WidgetOf(*form_)->grab().toImage();
     EXPECT_EQ(shot.pixelColor(20, 30), QColor(255, 0, 0)) << "the corner belongs to the parent";
     EXPECT_EQ(shot.pixelColor(20 + 83, 30 + 21), QColor(255, 0, 0));
     EXPECT_NE(shot.pixelColor(20 + 1, 30), QColor(255, 0, 0)) << "the button beside it";

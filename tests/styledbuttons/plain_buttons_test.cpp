@@ -6,6 +6,7 @@
 #include "ui/form.h"
 #include "ui/page_control.h"
 #include "ui/std_controls.h"
+#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -66,10 +67,10 @@ TEST(PlainButtons, TheWindowWalkFindsPlainButtonsOnEveryPageAndNothingElse) {
     ui::TTabSheet shown(pages, "one"), hidden(pages, "two");
     styledbuttons::TsBitBtn styled(&shown, "Styled");
     ui::TCheckBox check(&shown, "Check");
-    new QRadioButton("Radio", shown.Widget());
+    new QRadioButton("Radio", uitest::WidgetOf(shown));
     ui::TButton plain(&hidden, "Plain");
-    (new QToolButton(form.Widget()))->setText("Tool");
-    std::vector<std::string> found = sbtest::PlainButtons(form.Widget());
+    (new QToolButton(uitest::WidgetOf(form)))->setText("Tool");
+    std::vector<std::string> found = sbtest::PlainButtons(uitest::WidgetOf(form));
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::string>{"QPushButton \"Plain\"", "QToolButton \"Tool\""}));
 }

@@ -6,6 +6,7 @@
 #include "ui/timer.h"
 
 #include "platform/text.h"
+#include "control_test_access.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 
 #include <cstdio>
@@ -54,16 +56,16 @@ TEST(ControlText, CyrillicRoundTripsAsCp1251AndShowsAsUnicode) {
     EXPECT_EQ(group.Caption(), cp);
     EXPECT_EQ(combo.Item(0), cp);
 
-    EXPECT_EQ(form.Widget()->windowTitle(), shown);
-    EXPECT_EQ(static_cast<QLabel*>(label.Widget())->text(), shown);
-    EXPECT_EQ(static_cast<QLineEdit*>(edit.Widget())->text(), shown);
-    EXPECT_EQ(static_cast<QCheckBox*>(check.Widget())->text(), shown);
-    EXPECT_EQ(static_cast<QPushButton*>(button.Widget())->text(), shown);
-    EXPECT_EQ(static_cast<QGroupBox*>(group.Widget())->title(), shown);
-    EXPECT_EQ(static_cast<QComboBox*>(combo.Widget())->itemText(0), shown);
+    EXPECT_EQ(uitest::WidgetOf(form)->windowTitle(), shown);
+    EXPECT_EQ(static_cast<QLabel*>(uitest::WidgetOf(label))->text(), shown);
+    EXPECT_EQ(static_cast<QLineEdit*>(uitest::WidgetOf(edit))->text(), shown);
+    EXPECT_EQ(static_cast<QCheckBox*>(uitest::WidgetOf(check))->text(), shown);
+    EXPECT_EQ(static_cast<QPushButton*>(uitest::WidgetOf(button))->text(), shown);
+    EXPECT_EQ(static_cast<QGroupBox*>(uitest::WidgetOf(group))->title(), shown);
+    EXPECT_EQ(static_cast<QComboBox*>(uitest::WidgetOf(combo))->itemText(0), shown);
 
     // What the user types beyond cp1251 becomes '?'; the euro sign is in it.
-    static_cast<QLineEdit*>(edit.Widget())->setText(QString::fromUtf8("€ 漢"));
+    static_cast<QLineEdit*>(uitest::WidgetOf(edit))->setText(QString::fromUtf8("€ 漢"));
     EXPECT_EQ(edit.Text(), std::string("\x88 ?"));
 }
 
@@ -87,12 +89,12 @@ TEST(ControlEvents, RunOnTheUsersDoingOnly) {
     EXPECT_EQ(combo.Text(), "two");
     EXPECT_EQ(edits + clicks + changes, 0);
 
-    static_cast<QCheckBox*>(check.Widget())->click();
+    static_cast<QCheckBox*>(uitest::WidgetOf(check))->click();
     EXPECT_EQ(clicks, 1);
     EXPECT_FALSE(check.Checked());
-    static_cast<QLineEdit*>(edit.Widget())->insert("b");
+    static_cast<QLineEdit*>(uitest::WidgetOf(edit))->insert("b");
     EXPECT_EQ(edits, 1);
-    emit static_cast<QComboBox*>(combo.Widget())->activated(0);
+    emit static_cast<QComboBox*>(uitest::WidgetOf(combo))->activated(0);
     EXPECT_EQ(changes, 1);
 
     combo.SetItemIndex(5);
@@ -125,7 +127,7 @@ TEST(PageControls, PagesKeepTheirIndexWhenTheirTabIsHidden) {
     EXPECT_EQ(pages.PageCount(), 3);
     EXPECT_EQ(remote.PageIndex(), 2);
     EXPECT_EQ(devices.Caption(), Cp("Устройства"));
-    EXPECT_EQ(static_cast<QTabWidget*>(pages.Widget())->tabText(1), QString::fromUtf8("Устройства"));
+    EXPECT_EQ(static_cast<QTabWidget*>(uitest::WidgetOf(pages))->tabText(1), QString::fromUtf8("Устройства"));
     remote.SetTabVisible(false);
     EXPECT_FALSE(remote.TabVisible());
     EXPECT_EQ(remote.PageIndex(), 2);
@@ -134,7 +136,7 @@ TEST(PageControls, PagesKeepTheirIndexWhenTheirTabIsHidden) {
     pages.SetActivePageIndex(7);
     EXPECT_EQ(pages.ActivePageIndex(), 1);
     // A button on a page of a page still gives the form its modal result.
-    EXPECT_EQ(onPage.Widget()->window(), form.Widget());
+    EXPECT_EQ(uitest::WidgetOf(onPage)->window(), uitest::WidgetOf(form));
     TTimer timer;
     timer.SetInterval(10);
     timer.OnTimer = [&] { onPage.Click(); };
@@ -143,7 +145,7 @@ TEST(PageControls, PagesKeepTheirIndexWhenTheirTabIsHidden) {
 }
 
 std::string Shown(const TMemo& memo) {
-    return FromQt(static_cast<QPlainTextEdit*>(memo.Widget())->toPlainText());
+    return FromQt(static_cast<QPlainTextEdit*>(uitest::WidgetOf(memo))->toPlainText());
 }
 
 TEST(Memos, LineAccessStaysInStepWithTheControl) {
@@ -187,14 +189,14 @@ TEST(Memos, LineAccessStaysInStepWithTheControl) {
     }
     EXPECT_EQ(memo.Lines().Count(), 501);
     EXPECT_EQ(memo.Lines()[0], "99");
-    EXPECT_EQ(static_cast<QPlainTextEdit*>(memo.Widget())->document()->blockCount(), 501);
+    EXPECT_EQ(static_cast<QPlainTextEdit*>(uitest::WidgetOf(memo))->document()->blockCount(), 501);
     EXPECT_EQ(Shown(memo).substr(0, 7), "99\n100\n");
 }
 
 TEST(Memos, FollowWhatTheUserTypesAndSaveWithCrLf) {
     TForm form;
     TMemo memo(&form);
-    static_cast<QPlainTextEdit*>(memo.Widget())->setPlainText(QString::fromUtf8("один\nдва\n"));
+    static_cast<QPlainTextEdit*>(uitest::WidgetOf(memo))->setPlainText(QString::fromUtf8("один\nдва\n"));
     ASSERT_EQ(memo.Lines().Count(), 3);
     EXPECT_EQ(memo.Lines()[1], Cp("два"));
     EXPECT_EQ(memo.Lines()[2], "");
@@ -211,6 +213,37 @@ TEST(Memos, FollowWhatTheUserTypesAndSaveWithCrLf) {
     EXPECT_EQ(read.str(), Cp("строка 1\r\nline 2\r\n"));
     std::remove(path);
     EXPECT_FALSE(memo.Lines().SaveToFile("/nonexistent-dir/x.txt"));
+}
+
+// A log's memo keeps its scroll bar while every line fits, and shows its newest lines on request.
+TEST(Memos, KeepTheirScrollBarAndScrollToTheEnd) {
+    TForm form;
+    form.SetClientSize(200, 100);
+    TMemo plain(&form);
+    TMemo log(&form);
+    plain.SetBounds(0, 0, 100, 100);
+    log.SetBounds(100, 0, 100, 100);
+    log.ShowVerticalScrollBar();
+    form.Show();
+    const auto bar = [](const TMemo& memo) {
+        return static_cast<QPlainTextEdit*>(uitest::WidgetOf(memo))->verticalScrollBar();
+    };
+    std::string lines;
+    for (int i = 0; i < 200; ++i) lines += std::to_string(i) + "\r\n";
+    const struct {
+        std::string text;
+        bool scrolls;
+    } cases[] = {{"one line", false}, {lines, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scrolls ? "long" : "short");
+        for (TMemo* memo : {&plain, &log}) memo->SetText(c.text);
+        ASSERT_TRUE(uitest::SpinUntil([&] { return bar(plain)->isVisible() == c.scrolls; }));
+        EXPECT_TRUE(bar(log)->isVisible());
+        EXPECT_EQ(bar(log)->value(), 0);
+        log.ScrollToEnd();
+        EXPECT_EQ(bar(log)->value(), bar(log)->maximum());
+        EXPECT_EQ(bar(log)->maximum() > 0, c.scrolls);
+    }
 }
 
 TEST(Memos, SplitLines) {

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 using namespace ui;
 using namespace uitest;
@@ -181,6 +182,15 @@ TEST(FormMessages, SentFromAWorkerAreHandledDuringAModalLoop) {
     EXPECT_EQ(answers.load(), 50 * 2 + 7);
     EXPECT_EQ(form.handled.load(), 50);
     EXPECT_TRUE(form.onGuiThread.load());
+}
+
+// Windows are made on the application's thread only.
+TEST(Application, WindowsBelongToItsThread) {
+    EnsureApplication();
+    EXPECT_TRUE(OnApplicationThread());
+    bool elsewhere = true;
+    std::thread([&] { elsewhere = OnApplicationThread(); }).join();
+    EXPECT_FALSE(elsewhere);
 }
 
 TEST(Application, TerminateBeforeRunReturnsAtOnceAndOnlyOnce) {

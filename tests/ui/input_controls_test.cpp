@@ -2,6 +2,7 @@
 #include "ui/std_controls.h"
 
 #include "platform/text.h"
+#include "control_test_access.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ void Key(QWidget* widget, int key, const QString& text) {
 TEST(EditKeyFilter, SeesEveryTypedPastedOrDroppedCharacterButNotTextSetByCode) {
     TForm form;
     TEdit edit(&form);
-    auto* line = static_cast<QLineEdit*>(edit.Widget());
+    auto* line = static_cast<QLineEdit*>(uitest::WidgetOf(edit));
     std::string seen;
     bool dropBackspace = false;
     edit.OnKeyPress = [&](char& key) {
@@ -85,7 +86,7 @@ TEST(SpinEdits, StayWithinTheirRangeAndChangeOnTheUsersDoingOnly) {
     spin.SetValue(0);
     EXPECT_EQ(spin.Value(), 1);
     EXPECT_EQ(changes, 0);
-    auto* box = static_cast<QSpinBox*>(spin.Widget());
+    auto* box = static_cast<QSpinBox*>(uitest::WidgetOf(spin));
     box->stepUp();
     EXPECT_EQ(spin.Value(), 2);
     EXPECT_EQ(changes, 1);
@@ -103,7 +104,7 @@ TEST(PanelsAndImages, ShowTheirColourAndPixels) {
     panel.SetFontSize(20);
     panel.SetFontBold(true);
     panel.SetFontColor(128); // dark red: red in the low byte
-    const QImage shot = panel.Widget()->grab().toImage();
+    const QImage shot = uitest::WidgetOf(panel)->grab().toImage();
     bool darkRed = false;
     for (int y = 0; y < shot.height() && !darkRed; ++y)
         for (int x = 0; x < shot.width() && !darkRed; ++x) darkRed = shot.pixelColor(x, y) == QColor(128, 0, 0);
@@ -116,7 +117,7 @@ TEST(PanelsAndImages, ShowTheirColourAndPixels) {
     const uint8_t bgr[] = {255, 0, 0, 0, 255, 0, 0xEE, 0xEE, 0, 0, 255, 10, 20, 30};
     image.SetPicture(2, 2, 8, bgr);
     EXPECT_FALSE(image.Empty());
-    const QImage picture = image.Widget()->grab().toImage();
+    const QImage picture = uitest::WidgetOf(image)->grab().toImage();
     EXPECT_EQ(picture.pixelColor(0, 0), QColor(0, 0, 255));
     EXPECT_EQ(picture.pixelColor(1, 0), QColor(0, 255, 0));
     EXPECT_EQ(picture.pixelColor(0, 1), QColor(255, 0, 0));
@@ -133,14 +134,14 @@ TEST(DefaultButtons, EnterInTheFormClicksTheEnabledDefaultButton) {
     ok.SetModalResult(mrOk);
     int clicks = 0;
     ok.OnClick = [&] { ++clicks; };
-    Key(edit.Widget(), Qt::Key_Return, "\r");
+    Key(uitest::WidgetOf(edit), Qt::Key_Return, "\r");
     EXPECT_EQ(clicks, 0) << "no default button yet";
     ok.SetDefault(true);
     ok.SetEnabled(false);
-    Key(edit.Widget(), Qt::Key_Return, "\r");
+    Key(uitest::WidgetOf(edit), Qt::Key_Return, "\r");
     EXPECT_EQ(clicks, 0) << "disabled";
     ok.SetEnabled(true);
-    QTimer::singleShot(0, edit.Widget(), [&] { Key(edit.Widget(), Qt::Key_Return, "\r"); });
+    QTimer::singleShot(0, uitest::WidgetOf(edit), [&] { Key(uitest::WidgetOf(edit), Qt::Key_Return, "\r"); });
     EXPECT_EQ(form.ShowModal(), mrOk);
     EXPECT_EQ(clicks, 1);
 }

@@ -3,6 +3,7 @@
 #include "ui/std_controls.h"
 
 #include "platform/text.h"
+#include "control_test_access.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ struct TwoColumnList {
         list.SetBounds(10, 20, 300, 170);
         list.SetTwoColumns(nameHeader, valueHeader);
     }
-    QListWidget* Widget() const { return static_cast<QListWidget*>(list.Widget()); }
+    QListWidget* Widget() const { return static_cast<QListWidget*>(uitest::WidgetOf(list)); }
     // A row of the list's picture, in the list's coordinates.
     QRect Row(int index) const {
         const QRect r = Widget()->visualItemRect(Widget()->item(index));

@@ -8,6 +8,7 @@
 #include "ui/tray_icon.h"
 
 #include "platform/text.h"
+#include "control_test_access.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -111,7 +112,7 @@ TEST(PopupMenus, ItemsRunTheirHandlerWhileEnabled) {
     // The context menu request over the control shows it.
     edit.SetPopupMenu(&menu);
     form.Show();
-    emit edit.Widget()->customContextMenuRequested(QPoint(2, 2));
+    emit uitest::WidgetOf(edit)->customContextMenuRequested(QPoint(2, 2));
     EXPECT_TRUE(menu.Menu()->isVisible());
     menu.Menu()->close();
 }

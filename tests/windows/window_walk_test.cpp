@@ -46,6 +46,7 @@
 #include "styledbuttons/button_clicks.h"
 #include "styledbuttons/button_test_support.h"
 #include "ui/list_box.h"
+#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -161,7 +162,7 @@ private:
         Read(caption, "button");
         if (caption.isEmpty()) return;
         const styledbuttons::TPoint extent = button.GetTextExtent();
-        if (extent.Y > QFontMetrics(button.Widget()->font()).height()) Cut("button", caption, "wraps");
+        if (extent.Y > QFontMetrics(uitest::WidgetOf(button)->font()).height()) Cut("button", caption, "wraps");
         const styledbuttons::TRect r = button.GetCaptionRect();
         const int left = r.Left + (r.Right - r.Left - extent.X) / 2;
         if (left < kButtonFrame || left + extent.X + 1 > button.Width() - kButtonFrame)
@@ -291,7 +292,7 @@ protected:
             // Polling would start at the timer's first tick.
             window.GeneralTimer.SetEnabled(false);
             window.RefreshState();
-            Walk(window.Widget(), "server_window");
+            Walk(uitest::WidgetOf(window), "server_window");
         }
         platform::DestroyWindowHandle(host);
         driver_.DeviceList->FreeAll();
@@ -305,13 +306,13 @@ protected:
         {
             module::TInstallProcDialog fatal;
             EXPECT_FALSE(fatal.Install(driver_, source.string() + "/", target.string() + "/"));
-            Walk(fatal.Widget(), "install_dialog");
+            Walk(uitest::WidgetOf(fatal), "install_dialog");
         }
         std::ofstream(source / driver_.GetServerFileName()) << "server";
         module::TInstallProcDialog warnings;
         warnings.Install(driver_, source.string() + "/", target.string() + "/");
         EXPECT_FALSE(warnings.FatalError);
-        Walk(warnings.Widget(), "install_dialog_warnings");
+        Walk(uitest::WidgetOf(warnings), "install_dialog_warnings");
     }
 
     // With a device, remote access and additional settings, every control shows and is enabled;
@@ -321,7 +322,7 @@ protected:
         if (full) AddDevice(driver_, "Котельная");
         {
             module::TDriverSetupDlg dialog(driver_);
-            Walk(dialog.Widget(), full ? "driver_setup" : "driver_setup_disabled");
+            Walk(uitest::WidgetOf(dialog), full ? "driver_setup" : "driver_setup_disabled");
         }
         driver_.DeviceList->FreeAll();
         driver_.Extras = false;
@@ -331,11 +332,11 @@ protected:
     void DeviceSetup() {
         modbus::TModbus_Device device;
         module::TDeviceSetupDialog dialog(device, device.Properties.get());
-        Walk(dialog.Widget(), "device_setup");
+        Walk(uitest::WidgetOf(dialog), "device_setup");
         for (int row = 1; row < dialog.SettingListBox.ItemCount(); ++row) {
             dialog.SettingListBox.SetItemIndex(row);
             dialog.OnChangeSettingIndex();
-            CheckPage(dialog.Widget());
+            CheckPage(uitest::WidgetOf(dialog));
         }
     }
 
@@ -347,11 +348,11 @@ protected:
             const std::string name = properties.Property(i)->Name;
             module::TSettingEditor editor(&properties, name);
             editor.Show();
-            CheckPage(editor.Widget());
+            CheckPage(uitest::WidgetOf(editor));
         }
         for (const char* name : {"DeviceName", "VarConnectStateName", "RS232Parity"}) {
             module::TSettingEditor editor(&properties, name);
-            Walk(editor.Widget(), std::string("value_editor_") + name);
+            Walk(uitest::WidgetOf(editor), std::string("value_editor_") + name);
         }
         module::TSettingEditor editor(&properties, "DeviceName");
         editor.SettingTextEdit.SetText("a\"b");
@@ -377,7 +378,7 @@ protected:
             area_->RequestTerminal.WriteText(Cp("Котёл 1: (01)(03)(00)(00)"));
             area_->CommandsTerminal.WriteText(Cp("Команда 1"));
             window.OnUpdateByTimer();
-            Walk(window.Widget(), "state_window");
+            Walk(uitest::WidgetOf(window), "state_window");
             TOnModal question([&](QWidget* box) {
                 Walk(box, "ask_box");
                 Answer(box, QStringLiteral("Нет"));
@@ -394,11 +395,11 @@ protected:
         errors.WriteMessage(-16, Cp("Ошибка загрузки пиктограммы главного окна."));
         {
             module::TLogWindow log;
-            Walk(log.Widget(), "log_window");
+            Walk(uitest::WidgetOf(log), "log_window");
         }
         framework::ErrorObj = nullptr;
         module::TAboutDialog about;
-        Walk(about.Widget(), "about_box");
+        Walk(uitest::WidgetOf(about), "about_box");
     }
 
     TWalkDriver driver_;
