@@ -367,7 +367,7 @@ TEST_F(ButtonTest, FadeFramesMixTheTwoLooksByStep) {
     };
     // What the window shows now.
     auto shown = [&b] {
-        const QColor c = b.Widget()->grab().toImage().pixelColor(40, 2);
+        const QColor c = uitest::WidgetOf(b)->grab().toImage().pixelColor(40, 2);
         return RGB(c.red(), c.green(), c.blue());
     };
     for (int w : {51, 102, 153, 204, 255}) {
