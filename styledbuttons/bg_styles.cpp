@@ -9,6 +9,9 @@
 
 namespace styledbuttons {
 
+// The group every passive background hears besides its own.
+constexpr int32_t kPassiveBackgroundGroup = 21;
+
 TsPassiveBGStyle::TsPassiveBGStyle(TStyleOwner* owner) : TsPaintStyle(owner), Background(*this) {}
 
 TColor TsPassiveBGStyle::GetBGColor() const { return Painting.Color(); }
@@ -87,7 +90,7 @@ void TsPassiveBGStyle::PaintLayers(Bitmap24& b, Bitmap24& work, const TRect& r, 
 }
 
 void TsPassiveBGStyle::StyleMessageHandler(TStyleMessage& m) {
-    if (IsGroupMessage(m, 21) && InListenKinds(ControlKind) && Background.ListenMSG) {
+    if (IsGroupMessage(m, kPassiveBackgroundGroup) && InListenKinds(ControlKind) && Background.ListenMSG) {
         const auto* g = reinterpret_cast<const TsGroupSettings*>(m.LParam);
         if (m.Msg == WM_STYLEPICTURE && g && g->Picture) {
             Background.Image.SetImage(*g->Picture);
