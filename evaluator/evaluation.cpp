@@ -3,38 +3,64 @@
 #include "platform/text.h"
 
 #include <array>
-#include <cmath>
 #include <cfloat>
+#include <cmath>
 
 namespace evaluator {
 
 namespace {
 
 // Index = TokenType.
-constexpr std::array<std::string_view, 21> kOperators = {
-    "", "&", "|", "<", ">", "<=", "=<", ">=", "=>", "=", "<>", "#", "!=", "+", "-", "/", "*", "^", "!", "(", ")"};
+constexpr std::array<std::string_view, 21> kOperators = {"",   "&",  "|", "<",  ">", "<=", "=<",
+                                                         ">=", "=>", "=", "<>", "#", "!=", "+",
+                                                         "-",  "/",  "*", "^",  "!", "(",  ")"};
 
 enum : int32_t {
-    kAnd = 1, kOr = 2, kLess = 3, kGreater = 4, kLessEqual = 5, kLessEqual2 = 6, kGreaterEqual = 7,
-    kGreaterEqual2 = 8, kEqual = 9, kNotEqual = 10, kNotEqual2 = 11, kNotEqual3 = 12, kPlus = 13,
-    kMinus = 14, kDivide = 15, kMultiply = 16, kPower = 17, kNot = 18, kOpen = 19, kClose = 20
+    kAnd = 1,
+    kOr = 2,
+    kLess = 3,
+    kGreater = 4,
+    kLessEqual = 5,
+    kLessEqual2 = 6,
+    kGreaterEqual = 7,
+    kGreaterEqual2 = 8,
+    kEqual = 9,
+    kNotEqual = 10,
+    kNotEqual2 = 11,
+    kNotEqual3 = 12,
+    kPlus = 13,
+    kMinus = 14,
+    kDivide = 15,
+    kMultiply = 16,
+    kPower = 17,
+    kNot = 18,
+    kOpen = 19,
+    kClose = 20
 };
 
 // The first characters of the operators, so that the table is tried only where one can begin.
 constexpr std::array<bool, 256> MakeOperatorStarts() {
     std::array<bool, 256> t{};
-    for (std::size_t i = 1; i < kOperators.size(); ++i) t[static_cast<unsigned char>(kOperators[i][0])] = true;
+    for (std::size_t i = 1; i < kOperators.size(); ++i)
+        t[static_cast<unsigned char>(kOperators[i][0])] = true;
     return t;
 }
 constexpr std::array<bool, 256> kOperatorStarts = MakeOperatorStarts();
 
-bool IsQuote(char c) { return c == '\'' || c == '"'; }
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsQuote(char c) {
+    return c == '\'' || c == '"';
+}
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool IsNumberText(std::string_view s) {
     for (char c : s)
-        if (!(IsBlank(c) || IsDigit(c) || c == '+' || c == ',' || c == '-' || c == '.' || c == 'E' || c == 'e'))
+        if (!(IsBlank(c) || IsDigit(c) || c == '+' || c == ',' || c == '-' || c == '.' || c == 'E' ||
+              c == 'e'))
             return false;
     return true;
 }
@@ -44,13 +70,17 @@ bool IsDateText(std::string_view s) {
     if (s.size() < 2 || s[0] != '[') return false;
     int dots = 0;
     for (char c : s.substr(1, s.size() - 2)) {
-        if (c == '.') ++dots;
-        else if (!IsDigit(c)) return false;
+        if (c == '.')
+            ++dots;
+        else if (!IsDigit(c))
+            return false;
     }
     return dots == 1 || dots == 2;
 }
 
-[[noreturn]] void Raise(std::string_view utf8Text) { throw EEvaluationError(EvaluationMessage(utf8Text)); }
+[[noreturn]] void Raise(std::string_view utf8Text) {
+    throw EEvaluationError(EvaluationMessage(utf8Text));
+}
 
 // Counts one level of nesting for the life of a parse function.
 class DepthGuard {
@@ -71,7 +101,9 @@ private:
 
 } // namespace
 
-std::string EvaluationMessage(std::string_view utf8Text) { return "TEvaluation:: " + platform::Cp(utf8Text); }
+std::string EvaluationMessage(std::string_view utf8Text) {
+    return "TEvaluation:: " + platform::Cp(utf8Text);
+}
 
 std::unique_ptr<TEvaluation> TEvaluation::Create() {
     auto e = std::make_unique<TEvaluation>();
@@ -79,9 +111,13 @@ std::unique_ptr<TEvaluation> TEvaluation::Create() {
     return e;
 }
 
-void TEvaluation::GetBracketVariable(const std::string&, Variant& Value) { Value = Variant(); }
+void TEvaluation::GetBracketVariable(const std::string&, Variant& Value) {
+    Value = Variant();
+}
 
-bool TEvaluation::GetPublishedProperty(const std::string&, Variant&) { return false; }
+bool TEvaluation::GetPublishedProperty(const std::string&, Variant&) {
+    return false;
+}
 
 Variant TEvaluation::Evaluation(const std::string& Expression, std::string& AErrorMessage) {
     if (&Expression == &Formula || &Expression == &AErrorMessage) { // the expression must outlive both
@@ -95,8 +131,10 @@ Variant TEvaluation::Evaluation(const std::string& Expression, std::string& AErr
     Formula.reserve(Expression.size());
     bool quoted = false;
     for (char c : Expression) {
-        if (IsQuote(c)) quoted = !quoted;
-        else if (!quoted && IsBlank(c)) continue;
+        if (IsQuote(c))
+            quoted = !quoted;
+        else if (!quoted && IsBlank(c))
+            continue;
         Formula.push_back(c);
     }
     Position = 1;
@@ -138,9 +176,11 @@ void TEvaluation::NextToken() {
             // Nothing inside a quoted or bracketed part is an operator.
             int32_t j = i + 1;
             if (c == '[') {
-                while (j <= n && f[j - 1] != ']') ++j;
+                while (j <= n && f[j - 1] != ']')
+                    ++j;
             } else {
-                while (j <= n && !IsQuote(f[j - 1])) ++j;
+                while (j <= n && !IsQuote(f[j - 1]))
+                    ++j;
             }
             if (j > n) Raise("Отсутствует завершающий символ в константе.");
             i = j + 1;
@@ -197,14 +237,26 @@ Variant TEvaluation::Comparison() {
         const int c = VarCompare(left, right);
         bool r = false;
         switch (op) {
-        case kLess: r = c < 0; break;
-        case kGreater: r = c > 0; break;
+        case kLess:
+            r = c < 0;
+            break;
+        case kGreater:
+            r = c > 0;
+            break;
         case kLessEqual:
-        case kLessEqual2: r = c <= 0; break;
+        case kLessEqual2:
+            r = c <= 0;
+            break;
         case kGreaterEqual:
-        case kGreaterEqual2: r = c >= 0; break;
-        case kEqual: r = c == 0; break;
-        default: r = c != 0; break; // "<>", "#", "!="
+        case kGreaterEqual2:
+            r = c >= 0;
+            break;
+        case kEqual:
+            r = c == 0;
+            break;
+        default:
+            r = c != 0;
+            break; // "<>", "#", "!="
         }
         left = Variant(r);
     }
@@ -245,7 +297,8 @@ Variant TEvaluation::Power() {
         const double l = left.AsDouble(), r = right.AsDouble();
         if (l > 0) {
             // In extended precision, which gives 2^3, 2^3^2 and 10^3 exactly.
-            const long double p = std::exp(static_cast<long double>(r) * std::log(static_cast<long double>(l)));
+            const long double p =
+                std::exp(static_cast<long double>(r) * std::log(static_cast<long double>(l)));
             if (!(p <= static_cast<long double>(DBL_MAX))) throw EVariantError(kFloatOverflow);
             left = Variant(static_cast<double>(p));
         } else {
@@ -260,7 +313,8 @@ Variant TEvaluation::Factor() {
     NextToken();
     if (!TokenText.empty()) return Operand();
     switch (TokenType) {
-    case kPlus: return Factor();
+    case kPlus:
+        return Factor();
     case kMinus: {
         Variant v = Factor();
         return skipping_ ? v : VarNeg(v);
@@ -275,13 +329,15 @@ Variant TEvaluation::Factor() {
         NextToken();
         return v;
     }
-    default: Raise("Синтаксическая ошибка.");
+    default:
+        Raise("Синтаксическая ошибка.");
     }
 }
 
 Variant TEvaluation::Operand() {
     const std::string_view text = TokenText;
-    if (IsQuote(text[0])) return skipping_ ? Variant() : Variant(std::string(text.substr(1, text.size() - 2)));
+    if (IsQuote(text[0]))
+        return skipping_ ? Variant() : Variant(std::string(text.substr(1, text.size() - 2)));
     if (IsDateText(text)) return skipping_ ? Variant() : BracketedDate(text);
     if (IsNumberText(text)) {
         if (skipping_) return Variant();
@@ -341,7 +397,8 @@ Variant TEvaluation::FunctionCall(std::string_view name) {
         args.clear();
         for (std::string_view text : argumentTexts_) {
             bool blank = true;
-            for (char c : text) blank = blank && IsBlank(c);
+            for (char c : text)
+                blank = blank && IsBlank(c);
             args.push_back(blank ? Variant() : EvaluateArgument(text));
         }
         const std::string_view method = platform::SameText(name, "if") ? std::string_view("iif") : name;
@@ -365,7 +422,8 @@ void TEvaluation::SplitArguments(std::vector<std::string_view>& arguments) {
         const char c = f[i - 1];
         if (IsQuote(c)) {
             ++i;
-            while (i <= n && !IsQuote(f[i - 1])) ++i;
+            while (i <= n && !IsQuote(f[i - 1]))
+                ++i;
             if (i > n) throw EEvaluationError(platform::Cp(") не найдена"));
         } else if (c == '(') {
             ++depth;

@@ -40,10 +40,10 @@ public:
     virtual void GetBracketVariable(const std::string& Name, Variant& Value);
 
     bool ShortCircuit = false;
-    int32_t Position = 1;          // 1-based position of the next character to scan in Formula
-    int32_t TokenType = 0;         // the operator that ended the last token: 0 end, 1..20 the table
-    std::string_view TokenText;    // the operand text before that operator, a part of Formula
-    std::string Formula;           // the expression without its blanks
+    int32_t Position = 1;       // 1-based position of the next character to scan in Formula
+    int32_t TokenType = 0;      // the operator that ended the last token: 0 end, 1..20 the table
+    std::string_view TokenText; // the operand text before that operator, a part of Formula
+    std::string Formula;        // the expression without its blanks
 
     // The published methods: the functions of formulas.
     double PI();

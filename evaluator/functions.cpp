@@ -14,7 +14,9 @@ double Domain(bool inside, double v) {
     return CheckFloat(v);
 }
 
-uint32_t Bits32(const Variant& v) { return static_cast<uint32_t>(v.AsInteger()); }
+uint32_t Bits32(const Variant& v) {
+    return static_cast<uint32_t>(v.AsInteger());
+}
 
 // 10 to the power k; exact up to 10^22.
 double Pow10(int64_t k) {
@@ -64,10 +66,18 @@ const TMethodTable& TEvaluation::EvaluationMethods() {
     return table;
 }
 
-double TEvaluation::PI() { return std::numbers::pi; }
-double TEvaluation::Exp(double D) { return CheckFloat(std::exp(D)); }
-bool TEvaluation::True() { return true; }
-bool TEvaluation::False() { return false; }
+double TEvaluation::PI() {
+    return std::numbers::pi;
+}
+double TEvaluation::Exp(double D) {
+    return CheckFloat(std::exp(D));
+}
+bool TEvaluation::True() {
+    return true;
+}
+bool TEvaluation::False() {
+    return false;
+}
 
 uint16_t TEvaluation::ShiftLeft(uint16_t D, uint16_t N) {
     return static_cast<uint16_t>((static_cast<uint32_t>(D) << (N % 32)) & 0xFFFF);
@@ -77,23 +87,55 @@ uint16_t TEvaluation::ShiftRight(uint16_t D, uint16_t N) {
     return static_cast<uint16_t>(static_cast<uint32_t>(D) >> (N % 32));
 }
 
-double TEvaluation::Ln(double D) { return Domain(D > 0, std::log(D)); }
-double TEvaluation::Abs(double D) { return std::fabs(D); }
-double TEvaluation::Int(double D) { return std::trunc(D); }
-double TEvaluation::Cos(double D) { return CheckFloat(std::cos(D)); }
-double TEvaluation::Sin(double D) { return CheckFloat(std::sin(D)); }
-double TEvaluation::Tan(double D) { return CheckFloat(std::tan(D)); }
-double TEvaluation::Cosh(double D) { return CheckFloat(std::cosh(D)); }
-double TEvaluation::Sinh(double D) { return CheckFloat(std::sinh(D)); }
-double TEvaluation::Tanh(double D) { return CheckFloat(std::tanh(D)); }
-double TEvaluation::Arccos(double D) { return Domain(D >= -1 && D <= 1, std::acos(D)); }
-double TEvaluation::Arcsin(double D) { return Domain(D >= -1 && D <= 1, std::asin(D)); }
-double TEvaluation::Arctan(double D) { return std::atan2(D, 1.0); }
-double TEvaluation::Log2(double D) { return Domain(D > 0, std::log2(D)); }
-double TEvaluation::log10(double D) { return Domain(D > 0, std::log10(D)); }
+double TEvaluation::Ln(double D) {
+    return Domain(D > 0, std::log(D));
+}
+double TEvaluation::Abs(double D) {
+    return std::fabs(D);
+}
+double TEvaluation::Int(double D) {
+    return std::trunc(D);
+}
+double TEvaluation::Cos(double D) {
+    return CheckFloat(std::cos(D));
+}
+double TEvaluation::Sin(double D) {
+    return CheckFloat(std::sin(D));
+}
+double TEvaluation::Tan(double D) {
+    return CheckFloat(std::tan(D));
+}
+double TEvaluation::Cosh(double D) {
+    return CheckFloat(std::cosh(D));
+}
+double TEvaluation::Sinh(double D) {
+    return CheckFloat(std::sinh(D));
+}
+double TEvaluation::Tanh(double D) {
+    return CheckFloat(std::tanh(D));
+}
+double TEvaluation::Arccos(double D) {
+    return Domain(D >= -1 && D <= 1, std::acos(D));
+}
+double TEvaluation::Arcsin(double D) {
+    return Domain(D >= -1 && D <= 1, std::asin(D));
+}
+double TEvaluation::Arctan(double D) {
+    return std::atan2(D, 1.0);
+}
+double TEvaluation::Log2(double D) {
+    return Domain(D > 0, std::log2(D));
+}
+double TEvaluation::log10(double D) {
+    return Domain(D > 0, std::log10(D));
+}
 
-Variant TEvaluation::Max(const Variant& V1, const Variant& V2) { return VarCompare(V1, V2) > 0 ? V1 : V2; }
-Variant TEvaluation::Min(const Variant& V1, const Variant& V2) { return VarCompare(V1, V2) < 0 ? V1 : V2; }
+Variant TEvaluation::Max(const Variant& V1, const Variant& V2) {
+    return VarCompare(V1, V2) > 0 ? V1 : V2;
+}
+Variant TEvaluation::Min(const Variant& V1, const Variant& V2) {
+    return VarCompare(V1, V2) < 0 ? V1 : V2;
+}
 
 Variant TEvaluation::Swap16(const Variant& V1) {
     const uint32_t v = Bits32(V1);
@@ -114,9 +156,12 @@ Variant TEvaluation::GetByteFromInt32(const Variant& V1, uint16_t AByteNum) {
 Variant TEvaluation::GetWordFromInt32(const Variant& V1, uint16_t AWordNum) {
     const uint32_t v = Bits32(V1);
     switch (AWordNum) {
-    case 0: return Variant(static_cast<uint16_t>(v & 0xFFFFu));
-    case 1: return Variant(static_cast<uint16_t>(v >> 16));
-    default: return Variant();
+    case 0:
+        return Variant(static_cast<uint16_t>(v & 0xFFFFu));
+    case 1:
+        return Variant(static_cast<uint16_t>(v >> 16));
+    default:
+        return Variant();
     }
 }
 
@@ -131,8 +176,10 @@ double TEvaluation::Round(double D, int32_t N) {
     const bool negative = D < 0;
     const double x = std::fabs(D);
     double scale = 1;
-    if (N > 0) scale = Pow10(N);
-    else if (N < 0) scale = 1 / Pow10(-static_cast<int64_t>(N));
+    if (N > 0)
+        scale = Pow10(N);
+    else if (N < 0)
+        scale = 1 / Pow10(-static_cast<int64_t>(N));
     const double b = CheckFloat(x * scale);
     const double whole = std::trunc(b);
     const double c = std::nearbyint((b - whole) * 10); // ties to even: 4.5 gives 4, 5.5 gives 6
@@ -141,6 +188,8 @@ double TEvaluation::Round(double D, int32_t N) {
     return negative ? -result : result;
 }
 
-Variant TEvaluation::iif(bool C, const Variant& V1, const Variant& V2) { return C ? V1 : V2; }
+Variant TEvaluation::iif(bool C, const Variant& V1, const Variant& V2) {
+    return C ? V1 : V2;
+}
 
 } // namespace evaluator

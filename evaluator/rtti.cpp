@@ -43,8 +43,10 @@ const TPublishedMethod* TMethodTable::Find(std::string_view name) const {
             const std::size_t mid = (lo + hi) / 2;
             const int c = CompareUpper(name, t->keys_[mid]);
             if (c == 0) return &t->methods_[mid];
-            if (c < 0) hi = mid;
-            else lo = mid + 1;
+            if (c < 0)
+                hi = mid;
+            else
+                lo = mid + 1;
         }
     }
     return nullptr;
@@ -52,12 +54,18 @@ const TPublishedMethod* TMethodTable::Find(std::string_view name) const {
 
 Variant ConvertArgument(const Variant& v, TParamType type) {
     switch (type) {
-    case TParamType::Double: return Variant(v.AsDouble());
-    case TParamType::Word: return Variant(v.AsWord());
-    case TParamType::Integer: return Variant(v.AsInteger());
-    case TParamType::Boolean: return Variant(v.AsBoolean());
-    case TParamType::String: return Variant(v.AsString());
-    case TParamType::Variant: break;
+    case TParamType::Double:
+        return Variant(v.AsDouble());
+    case TParamType::Word:
+        return Variant(v.AsWord());
+    case TParamType::Integer:
+        return Variant(v.AsInteger());
+    case TParamType::Boolean:
+        return Variant(v.AsBoolean());
+    case TParamType::String:
+        return Variant(v.AsString());
+    case TParamType::Variant:
+        break;
     }
     return v;
 }
@@ -70,8 +78,10 @@ bool TRTTI::CallMethod(TEvaluation& Instance, std::string_view MethodName, std::
     if (Args.empty() && count > 0) return false;
     const bool emptyBrackets = count == 0 && Args.size() == 1 && Args[0].IsNull();
     if (Args.size() != count && !emptyBrackets)
-        throw EEvaluationError(EvaluationMessage("Неверное число аргументов функции ") + std::string(MethodName));
-    for (std::size_t i = 0; i < count; ++i) Args[i] = ConvertArgument(Args[i], method->Params[i]);
+        throw EEvaluationError(EvaluationMessage("Неверное число аргументов функции ") +
+                               std::string(MethodName));
+    for (std::size_t i = 0; i < count; ++i)
+        Args[i] = ConvertArgument(Args[i], method->Params[i]);
     Variant value = method->Code(Instance, Args.data());
     if (!value.IsNull()) Result = std::move(value);
     return true;

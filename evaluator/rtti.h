@@ -92,9 +92,7 @@ template <> struct ParamOf<Variant> {
 template <class M> struct MethodTraits;
 template <class C, class R, class... A> struct MethodTraits<R (C::*)(A...)> {
     using Class = C;
-    static std::vector<TParamType> Params() {
-        return {ParamOf<std::remove_cvref_t<A>>::kType...};
-    }
+    static std::vector<TParamType> Params() { return {ParamOf<std::remove_cvref_t<A>>::kType...}; }
     template <auto Method, std::size_t... I>
     static Variant Call(TEvaluation& self, const Variant* args, std::index_sequence<I...>) {
         return Variant((static_cast<C&>(self).*Method)(ParamOf<std::remove_cvref_t<A>>::Get(args[I])...));

@@ -15,7 +15,9 @@ namespace {
 
 const char* const kVariantOverflow = "Variant overflow";
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Integers of the Double and Date kinds: nearest, halves to even; the low 32 bits of the 64-bit value.
 int64_t RoundToInt64(double d) {
@@ -26,7 +28,9 @@ int64_t RoundToInt64(double d) {
     return static_cast<int64_t>(r);
 }
 
-int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+int32_t Low32(int64_t v) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
+}
 
 // An integer-kind result: Integer when it fits, Double otherwise.
 Variant IntegerResult(int64_t v) {
@@ -44,14 +48,22 @@ Variant Arithmetic(const Variant& a, const Variant& b, Op op, int64_t (*intOp)(i
 
 const char* VarTypeName(VarType t) {
     switch (t) {
-    case VarType::Null: return "Null";
-    case VarType::Boolean: return "Boolean";
-    case VarType::Byte: return "Byte";
-    case VarType::Word: return "Word";
-    case VarType::Integer: return "Integer";
-    case VarType::Double: return "Double";
-    case VarType::String: return "String";
-    case VarType::Date: return "Date";
+    case VarType::Null:
+        return "Null";
+    case VarType::Boolean:
+        return "Boolean";
+    case VarType::Byte:
+        return "Byte";
+    case VarType::Word:
+        return "Word";
+    case VarType::Integer:
+        return "Integer";
+    case VarType::Double:
+        return "Double";
+    case VarType::String:
+        return "String";
+    case VarType::Date:
+        return "Date";
     }
     return "Unknown";
 }
@@ -72,9 +84,11 @@ namespace {
 // Without the control characters and blanks (code 32 and below) at either end.
 std::string_view TrimControls(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32) ++i;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32)
+        ++i;
     std::size_t end = text.size();
-    while (end > i && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+    while (end > i && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
     return text.substr(i, end - i);
 }
 
@@ -210,36 +224,44 @@ std::string DateTimeToStr(double value) {
 
 double Variant::AsDouble() const {
     switch (type_) {
-    case VarType::Boolean: return b_ ? -1.0 : 0.0;
+    case VarType::Boolean:
+        return b_ ? -1.0 : 0.0;
     case VarType::Byte:
     case VarType::Word:
-    case VarType::Integer: return i_;
+    case VarType::Integer:
+        return i_;
     case VarType::Double:
-    case VarType::Date: return d_;
+    case VarType::Date:
+        return d_;
     case VarType::String: {
         double v = 0;
         if (!ReadNumber(s_, v) || platform::Trim(s_).empty()) RaiseConversion(type_, VarType::Double);
         return v;
     }
-    case VarType::Null: break;
+    case VarType::Null:
+        break;
     }
     RaiseConversion(type_, VarType::Double);
 }
 
 int32_t Variant::AsInteger() const {
     switch (type_) {
-    case VarType::Boolean: return b_ ? -1 : 0;
+    case VarType::Boolean:
+        return b_ ? -1 : 0;
     case VarType::Byte:
     case VarType::Word:
-    case VarType::Integer: return i_;
+    case VarType::Integer:
+        return i_;
     case VarType::Double:
-    case VarType::Date: return Low32(RoundToInt64(d_));
+    case VarType::Date:
+        return Low32(RoundToInt64(d_));
     case VarType::String: {
         double v = 0;
         if (!ReadNumber(s_, v) || platform::Trim(s_).empty()) RaiseConversion(type_, VarType::Integer);
         return Low32(RoundToInt64(v));
     }
-    case VarType::Null: break;
+    case VarType::Null:
+        break;
     }
     RaiseConversion(type_, VarType::Integer);
 }
@@ -251,12 +273,15 @@ uint16_t Variant::AsWord() const {
 
 bool Variant::AsBoolean() const {
     switch (type_) {
-    case VarType::Boolean: return b_;
+    case VarType::Boolean:
+        return b_;
     case VarType::Byte:
     case VarType::Word:
-    case VarType::Integer: return i_ != 0;
+    case VarType::Integer:
+        return i_ != 0;
     case VarType::Double:
-    case VarType::Date: return d_ != 0;
+    case VarType::Date:
+        return d_ != 0;
     case VarType::String: {
         if (platform::SameText(platform::Trim(s_), "True")) return true;
         if (platform::SameText(platform::Trim(s_), "False")) return false;
@@ -264,21 +289,28 @@ bool Variant::AsBoolean() const {
         if (!ReadNumber(s_, v) || platform::Trim(s_).empty()) RaiseConversion(type_, VarType::Boolean);
         return v != 0;
     }
-    case VarType::Null: break;
+    case VarType::Null:
+        break;
     }
     RaiseConversion(type_, VarType::Boolean);
 }
 
 std::string Variant::AsString() const {
     switch (type_) {
-    case VarType::Boolean: return b_ ? "True" : "False";
+    case VarType::Boolean:
+        return b_ ? "True" : "False";
     case VarType::Byte:
     case VarType::Word:
-    case VarType::Integer: return platform::IntToStr(i_);
-    case VarType::Double: return platform::FloatToStrGeneral(d_, 15);
-    case VarType::Date: return DateTimeToStr(d_);
-    case VarType::String: return s_;
-    case VarType::Null: break;
+    case VarType::Integer:
+        return platform::IntToStr(i_);
+    case VarType::Double:
+        return platform::FloatToStrGeneral(d_, 15);
+    case VarType::Date:
+        return DateTimeToStr(d_);
+    case VarType::String:
+        return s_;
+    case VarType::Null:
+        break;
     }
     RaiseConversion(type_, VarType::String);
 }
@@ -286,14 +318,19 @@ std::string Variant::AsString() const {
 bool Variant::SameAs(const Variant& o) const {
     if (type_ != o.type_) return false;
     switch (type_) {
-    case VarType::Null: return true;
-    case VarType::Boolean: return b_ == o.b_;
+    case VarType::Null:
+        return true;
+    case VarType::Boolean:
+        return b_ == o.b_;
     case VarType::Byte:
     case VarType::Word:
-    case VarType::Integer: return i_ == o.i_;
+    case VarType::Integer:
+        return i_ == o.i_;
     case VarType::Double:
-    case VarType::Date: return d_ == o.d_ || (std::isnan(d_) && std::isnan(o.d_));
-    case VarType::String: return s_ == o.s_;
+    case VarType::Date:
+        return d_ == o.d_ || (std::isnan(d_) && std::isnan(o.d_));
+    case VarType::String:
+        return s_ == o.s_;
     }
     return false;
 }
@@ -301,11 +338,15 @@ bool Variant::SameAs(const Variant& o) const {
 std::string Variant::Describe() const {
     std::string out = VarTypeName(type_);
     switch (type_) {
-    case VarType::Null: return out;
+    case VarType::Null:
+        return out;
     case VarType::Double:
-    case VarType::Date: return out + " " + platform::FloatToStrShortest(d_);
-    case VarType::String: return out + " '" + platform::Utf8FromCp1251(s_) + "'";
-    default: return out + " " + AsString();
+    case VarType::Date:
+        return out + " " + platform::FloatToStrShortest(d_);
+    case VarType::String:
+        return out + " '" + platform::Utf8FromCp1251(s_) + "'";
+    default:
+        return out + " " + AsString();
     }
 }
 
@@ -351,11 +392,16 @@ Variant VarDiv(const Variant& a, const Variant& b) {
 
 Variant VarNeg(const Variant& a) {
     switch (a.type_) {
-    case VarType::Null: return a;
-    case VarType::Double: return Variant(-a.d_);
-    case VarType::Date: return Variant::Date(-a.d_);
-    case VarType::String: return Variant(-a.AsDouble());
-    default: return IntegerResult(-a.IntegerKindValue());
+    case VarType::Null:
+        return a;
+    case VarType::Double:
+        return Variant(-a.d_);
+    case VarType::Date:
+        return Variant::Date(-a.d_);
+    case VarType::String:
+        return Variant(-a.AsDouble());
+    default:
+        return IntegerResult(-a.IntegerKindValue());
     }
 }
 
@@ -368,13 +414,15 @@ Variant VarNot(const Variant& a) {
 Variant VarAnd(const Variant& a, const Variant& b) {
     if (a.IsNull() || b.IsNull()) return Variant();
     if (a.IsBoolean() && b.IsBoolean()) return Variant(a.BoolValue() && b.BoolValue());
-    return Variant(static_cast<int32_t>(static_cast<uint32_t>(a.AsInteger()) & static_cast<uint32_t>(b.AsInteger())));
+    return Variant(
+        static_cast<int32_t>(static_cast<uint32_t>(a.AsInteger()) & static_cast<uint32_t>(b.AsInteger())));
 }
 
 Variant VarOr(const Variant& a, const Variant& b) {
     if (a.IsNull() || b.IsNull()) return Variant();
     if (a.IsBoolean() && b.IsBoolean()) return Variant(a.BoolValue() || b.BoolValue());
-    return Variant(static_cast<int32_t>(static_cast<uint32_t>(a.AsInteger()) | static_cast<uint32_t>(b.AsInteger())));
+    return Variant(
+        static_cast<int32_t>(static_cast<uint32_t>(a.AsInteger()) | static_cast<uint32_t>(b.AsInteger())));
 }
 
 int VarCompare(const Variant& a, const Variant& b) {

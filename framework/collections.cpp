@@ -7,9 +7,13 @@ namespace framework {
 TKVCollection::TKVCollection() : TKVCollection(100) {}
 
 // A delta below 1 would leave no slot to grow into; it is held at 1.
-TKVCollection::TKVCollection(int32_t aDelta) : delta_(std::max<int32_t>(aDelta, 1)) { Reallocate(delta_); }
+TKVCollection::TKVCollection(int32_t aDelta) : delta_(std::max<int32_t>(aDelta, 1)) {
+    Reallocate(delta_);
+}
 
-TKVCollection::~TKVCollection() { FreeAll(); }
+TKVCollection::~TKVCollection() {
+    FreeAll();
+}
 
 void TKVCollection::Reallocate(int32_t capacity) {
     items_.resize(static_cast<std::size_t>(capacity), nullptr);
@@ -52,7 +56,9 @@ void TKVCollection::AtInsert(int32_t index, void* item) {
     ++count_;
 }
 
-void TKVCollection::Delete(void* item) { AtDelete(IndexOf(item)); }
+void TKVCollection::Delete(void* item) {
+    AtDelete(IndexOf(item));
+}
 
 void TKVCollection::DeleteAll() {
     count_ = 0;
@@ -63,7 +69,8 @@ void TKVCollection::DeleteAll() {
 void TKVCollection::Error(int32_t, int32_t) {}
 
 void TKVCollection::FreeAll() {
-    for (int32_t i = 0; i < count_; ++i) FreeItem(At(i));
+    for (int32_t i = 0; i < count_; ++i)
+        FreeItem(At(i));
     DeleteAll();
 }
 
@@ -76,9 +83,13 @@ int32_t TKVCollection::IndexOf(void* item) {
     return -1;
 }
 
-void TKVCollection::Insert(void* item) { AtInsert(count_, item); }
+void TKVCollection::Insert(void* item) {
+    AtInsert(count_, item);
+}
 
-void TKVCollection::SetDelta(int32_t aDelta) { delta_ = std::max<int32_t>(aDelta, 1); }
+void TKVCollection::SetDelta(int32_t aDelta) {
+    delta_ = std::max<int32_t>(aDelta, 1);
+}
 
 int32_t TKVSortedCollection::IndexOf(void* item) {
     int32_t i = 0;
@@ -91,11 +102,17 @@ void TKVSortedCollection::Insert(void* item) {
     if (!Search(KeyOf(item), i)) AtInsert(i, item);
 }
 
-int32_t TKVSortedCollection::Compare(const void*, const void*) { return 1; }
+int32_t TKVSortedCollection::Compare(const void*, const void*) {
+    return 1;
+}
 
-int32_t TKVSortedCollection::Compare2(const void* key1, const void* key2) { return Compare(key1, key2); }
+int32_t TKVSortedCollection::Compare2(const void* key1, const void* key2) {
+    return Compare(key1, key2);
+}
 
-const void* TKVSortedCollection::KeyOf(const void* item) { return item; }
+const void* TKVSortedCollection::KeyOf(const void* item) {
+    return item;
+}
 
 template <class Cmp> bool TKVSortedCollection::BinarySearch(const void* key, int32_t& index, Cmp cmp) {
     int32_t lo = 0, hi = count_ - 1;

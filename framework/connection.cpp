@@ -22,7 +22,9 @@ TOstrolinkaConnection::TOstrolinkaConnection(TDevicePropertyList*) {}
 
 void TOstrolinkaConnection::LogConnecting(TTerminalDataClass*) {}
 
-bool TOstrolinkaConnection::CloseAfterPoll() { return true; }
+bool TOstrolinkaConnection::CloseAfterPoll() {
+    return true;
+}
 
 std::string TOstrolinkaConnection::PropString(TDevicePropertyList* Properties, const std::string& Name,
                                               const std::string& Default) {
@@ -34,12 +36,13 @@ int32_t TOstrolinkaConnection::PropInteger(TDevicePropertyList* Properties, cons
     return Properties ? Properties->GetInteger(Name, Default) : Default;
 }
 
-bool TOstrolinkaConnection::PropBoolean(TDevicePropertyList* Properties, const std::string& Name, bool Default) {
+bool TOstrolinkaConnection::PropBoolean(TDevicePropertyList* Properties, const std::string& Name,
+                                        bool Default) {
     return Properties ? Properties->GetBoolean(Name, Default) : Default;
 }
 
-bool TOstrolinkaConnection::CheckICMPRule(bool ICMPOnConnect, const std::string& IPAddress, int32_t PINGTimeOut,
-                                          TTerminalDataClass* Log) {
+bool TOstrolinkaConnection::CheckICMPRule(bool ICMPOnConnect, const std::string& IPAddress,
+                                          int32_t PINGTimeOut, TTerminalDataClass* Log) {
     if (!ICMPOnConnect) return true;
     if (IPAddress.empty()) {
         AddLog(Log, "IP адрес не определен или не верен."_cp);
@@ -66,8 +69,7 @@ std::string SerialPortsFile() {
 // ---- TRS232_Connection -----------------------------------------------------------------------
 
 TRS232_Connection::TRS232_Connection(TDevicePropertyList* Properties)
-    : TOstrolinkaConnection(Properties),
-      Port(PropString(Properties, "RS232Port", "")),
+    : TOstrolinkaConnection(Properties), Port(PropString(Properties, "RS232Port", "")),
       BaudRate(static_cast<uint32_t>(PropInteger(Properties, "RS232BaudRate", 9600))),
       StopBits(static_cast<uint16_t>(PropInteger(Properties, "RS232StopBits", 0))),
       ByteSize(static_cast<uint16_t>(PropInteger(Properties, "RS232ByteSize", 8))),
@@ -93,13 +95,16 @@ bool TRS232_Connection::SettingsChanged(TDevicePropertyList* Properties) {
     // different rather than matching by its truncated bits.
     return PropString(Properties, "RS232Port", "") != Port ||
            PropInteger(Properties, "TimeOut", 1000) != TimeOut ||
-           static_cast<int64_t>(PropInteger(Properties, "RS232BaudRate", 9600)) != static_cast<int64_t>(BaudRate) ||
+           static_cast<int64_t>(PropInteger(Properties, "RS232BaudRate", 9600)) !=
+               static_cast<int64_t>(BaudRate) ||
            PropInteger(Properties, "RS232StopBits", 0) != StopBits ||
            PropInteger(Properties, "RS232ByteSize", 8) != ByteSize ||
            PropInteger(Properties, "RS232Parity", 256) != Parity;
 }
 
-bool TRS232_Connection::CloseAfterPoll() { return false; }
+bool TRS232_Connection::CloseAfterPoll() {
+    return false;
+}
 
 bool TRS232_Connection::CheckICMP(TTerminalDataClass* Log) {
     return CheckICMPRule(ICMPOnConnect, IPAddress, PINGTimeOut, Log);
@@ -195,6 +200,8 @@ int32_t TRS232_Connection::Write(const std::string& Data, TTerminalDataClass*) {
     return n < 0 ? 0 : static_cast<int32_t>(n);
 }
 
-bool TRS232_Connection::IsOpen() { return Handle != nullptr; }
+bool TRS232_Connection::IsOpen() {
+    return Handle != nullptr;
+}
 
 } // namespace framework

@@ -84,7 +84,7 @@ public:
     uint32_t BaudRate = 9600;
     uint16_t StopBits = 0;
     uint16_t ByteSize = 8;
-    uint16_t Parity = 256; // only the low byte reaches the port
+    uint16_t Parity = 256;  // only the low byte reaches the port
     int32_t TimeOut = 1000; // compared by SettingsChanged only; reads get the device's time-out
     std::string IPAddress;  // the converter that the ICMP check pings
     int32_t PINGTimeOut = 500;

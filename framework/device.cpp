@@ -18,7 +18,9 @@ std::string CutName(const std::string& text) {
     return text.size() > TDevice::kMaxNameLength ? text.substr(0, TDevice::kMaxNameLength) : text;
 }
 
-int32_t IntOr(const std::string& text, int32_t fallback) { return platform::StrToIntDef(text, fallback); }
+int32_t IntOr(const std::string& text, int32_t fallback) {
+    return platform::StrToIntDef(text, fallback);
+}
 
 // The shortest text that reads back as the same single.
 std::string SingleText(float value) {
@@ -42,11 +44,16 @@ void TDevice::Assign(const TDevice* source) {
     ApplyProperties();
 }
 
-void TDevice::ClearPollLog() { PollLog->Clear(); }
+void TDevice::ClearPollLog() {
+    PollLog->Clear();
+}
 
-void TDevice::ClearCommandLog() { CommandLog->Clear(); }
+void TDevice::ClearCommandLog() {
+    CommandLog->Clear();
+}
 
-void TDevice::LogData(uint8_t, uint8_t, TTerminalDataClass* log, const std::string& data, const std::string& prefix) {
+void TDevice::LogData(uint8_t, uint8_t, TTerminalDataClass* log, const std::string& data,
+                      const std::string& prefix) {
     AddLog(log, prefix + FormatLogData(data));
 }
 
@@ -110,25 +117,41 @@ void TDevice::ApplyProperties() {
         const TDeviceProperty* p = Properties->Property(i);
         const std::string key = platform::UpperCase(p->Name);
         const std::string& v = p->Value;
-        if (key == "DEVICENAME") DeviceName = CutName(v);
-        else if (key == "DEVICEIPADDRESS") DeviceIPAddress = CutName(v);
-        else if (key == "DEVICEADDRESS") DeviceAddress = IntOr(v, -1);
-        else if (key == "IPPORT") IPPort = IntOr(v, 0);
-        else if (key == "TIMEOUT") TimeOut = IntOr(v, 1000);
-        else if (key == "RETRYCOUNT") RetryCount = IntOr(v, 3);
+        if (key == "DEVICENAME")
+            DeviceName = CutName(v);
+        else if (key == "DEVICEIPADDRESS")
+            DeviceIPAddress = CutName(v);
+        else if (key == "DEVICEADDRESS")
+            DeviceAddress = IntOr(v, -1);
+        else if (key == "IPPORT")
+            IPPort = IntOr(v, 0);
+        else if (key == "TIMEOUT")
+            TimeOut = IntOr(v, 1000);
+        else if (key == "RETRYCOUNT")
+            RetryCount = IntOr(v, 3);
         else if (key == "ENABLED") {
             bool b = false;
             Enabled = platform::TryStrToBool(v, b) && b;
-        } else if (key == "ROUTINGPREFIX") RoutingPrefix = v;
-        else if (key == "REQWESTINTERVAL") ReqwestInterval = IntOr(v, 1000);
-        else if (key == "VARCONNECTSTATENAME") VarConnectStateName = v;
-        else if (key == "COMMANDSTATENAME") CommandStateName = v;
-        else if (key == "VARBLOCKCOMMAND") VarBlockCommand = platform::Trim(v);
-        else if (key == "RS232PORT") RS232Port = v;
-        else if (key == "RS232BAUDRATE") RS232BaudRate = IntOr(v, 9600);
-        else if (key == "RS232STOPBITS") RS232StopBits = static_cast<uint8_t>(IntOr(v, 0));
-        else if (key == "RS232BYTESIZE") RS232ByteSize = static_cast<uint8_t>(IntOr(v, 8));
-        else if (key == "RS232PARITY") RS232Parity = static_cast<uint16_t>(IntOr(v, 256));
+        } else if (key == "ROUTINGPREFIX")
+            RoutingPrefix = v;
+        else if (key == "REQWESTINTERVAL")
+            ReqwestInterval = IntOr(v, 1000);
+        else if (key == "VARCONNECTSTATENAME")
+            VarConnectStateName = v;
+        else if (key == "COMMANDSTATENAME")
+            CommandStateName = v;
+        else if (key == "VARBLOCKCOMMAND")
+            VarBlockCommand = platform::Trim(v);
+        else if (key == "RS232PORT")
+            RS232Port = v;
+        else if (key == "RS232BAUDRATE")
+            RS232BaudRate = IntOr(v, 9600);
+        else if (key == "RS232STOPBITS")
+            RS232StopBits = static_cast<uint8_t>(IntOr(v, 0));
+        else if (key == "RS232BYTESIZE")
+            RS232ByteSize = static_cast<uint8_t>(IntOr(v, 8));
+        else if (key == "RS232PARITY")
+            RS232Parity = static_cast<uint16_t>(IntOr(v, 256));
     }
 }
 
@@ -141,14 +164,16 @@ void TDevice::Imitate(TReceiveVariables* received, TTerminalDataClass* log) {
     }
     for (int32_t i = 0; i < ImitatorList->Count(); ++i) {
         TImitatorVariable* pair = ImitatorList->PairAt(i);
-        const TVariableIndexItem* item = VariableIndex != nullptr ? VariableIndex->ItemAt(pair->Index) : nullptr;
+        const TVariableIndexItem* item =
+            VariableIndex != nullptr ? VariableIndex->ItemAt(pair->Index) : nullptr;
         if (item == nullptr) continue;
         TDMLVariableEntry entry;
         if (Intercom == nullptr || !Intercom->DMLVariablesList.Read(item->EntryIndex, entry)) continue;
         const float low = entry.Info.Low;
         const float high = entry.Info.High;
         const float value = low + (high - low) * static_cast<float>(pair->Percent) / 100.0f;
-        if (received != nullptr) received->Add(item->Prefix.Get(), item->Device, value, item->StrAddress.Get(), item->Address);
+        if (received != nullptr)
+            received->Add(item->Prefix.Get(), item->Device, value, item->StrAddress.Get(), item->Address);
         // 0..100 and round again.
         if (++pair->Percent > 100) pair->Percent = 0;
         AddLog(log, platform::FieldText(entry.Info.Name) + " = " + SingleText(value));
@@ -158,7 +183,9 @@ void TDevice::Imitate(TReceiveVariables* received, TTerminalDataClass* log) {
 
 void TDevice::BeforePoll(TReceiveVariables*) {}
 
-bool TDevice::PreCommand(const TCommandRecord&, TReceiveVariables*) { return false; }
+bool TDevice::PreCommand(const TCommandRecord&, TReceiveVariables*) {
+    return false;
+}
 
 void TDevice::AfterPoll(TReceiveVariables*) {}
 
@@ -168,12 +195,14 @@ void TDevice::BuildConnectRequest(TOstrolinkaConnection*, uint8_t, std::string& 
     needAnswer = false;
 }
 
-int32_t TDevice::ParseConnectResponse(TOstrolinkaConnection*, uint8_t, TTerminalDataClass*, TReceiveVariables*,
-                                      const std::string&, int32_t) {
+int32_t TDevice::ParseConnectResponse(TOstrolinkaConnection*, uint8_t, TTerminalDataClass*,
+                                      TReceiveVariables*, const std::string&, int32_t) {
     return 0;
 }
 
-void TDevice::BuildBroadcastRequest(TOstrolinkaConnection*, TTerminalDataClass*, std::string& frame) { frame.clear(); }
+void TDevice::BuildBroadcastRequest(TOstrolinkaConnection*, TTerminalDataClass*, std::string& frame) {
+    frame.clear();
+}
 
 void TDevice::BuildReadRequest(TOstrolinkaConnection*, int32_t, std::string& frame, TTerminalDataClass*,
                                bool& needAnswer) {
@@ -192,8 +221,8 @@ void TDevice::BuildDisconnectRequest(TOstrolinkaConnection*, uint8_t, std::strin
     needAnswer = false;
 }
 
-int32_t TDevice::ParseDisconnectResponse(TOstrolinkaConnection*, uint8_t, TTerminalDataClass*, TReceiveVariables*,
-                                         const std::string&, int32_t) {
+int32_t TDevice::ParseDisconnectResponse(TOstrolinkaConnection*, uint8_t, TTerminalDataClass*,
+                                         TReceiveVariables*, const std::string&, int32_t) {
     return 0;
 }
 
@@ -208,8 +237,8 @@ int32_t TDevice::ParseWriteResponse(TOstrolinkaConnection*, int32_t, TTerminalDa
     return 0;
 }
 
-void TDevice::DoExternalRequest(TRemotePeer*, const TRemoteRequestHeader&, std::string& reply, TTerminalDataClass*,
-                                const std::string*) {
+void TDevice::DoExternalRequest(TRemotePeer*, const TRemoteRequestHeader&, std::string& reply,
+                                TTerminalDataClass*, const std::string*) {
     reply = "Внешний запрос не поддерживается драйвером."_cp;
 }
 

@@ -75,24 +75,26 @@ public:
     virtual void AfterPoll(TReceiveVariables* received);
     virtual bool ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection, TTerminalDataClass* log,
                                   TReceiveVariables* received);
-    virtual bool DisconnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection, TTerminalDataClass* log,
-                                     TReceiveVariables* received);
+    virtual bool DisconnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
+                                     TTerminalDataClass* log, TReceiveVariables* received);
 
     // Protocol hooks. They never raise: an empty frame ends the pass; a parse result is 0 or a
     // negative driver error code. A read or write build hook that refuses a step which exists (a number
-    // of its settings does not fit its field of the frame) leaves the frame empty and sets RequestRefused to a negative
-    // driver error code: the cycle then fails at that step with nothing written.
+    // of its settings does not fit its field of the frame) leaves the frame empty and sets RequestRefused to
+    // a negative driver error code: the cycle then fails at that step with nothing written.
     virtual void BuildConnectRequest(TOstrolinkaConnection* connection, uint8_t mode, std::string& frame,
                                      TTerminalDataClass* log, bool& needAnswer, int32_t index);
-    virtual int32_t ParseConnectResponse(TOstrolinkaConnection* connection, uint8_t mode, TTerminalDataClass* log,
-                                         TReceiveVariables* received, const std::string& answer, int32_t index);
+    virtual int32_t ParseConnectResponse(TOstrolinkaConnection* connection, uint8_t mode,
+                                         TTerminalDataClass* log, TReceiveVariables* received,
+                                         const std::string& answer, int32_t index);
     virtual void BuildBroadcastRequest(TOstrolinkaConnection* connection, TTerminalDataClass* log,
                                        std::string& frame);
     virtual void BuildReadRequest(TOstrolinkaConnection* connection, int32_t index, std::string& frame,
                                   TTerminalDataClass* log, bool& needAnswer);
     // 0: accepted, its values queued in received; negative: a driver error code.
-    virtual int32_t ParseReadResponse(TOstrolinkaConnection* connection, int32_t index, TTerminalDataClass* log,
-                                      TReceiveVariables* received, const std::string& answer);
+    virtual int32_t ParseReadResponse(TOstrolinkaConnection* connection, int32_t index,
+                                      TTerminalDataClass* log, TReceiveVariables* received,
+                                      const std::string& answer);
     virtual void BuildDisconnectRequest(TOstrolinkaConnection* connection, uint8_t mode, std::string& frame,
                                         TTerminalDataClass* log, bool& needAnswer, int32_t index);
     virtual int32_t ParseDisconnectResponse(TOstrolinkaConnection* connection, uint8_t mode,
@@ -102,9 +104,9 @@ public:
                                    TTerminalDataClass* log, bool& needAnswer, TReceiveVariables* received,
                                    const TCommandRecord& command);
     // Negative: the device rejected the write.
-    virtual int32_t ParseWriteResponse(TOstrolinkaConnection* connection, int32_t index, TTerminalDataClass* log,
-                                       TReceiveVariables* received, const std::string& answer,
-                                       const TCommandRecord& command);
+    virtual int32_t ParseWriteResponse(TOstrolinkaConnection* connection, int32_t index,
+                                       TTerminalDataClass* log, TReceiveVariables* received,
+                                       const std::string& answer, const TCommandRecord& command);
 
     // The cycles (device_cycles.cpp).
     virtual bool Poll(TDeviceList* list, TReceiveVariables* received);
@@ -145,8 +147,8 @@ public:
     int32_t FailureCount = 0;
     bool LastResult = false;
     bool ImitatorToggle = false;
-    int64_t PollStartTick = 0; // the 32-bit tick at the start of the last poll
-    int64_t LastDuration = 0;  // ms of the last poll
+    int64_t PollStartTick = 0;  // the 32-bit tick at the start of the last poll
+    int64_t LastDuration = 0;   // ms of the last poll
     int32_t RequestRefused = 0; // set by a build hook, cleared by the cycle before each build
     std::unique_ptr<TImitatorVariableList> ImitatorList;
     int32_t LockTagIndex = -1;

@@ -10,14 +10,22 @@
 namespace framework {
 
 namespace {
-bool SingleDeviceMode() { return Driver != nullptr && Driver->IsSingleDeviceMode(); }
+bool SingleDeviceMode() {
+    return Driver != nullptr && Driver->IsSingleDeviceMode();
+}
 } // namespace
 
-TDeviceCommandsList::TDeviceCommandsList() { std::memset(&RegionCopy, 0, sizeof RegionCopy); }
+TDeviceCommandsList::TDeviceCommandsList() {
+    std::memset(&RegionCopy, 0, sizeof RegionCopy);
+}
 
-TDeviceCommandsList::~TDeviceCommandsList() { FreeAll(); }
+TDeviceCommandsList::~TDeviceCommandsList() {
+    FreeAll();
+}
 
-void TDeviceCommandsList::FreeItem(void* item) { delete static_cast<TCommandRecord*>(item); }
+void TDeviceCommandsList::FreeItem(void* item) {
+    delete static_cast<TCommandRecord*>(item);
+}
 
 bool TDeviceCommandsList::IsForUs(const std::string& domain, int32_t device, const std::string& prefix,
                                   int32_t address) const {

@@ -20,8 +20,12 @@ namespace {
 
 using platform::IntToStr;
 
-std::string NoConnectionObjectText() { return "Ошибка при создании класса доступа к устройству."_cp; }
-std::string OpenFailedText() { return "Ошибка установки соединения с устройством."_cp; }
+std::string NoConnectionObjectText() {
+    return "Ошибка при создании класса доступа к устройству."_cp;
+}
+std::string OpenFailedText() {
+    return "Ошибка установки соединения с устройством."_cp;
+}
 
 std::string WithNumber(std::string format, int64_t value) {
     const std::size_t at = format.find("%d");
@@ -40,7 +44,8 @@ bool WroteAll(int32_t written, const std::string& frame) {
 
 // Makes the list's connection object when it has none; false when there is no list or none was made.
 bool HasConnectionObject(TDeviceList* list, TDevicePropertyList* properties) {
-    if (list != nullptr && list->Connection == nullptr) list->Connection = list->CreateConnection(properties).release();
+    if (list != nullptr && list->Connection == nullptr)
+        list->Connection = list->CreateConnection(properties).release();
     return list != nullptr && list->Connection != nullptr;
 }
 
@@ -50,7 +55,9 @@ void CloseAfterCycle(TDeviceList* list, TTerminalDataClass* log) {
     if (c != nullptr && c->IsOpen() && c->CloseAfterPoll()) c->Close(log);
 }
 
-std::string PollAnswerPrefix(std::size_t length) { return "Read from device: Length=" + IntToStr(length) + " "; }
+std::string PollAnswerPrefix(std::size_t length) {
+    return "Read from device: Length=" + IntToStr(length) + " ";
+}
 
 // Runs the end steps of a cycle each in turn, so that a failing step does not skip the link-state
 // update; the first exception goes on to the caller afterwards.
@@ -76,15 +83,15 @@ private:
 struct TExchange {
     // Builds request i; an empty frame ends the loop.
     std::function<void(int32_t i, std::string& frame, bool& needAnswer)> Build;
-    uint8_t Channel = kPollChannel;                      // of the data lines
-    std::function<std::string(int32_t i)> FramePrefix;   // data line of the sent frame
+    uint8_t Channel = kPollChannel;                    // of the data lines
+    std::function<std::string(int32_t i)> FramePrefix; // data line of the sent frame
     std::function<std::string(int32_t written)> WriteFailureText;
-    bool WriteFailureBeforeClose = false;                // the poll names a short write before it closes
-    const char* WrittenText = nullptr;                   // after a complete write
-    std::function<int32_t(std::string& answer)> Read;    // the answer, <= 0 when none came; empty: one read
-    std::function<void()> NoAnswer;                      // after the link closed for a missing answer
+    bool WriteFailureBeforeClose = false;             // the poll names a short write before it closes
+    const char* WrittenText = nullptr;                // after a complete write
+    std::function<int32_t(std::string& answer)> Read; // the answer, <= 0 when none came; empty: one read
+    std::function<void()> NoAnswer;                   // after the link closed for a missing answer
     std::function<std::string(std::size_t length)> AnswerPrefix; // data line of the answer
-    bool ParseWithoutAnswer = true;                      // a frame that wants no answer is parsed too
+    bool ParseWithoutAnswer = true;                              // a frame that wants no answer is parsed too
     // 0: accepted; negative: a driver error code. The answer may grow (rereading).
     std::function<int32_t(int32_t i, std::string& answer)> Parse;
     std::function<void(int32_t i, int32_t code, const std::string& answer)> Rejected; // after the link closed
@@ -109,14 +116,17 @@ bool RunExchange(TDevice& device, TOstrolinkaConnection* connection, TTerminalDa
         }
         if (steps.WrittenText != nullptr) AddLog(log, steps.WrittenText);
         std::string answer;
-        const auto read = [&] { return steps.Read ? steps.Read(answer) : connection->Read(device.TimeOut, answer, log); };
+        const auto read = [&] {
+            return steps.Read ? steps.Read(answer) : connection->Read(device.TimeOut, answer, log);
+        };
         if (needAnswer && read() <= 0) {
             connection->Close(log);
             if (steps.NoAnswer) steps.NoAnswer();
             return false;
         }
         if (!needAnswer && !steps.ParseWithoutAnswer) continue;
-        if (steps.AnswerPrefix) device.LogData(kLogReceived, steps.Channel, log, answer, steps.AnswerPrefix(answer.size()));
+        if (steps.AnswerPrefix)
+            device.LogData(kLogReceived, steps.Channel, log, answer, steps.AnswerPrefix(answer.size()));
         const int32_t r = steps.Parse(index, answer);
         if (r < 0) {
             connection->Close(log);
@@ -155,7 +165,8 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
     bool success = false;
 
     TEndSteps end;
-    end.Run([&] { success = ImitatorEnabled ? PollImitator(received) : PollDevice(list, received, connected); });
+    end.Run(
+        [&] { success = ImitatorEnabled ? PollImitator(received) : PollDevice(list, received, connected); });
     end.Run([&] {
         if (connected && list->Connection != nullptr) {
             AddLog(log, "");
@@ -180,8 +191,10 @@ bool TDevice::Poll(TDeviceList* list, TReceiveVariables* received) {
 bool TDevice::PollImitator(TReceiveVariables* received) {
     Imitate(received, PollLog.get());
     if (ImitatorStateChange) {
-        if (ImitatorToggle) ConnectionRestored();
-        else ConnectionLost();
+        if (ImitatorToggle)
+            ConnectionRestored();
+        else
+            ConnectionLost();
         ImitatorToggle = !ImitatorToggle;
     }
     return true;
@@ -225,7 +238,8 @@ void TDevice::SendBroadcast(TOstrolinkaConnection* connection) {
     if (frame.empty()) return;
     LogData(kLogSent, kPollChannel, log, frame, "Broadcast request: ");
     // Nobody answers a broadcast; the poll goes on either way.
-    AddLog(log, WroteAll(connection->Write(frame, log), frame) ? "Broadcast request OK!" : "Broadcast failure!");
+    AddLog(log,
+           WroteAll(connection->Write(frame, log), frame) ? "Broadcast request OK!" : "Broadcast failure!");
 }
 
 bool TDevice::ReadFrames(TOstrolinkaConnection* connection, TReceiveVariables* received) {
@@ -248,7 +262,9 @@ bool TDevice::ReadFrames(TOstrolinkaConnection* connection, TReceiveVariables* r
     };
     steps.NoAnswer = [&] { AddLog(log, "Device not responded."); };
     steps.AnswerPrefix = PollAnswerPrefix;
-    steps.Parse = [&](int32_t n, std::string& answer) { return ParsePollAnswer(connection, n, received, answer); };
+    steps.Parse = [&](int32_t n, std::string& answer) {
+        return ParsePollAnswer(connection, n, received, answer);
+    };
     steps.Rejected = [&](int32_t n, int32_t r, const std::string& answer) {
         AddLog(log, RejectedText(n, r, answer.size()));
     };
@@ -342,7 +358,8 @@ bool TDevice::ExecuteCommand(TDeviceList* list, const TCommandRecord& command, u
     TEndSteps end;
     end.Run(cycle);
     end.Run([&] {
-        if (connected && list->Connection != nullptr) DisconnectProcedure(kCycleMode, list->Connection, log, received);
+        if (connected && list->Connection != nullptr)
+            DisconnectProcedure(kCycleMode, list->Connection, log, received);
     });
     // Closed with the poll log, as the command cycle always has.
     end.Run([&] { CloseAfterCycle(list, PollLog.get()); });
@@ -365,7 +382,9 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
         BuildConnectRequest(link, mode, frame, log, needAnswer, i);
     };
     steps.FramePrefix = [](int32_t) { return std::string("Data writing: "); };
-    steps.WriteFailureText = [](int32_t written) { return "Ошибка записи в физический порт."_cp + " " + IntToStr(written); };
+    steps.WriteFailureText = [](int32_t written) {
+        return "Ошибка записи в физический порт."_cp + " " + IntToStr(written);
+    };
     // One more try before the exchange is given up.
     steps.Read = [&](std::string& answer) {
         const int32_t first = link->Read(TimeOut, answer, log);
@@ -380,7 +399,9 @@ bool TDevice::ConnectProcedure(uint8_t mode, TOstrolinkaConnection*& connection,
     steps.Parse = [&](int32_t i, std::string& answer) {
         return ParseConnectResponse(link, mode, log, received, answer, i);
     };
-    steps.Rejected = [&](int32_t, int32_t, const std::string&) { AddLog(log, "Ошибка длины блока данных."_cp); };
+    steps.Rejected = [&](int32_t, int32_t, const std::string&) {
+        AddLog(log, "Ошибка длины блока данных."_cp);
+    };
     int32_t i = 0;
     if (!RunExchange(*this, link, log, steps, i)) return false;
     AddLog(log, "End connection procedure...");

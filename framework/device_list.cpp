@@ -25,13 +25,21 @@ std::atomic<uint16_t> RAPPort{6042};
 namespace {
 
 // Without a driver object the framework's own classes serve.
-std::unique_ptr<TDevice> NewDevice() { return Driver != nullptr ? Driver->CreateDevice() : std::make_unique<TDevice>(); }
+std::unique_ptr<TDevice> NewDevice() {
+    return Driver != nullptr ? Driver->CreateDevice() : std::make_unique<TDevice>();
+}
 
-std::string RootName() { return Driver != nullptr ? Driver->GetShortName() : TDriver::BaseShortName(); }
+std::string RootName() {
+    return Driver != nullptr ? Driver->GetShortName() : TDriver::BaseShortName();
+}
 
-const char* TrueFalse(bool value) { return value ? "True" : "False"; }
+const char* TrueFalse(bool value) {
+    return value ? "True" : "False";
+}
 
-std::string Attribute(const char* name, const std::string& value) { return std::string(" ") + name + "=\"" + value + "\""; }
+std::string Attribute(const char* name, const std::string& value) {
+    return std::string(" ") + name + "=\"" + value + "\"";
+}
 
 // The configuration lines exactly as the file carries them, CR LF after each.
 std::string ConfigText(const TDeviceList& list) {
@@ -51,7 +59,8 @@ std::string ConfigText(const TDeviceList& list) {
     }
     lines.push_back("</" + root + ">");
     std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
+    for (const std::string& line : lines)
+        text += line + "\r\n";
     return text;
 }
 
@@ -61,7 +70,9 @@ class TReadStop {
 public:
     TReadStop(const std::string& text, std::string& error) : text_(text), error_(error) {}
 
-    std::size_t OffsetOf(std::string_view at) const { return static_cast<std::size_t>(at.data() - text_.data()); }
+    std::size_t OffsetOf(std::string_view at) const {
+        return static_cast<std::size_t>(at.data() - text_.data());
+    }
 
     // Where an element just taken began: it ends before the blanks in front of what is left.
     std::size_t StartOf(const std::string& element, std::string_view after) const {
@@ -79,8 +90,12 @@ public:
     bool NoElement(std::string_view at) const {
         if (!at.starts_with("<")) return At("ожидался элемент"_cp, at);
         if (at.starts_with("<!--"))
-            return At(at.find("-->") == std::string_view::npos ? "комментарий не закрыт"_cp : "после комментария нет элемента"_cp, at);
-        return At("элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) + " уровней"_cp, at);
+            return At(at.find("-->") == std::string_view::npos ? "комментарий не закрыт"_cp
+                                                               : "после комментария нет элемента"_cp,
+                      at);
+        return At("элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) +
+                      " уровней"_cp,
+                  at);
     }
 
     bool At(const std::string& cause, std::string_view at) const { return At(cause, OffsetOf(at)); }
@@ -100,7 +115,8 @@ private:
     static constexpr std::size_t kShown = 40;
 
     std::size_t BlanksBefore(std::size_t end) const {
-        while (end > 0 && static_cast<unsigned char>(text_[end - 1]) <= 0x20) --end;
+        while (end > 0 && static_cast<unsigned char>(text_[end - 1]) <= 0x20)
+            --end;
         return end;
     }
 
@@ -115,7 +131,9 @@ TDeviceList::~TDeviceList() {
     FreeAll();
 }
 
-void TDeviceList::FreeItem(void* item) { delete static_cast<TDeviceRecord*>(item); }
+void TDeviceList::FreeItem(void* item) {
+    delete static_cast<TDeviceRecord*>(item);
+}
 
 TDeviceRecord* TDeviceList::AppendDevice(std::unique_ptr<TDevice> device) {
     auto record = std::make_unique<TDeviceRecord>();
@@ -175,7 +193,8 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
         if (!rest.empty()) return stop.At("текст после корневого элемента"_cp, rest);
         TXMLDataItem root;
         if (!root.Parse(element)) return stop.At("элемент не разбирается"_cp, rootAt);
-        if (root.Name != RootName()) return stop.At("корневой элемент должен называться "_cp + RootName(), rootAt);
+        if (root.Name != RootName())
+            return stop.At("корневой элемент должен называться "_cp + RootName(), rootAt);
 
         ThreadOnPort = root.GetBoolAttribute("ThreadOnPort", false);
         ErrorMngrDisabled = root.GetBoolAttribute("ErrorMngrDisabled", false);
@@ -218,7 +237,9 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
     }
 }
 
-std::unique_ptr<TOstrolinkaConnection> TDeviceList::CreateConnection(TDevicePropertyList*) { return nullptr; }
+std::unique_ptr<TOstrolinkaConnection> TDeviceList::CreateConnection(TDevicePropertyList*) {
+    return nullptr;
+}
 
 bool TDeviceList::FreeConnection(TOstrolinkaConnection*& connection) {
     delete connection;
@@ -226,7 +247,9 @@ bool TDeviceList::FreeConnection(TOstrolinkaConnection*& connection) {
     return true;
 }
 
-bool TDeviceList::CloseConnection() { return Connection == nullptr || Connection->Close(nullptr); }
+bool TDeviceList::CloseConnection() {
+    return Connection == nullptr || Connection->Close(nullptr);
+}
 
 bool TDeviceList::ConnectionFits(const TOstrolinkaConnection& connection, TDevicePropertyList* properties) {
     // The factory's answer for these settings decides; an unopened connection costs no I/O.
@@ -238,7 +261,8 @@ TDeviceRecord* TDeviceList::FindDevice(const std::string& prefix, int32_t addres
     const std::string key = platform::UpperCase(prefix);
     for (int32_t i = 0; i < Count(); ++i) {
         TDeviceRecord* r = Record(i);
-        if (platform::UpperCase(r->Device->RoutingPrefix) == key && r->Device->DeviceAddress == address) return r;
+        if (platform::UpperCase(r->Device->RoutingPrefix) == key && r->Device->DeviceAddress == address)
+            return r;
     }
     return nullptr;
 }
@@ -250,7 +274,8 @@ int32_t TDeviceList::PendingCommandDevice() const {
     const int32_t device = Intercom->CommandsList.GetDevice();
     for (int32_t i = 0; i < Count(); ++i) {
         const TDevice* d = Device(i);
-        if (platform::Trim(platform::UpperCase(d->RoutingPrefix)) == name && d->DeviceAddress == device) return i;
+        if (platform::Trim(platform::UpperCase(d->RoutingPrefix)) == name && d->DeviceAddress == device)
+            return i;
     }
     return -1;
 }

@@ -20,66 +20,62 @@ struct BaseProperty {
 
 // The byte size row has always shown the stop bits hint.
 constexpr const char* kStopBitsHint =
-    "Количество стартовых/стоповых бит. Данный параметр должен соответствовать аналогичному параметру на стороне контролируемого устройства.";
+    "Количество стартовых/стоповых бит. Данный параметр должен соответствовать аналогичному параметру на "
+    "стороне контролируемого устройства.";
 
 constexpr std::array<BaseProperty, 19> kBaseProperties{{
-    {"DeviceName", "New device", TPropertyType::Text,
-     "Имя устройства:",
-     "Имя контролируемого устройства. Отображается в списке устройств и служит в реперезентативных целях. Должно быть уникальным в пределах драйвера. "},
-    {"DeviceIPAddress", "", TPropertyType::Text,
-     "IP адрес устройства:",
+    {"DeviceName", "New device", TPropertyType::Text, "Имя устройства:",
+     "Имя контролируемого устройства. Отображается в списке устройств и служит в реперезентативных целях. "
+     "Должно быть уникальным в пределах драйвера. "},
+    {"DeviceIPAddress", "", TPropertyType::Text, "IP адрес устройства:",
      "TCP/IP адрес устройства. Настоящая версия поддерживает только фиксированные адреса вида 192.168.0.10."},
-    {"DeviceAddress", "1", TPropertyType::Integer,
-     "Логический адрес устройства:",
-     "Логический или цифровой адрес устройства. Служит для идентификации устройства в пакете Ostrolinka и при работе с устройством черех шлюзы преобразования протоколов."},
-    {"IPPort", "502", TPropertyType::Integer,
-     "Используемый IP порт:",
-     "Номер порта, связанного с обслуживаемым протоколом. Уточняйте номер порта в описании протокола работы с контролируемым устройством."},
-    {"TimeOut", "100", TPropertyType::Integer,
-     "Время ожидания ответа:",
-     "Время ожидания ответа от устройства (в милисекундах). Если устройство не ответило за установленный интервал времени, связь с устройством считается потерянной."},
-    {"RetryCount", "3", TPropertyType::Integer,
-     "Количество попыток соединения:",
-     "Количество попыток установить связь с устройством до выдачи сигнала о потере связи. При потере связи тег контроля связи будет установлен в 1."},
-    {"Enabled", "TRUE", TPropertyType::Boolean,
-     "Устройство активно:",
-     "Флаг разрешения/запрещения работы с контролируемым устройством. Если флаг сброшен драйвер не будет опрашивать устройство и отсылать команды к этому устройству."},
-    {"RoutingPrefix", "OSTROLINKA", TPropertyType::Text,
-     "Префикс роуминга тегов:",
-     "Свойство идентифицирует префикс строки роуминга. Устройству будут приписаны теги с этим префиксом и соответствующим логическим адресом устройства."},
-    {"ReqwestInterval", "2000", TPropertyType::Integer,
-     "Частота опроса устройства:",
-     "Частота опроса устройства. Драйвер будет опрашивать устройство не чаще, чем установленный интервал опроса (милисекунды)."},
-    {"PINGTimeOut", "500", TPropertyType::Integer,
-     "Время ожидания ответа ICMP:",
-     "Интервал времени, который требуется для проверки связи по протоколу ICMP. Как правило, этот интервал значительно меньше, чем время ожидания ответа от устройства. "},
-    {"ICMPOnConnect", "TRUE", TPropertyType::Boolean,
-     "Использовать ICMP для проверки связи:",
-     "Флаг необходимости проверять доступность устройства в сети TCP/IP посылкой пакета TCP/IP. Если устройство не доступно по ICMP связь с устройством считается потерянной."},
-    {"VarConnectStateName", "", TPropertyType::TagName,
-     "Тег контроля состояния связи:",
-     "Имя тега контроля состояния связи. Тег устанавливается в 1 при потере связи и автоматически сбрасывается в 0 при восстановлении связи с устройством."},
-    {"CommandStateName", "", TPropertyType::TagName,
-     "Тег квитирования команд:",
-     "Имя тега квитирования команд. Значения тега необходимо смотреть в сопроводительной документации к драйверу."},
-    {"VarBlockCommand", "", TPropertyType::TagName,
-     "Тег управления доступом:",
-     "Если значение указанного тега станет равным 1, опрос устройства и отправка ему команд будут заблокированы."},
-    {"RS232Port", "COM1", TPropertyType::PickList,
-     "Порт RS232 или логический порт:",
-     "Имя логического порта или порта RS232 для доступа к устройству. При многопоточном режиме работы все устройства, связанные с одним портом будут обслужены отдельным потоком."},
-    {"RS232BaudRate", "9600", TPropertyType::PickList,
-     "Скорость передачи по порту RS-232:",
-     "Скорость передачи данных по порту RS-232. Скорость передачи данных должна быть согласована со скоростью работы контролируемого устройства."},
-    {"RS232StopBits", "0", TPropertyType::PickList,
-     "Количество сатртовых/стоповых бит:",
-     kStopBitsHint},
-    {"RS232ByteSize", "8", TPropertyType::PickList,
-     "Размер байта при передаче по RS-232:",
-     kStopBitsHint},
-    {"RS232Parity", "0", TPropertyType::PickList,
-     "Проверять четность при передаче по RS-232:",
-     "Способ проверки пакета по четности бит. Параметр должен быть согласован с аналогичным параметром на стороне контролируемого устройства."},
+    {"DeviceAddress", "1", TPropertyType::Integer, "Логический адрес устройства:",
+     "Логический или цифровой адрес устройства. Служит для идентификации устройства в пакете Ostrolinka и "
+     "при работе с устройством черех шлюзы преобразования протоколов."},
+    {"IPPort", "502", TPropertyType::Integer, "Используемый IP порт:",
+     "Номер порта, связанного с обслуживаемым протоколом. Уточняйте номер порта в описании протокола работы "
+     "с контролируемым устройством."},
+    {"TimeOut", "100", TPropertyType::Integer, "Время ожидания ответа:",
+     "Время ожидания ответа от устройства (в милисекундах). Если устройство не ответило за установленный "
+     "интервал времени, связь с устройством считается потерянной."},
+    {"RetryCount", "3", TPropertyType::Integer, "Количество попыток соединения:",
+     "Количество попыток установить связь с устройством до выдачи сигнала о потере связи. При потере связи "
+     "тег контроля связи будет установлен в 1."},
+    {"Enabled", "TRUE", TPropertyType::Boolean, "Устройство активно:",
+     "Флаг разрешения/запрещения работы с контролируемым устройством. Если флаг сброшен драйвер не будет "
+     "опрашивать устройство и отсылать команды к этому устройству."},
+    {"RoutingPrefix", "OSTROLINKA", TPropertyType::Text, "Префикс роуминга тегов:",
+     "Свойство идентифицирует префикс строки роуминга. Устройству будут приписаны теги с этим префиксом и "
+     "соответствующим логическим адресом устройства."},
+    {"ReqwestInterval", "2000", TPropertyType::Integer, "Частота опроса устройства:",
+     "Частота опроса устройства. Драйвер будет опрашивать устройство не чаще, чем установленный интервал "
+     "опроса (милисекунды)."},
+    {"PINGTimeOut", "500", TPropertyType::Integer, "Время ожидания ответа ICMP:",
+     "Интервал времени, который требуется для проверки связи по протоколу ICMP. Как правило, этот интервал "
+     "значительно меньше, чем время ожидания ответа от устройства. "},
+    {"ICMPOnConnect", "TRUE", TPropertyType::Boolean, "Использовать ICMP для проверки связи:",
+     "Флаг необходимости проверять доступность устройства в сети TCP/IP посылкой пакета TCP/IP. Если "
+     "устройство не доступно по ICMP связь с устройством считается потерянной."},
+    {"VarConnectStateName", "", TPropertyType::TagName, "Тег контроля состояния связи:",
+     "Имя тега контроля состояния связи. Тег устанавливается в 1 при потере связи и автоматически "
+     "сбрасывается в 0 при восстановлении связи с устройством."},
+    {"CommandStateName", "", TPropertyType::TagName, "Тег квитирования команд:",
+     "Имя тега квитирования команд. Значения тега необходимо смотреть в сопроводительной документации к "
+     "драйверу."},
+    {"VarBlockCommand", "", TPropertyType::TagName, "Тег управления доступом:",
+     "Если значение указанного тега станет равным 1, опрос устройства и отправка ему команд будут "
+     "заблокированы."},
+    {"RS232Port", "COM1", TPropertyType::PickList, "Порт RS232 или логический порт:",
+     "Имя логического порта или порта RS232 для доступа к устройству. При многопоточном режиме работы все "
+     "устройства, связанные с одним портом будут обслужены отдельным потоком."},
+    {"RS232BaudRate", "9600", TPropertyType::PickList, "Скорость передачи по порту RS-232:",
+     "Скорость передачи данных по порту RS-232. Скорость передачи данных должна быть согласована со "
+     "скоростью работы контролируемого устройства."},
+    {"RS232StopBits", "0", TPropertyType::PickList, "Количество сатртовых/стоповых бит:", kStopBitsHint},
+    {"RS232ByteSize", "8", TPropertyType::PickList, "Размер байта при передаче по RS-232:", kStopBitsHint},
+    {"RS232Parity", "0", TPropertyType::PickList, "Проверять четность при передаче по RS-232:",
+     "Способ проверки пакета по четности бит. Параметр должен быть согласован с аналогичным параметром на "
+     "стороне контролируемого устройства."},
 }};
 
 struct BaseText {
@@ -112,18 +108,22 @@ struct Choice {
 };
 constexpr std::array<Choice, 3> kStopBits{{{"1", "0"}, {"1.5", "1"}, {"2", "2"}}};
 constexpr std::array<Choice, 2> kByteSizes{{{"8", "8"}, {"7", "7"}}};
-constexpr std::array<Choice, 5> kParities{{{"None", "0"}, {"Odd", "1"}, {"Even", "2"}, {"Mark", "3"}, {"Space", "4"}}};
-constexpr std::array<const char*, 15> kBaudRates{"110",   "300",   "600",   "1200",   "2400",
-                                                 "4800",  "9600",  "14400", "19200",  "38400",
+constexpr std::array<Choice, 5> kParities{
+    {{"None", "0"}, {"Odd", "1"}, {"Even", "2"}, {"Mark", "3"}, {"Space", "4"}}};
+constexpr std::array<const char*, 15> kBaudRates{"110",   "300",   "600",    "1200",   "2400",
+                                                 "4800",  "9600",  "14400",  "19200",  "38400",
                                                  "56000", "57600", "115200", "128000", "256000"};
 constexpr int kComPortCount = 255;
 
-template <std::size_t N> void FillEntries(std::vector<std::string>& items, const std::array<Choice, N>& choices) {
-    for (const Choice& c : choices) items.emplace_back(c.entry);
+template <std::size_t N>
+void FillEntries(std::vector<std::string>& items, const std::array<Choice, N>& choices) {
+    for (const Choice& c : choices)
+        items.emplace_back(c.entry);
 }
 
 // Entry text -> stored number; an unknown entry stores the first choice's number.
-template <std::size_t N> std::string StoredOf(const std::array<Choice, N>& choices, const std::string& entry) {
+template <std::size_t N>
+std::string StoredOf(const std::array<Choice, N>& choices, const std::string& entry) {
     for (const Choice& c : choices)
         if (entry == c.entry) return c.stored;
     return choices[0].stored;
@@ -131,7 +131,8 @@ template <std::size_t N> std::string StoredOf(const std::array<Choice, N>& choic
 
 // Stored number -> entry text; `fallback` for a number the list does not hold.
 template <std::size_t N>
-std::string EntryOf(const std::array<Choice, N>& choices, const std::string& stored, const std::string& fallback) {
+std::string EntryOf(const std::array<Choice, N>& choices, const std::string& stored,
+                    const std::string& fallback) {
     for (const Choice& c : choices)
         if (stored == c.stored) return c.entry;
     return fallback;
@@ -139,13 +140,16 @@ std::string EntryOf(const std::array<Choice, N>& choices, const std::string& sto
 
 } // namespace
 
-void TDevicePropertyList::FreeItem(void* item) { delete static_cast<TDeviceProperty*>(item); }
+void TDevicePropertyList::FreeItem(void* item) {
+    delete static_cast<TDeviceProperty*>(item);
+}
 
 void TDevicePropertyList::Assign(const TDevicePropertyList& source) {
     // Freeing first would empty the source as well.
     if (&source == this) return;
     FreeAll();
-    for (int32_t i = 0; i < source.Count(); ++i) Insert(new TDeviceProperty(*source.Property(i)));
+    for (int32_t i = 0; i < source.Count(); ++i)
+        Insert(new TDeviceProperty(*source.Property(i)));
 }
 
 void TDevicePropertyList::InitProperties() {
@@ -160,8 +164,9 @@ std::string TDevicePropertyList::GetDefaultValue(const std::string& name) {
     return {};
 }
 
-bool TDevicePropertyList::GetEditInfo(const std::string& name, int32_t& minValue, std::vector<std::string>* items,
-                                      TPropertyType& propType, int32_t& maxValue) {
+bool TDevicePropertyList::GetEditInfo(const std::string& name, int32_t& minValue,
+                                      std::vector<std::string>* items, TPropertyType& propType,
+                                      int32_t& maxValue) {
     minValue = 0;
     maxValue = 2147483647;
     propType = TPropertyType::Integer;
@@ -186,7 +191,8 @@ bool TDevicePropertyList::GetEditInfo(const std::string& name, int32_t& minValue
         bool pickList = true;
         if (key == "RS232Port") {
             items->clear();
-            for (int i = 1; i <= kComPortCount; ++i) items->push_back("COM" + platform::IntToStr(i));
+            for (int i = 1; i <= kComPortCount; ++i)
+                items->push_back("COM" + platform::IntToStr(i));
         } else if (key == "RS232BaudRate") {
             *items = {kBaudRates.begin(), kBaudRates.end()};
         } else if (key == "RS232StopBits") {
@@ -240,7 +246,8 @@ void TDevicePropertyList::ChoiceToValue(const std::string& name, const std::vect
         value = StoredOf(kParities, value);
 }
 
-void TDevicePropertyList::ValueToChoice(const std::string& name, const std::string& value, std::string& choice) {
+void TDevicePropertyList::ValueToChoice(const std::string& name, const std::string& value,
+                                        std::string& choice) {
     const std::string key = Trim(name);
     if (key == "RS232StopBits")
         choice = EntryOf(kStopBits, value, value);
@@ -264,7 +271,9 @@ bool TDevicePropertyList::GetHint(const std::string& name, std::string& hint) {
     return !hint.empty();
 }
 
-bool TDevicePropertyList::EditCustomValue(platform::HWND, TDeviceProperty*) { return false; }
+bool TDevicePropertyList::EditCustomValue(platform::HWND, TDeviceProperty*) {
+    return false;
+}
 
 TDeviceProperty* TDevicePropertyList::FindProperty(const std::string& name) {
     const std::string key = Trim(name);
@@ -284,7 +293,8 @@ bool TDevicePropertyList::DeleteProperty(const std::string& name) {
     return false;
 }
 
-bool TDevicePropertyList::SetProperty(const std::string& name, const std::string& value, TPropertyType propType) {
+bool TDevicePropertyList::SetProperty(const std::string& name, const std::string& value,
+                                      TPropertyType propType) {
     const std::string key = Trim(name);
     if (key.empty()) return false;
     TDeviceProperty* prop = FindProperty(key);

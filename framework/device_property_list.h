@@ -17,11 +17,11 @@ namespace framework {
 enum class TPropertyType : uint8_t {
     Text = 0,
     Integer = 1,
-    Boolean = 2,  // pick list "FALSE"/"TRUE"
-    Real = 3,     // editor input filter only
+    Boolean = 2, // pick list "FALSE"/"TRUE"
+    Real = 3,    // editor input filter only
     PickList = 4,
-    TagName = 5,  // chosen by the host's tag browser
-    Custom = 6,   // edited through EditCustomValue
+    TagName = 5, // chosen by the host's tag browser
+    Custom = 6,  // edited through EditCustomValue
 };
 static_assert(sizeof(TPropertyType) == 1);
 
@@ -58,8 +58,8 @@ public:
     virtual bool GetBoolean(const std::string& name, bool aDefault);
     // The stored text for pick-list entry `choiceIndex`; empty when `items` is null or the index is
     // outside it.
-    virtual void ChoiceToValue(const std::string& name, const std::vector<std::string>* items, std::string& value,
-                               int32_t choiceIndex);
+    virtual void ChoiceToValue(const std::string& name, const std::vector<std::string>* items,
+                               std::string& value, int32_t choiceIndex);
     // The pick-list text that shows a stored value.
     virtual void ValueToChoice(const std::string& name, const std::string& value, std::string& choice);
     // Captions and hints are looked up trimmed and without regard to letter case.

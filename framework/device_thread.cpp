@@ -83,10 +83,14 @@ void WriteRequestTerminal(const TDevice& d, const TDeviceRecord& record, const s
     Intercom->RequestTerminal.WriteParams(d.ListIndex, params);
 }
 
-int32_t ClampMs(uint64_t ms) { return static_cast<int32_t>(std::min<uint64_t>(ms, INT32_MAX)); }
+int32_t ClampMs(uint64_t ms) {
+    return static_cast<int32_t>(std::min<uint64_t>(ms, INT32_MAX));
+}
 
 // The whole range of a 64-bit integer: beyond it the value has no integer to round to.
-bool RoundsToInteger(double v) { return std::isfinite(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0; }
+bool RoundsToInteger(double v) {
+    return std::isfinite(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0;
+}
 
 } // namespace
 
@@ -196,8 +200,10 @@ void TDeviceThread::SetPause(bool on) {
 
 void TDeviceThread::ReportException(const std::exception* e) {
     if (ErrorObj == nullptr) return;
-    if (e) ErrorObj->WriteError(kErrReported, -1, e);
-    else ErrorObj->WriteMessage(kErrReported, "Unknown exception in device thread.");
+    if (e)
+        ErrorObj->WriteError(kErrReported, -1, e);
+    else
+        ErrorObj->WriteMessage(kErrReported, "Unknown exception in device thread.");
 }
 
 void TDeviceThread::Execute() {
@@ -294,8 +300,8 @@ void TDeviceThread::PollDevice(int32_t i, TDeviceRecord& record) {
     d.Poll(Devices.get(), ReceivedValues.get());
     record.Duration = ClampMs(platform::MonotonicMs() - start);
     if (IsSelected(d)) {
-        SetPollTraces(d.PollLog->GetText(), platform::IntToStr(record.Interval), platform::IntToStr(record.Duration),
-                      d.LinkUp ? "True" : "False");
+        SetPollTraces(d.PollLog->GetText(), platform::IntToStr(record.Interval),
+                      platform::IntToStr(record.Duration), d.LinkUp ? "True" : "False");
         NotifyMonitor(0);
     }
     if (OwnsRequestTerminal(d)) WriteRequestTerminal(d, record, d.PollLog->GetText());
@@ -332,7 +338,8 @@ void TDeviceThread::ProcessCommand() {
         ReportException(nullptr);
     }
     d.CommandLog->AddLine(CommandFinished(d));
-    d.CommandLog->AddLine("Время на обслуживание команды "_cp + platform::IntToStr(platform::MonotonicMs() - start));
+    d.CommandLog->AddLine("Время на обслуживание команды "_cp +
+                          platform::IntToStr(platform::MonotonicMs() - start));
     if (IsSelected(d)) {
         SetCommandTrace(d.CommandLog->GetText());
         NotifyMonitor(1);
@@ -344,7 +351,9 @@ std::string TDeviceThread::CommandFinished(TDevice& device) {
     ReceivedValues->Add(c.Domain.Get(), c.Device, c.Value, c.StrAddress.Get(), c.TagAddress);
     const std::string stateTag = platform::Trim(device.CommandStateName);
     if (!stateTag.empty()) {
-        const float state = CommandStatus == kCommandDone ? 1.0f : CommandStatus == kCommandRejected ? 3.0f : 2.0f;
+        const float state = CommandStatus == kCommandDone       ? 1.0f
+                            : CommandStatus == kCommandRejected ? 3.0f
+                                                                : 2.0f;
         SetDynamicTag(stateTag, true, state);
     }
     if (CommandStatus != kCommandDone) {
@@ -354,10 +363,14 @@ std::string TDeviceThread::CommandFinished(TDevice& device) {
     }
     switch (CommandStatus) {
     case kCommandNotRun:
-    case kCommandStarted: return "No connection to device.";
-    case kCommandRejected: return "Command not supported.";
-    case kCommandDone: return "Command is successful procesed.";
-    default: return "Commands process finished.";
+    case kCommandStarted:
+        return "No connection to device.";
+    case kCommandRejected:
+        return "Command not supported.";
+    case kCommandDone:
+        return "Command is successful procesed.";
+    default:
+        return "Commands process finished.";
     }
 }
 

@@ -69,7 +69,9 @@ void FinalizeFramework() {
 
 TDriver::TDriver() : DeviceList(CreateDeviceList()) {}
 
-TDriver::~TDriver() { Shutdown(); }
+TDriver::~TDriver() {
+    Shutdown();
+}
 
 void TDriver::Shutdown() {
     if (shutDown_) return;
@@ -78,9 +80,13 @@ void TDriver::Shutdown() {
     Done();
 }
 
-bool TDriver::SaveConfig(const std::string& fileName) { return DeviceList->SaveToFile(fileName); }
+bool TDriver::SaveConfig(const std::string& fileName) {
+    return DeviceList->SaveToFile(fileName);
+}
 
-bool TDriver::LoadConfig(const std::string& fileName) { return DeviceList->LoadFromFile(fileName); }
+bool TDriver::LoadConfig(const std::string& fileName) {
+    return DeviceList->LoadFromFile(fileName);
+}
 
 void TDriver::BeforeSetup() {}
 
@@ -102,13 +108,21 @@ void TDriver::GetDeviceInfo(TDeviceInfoRecord& info) {
 }
 
 // Only derived drivers are used; the base stem just keeps the names well formed.
-std::string TDriver::GetModuleName() { return "AbstractDriver"; }
+std::string TDriver::GetModuleName() {
+    return "AbstractDriver";
+}
 
-std::string TDriver::GetShortName() { return ShortNameText(); }
+std::string TDriver::GetShortName() {
+    return ShortNameText();
+}
 
-std::string TDriver::BaseShortName() { return ShortNameText(); }
+std::string TDriver::BaseShortName() {
+    return ShortNameText();
+}
 
-std::string TDriver::GetSetupCaption() { return "Свойства драйвера..."_cp; }
+std::string TDriver::GetSetupCaption() {
+    return "Свойства драйвера..."_cp;
+}
 
 std::string TDriver::GetAboutText() {
     return "\r\n" +
@@ -116,17 +130,29 @@ std::string TDriver::GetAboutText() {
            "\r\n\r\n" + "Версия 1.0 Сборка 20012011"_cp;
 }
 
-std::string TDriver::GetCaption() { return "Abstract device driver"; }
+std::string TDriver::GetCaption() {
+    return "Abstract device driver";
+}
 
-bool TDriver::SupportsRemoteAccess() { return false; }
+bool TDriver::SupportsRemoteAccess() {
+    return false;
+}
 
-bool TDriver::IsSingleDeviceMode() { return false; }
+bool TDriver::IsSingleDeviceMode() {
+    return false;
+}
 
-std::unique_ptr<TDevice> TDriver::CreateDevice() { return std::make_unique<TDevice>(); }
+std::unique_ptr<TDevice> TDriver::CreateDevice() {
+    return std::make_unique<TDevice>();
+}
 
-std::unique_ptr<TDeviceList> TDriver::CreateDeviceList() { return std::make_unique<TDeviceList>(); }
+std::unique_ptr<TDeviceList> TDriver::CreateDeviceList() {
+    return std::make_unique<TDeviceList>();
+}
 
-std::unique_ptr<TThreadsList> TDriver::CreateThreadsList() { return std::make_unique<TThreadsList>(); }
+std::unique_ptr<TThreadsList> TDriver::CreateThreadsList() {
+    return std::make_unique<TThreadsList>();
+}
 
 bool TDriver::Init(bool, const std::string& configPath) {
     const std::string ini = ChangeFileExt(configPath, ".ini");
@@ -138,16 +164,28 @@ bool TDriver::Init(bool, const std::string& configPath) {
     return true;
 }
 
-bool TDriver::Done() { return true; }
+bool TDriver::Done() {
+    return true;
+}
 
-bool TDriver::HasAdditionalSettings() { return false; }
+bool TDriver::HasAdditionalSettings() {
+    return false;
+}
 
-int32_t TDriver::EditAdditionalSettings(platform::HWND, TDeviceList*) { return 0; }
+int32_t TDriver::EditAdditionalSettings(platform::HWND, TDeviceList*) {
+    return 0;
+}
 
-std::string TDriver::GetConfigFileName() { return GetModuleName() + ".cfg"; }
+std::string TDriver::GetConfigFileName() {
+    return GetModuleName() + ".cfg";
+}
 
-std::string TDriver::GetServerFileName() { return GetModuleName() + ".srv"; }
+std::string TDriver::GetServerFileName() {
+    return GetModuleName() + ".srv";
+}
 
-std::string TDriver::GetIntercomName() { return GetModuleName() + ".dat"; }
+std::string TDriver::GetIntercomName() {
+    return GetModuleName() + ".dat";
+}
 
 } // namespace framework

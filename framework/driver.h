@@ -25,14 +25,14 @@ class TThreadsList;
 #pragma pack(push, 1)
 // The identity record the host asks for; zeroed before it is filled.
 struct TDeviceInfoRecord {
-    uint8_t GUID[16];     // in the platform's GUID byte order
-    char Title[101];      // zero-terminated, at most 100 characters
-    int32_t Int117;       // -1
-    int32_t Int121;       // -1
-    int32_t Int125;       // -1
-    int32_t Int129;       // -1
-    int32_t Int133;       // 100
-    int32_t Int137;       // 100
+    uint8_t GUID[16];      // in the platform's GUID byte order
+    char Title[101];       // zero-terminated, at most 100 characters
+    int32_t Int117;        // -1
+    int32_t Int121;        // -1
+    int32_t Int125;        // -1
+    int32_t Int129;        // -1
+    int32_t Int133;        // 100
+    int32_t Int137;        // 100
     char PrefixList[1025]; // zero-terminated, at most 1024 characters
 };
 #pragma pack(pop)

@@ -8,7 +8,8 @@ namespace framework {
 TIntercomInterface* Intercom = nullptr;
 
 TIntercomInterface::TIntercomInterface(bool creator, int32_t capacity)
-    : DMLVariablesList(capacity), DynemicVariablesList(creator), CommandsList(creator), creator_(creator ? 1 : 0) {}
+    : DMLVariablesList(capacity), DynemicVariablesList(creator), CommandsList(creator),
+      creator_(creator ? 1 : 0) {}
 
 TIntercomInterface::~TIntercomInterface() {
     view_ = nullptr;
@@ -38,7 +39,9 @@ std::unique_ptr<TIntercomInterface> TIntercomInterface::Open(std::string_view na
     int32_t count = 0;
     const bool fits = TIntercomBlock::CapacityOf(area->mapping_.Size(), room);
     if (fits) {
-        std::memcpy(&count, area->mapping_.Data() + TIntercomBlock::DMLVariablesOffset + offsetof(TDMLVariablesHeader, Count),
+        std::memcpy(&count,
+                    area->mapping_.Data() + TIntercomBlock::DMLVariablesOffset +
+                        offsetof(TDMLVariablesHeader, Count),
                     sizeof count);
     }
     if (!fits || count > room) {

@@ -3,9 +3,9 @@
 // byte below is fixed.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <climits>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -48,7 +48,7 @@ enum TDriverState : uint8_t {
     dsDynamicTags = 7,
     dsStaticTags = 8,
     dsServerErrors = 9,
-    dsPassEnd = 10,       // a scan pass done
+    dsPassEnd = 10, // a scan pass done
     dsLoopEnded = 11,
 };
 
@@ -84,8 +84,8 @@ struct TServerDataRegion {
 };
 
 struct TDMLVariableEntry {
-    float Value;      // written by the server
-    float LastSent;   // written by the module
+    float Value;    // written by the server
+    float LastSent; // written by the module
     double Time;
     hostapi::TVLVariableInfo Info;
 };
@@ -261,7 +261,9 @@ struct TIntercomBlock {
     static constexpr std::size_t DMLVariablesSize(std::size_t n) {
         return sizeof(TDMLVariablesHeader) + sizeof(TDMLVariableEntry) * n;
     }
-    static constexpr std::size_t ServerErrorsOffset(std::size_t n) { return DMLVariablesOffset + DMLVariablesSize(n); }
+    static constexpr std::size_t ServerErrorsOffset(std::size_t n) {
+        return DMLVariablesOffset + DMLVariablesSize(n);
+    }
     static constexpr std::size_t DynamicVariablesOffset(std::size_t n) {
         return ServerErrorsOffset(n) + sizeof(TServerErrorRegion);
     }

@@ -18,9 +18,13 @@ template <class T> T Load(const uint8_t* p) {
     return v;
 }
 
-template <class T> void Store(uint8_t* p, const T& v) { std::memcpy(p, &v, sizeof v); }
+template <class T> void Store(uint8_t* p, const T& v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
-std::string LoadShort(const uint8_t* p) { return Load<TShortString>(p).Get(); }
+std::string LoadShort(const uint8_t* p) {
+    return Load<TShortString>(p).Get();
+}
 
 void StoreShort(uint8_t* p, std::string_view text) {
     TShortString s{};
@@ -29,7 +33,9 @@ void StoreShort(uint8_t* p, std::string_view text) {
 }
 
 // A count from the block, limited to what its region holds.
-int32_t Clamped(const uint8_t* p, int32_t limit) { return std::clamp(Load<int32_t>(p), 0, limit); }
+int32_t Clamped(const uint8_t* p, int32_t limit) {
+    return std::clamp(Load<int32_t>(p), 0, limit);
+}
 
 void WriteStamp(uint8_t* p) {
     std::memset(p, 0, sizeof(TRegionStamp));
@@ -41,7 +47,9 @@ uint8_t AcquireByte(const uint8_t* p) {
     return std::atomic_ref<uint8_t>(*const_cast<uint8_t*>(p)).load(std::memory_order_acquire);
 }
 
-void ReleaseByte(uint8_t* p, uint8_t v) { std::atomic_ref<uint8_t>(*p).store(v, std::memory_order_release); }
+void ReleaseByte(uint8_t* p, uint8_t v) {
+    std::atomic_ref<uint8_t>(*p).store(v, std::memory_order_release);
+}
 
 // Runs work under the region's lock; false when the lock was not had in time.
 template <class Work> bool Locked(uint8_t* lock, Work&& work, uint64_t timeoutMs = LockTimeout) {
@@ -63,7 +71,9 @@ bool LockRegion(uint8_t* lock, uint64_t timeoutMs) {
     return true;
 }
 
-void UnlockRegion(uint8_t* lock) { ReleaseByte(lock, 0); }
+void UnlockRegion(uint8_t* lock) {
+    ReleaseByte(lock, 0);
+}
 
 // ---- TOstrolinkaInfo
 
@@ -84,7 +94,9 @@ void TOstrolinkaInfo::SetName(std::string_view name) {
     if (region_) StoreShort(region_ + offsetof(TOstrolinkaInfoRegion, Title), name);
 }
 
-uint8_t TOstrolinkaInfo::GetState() const { return region_ ? region_[offsetof(TOstrolinkaInfoRegion, State)] : 0; }
+uint8_t TOstrolinkaInfo::GetState() const {
+    return region_ ? region_[offsetof(TOstrolinkaInfoRegion, State)] : 0;
+}
 
 void TOstrolinkaInfo::SetState(uint8_t state) {
     if (region_) region_[offsetof(TOstrolinkaInfoRegion, State)] = state;
@@ -133,7 +145,9 @@ void TServerData::SetProcessId(int32_t pid) {
     if (uint8_t* s = Slot(ServerSlotIndex)) Store(s + offsetof(TServerSlot, ProcessId), pid);
 }
 
-int32_t TServerData::GetWindow() const { return GetSlotWindow(ServerSlotIndex); }
+int32_t TServerData::GetWindow() const {
+    return GetSlotWindow(ServerSlotIndex);
+}
 
 void TServerData::SetWindow(int32_t wnd) {
     if (uint8_t* s = Slot(ServerSlotIndex)) Store(s + offsetof(TServerSlot, WindowHandle), wnd);
@@ -190,7 +204,8 @@ bool TDMLVariablesList::Add(const hostapi::TVLVariableInfo& info) {
     e.Value = info.Value;
     e.LastSent = info.Value;
     e.Time = platform::Now();
-    Store(region_ + sizeof(TDMLVariablesHeader) + sizeof(TDMLVariableEntry) * static_cast<std::size_t>(count), e);
+    Store(region_ + sizeof(TDMLVariablesHeader) + sizeof(TDMLVariableEntry) * static_cast<std::size_t>(count),
+          e);
     Store<int32_t>(region_ + offsetof(TDMLVariablesHeader, Count), count + 1);
     return true;
 }
@@ -254,12 +269,16 @@ void TServerErrorList::Add(int32_t code, std::string_view text) {
         r.Code = code;
         r.Time = platform::Now();
         r.Text.Set(text);
-        Store(region_ + offsetof(TServerErrorRegion, Records) + sizeof(TServerErrorEntry) * static_cast<std::size_t>(count), r);
+        Store(region_ + offsetof(TServerErrorRegion, Records) +
+                  sizeof(TServerErrorEntry) * static_cast<std::size_t>(count),
+              r);
         Store<int32_t>(region_ + offsetof(TServerErrorRegion, Count), count + 1);
     });
 }
 
-int32_t TServerErrorList::GetCount() const { return region_ ? CountAt() : 0; }
+int32_t TServerErrorList::GetCount() const {
+    return region_ ? CountAt() : 0;
+}
 
 void TServerErrorList::ClearLocked() {
     Store<int32_t>(region_ + offsetof(TServerErrorRegion, Sequence), 0);
@@ -296,15 +315,19 @@ int32_t TDynemicVariablesList::CountAt() const {
     return Clamped(region_ + offsetof(TDynamicVariablesRegion, Count), kMaxDynamicVariables);
 }
 
-int32_t TDynemicVariablesList::GetCount() const { return region_ ? CountAt() : 0; }
+int32_t TDynemicVariablesList::GetCount() const {
+    return region_ ? CountAt() : 0;
+}
 
 namespace {
 uint8_t* DynamicEntry(uint8_t* region, int32_t i) {
-    return region + offsetof(TDynamicVariablesRegion, Entries) + sizeof(TDynamicVariableEntry) * static_cast<std::size_t>(i);
+    return region + offsetof(TDynamicVariablesRegion, Entries) +
+           sizeof(TDynamicVariableEntry) * static_cast<std::size_t>(i);
 }
 } // namespace
 
-bool TDynemicVariablesList::Register(std::string_view name, bool onlyUpdate, float value, platform::TDateTime time) {
+bool TDynemicVariablesList::Register(std::string_view name, bool onlyUpdate, float value,
+                                     platform::TDateTime time) {
     if (region_ == nullptr) return false;
     // Cut before comparing: the region keeps at most 255 characters of a name.
     std::string key = platform::UpperCase(platform::Trim(name));
@@ -378,7 +401,9 @@ bool TCommandsList::Add(const TCommandRecord& command) {
     if (region_ == nullptr) return false;
     const int32_t count = Load<int32_t>(region_ + offsetof(TCommandsRegion, Count));
     if (count < 0 || count >= kMaxCommands) return false;
-    Store(region_ + offsetof(TCommandsRegion, Commands) + sizeof(TCommandRecord) * static_cast<std::size_t>(count), command);
+    Store(region_ + offsetof(TCommandsRegion, Commands) +
+              sizeof(TCommandRecord) * static_cast<std::size_t>(count),
+          command);
     Store<int32_t>(region_ + offsetof(TCommandsRegion, Count), count + 1);
     Store<int32_t>(region_ + offsetof(TCommandsRegion, Device), command.Device);
     return true;
@@ -401,7 +426,8 @@ int32_t TCommandsList::GetCount() const {
 }
 
 std::string TCommandsList::GetDeviceName() const {
-    return region_ ? platform::UpperCase(LoadShort(region_ + offsetof(TCommandsRegion, Domain))) : std::string();
+    return region_ ? platform::UpperCase(LoadShort(region_ + offsetof(TCommandsRegion, Domain)))
+                   : std::string();
 }
 
 void TCommandsList::SetDeviceName(std::string_view name) {
@@ -412,7 +438,9 @@ int32_t TCommandsList::GetDevice() const {
     return region_ ? Load<int32_t>(region_ + offsetof(TCommandsRegion, Device)) : -1;
 }
 
-uint8_t TCommandsList::GetFlag() const { return region_ ? AcquireByte(region_ + offsetof(TCommandsRegion, Flag)) : 0; }
+uint8_t TCommandsList::GetFlag() const {
+    return region_ ? AcquireByte(region_ + offsetof(TCommandsRegion, Flag)) : 0;
+}
 
 void TCommandsList::SetFlag(uint8_t flag) {
     if (region_) ReleaseByte(region_ + offsetof(TCommandsRegion, Flag), flag);
@@ -483,7 +511,8 @@ bool TTerminalClass::TryReadText(uint64_t waitMs, std::string& text) const {
     if (region_ == nullptr) return false;
     const char* t = reinterpret_cast<const char*>(region_ + offsetof(TTerminalRegion, Text));
     return Locked(
-        region_ + offsetof(TTerminalRegion, Lock), [&] { text.assign(t, ::strnlen(t, kMaxTerminalText)); }, waitMs);
+        region_ + offsetof(TTerminalRegion, Lock), [&] { text.assign(t, ::strnlen(t, kMaxTerminalText)); },
+        waitMs);
 }
 
 int32_t TTerminalClass::GetCounter() const {
@@ -496,7 +525,8 @@ int32_t TTerminalClass::GetCounter() const {
 bool TTerminalClass::TryGetCounter(uint64_t waitMs, int32_t& counter) const {
     if (region_ == nullptr) return false;
     const uint8_t* p = region_ + offsetof(TTerminalRegion, Counter);
-    return Locked(region_ + offsetof(TTerminalRegion, Lock), [&] { counter = Load<int32_t>(p); }, waitMs);
+    return Locked(
+        region_ + offsetof(TTerminalRegion, Lock), [&] { counter = Load<int32_t>(p); }, waitMs);
 }
 
 int32_t TTerminalClass::GetOwner() const {

@@ -28,7 +28,9 @@ bool LockRegion(uint8_t* lock, uint64_t timeoutMs = LockTimeout);
 void UnlockRegion(uint8_t* lock);
 
 // Counters of the area run 0..65535 and wrap to 0.
-inline int32_t NextCounter(int32_t value) { return value >= 65535 ? 0 : value + 1; }
+inline int32_t NextCounter(int32_t value) {
+    return value >= 65535 ? 0 : value + 1;
+}
 
 // Region 1: module status.
 class TOstrolinkaInfo {

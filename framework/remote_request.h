@@ -13,16 +13,16 @@ namespace framework {
 
 #pragma pack(push, 1)
 struct TRemoteRequestHeader {
-    int32_t HeaderSize;  // always 311
-    char Magic[2];       // "KV"
+    int32_t HeaderSize; // always 311
+    char Magic[2];      // "KV"
     uint8_t Reserved6[4];
-    TShortString Domain; // routing prefix of the addressed device
+    TShortString Domain;   // routing prefix of the addressed device
     int32_t DeviceAddress; // below 1: the server itself (service request)
     int32_t RequestCode;   // kServiceRequest; others go to the device
     int32_t Status;        // reply: kRemoteOk, kRemoteFailed, kRemoteBusy
     int32_t Status2;       // reply: kRemoteOk, kRemoteBadServiceHeader
     uint8_t Reserved282[4];
-    uint8_t ReplyFlag;     // 1 in the busy reply
+    uint8_t ReplyFlag; // 1 in the busy reply
     uint8_t Reserved287[16];
     int32_t PayloadLength;
     uint8_t Reserved307[4];

@@ -13,10 +13,14 @@ namespace framework {
 
 namespace {
 
-bool HasExchangeArea() { return Intercom != nullptr && Intercom->IsOpen(); }
+bool HasExchangeArea() {
+    return Intercom != nullptr && Intercom->IsOpen();
+}
 
 // The integer of a routing part, -1 when it is none.
-int32_t RoutingNumber(std::string_view text) { return platform::StrToIntDef(platform::Trim(text), -1); }
+int32_t RoutingNumber(std::string_view text) {
+    return platform::StrToIntDef(platform::Trim(text), -1);
+}
 
 // The letter-case copy and the upper-case working copy of a routing text, cut in step.
 struct TRoutingText {
@@ -68,14 +72,19 @@ bool ParseTagRouting(std::string_view text, std::string& prefix, int32_t& device
 
 // ---- TReceiveVariables
 
-TReceiveVariables::~TReceiveVariables() { FreeAll(); }
+TReceiveVariables::~TReceiveVariables() {
+    FreeAll();
+}
 
-void TReceiveVariables::FreeItem(void* item) { delete static_cast<TReceiveVariable*>(item); }
+void TReceiveVariables::FreeItem(void* item) {
+    delete static_cast<TReceiveVariable*>(item);
+}
 
 bool TReceiveVariables::TrimTo(int32_t n) {
     n = std::max(n, 0);
     if (Count() <= n) return true;
-    while (Count() > n) AtFree(0);
+    while (Count() > n)
+        AtFree(0);
     return false;
 }
 
@@ -108,8 +117,9 @@ bool TReceiveVariables::Flush() {
         const TReceiveVariable* r = RecordAt(i);
         const std::string prefix = r->Prefix.Get();
         if (!WriteTagValue(VariableIndex, prefix, r->Device, r->Value, r->StrAddress.Get(), r->Address)) {
-            Report(kErrTagWrite, platform::Cp("Ошибка при записи нового значения тега: ") + prefix + ": DEVICE=" +
-                            platform::IntToStr(r->Device) + " ADDRESS=" + platform::IntToStr(r->Address));
+            Report(kErrTagWrite, platform::Cp("Ошибка при записи нового значения тега: ") + prefix +
+                                     ": DEVICE=" + platform::IntToStr(r->Device) +
+                                     " ADDRESS=" + platform::IntToStr(r->Address));
             result = false;
         }
     }
@@ -143,9 +153,13 @@ bool SetDynamicTag(std::string_view name, bool onlyUpdate, float value) {
 
 // ---- TImitatorVariableList
 
-TImitatorVariableList::~TImitatorVariableList() { FreeAll(); }
+TImitatorVariableList::~TImitatorVariableList() {
+    FreeAll();
+}
 
-void TImitatorVariableList::FreeItem(void* item) { delete static_cast<TImitatorVariable*>(item); }
+void TImitatorVariableList::FreeItem(void* item) {
+    delete static_cast<TImitatorVariable*>(item);
+}
 
 void TImitatorVariableList::Build(int32_t device, std::string_view prefix) {
     if (VariableIndex == nullptr) return;

@@ -41,7 +41,8 @@ public:
     // Drops the oldest records until n remain; false when any were dropped.
     virtual bool TrimTo(int32_t n);
 
-    bool Add(std::string_view prefix, int32_t device, float value, std::string_view strAddress, int32_t address);
+    bool Add(std::string_view prefix, int32_t device, float value, std::string_view strAddress,
+             int32_t address);
     // Writes every queued value to its host tag through the server's tag index and empties the
     // queue; false when the index or the area is missing, or a value could not be written.
     bool Flush();
@@ -59,7 +60,7 @@ bool WriteTagValue(TVariableIndex* index, std::string_view prefix, int32_t devic
 bool SetDynamicTag(std::string_view name, bool onlyUpdate, float value);
 
 struct TImitatorVariable {
-    int32_t Index;   // item of the server's tag index
+    int32_t Index; // item of the server's tag index
     int32_t Percent;
 };
 

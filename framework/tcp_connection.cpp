@@ -26,15 +26,15 @@ int32_t NextWait(uint64_t start, int32_t ms) {
 } // namespace
 
 TTCPConnection::TTCPConnection(TDevicePropertyList* Properties)
-    : TOstrolinkaConnection(Properties),
-      IPAddress(PropString(Properties, "DeviceIPAddress", "")),
-      IPPort(PropInteger(Properties, "IPPort", 502)),
-      TimeOut(PropInteger(Properties, "TimeOut", 1000)),
+    : TOstrolinkaConnection(Properties), IPAddress(PropString(Properties, "DeviceIPAddress", "")),
+      IPPort(PropInteger(Properties, "IPPort", 502)), TimeOut(PropInteger(Properties, "TimeOut", 1000)),
       PINGTimeOut(PropInteger(Properties, "PINGTimeOut", 500)),
       ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", true)),
       CloseConnectionFlag(PropBoolean(Properties, "CloseConnection", true)) {}
 
-TTCPConnection::~TTCPConnection() { Close(nullptr); }
+TTCPConnection::~TTCPConnection() {
+    Close(nullptr);
+}
 
 void TTCPConnection::LogConnecting(TTerminalDataClass* Log) {
     AddLog(Log, "Connecting to " + IPAddress + " to port " + platform::IntToStr(IPPort));
@@ -43,10 +43,13 @@ void TTCPConnection::LogConnecting(TTerminalDataClass* Log) {
 bool TTCPConnection::SettingsChanged(TDevicePropertyList* Properties) {
     if (!Properties) return true;
     return PropString(Properties, "DeviceIPAddress", "") != IPAddress ||
-           PropInteger(Properties, "IPPort", -1) != IPPort || PropInteger(Properties, "TimeOut", 1000) != TimeOut;
+           PropInteger(Properties, "IPPort", -1) != IPPort ||
+           PropInteger(Properties, "TimeOut", 1000) != TimeOut;
 }
 
-bool TTCPConnection::CloseAfterPoll() { return CloseConnectionFlag; }
+bool TTCPConnection::CloseAfterPoll() {
+    return CloseConnectionFlag;
+}
 
 bool TTCPConnection::CheckICMP(TTerminalDataClass* Log) {
     return CheckICMPRule(ICMPOnConnect, IPAddress, PINGTimeOut, Log);
@@ -97,7 +100,8 @@ int32_t TTCPConnection::Read(int32_t TimeOutMs, std::string& Data, TTerminalData
                 Client->ReceiveWithTimeout(NextWait(start, TimeOutMs));
                 Data = Client->TakeInput();
             }
-            if (Data.empty() && (Elapsed(start, TimeOutMs) || platform::TThread::CurrentTerminated())) return 0;
+            if (Data.empty() && (Elapsed(start, TimeOutMs) || platform::TThread::CurrentTerminated()))
+                return 0;
         }
     } catch (const std::exception&) {
         Data.clear();
@@ -115,7 +119,9 @@ int32_t TTCPConnection::Write(const std::string& Data, TTerminalDataClass*) {
     return static_cast<int32_t>(Data.size());
 }
 
-bool TTCPConnection::IsOpen() { return Client && Client->Connected(); }
+bool TTCPConnection::IsOpen() {
+    return Client && Client->Connected();
+}
 
 int32_t TTCPBadLineConnection::Read(int32_t TimeOutMs, std::string& Data, TTerminalDataClass*) {
     const uint64_t start = platform::MonotonicMs();

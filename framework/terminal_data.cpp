@@ -8,7 +8,9 @@ TTerminalDataClass::TTerminalDataClass() : buffer_(new char[kBufferSize]), lengt
     std::memset(buffer_, 0, kBufferSize);
 }
 
-TTerminalDataClass::~TTerminalDataClass() { delete[] buffer_; }
+TTerminalDataClass::~TTerminalDataClass() {
+    delete[] buffer_;
+}
 
 void TTerminalDataClass::Clear() {
     std::lock_guard<std::mutex> guard(lock_);

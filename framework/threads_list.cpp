@@ -43,8 +43,9 @@ std::string ServiceAnswer(std::string content) {
 
 } // namespace
 
-
-TThreadsList::~TThreadsList() { FreeAll(); }
+TThreadsList::~TThreadsList() {
+    FreeAll();
+}
 
 void TThreadsList::FreeItem(void* item) {
     auto* thread = static_cast<TDeviceThread*>(item);
@@ -67,7 +68,8 @@ void TThreadsList::CreateThreads(TDeviceList* source, bool byPort) {
 }
 
 void TThreadsList::ResumeAll() {
-    for (int32_t i = 0; i < Count(); ++i) Thread(i)->Resume();
+    for (int32_t i = 0; i < Count(); ++i)
+        Thread(i)->Resume();
     Running.store(true);
 }
 

@@ -31,7 +31,7 @@ bool WriteAll(int fd, const std::string& text) {
 
 bool ReplaceFile(const std::string& fileName, const std::string& text) {
     std::string target = fileName;
-    struct stat st{};
+    struct stat st {};
     mode_t mode = 0666;
     if (::lstat(fileName.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
@@ -43,7 +43,8 @@ bool ReplaceFile(const std::string& fileName, const std::string& text) {
         mode = st.st_mode & 07777;
     }
     static std::atomic<unsigned> serial{0};
-    const std::string temp = target + "." + platform::IntToStr(::getpid()) + "-" + platform::IntToStr(++serial) + ".tmp";
+    const std::string temp =
+        target + "." + platform::IntToStr(::getpid()) + "-" + platform::IntToStr(++serial) + ".tmp";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, text);
@@ -55,7 +56,9 @@ bool ReplaceFile(const std::string& fileName, const std::string& text) {
     return ok;
 }
 
-std::string BackupName(const std::string& fileName) { return fileName + ".bak"; }
+std::string BackupName(const std::string& fileName) {
+    return fileName + ".bak";
+}
 
 bool KeepBackup(const std::string& fileName) {
     std::string bytes;

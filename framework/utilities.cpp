@@ -17,7 +17,8 @@ int32_t IniReadInteger(const std::string& FileName, const std::string& Section, 
     return platform::TIniFile(FileName).ReadInteger(Section, Key, Default);
 }
 
-bool IniReadBool(const std::string& FileName, const std::string& Section, const std::string& Key, bool Default) {
+bool IniReadBool(const std::string& FileName, const std::string& Section, const std::string& Key,
+                 bool Default) {
     return platform::TIniFile(FileName).ReadBool(Section, Key, Default);
 }
 

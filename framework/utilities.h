@@ -15,6 +15,7 @@ int32_t Ping(const std::string& Address, int32_t TimeoutMs);
 // the value is not an integer; a Boolean is an integer, 0 False and any other True.
 int32_t IniReadInteger(const std::string& FileName, const std::string& Section, const std::string& Key,
                        int32_t Default);
-bool IniReadBool(const std::string& FileName, const std::string& Section, const std::string& Key, bool Default);
+bool IniReadBool(const std::string& FileName, const std::string& Section, const std::string& Key,
+                 bool Default);
 
 } // namespace framework

@@ -19,11 +19,17 @@ struct TIndexNode : TVariableIndexItem {
 
 } // namespace
 
-TVariableIndex::~TVariableIndex() { FreeAll(); }
+TVariableIndex::~TVariableIndex() {
+    FreeAll();
+}
 
-void TVariableIndex::FreeItem(void* item) { delete static_cast<TIndexNode*>(item); }
+void TVariableIndex::FreeItem(void* item) {
+    delete static_cast<TIndexNode*>(item);
+}
 
-const void* TVariableIndex::KeyOf(const void* item) { return &static_cast<const TIndexNode*>(item)->Key; }
+const void* TVariableIndex::KeyOf(const void* item) {
+    return &static_cast<const TIndexNode*>(item)->Key;
+}
 
 int32_t TVariableIndex::Compare(const void* key1, const void* key2) {
     // Byte-wise: "DEVICE=10" sorts before "DEVICE=2".
@@ -31,10 +37,12 @@ int32_t TVariableIndex::Compare(const void* key1, const void* key2) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-std::string TVariableIndex::MakeKey(std::string_view prefix, int32_t device, int32_t address, std::string_view strAddress) {
+std::string TVariableIndex::MakeKey(std::string_view prefix, int32_t device, int32_t address,
+                                    std::string_view strAddress) {
     std::string key = "PREFIX=";
     key += prefix;
-    key += " DEVICE=" + platform::IntToStr(device) + " ADDRESS=" + platform::IntToStr(address) + " STRADDRESS=";
+    key +=
+        " DEVICE=" + platform::IntToStr(device) + " ADDRESS=" + platform::IntToStr(address) + " STRADDRESS=";
     key += platform::UpperCase(strAddress);
     return key;
 }
@@ -55,7 +63,8 @@ bool TVariableIndex::Build() {
         if (!tags.Read(i, entry)) continue;
         std::string prefix, strAddress;
         int32_t device = -1, address = -1;
-        if (!ParseTagRouting(platform::Trim(platform::FieldText(entry.Info.Routing)), prefix, device, strAddress, address))
+        if (!ParseTagRouting(platform::Trim(platform::FieldText(entry.Info.Routing)), prefix, device,
+                             strAddress, address))
             continue;
         auto* node = new TIndexNode{};
         node->VariableId = entry.Info.VariableId;

@@ -19,7 +19,7 @@ struct TVariableIndexItem {
     int32_t Address;
     TShortString StrAddress;
     int32_t EntryIndex;
-    float Value;          // the entry's value when the index was built
+    float Value; // the entry's value when the index was built
     float InitialValue;
     uint8_t SignFlag;     // a sign-carrying tag: one of the record's singles at 664, 668 is negative
     uint8_t TwoStateFlag; // a two-state tag: received readings are inverted to 0/1
@@ -48,10 +48,12 @@ public:
 
     const TVariableIndexItem* ItemAt(int32_t i) const { return Item<TVariableIndexItem>(i); }
     // The item that takes a reading; nullptr when no host tag is routed to it.
-    const TVariableIndexItem* Find(std::string_view prefix, int32_t device, int32_t address, std::string_view strAddress);
+    const TVariableIndexItem* Find(std::string_view prefix, int32_t device, int32_t address,
+                                   std::string_view strAddress);
 
     // "PREFIX=%s DEVICE=%d ADDRESS=%d STRADDRESS=%s", the string address upper-cased.
-    static std::string MakeKey(std::string_view prefix, int32_t device, int32_t address, std::string_view strAddress);
+    static std::string MakeKey(std::string_view prefix, int32_t device, int32_t address,
+                               std::string_view strAddress);
 
     int32_t Compare(const void* key1, const void* key2) override;
     const void* KeyOf(const void* item) override;

@@ -11,13 +11,17 @@ namespace framework {
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 // Trim without a copy.
 std::string_view TrimmedView(std::string_view s) {
     std::size_t i = 0, n = s.size();
-    while (i < n && IsBlank(s[i])) ++i;
-    while (n > i && IsBlank(s[n - 1])) --n;
+    while (i < n && IsBlank(s[i]))
+        ++i;
+    while (n > i && IsBlank(s[n - 1]))
+        --n;
     return s.substr(i, n - i);
 }
 
@@ -141,7 +145,8 @@ bool ParseAttributes(std::string_view text, std::vector<std::string>& list) {
     }
 }
 
-bool ParseElement(std::string_view text, std::vector<std::string>& list, std::string& name, std::string& content) {
+bool ParseElement(std::string_view text, std::vector<std::string>& list, std::string& name,
+                  std::string& content) {
     constexpr std::size_t none = std::string_view::npos;
     name.clear();
     content.clear();

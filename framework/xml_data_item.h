@@ -74,7 +74,8 @@ namespace xml_detail {
 // True when the first ">" at or after `pos` follows a "/".
 bool IsSelfClosingAt(const std::string& text, std::size_t pos);
 bool ParseAttributes(std::string_view text, std::vector<std::string>& list);
-bool ParseElement(std::string_view text, std::vector<std::string>& list, std::string& name, std::string& content);
+bool ParseElement(std::string_view text, std::vector<std::string>& list, std::string& name,
+                  std::string& content);
 
 } // namespace xml_detail
 

@@ -21,7 +21,7 @@ struct TDrvInitRecord {
     uint32_t HostWindow;
     int32_t MessageId;
     int32_t SourceId;
-    char Directory[4097];  // zero-terminated, cp1251
+    char Directory[4097]; // zero-terminated, cp1251
     uint8_t ConfigOnly;
 };
 static_assert(sizeof(TDrvInitRecord) == 4110);
@@ -34,14 +34,14 @@ static_assert(offsetof(TDrvInitRecord, ConfigOnly) == 4109);
 // Filled by DLMGetDeviceInfo.
 struct TDeviceInfoRecord {
     uint8_t GUID[16];
-    char Title[101];  // zero-terminated
+    char Title[101]; // zero-terminated
     int32_t Reserved117;
     int32_t Reserved121;
     int32_t Reserved125;
     int32_t Reserved129;
     int32_t Reserved133;
     int32_t Reserved137;
-    char PrefixList[1025];  // zero-terminated
+    char PrefixList[1025]; // zero-terminated
 };
 static_assert(sizeof(TDeviceInfoRecord) == 1166);
 static_assert(offsetof(TDeviceInfoRecord, Title) == 16);
@@ -57,9 +57,9 @@ static_assert(offsetof(TDeviceInfoRecord, PrefixList) == 141);
 struct THostValueEntry {
     int32_t VariableId;
     float Value;
-    float OldValue;  // the commanded value when the module gave a write up
-    int32_t Time;    // ms since local midnight
-    int32_t Date;    // days, 1 January of year 1 being day 1
+    float OldValue; // the commanded value when the module gave a write up
+    int32_t Time;   // ms since local midnight
+    int32_t Date;   // days, 1 January of year 1 being day 1
 };
 static_assert(sizeof(THostValueEntry) == 20);
 static_assert(offsetof(THostValueEntry, VariableId) == 0);
@@ -86,7 +86,7 @@ constexpr int32_t kDateOfDay0 = 693594;
 extern "C" {
 typedef int32_t (*TDLMGetDeviceInfo)(TDeviceInfoRecord* info);
 typedef int32_t (*TDLMInitDeviceDrv)(TDrvInitRecord record);
-typedef int32_t (*TDLMNoArgs)(void);  // Run, Stop, Done
+typedef int32_t (*TDLMNoArgs)(void); // Run, Stop, Done
 typedef int32_t (*TDLMWriteDataDrv)(const void* block, int32_t size);
 }
 

@@ -30,17 +30,25 @@ std::string ProgramDirectory() {
 // A host value may also be not a number or infinite, written as "nan", "inf" or "-inf".
 bool ParseNumber(std::string_view text, double& value) {
     const std::string t = platform::LowerCase(platform::Trim(text));
-    if (t == "nan") value = std::numeric_limits<double>::quiet_NaN();
-    else if (t == "inf" || t == "+inf") value = std::numeric_limits<double>::infinity();
-    else if (t == "-inf") value = -std::numeric_limits<double>::infinity();
-    else return platform::TryStrToFloat(t, value);
+    if (t == "nan")
+        value = std::numeric_limits<double>::quiet_NaN();
+    else if (t == "inf" || t == "+inf")
+        value = std::numeric_limits<double>::infinity();
+    else if (t == "-inf")
+        value = -std::numeric_limits<double>::infinity();
+    else
+        return platform::TryStrToFloat(t, value);
     return true;
 }
 
-bool ParseInteger(std::string_view text, int32_t& value) { return platform::TryStrToInt(platform::Trim(text), value); }
+bool ParseInteger(std::string_view text, int32_t& value) {
+    return platform::TryStrToInt(platform::Trim(text), value);
+}
 
 // The shortest text that reads back as the same double.
-std::string NumberText(double v) { return platform::FloatToStrShortest(v); }
+std::string NumberText(double v) {
+    return platform::FloatToStrShortest(v);
+}
 
 } // namespace
 
@@ -60,7 +68,8 @@ bool ParseHostTagLine(std::string_view line, THostTag& tag, std::string& reason)
     const std::string_view text(trimmed);
     while (from <= text.size()) {
         const std::size_t tab = text.find('\t', from);
-        const std::string_view field = text.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
+        const std::string_view field =
+            text.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
         from = tab == std::string_view::npos ? text.size() + 1 : tab + 1;
         if (platform::Trim(field).empty()) continue;
         const std::size_t eq = field.find('=');
@@ -75,15 +84,24 @@ bool ParseHostTagLine(std::string_view line, THostTag& tag, std::string& reason)
             return false;
         }
         bool ok = true;
-        if (key == "id") ok = ParseInteger(value, tag.Id) && tag.Id >= 0;
-        else if (key == "name") tag.Name = platform::Trim(value), ok = !tag.Name.empty() && tag.Name.size() <= kMaxTagName;
-        else if (key == "routing") tag.Routing = platform::Trim(value), ok = tag.Routing.size() <= kMaxTagRouting;
-        else if (key == "value") ok = ParseNumber(value, tag.Value);
-        else if (key == "deadband") ok = ParseNumber(value, tag.Deadband);
-        else if (key == "low") ok = ParseNumber(value, tag.Low);
-        else if (key == "high") ok = ParseNumber(value, tag.High);
-        else if (key == "divisor") ok = ParseNumber(value, tag.Divisor);
-        else if (key == "twostate") ok = ParseInteger(value, tag.TwoState);
+        if (key == "id")
+            ok = ParseInteger(value, tag.Id) && tag.Id >= 0;
+        else if (key == "name")
+            tag.Name = platform::Trim(value), ok = !tag.Name.empty() && tag.Name.size() <= kMaxTagName;
+        else if (key == "routing")
+            tag.Routing = platform::Trim(value), ok = tag.Routing.size() <= kMaxTagRouting;
+        else if (key == "value")
+            ok = ParseNumber(value, tag.Value);
+        else if (key == "deadband")
+            ok = ParseNumber(value, tag.Deadband);
+        else if (key == "low")
+            ok = ParseNumber(value, tag.Low);
+        else if (key == "high")
+            ok = ParseNumber(value, tag.High);
+        else if (key == "divisor")
+            ok = ParseNumber(value, tag.Divisor);
+        else if (key == "twostate")
+            ok = ParseInteger(value, tag.TwoState);
         else if (key == "kind") {
             int32_t kind = 0;
             ok = ParseInteger(value, kind) && kind >= 0 && kind <= 255;
@@ -106,9 +124,10 @@ bool ParseHostTagLine(std::string_view line, THostTag& tag, std::string& reason)
 
 std::string FormatHostTagLine(const THostTag& tag) {
     return "id=" + platform::IntToStr(tag.Id) + "\tname=" + tag.Name + "\trouting=" + tag.Routing +
-           "\tvalue=" + NumberText(tag.Value) + "\tdeadband=" + NumberText(tag.Deadband) + "\tlow=" +
-           NumberText(tag.Low) + "\thigh=" + NumberText(tag.High) + "\tdivisor=" + NumberText(tag.Divisor) +
-           "\tkind=" + platform::IntToStr(tag.Kind) + "\ttwostate=" + platform::IntToStr(tag.TwoState);
+           "\tvalue=" + NumberText(tag.Value) + "\tdeadband=" + NumberText(tag.Deadband) +
+           "\tlow=" + NumberText(tag.Low) + "\thigh=" + NumberText(tag.High) +
+           "\tdivisor=" + NumberText(tag.Divisor) + "\tkind=" + platform::IntToStr(tag.Kind) +
+           "\ttwostate=" + platform::IntToStr(tag.TwoState);
 }
 
 bool ReplaceFileWhole(const std::string& fileName, const std::string& text) {
@@ -149,7 +168,8 @@ bool ReplaceFileWhole(const std::string& fileName, const std::string& text) {
 
 bool WriteHostTagDatabase(const std::string& fileName, const std::vector<THostTag>& tags) {
     std::string text;
-    for (const THostTag& t : tags) text += FormatHostTagLine(t) + "\n";
+    for (const THostTag& t : tags)
+        text += FormatHostTagLine(t) + "\n";
     return ReplaceFileWhole(fileName, text);
 }
 

@@ -36,7 +36,7 @@ constexpr int32_t kBadArgument = -1;
 
 struct TDomain {
     std::string Name;
-    std::vector<const host::THostTag*> Variables;  // in file order
+    std::vector<const host::THostTag*> Variables; // in file order
 };
 
 // The tags of the file named now and the routing domains they form, both rebuilt when it changes.
@@ -60,7 +60,8 @@ private:
             fresh = true;
         }
         if (!db_->Refresh() && !fresh) return;
-        for (const std::string& p : db_->Problems()) std::fprintf(stderr, "%s: %s\n", file.c_str(), p.c_str());
+        for (const std::string& p : db_->Problems())
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), p.c_str());
         domains_.clear();
         for (const host::THostTag& tag : db_->Tags()) {
             const std::string prefix = DomainOf(tag.Routing);
@@ -78,7 +79,8 @@ private:
         const std::size_t colon = text.find(':');
         if (colon == std::string::npos || colon == 0) return {};
         std::string name = platform::Trim(text.substr(0, colon));
-        if (name.size() > sizeof(TVLRoutingDomainInfo::Name) - 1) name.resize(sizeof(TVLRoutingDomainInfo::Name) - 1);
+        if (name.size() > sizeof(TVLRoutingDomainInfo::Name) - 1)
+            name.resize(sizeof(TVLRoutingDomainInfo::Name) - 1);
         return name;
     }
 
@@ -89,7 +91,9 @@ private:
 std::mutex Lock;
 TVariables Variables;
 
-float Single(double v) { return static_cast<float>(v); }
+float Single(double v) {
+    return static_cast<float>(v);
+}
 
 void Fill(const host::THostTag& tag, TVLVariableInfo& info) {
     std::memset(&info, 0, sizeof info);
@@ -114,7 +118,8 @@ __attribute__((visibility("default"))) int32_t VLGetRoutingDomainNum() {
     return static_cast<int32_t>(Variables.Domains().size());
 }
 
-__attribute__((visibility("default"))) int32_t VLGetRoutingDomainInfo(int32_t index, TVLRoutingDomainInfo* info) {
+__attribute__((visibility("default"))) int32_t VLGetRoutingDomainInfo(int32_t index,
+                                                                      TVLRoutingDomainInfo* info) {
     if (info == nullptr || info->Size != static_cast<int32_t>(sizeof *info)) return kBadArgument;
     std::lock_guard<std::mutex> guard(Lock);
     const std::vector<TDomain>& domains = Variables.Domains();
@@ -157,7 +162,8 @@ __attribute__((visibility("default"))) int32_t VLGetVariableInfoByName(const cha
     return kDone;
 }
 
-__attribute__((visibility("default"))) int32_t VLGetVariablesListByType(int32_t, int32_t, int32_t, VLHandle* handle) {
+__attribute__((visibility("default"))) int32_t VLGetVariablesListByType(int32_t, int32_t, int32_t,
+                                                                        VLHandle* handle) {
     if (handle == nullptr) return kBadArgument;
     *handle = nullptr;
     std::lock_guard<std::mutex> guard(Lock);
@@ -193,7 +199,8 @@ __attribute__((visibility("default"))) uint16_t VLNavigatorDialog(uint32_t, char
     std::vector<std::string> names;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        for (const host::THostTag& tag : Variables.Tags().Tags()) names.push_back(tag.Name);
+        for (const host::THostTag& tag : Variables.Tags().Tags())
+            names.push_back(tag.Name);
     }
 
     QDialog dialog(QApplication::activeModalWidget());
@@ -201,7 +208,8 @@ __attribute__((visibility("default"))) uint16_t VLNavigatorDialog(uint32_t, char
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.resize(320, 400);
     auto* list = new QListWidget(&dialog);
-    for (const std::string& name : names) list->addItem(QString::fromStdString(platform::Utf8FromCp1251(name)));
+    for (const std::string& name : names)
+        list->addItem(QString::fromStdString(platform::Utf8FromCp1251(name)));
     if (!names.empty()) list->setCurrentRow(0);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);

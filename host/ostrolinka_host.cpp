@@ -26,7 +26,8 @@ bool ParseSeconds(std::string_view text, double& seconds) {
 // Characters a terminal shows for UTF-8 text: every byte that does not continue a sequence.
 std::size_t Columns(const std::string& utf8) {
     std::size_t n = 0;
-    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+    for (unsigned char c : utf8)
+        n += (c & 0xC0) != 0x80;
     return n;
 }
 
@@ -178,7 +179,8 @@ bool ApplyArgument(TArgument& arg, TOptions& result, bool& haveDirectory) {
     } else if (name == "--table" || name == "--lines") {
         if (!arg.Flag()) return false;
         result.Display = name == "--table" ? TDisplay::Table : TDisplay::Lines;
-    } else if (name == "--module" || name == "--tagdb" || name == "--seconds" || name == "--write" || name == "--set") {
+    } else if (name == "--module" || name == "--tagdb" || name == "--seconds" || name == "--write" ||
+               name == "--set") {
         return ApplyValueOption(arg, result);
     } else if (name.size() > 1 && name[0] == '-') {
         arg.Error = "unknown option '" + name + "'";
@@ -254,8 +256,8 @@ std::string FormatTimeDate(int32_t time, int32_t date) {
     }
     text += ' ';
     if (time >= 0 && time < kMsPerDay) {
-        text += TwoDigits(time / 3600000) + ":" + TwoDigits(time / 60000 % 60) + ":" + TwoDigits(time / 1000 % 60) + "." +
-                TwoDigits(time % 1000, 3);
+        text += TwoDigits(time / 3600000) + ":" + TwoDigits(time / 60000 % 60) + ":" +
+                TwoDigits(time / 1000 % 60) + "." + TwoDigits(time % 1000, 3);
     } else {
         text += "?";
     }
@@ -275,15 +277,18 @@ std::string FormatValue(float value) {
 
 TSchedule::TSchedule(const std::vector<TTimedValue>& writes, const std::vector<TTimedValue>& sets) {
     // A tag set at the same moment as a write takes effect first: it may be the lock the write meets.
-    for (const TTimedValue& s : sets) actions_.push_back({false, s});
-    for (const TTimedValue& w : writes) actions_.push_back({true, w});
+    for (const TTimedValue& s : sets)
+        actions_.push_back({false, s});
+    for (const TTimedValue& w : writes)
+        actions_.push_back({true, w});
     std::stable_sort(actions_.begin(), actions_.end(),
                      [](const TAction& a, const TAction& b) { return a.Item.AtSeconds < b.Item.AtSeconds; });
 }
 
 std::vector<TSchedule::TAction> TSchedule::Due(double seconds) {
     std::vector<TAction> due;
-    while (next_ < actions_.size() && actions_[next_].Item.AtSeconds <= seconds) due.push_back(actions_[next_++]);
+    while (next_ < actions_.size() && actions_[next_].Item.AtSeconds <= seconds)
+        due.push_back(actions_[next_++]);
     return due;
 }
 
@@ -322,7 +327,8 @@ std::string DisplayName(int32_t id, const std::string& cp1251Name) {
 }
 
 std::string TValueTable::Line(const THostValueEntry& entry, const std::string& nameUtf8) {
-    std::string line = FormatTimeDate(entry.Time, entry.Date) + "  " + nameUtf8 + " = " + FormatValue(entry.Value);
+    std::string line =
+        FormatTimeDate(entry.Time, entry.Date) + "  " + nameUtf8 + " = " + FormatValue(entry.Value);
     // Bit-wise: a read value carries itself as OldValue, nan included.
     if (std::memcmp(&entry.Value, &entry.OldValue, sizeof(float)) != 0)
         line += "  (write of " + FormatValue(entry.OldValue) + " given up)";
@@ -346,10 +352,11 @@ const TValueTable::TRow* TValueTable::Find(int32_t id) const {
 
 std::vector<std::string> TValueTable::Render() const {
     std::size_t nameWidth = 4;
-    for (const auto& [id, row] : rows_) nameWidth = std::max(nameWidth, Columns(row.Name));
+    for (const auto& [id, row] : rows_)
+        nameWidth = std::max(nameWidth, Columns(row.Name));
     std::vector<std::string> lines;
-    lines.push_back(PadLeft("id", 6) + "  " + PadRight("name", nameWidth) + "  " + PadLeft("value", 14) + "  " +
-                    PadRight("time", 23) + "  " + PadLeft("updates", 7));
+    lines.push_back(PadLeft("id", 6) + "  " + PadRight("name", nameWidth) + "  " + PadLeft("value", 14) +
+                    "  " + PadRight("time", 23) + "  " + PadLeft("updates", 7));
     for (const auto& [id, row] : rows_) {
         std::string line = PadLeft(std::to_string(id), 6) + "  " + PadRight(row.Name, nameWidth) + "  " +
                            PadLeft(FormatValue(row.Last.Value), 14) + "  " +

@@ -16,7 +16,7 @@ namespace ostrolinka_host {
 
 // NAME=VALUE@SECONDS: a host tag given a value that many seconds after the driver runs.
 struct TTimedValue {
-    std::string Name;  // cp1251, as the tag database holds it
+    std::string Name; // cp1251, as the tag database holds it
     double Value = 0;
     double AtSeconds = 0;
 };
@@ -24,12 +24,12 @@ struct TTimedValue {
 enum class TDisplay { Auto, Table, Lines };
 
 struct TOptions {
-    std::string Directory;                // where the module and its files lie
+    std::string Directory; // where the module and its files lie
     std::string ModuleFile = "Quillary.dlm";
-    std::string TagDatabase;              // empty: OSTROLINKA_TAGDB, else Directory/Ostrolinka.tagdb
-    double Seconds = 0;                   // 0: until a signal
-    std::vector<TTimedValue> Writes;      // through the module
-    std::vector<TTimedValue> Sets;        // straight into the tag database
+    std::string TagDatabase;         // empty: OSTROLINKA_TAGDB, else Directory/Ostrolinka.tagdb
+    double Seconds = 0;              // 0: until a signal
+    std::vector<TTimedValue> Writes; // through the module
+    std::vector<TTimedValue> Sets;   // straight into the tag database
     TDisplay Display = TDisplay::Auto;
     int32_t MessageId = 0x0400 + 2002;
     int32_t SourceId = 1;
@@ -78,7 +78,7 @@ class TValueTable {
 public:
     struct TRow {
         int32_t Id = 0;
-        std::string Name;  // UTF-8 for the console
+        std::string Name; // UTF-8 for the console
         THostValueEntry Last{};
         uint64_t Updates = 0;
     };

@@ -45,12 +45,14 @@ void OnStopSignal(int signal) {
     }
     StopSignal = signal;
     if (InModuleCall == 0) return;
-    SayFromHandler("ostrolinka-host: stopping once the module's call returns, 3 s at most; a second signal ends at once\n");
+    SayFromHandler("ostrolinka-host: stopping once the module's call returns, 3 s at most; a second signal "
+                   "ends at once\n");
     ::alarm(kCallGraceSeconds);
 }
 
 void OnCallGraceOver(int) {
-    SayFromHandler("ostrolinka-host: the module's call did not return within 3 s of the stop signal: ending\n");
+    SayFromHandler(
+        "ostrolinka-host: the module's call did not return within 3 s of the stop signal: ending\n");
     platform::ExitReleasingNames(128 + StopSignal);
 }
 
@@ -89,7 +91,9 @@ struct TModule {
 };
 
 // The text of a zero-terminated field that may lack its zero.
-std::string FieldText(const char* field, std::size_t width) { return std::string(field, strnlen(field, width)); }
+std::string FieldText(const char* field, std::size_t width) {
+    return std::string(field, strnlen(field, width));
+}
 
 class THost {
 public:
@@ -125,8 +129,10 @@ public:
 
     void RunDue(const TModule& module, double seconds) {
         for (const TSchedule::TAction& action : schedule_.Due(seconds)) {
-            if (action.IsWrite) WriteTag(module, action.Item);
-            else SetTag(action.Item);
+            if (action.IsWrite)
+                WriteTag(module, action.Item);
+            else
+                SetTag(action.Item);
         }
     }
 
@@ -134,9 +140,11 @@ public:
         if (!tableMode_ || (!dirty_ && !force)) return;
         dirty_ = false;
         std::string screen = "\x1b[H\x1b[2J" + header_ + "\n" + Status(seconds) + "\n\n";
-        for (const std::string& line : table_.Render()) screen += line + "\n";
+        for (const std::string& line : table_.Render())
+            screen += line + "\n";
         if (!events_.empty()) screen += "\n";
-        for (const std::string& line : events_) screen += line + "\n";
+        for (const std::string& line : events_)
+            screen += line + "\n";
         std::fputs(screen.c_str(), stdout);
         std::fflush(stdout);
     }
@@ -144,7 +152,8 @@ public:
     // The table once more as plain lines, for the record after the run.
     void PrintFinalTable(double seconds) {
         std::printf("%s\n", Status(seconds).c_str());
-        for (const std::string& line : table_.Render()) std::printf("%s\n", line.c_str());
+        for (const std::string& line : table_.Render())
+            std::printf("%s\n", line.c_str());
     }
 
     void SetHeader(const std::string& header) { header_ = header; }
@@ -167,7 +176,8 @@ private:
     std::string Status(double seconds) const {
         char text[160];
         std::snprintf(text, sizeof text, "%.1f s, %llu value messages, %llu values", seconds,
-                      static_cast<unsigned long long>(blocks_), static_cast<unsigned long long>(table_.Received()));
+                      static_cast<unsigned long long>(blocks_),
+                      static_cast<unsigned long long>(table_.Received()));
         return text;
     }
 
@@ -176,8 +186,8 @@ private:
         db_.Refresh();
         const host::THostTag* tag = db_.FindByName(item.Name);
         if (tag == nullptr) {
-            Event("write " + name + " = " + FormatValue(static_cast<float>(item.Value)) + ": no such tag in " +
-                  db_.FileName());
+            Event("write " + name + " = " + FormatValue(static_cast<float>(item.Value)) +
+                  ": no such tag in " + db_.FileName());
             return;
         }
         THostValueEntry request{};
@@ -189,7 +199,8 @@ private:
         CurrentTimeDate(request.Time, request.Date);
         const std::vector<uint8_t> block = BuildWriteBlock(options_.SourceId, {request});
         const int32_t result = ModuleCall(module.Write, block.data(), static_cast<int32_t>(block.size()));
-        Event("write " + name + " = " + FormatValue(request.Value) + ": DLMWriteDataDrv " + std::to_string(result));
+        Event("write " + name + " = " + FormatValue(request.Value) + ": DLMWriteDataDrv " +
+              std::to_string(result));
     }
 
     void SetTag(const TTimedValue& item) {
@@ -204,7 +215,8 @@ private:
             return;
         }
         const bool ok = host::WriteHostTagDatabase(db_.FileName(), tags);
-        Event("set " + name + " = " + platform::FloatToStrShortest(item.Value) + (ok ? "" : ": database not written"));
+        Event("set " + name + " = " + platform::FloatToStrShortest(item.Value) +
+              (ok ? "" : ": database not written"));
     }
 
     const TOptions& options_;
@@ -224,13 +236,13 @@ void PrintModuleLog(const std::string& logFile, uint64_t from) {
     } else {
         const std::vector<std::string> lines = LogLinesFrom(logFile, from);
         std::printf("module log (%s, %zu lines):\n", logFile.c_str(), lines.size());
-        for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
+        for (const std::string& line : lines)
+            std::printf("  %s\n", line.c_str());
     }
     std::fflush(stdout);
 }
 
-template <class T>
-bool Resolve(void* handle, const char* name, T& into, const std::string& path) {
+template <class T> bool Resolve(void* handle, const char* name, T& into, const std::string& path) {
     into = reinterpret_cast<T>(::dlsym(handle, name));
     if (into != nullptr) return true;
     std::fprintf(stderr, "ostrolinka-host: %s has no export %s\n", path.c_str(), name);
@@ -242,7 +254,8 @@ bool Resolve(void* handle, const char* name, T& into, const std::string& path) {
 std::string TagDatabasePath(const TOptions& options, const fs::path& directory) {
     std::error_code ec;
     std::string tagdb = options.TagDatabase;
-    if (tagdb.empty()) tagdb = std::getenv("OSTROLINKA_TAGDB") != nullptr ? std::getenv("OSTROLINKA_TAGDB") : "";
+    if (tagdb.empty())
+        tagdb = std::getenv("OSTROLINKA_TAGDB") != nullptr ? std::getenv("OSTROLINKA_TAGDB") : "";
     if (tagdb.empty()) tagdb = (directory / "Ostrolinka.tagdb").string();
     tagdb = fs::absolute(tagdb, ec).string();
     ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
@@ -253,7 +266,8 @@ bool LoadModule(const std::string& modulePath, TModule& module) {
     // Kept loaded to the end of the process: its threads and unit finalisation are its own affair.
     void* handle = ::dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        std::fprintf(stderr, "ostrolinka-host: cannot load the module %s: %s\n", modulePath.c_str(), ::dlerror());
+        std::fprintf(stderr, "ostrolinka-host: cannot load the module %s: %s\n", modulePath.c_str(),
+                     ::dlerror());
         return false;
     }
     return Resolve(handle, "DLMGetDeviceInfo", module.GetDeviceInfo, modulePath) &&
@@ -273,8 +287,9 @@ struct TModuleLog {
 
 // Initialises and runs the module; on failure it is taken down again and kInitFailed returned.
 // info is read again after the initialisation, for the routing prefixes.
-int StartModule(const TModule& module, const TOptions& options, uint32_t window, const std::string& directoryText,
-                const std::string& tagdb, TDeviceInfoRecord& info, const TModuleLog& log) {
+int StartModule(const TModule& module, const TOptions& options, uint32_t window,
+                const std::string& directoryText, const std::string& tagdb, TDeviceInfoRecord& info,
+                const TModuleLog& log) {
     TDrvInitRecord record{};
     record.HostWindow = window;
     record.MessageId = options.MessageId;
@@ -290,8 +305,8 @@ int StartModule(const TModule& module, const TOptions& options, uint32_t window,
     }
     ModuleCall(module.GetDeviceInfo, &info);
     const std::string prefixes = platform::Utf8FromCp1251(FieldText(info.PrefixList, sizeof info.PrefixList));
-    std::printf("initialised: window %u, routing prefixes \"%s\", tag database %s\n", window, prefixes.c_str(),
-                tagdb.c_str());
+    std::printf("initialised: window %u, routing prefixes \"%s\", tag database %s\n", window,
+                prefixes.c_str(), tagdb.c_str());
     // Stopped while it initialised: nothing to run.
     if (const int32_t r = StopSignal != 0 ? 0 : ModuleCall(module.Run); r != 0) {
         std::fprintf(stderr, "ostrolinka-host: DLMRunDeviceDrv failed with %d\n", r);
@@ -324,7 +339,8 @@ double RunUntilStopped(THost& host, const TModule& module, const TOptions& optio
 
 int StopModule(THost& host, const TModule& module, uint32_t window, double ranFor, const TModuleLog& log) {
     if (host.TableMode()) std::printf("\n");
-    std::printf("stopping (%s)\n", StopSignal != 0 ? (StopSignal == SIGINT ? "SIGINT" : "SIGTERM") : "time is up");
+    std::printf("stopping (%s)\n",
+                StopSignal != 0 ? (StopSignal == SIGINT ? "SIGINT" : "SIGTERM") : "time is up");
     std::fflush(stdout);
     const int32_t stopped = ModuleCall(module.Stop);
     const int32_t done = ModuleCall(module.Done);
@@ -366,7 +382,8 @@ int main(int argc, char** argv) {
     const std::string tagdb = TagDatabasePath(options, directory);
     host::THostTagDatabase db(tagdb);
     db.Refresh();
-    for (const std::string& problem : db.Problems()) std::fprintf(stderr, "%s: %s\n", tagdb.c_str(), problem.c_str());
+    for (const std::string& problem : db.Problems())
+        std::fprintf(stderr, "%s: %s\n", tagdb.c_str(), problem.c_str());
 
     TModule module;
     if (!LoadModule(modulePath, module)) return kNoModule;
@@ -390,10 +407,12 @@ int main(int argc, char** argv) {
     }
     std::printf("module %s: %s\n", modulePath.c_str(), title.c_str());
     std::fflush(stdout);
-    if (const int started = StartModule(module, options, window, directoryText, tagdb, info, log); started != kClean)
+    if (const int started = StartModule(module, options, window, directoryText, tagdb, info, log);
+        started != kClean)
         return started;
-    std::printf("running%s\n", options.Seconds > 0 ? (" for " + platform::FloatToStrShortest(options.Seconds) + " s").c_str()
-                                                   : " until SIGINT or SIGTERM");
+    std::printf("running%s\n", options.Seconds > 0
+                                   ? (" for " + platform::FloatToStrShortest(options.Seconds) + " s").c_str()
+                                   : " until SIGINT or SIGTERM");
     std::fflush(stdout);
     host.SetHeader(title + " | " + modulePath + " | Ctrl-C stops");
 

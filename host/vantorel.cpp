@@ -28,7 +28,8 @@ host::THostTagDatabase& Database() {
     const std::string file = host::HostTagDatabaseFile();
     if (!db || db->FileName() != file) db = std::make_unique<host::THostTagDatabase>(file);
     if (db->Refresh())
-        for (const std::string& p : db->Problems()) std::fprintf(stderr, "%s: %s\n", file.c_str(), p.c_str());
+        for (const std::string& p : db->Problems())
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), p.c_str());
     return *db;
 }
 
@@ -37,7 +38,8 @@ host::THostTagDatabase& Database() {
 extern "C" {
 
 __attribute__((visibility("default"))) int32_t API_GetTagInfoByName(const char* name, TAPITagInfo* info) {
-    if (name == nullptr || info == nullptr || info->Size != static_cast<int32_t>(sizeof *info)) return kBadArgument;
+    if (name == nullptr || info == nullptr || info->Size != static_cast<int32_t>(sizeof *info))
+        return kBadArgument;
     std::lock_guard<std::mutex> guard(Lock);
     const host::THostTag* tag = Database().FindByName(name);
     if (tag == nullptr) return kUnknownTag;
@@ -56,7 +58,8 @@ __attribute__((visibility("default"))) int32_t API_GetTagInfoByName(const char* 
     return 0;
 }
 
-__attribute__((visibility("default"))) int32_t API_GetTagValueByGlobalIndex(int32_t index, TAPITagValue* value) {
+__attribute__((visibility("default"))) int32_t API_GetTagValueByGlobalIndex(int32_t index,
+                                                                            TAPITagValue* value) {
     if (value == nullptr || value->Size != static_cast<int32_t>(sizeof *value)) return kBadArgument;
     std::lock_guard<std::mutex> guard(Lock);
     const host::THostTag* tag = Database().FindById(index);

@@ -11,28 +11,28 @@ namespace hostapi {
 #pragma pack(push, 1)
 struct TVLVariableInfo {
     int32_t VariableId;
-    char Name[41];       // zero-terminated
-    char Routing[255];   // routing text, zero-terminated
+    char Name[41];     // zero-terminated
+    char Routing[255]; // routing text, zero-terminated
     uint8_t Reserved300[356];
-    float Value;         // initial value
+    float Value; // initial value
     uint8_t Reserved660[2];
-    uint8_t Kind;        // the tag kind
-    uint8_t Byte663;     // copied into the module's variable records, not interpreted
-    float Low;           // the value range; the tag index records whether either is negative
+    uint8_t Kind;    // the tag kind
+    uint8_t Byte663; // copied into the module's variable records, not interpreted
+    float Low;       // the value range; the tag index records whether either is negative
     float High;
     uint8_t Reserved672[8];
     float Deadband;
-    float Divisor;       // scale divisor of received values, 0 for none
+    float Divisor; // scale divisor of received values, 0 for none
     uint8_t Reserved688[40];
-    uint8_t Byte728;     // copied into the module's variable records, not interpreted
-    int32_t TwoState;    // non-zero for a two-state tag
+    uint8_t Byte728;  // copied into the module's variable records, not interpreted
+    int32_t TwoState; // non-zero for a two-state tag
     uint8_t Reserved733[28];
 };
 
 struct TVLRoutingDomainInfo {
-    int32_t Size;  // 267, set by the caller
+    int32_t Size; // 267, set by the caller
     int32_t DomainId;
-    char Name[255];  // zero-terminated
+    char Name[255]; // zero-terminated
     int32_t VariableCount;
 };
 #pragma pack(pop)

@@ -27,15 +27,22 @@ void Deliver(TReceiveVariables* received, const std::string& prefix, int32_t dev
 
 const char* TypeWord(uint8_t typeCode) {
     switch (typeCode) {
-    case btByte: return "btByte";
-    case btShortInt: return "btShortInt";
-    case btSmallInt: return "btSmallInt";
-    case btWord: return "btWord";
+    case btByte:
+        return "btByte";
+    case btShortInt:
+        return "btShortInt";
+    case btSmallInt:
+        return "btSmallInt";
+    case btWord:
+        return "btWord";
     case btLongInt:
-    case btLongIntSwap: return "btLongInt";
+    case btLongIntSwap:
+        return "btLongInt";
     case btLongWord:
-    case btLongWordSwap: return "btLongWord";
-    default: return "btSingle";
+    case btLongWordSwap:
+        return "btLongWord";
+    default:
+        return "btSingle";
     }
 }
 
@@ -44,11 +51,15 @@ const char* TypeWord(uint8_t typeCode) {
 bool FirstWordHigh(uint8_t typeCode, TBlockKind kind) {
     switch (typeCode) {
     case btLongInt:
-    case btLongWord: return kind == TBlockKind::AlarmCode;
+    case btLongWord:
+        return kind == TBlockKind::AlarmCode;
     case btLongIntSwap:
-    case btLongWordSwap: return kind == TBlockKind::Normal;
-    case btSingleSwap: return true;
-    default: return false;
+    case btLongWordSwap:
+        return kind == TBlockKind::Normal;
+    case btSingleSwap:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -96,17 +107,25 @@ bool ReadRaw(TFrameStream& stream, uint8_t typeCode, TBlockKind kind, double& ra
 // A value converted to an element's type; integers are rounded, halves to even.
 double ConvertToType(double value, uint8_t typeCode) {
     switch (typeCode) {
-    case btByte: return static_cast<uint8_t>(RoundToInt32(value));
-    case btShortInt: return static_cast<int8_t>(static_cast<uint8_t>(RoundToInt32(value)));
-    case btSmallInt: return static_cast<int16_t>(static_cast<uint16_t>(RoundToInt32(value)));
-    case btWord: return static_cast<uint16_t>(RoundToInt32(value));
+    case btByte:
+        return static_cast<uint8_t>(RoundToInt32(value));
+    case btShortInt:
+        return static_cast<int8_t>(static_cast<uint8_t>(RoundToInt32(value)));
+    case btSmallInt:
+        return static_cast<int16_t>(static_cast<uint16_t>(RoundToInt32(value)));
+    case btWord:
+        return static_cast<uint16_t>(RoundToInt32(value));
     case btLongInt:
-    case btLongIntSwap: return RoundToInt32(value);
+    case btLongIntSwap:
+        return RoundToInt32(value);
     case btLongWord:
-    case btLongWordSwap: return static_cast<uint32_t>(RoundToInt64(value));
+    case btLongWordSwap:
+        return static_cast<uint32_t>(RoundToInt64(value));
     case btSingle:
-    case btSingleSwap: return ToSingle(value);
-    default: return value;
+    case btSingleSwap:
+        return ToSingle(value);
+    default:
+        return value;
     }
 }
 
@@ -130,8 +149,8 @@ enum class TFormulaOutcome { Applied, Skipped, Failed };
 
 // An element's formula applied to its value: one that cannot be evaluated skips the element, one
 // that throws ends the block.
-TFormulaOutcome ApplyItemFormula(evaluator::TEvaluation& evaluation, const TDataBlockItem& x, TTerminalDataClass* log,
-                                 double& value) {
+TFormulaOutcome ApplyItemFormula(evaluator::TEvaluation& evaluation, const TDataBlockItem& x,
+                                 TTerminalDataClass* log, double& value) {
     const std::string e = platform::Trim(x.expression);
     if (e.empty()) return TFormulaOutcome::Applied;
     std::string message;
@@ -148,8 +167,9 @@ TFormulaOutcome ApplyItemFormula(evaluator::TEvaluation& evaluation, const TData
 }
 
 // An element's value to its tags by its processing kind: bit by bit, as an alarm code, or whole.
-void DeliverItem(TBlockKind kind, const TDataBlockItem& x, double value, int bitWidth, const std::string& prefix,
-                 int32_t device, TTerminalDataClass* log, TReceiveVariables* received, TAlarmTableList* alarmTable) {
+void DeliverItem(TBlockKind kind, const TDataBlockItem& x, double value, int bitWidth,
+                 const std::string& prefix, int32_t device, TTerminalDataClass* log,
+                 TReceiveVariables* received, TAlarmTableList* alarmTable) {
     switch (x.ProcKind) {
     case pkBitString:
         if (kind == TBlockKind::AlarmCode) {
@@ -171,13 +191,14 @@ void DeliverItem(TBlockKind kind, const TDataBlockItem& x, double value, int bit
     case pkValue:
         if (x.tsaddress >= 0) Deliver(received, prefix, device, value, x.tsaddress);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
-int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string& prefix, TTerminalDataClass* log,
-                    TReceiveVariables* received, const TDeviceRequest& request, int32_t device,
-                    TAlarmTableList* alarmTable) {
+int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string& prefix,
+                    TTerminalDataClass* log, TReceiveVariables* received, const TDeviceRequest& request,
+                    int32_t device, TAlarmTableList* alarmTable) {
     if (data.empty()) {
         AddLog(log, "DecodeReceivedData: Data buffer is empty.");
         return framework::kErrBlockLength;
@@ -191,7 +212,8 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
             const TDataBlockItem* item = block.Items(i);
             double raw = 0;
             if (!ReadRaw(stream, item->TypeCode, kind, raw, bitWidth)) {
-                AddLog(log, std::string("DecodeReceivedData: ") + TypeWord(item->TypeCode) + " Read buffer error.");
+                AddLog(log, std::string("DecodeReceivedData: ") + TypeWord(item->TypeCode) +
+                                " Read buffer error.");
                 return framework::kErrBlockLength;
             }
             // The item and each of its subitems start from the raw value.
@@ -200,8 +222,8 @@ int32_t DecodeBlock(TBlockKind kind, const std::string& data, const std::string&
                 const TFormulaOutcome outcome = ApplyItemFormula(*evaluation, *x, log, value);
                 if (outcome == TFormulaOutcome::Failed) return framework::kErrBlockLength;
                 if (outcome == TFormulaOutcome::Skipped) continue;
-                DeliverItem(kind, *x, ConvertToType(value, x->TypeCode), bitWidth, prefix, device, log, received,
-                            alarmTable);
+                DeliverItem(kind, *x, ConvertToType(value, x->TypeCode), bitWidth, prefix, device, log,
+                            received, alarmTable);
             }
         }
     } catch (const std::exception&) {
@@ -221,7 +243,8 @@ int32_t TAlarmTableList::Compare(const void* key1, const void* key2) {
 }
 
 void TAlarmTableList::SetAllPresent(uint8_t flag) {
-    for (int32_t i = 0; i < Count(); ++i) Item<TAlarmEntry>(i)->Present = flag;
+    for (int32_t i = 0; i < Count(); ++i)
+        Item<TAlarmEntry>(i)->Present = flag;
 }
 
 void TAlarmTableList::MarkCode(int32_t code) {
@@ -244,11 +267,13 @@ void TAlarmTableList::RemoveAbsent() {
 int32_t TEDDV2File::DecodeReceivedData(const std::string& data, const std::string& routingPrefix,
                                        TTerminalDataClass* log, TReceiveVariables* received,
                                        const TDeviceRequest& request, int32_t deviceAddress) const {
-    return DecodeBlock(TBlockKind::Normal, data, routingPrefix, log, received, request, deviceAddress, nullptr);
+    return DecodeBlock(TBlockKind::Normal, data, routingPrefix, log, received, request, deviceAddress,
+                       nullptr);
 }
 
-int32_t DecodeAlarmCodeData(const std::string& data, const std::string& routingPrefix, TTerminalDataClass* log,
-                            TReceiveVariables* received, const TDeviceRequest& request, int32_t deviceAddress,
+int32_t DecodeAlarmCodeData(const std::string& data, const std::string& routingPrefix,
+                            TTerminalDataClass* log, TReceiveVariables* received,
+                            const TDeviceRequest& request, int32_t deviceAddress,
                             TAlarmTableList& alarmTable) {
     return DecodeBlock(TBlockKind::AlarmCode, data, routingPrefix, log, received, request, deviceAddress,
                        &alarmTable);

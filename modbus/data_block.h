@@ -49,7 +49,8 @@ struct TModbusStation {
 
 int32_t DecodeAlarmCodeData(const std::string& data, const std::string& routingPrefix,
                             framework::TTerminalDataClass* log, framework::TReceiveVariables* received,
-                            const TDeviceRequest& request, int32_t deviceAddress, TAlarmTableList& alarmTable);
+                            const TDeviceRequest& request, int32_t deviceAddress,
+                            TAlarmTableList& alarmTable);
 
 // The data of an accepted poll answer by the request's block type: NORMAL and ALARMCODE decode,
 // any other type gives -31. An ALARMCODE table is sent and pruned whatever the decode gave.

@@ -25,7 +25,9 @@ namespace {
 constexpr int kMaxItemNesting = 32;
 thread_local int itemNesting = 0;
 
-std::string Copy100(std::string_view text) { return std::string(text.substr(0, 100)); }
+std::string Copy100(std::string_view text) {
+    return std::string(text.substr(0, 100));
+}
 
 std::string CutName(std::string name) {
     if (name.size() > TEDDV2File::kMaxNameLength) name.resize(TEDDV2File::kMaxNameLength);
@@ -77,7 +79,8 @@ TDataBlockItem::TDataBlockItem(const std::string& text) {
 TDataBlockItem::~TDataBlockItem() {
     // A long chain is freed link by link, not by recursion.
     std::unique_ptr<TDataBlockItem> next = std::move(NextSubitem);
-    while (next) next = std::move(next->NextSubitem);
+    while (next)
+        next = std::move(next->NextSubitem);
 }
 
 void TDataBlockItem::Reset() {
@@ -87,7 +90,8 @@ void TDataBlockItem::Reset() {
     tsaddress = -1;
     expression.clear();
     std::unique_ptr<TDataBlockItem> chain = std::move(NextSubitem);
-    while (chain) chain = std::move(chain->NextSubitem);
+    while (chain)
+        chain = std::move(chain->NextSubitem);
 }
 
 bool TDataBlockItem::LoadFromXml(const std::string& text) {
@@ -98,7 +102,8 @@ bool TDataBlockItem::LoadFromXml(const std::string& text) {
     } nesting;
 
     TDataBlockItem* tail = this;
-    while (tail->NextSubitem) tail = tail->NextSubitem.get();
+    while (tail->NextSubitem)
+        tail = tail->NextSubitem.get();
 
     TElementWalker elements(text);
     std::string e;
@@ -118,7 +123,8 @@ bool TDataBlockItem::LoadFromXml(const std::string& text) {
         while (subitems.Next(s)) {
             tail->NextSubitem = std::make_unique<TDataBlockItem>(s);
             // A subitem read from an item element brings a chain of its own.
-            while (tail->NextSubitem) tail = tail->NextSubitem.get();
+            while (tail->NextSubitem)
+                tail = tail->NextSubitem.get();
         }
         if (!subitems.Rest().empty()) {
             ParseErrorText = subitems.Rest();

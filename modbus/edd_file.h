@@ -88,7 +88,7 @@ struct TDeviceRequest {
     int32_t address = -1;
     int32_t size = -1;
     int32_t function = 3; // the file's number whole: one that does not fit the frame is refused, not cut
-    int32_t class_ = 0; // the file's "class"; stored only
+    int32_t class_ = 0;   // the file's "class"; stored only
     TDataBlock DataBlock;
 };
 
@@ -140,7 +140,9 @@ class TDeviceCommandList : public framework::TSortedArray {
 public:
     ~TDeviceCommandList() override { FreeAll(); }
     void FreeItem(void* item) override { delete static_cast<TDeviceCommand*>(item); }
-    const void* KeyOf(const void* item) override { return &static_cast<const TDeviceCommand*>(item)->tsaddress; }
+    const void* KeyOf(const void* item) override {
+        return &static_cast<const TDeviceCommand*>(item)->tsaddress;
+    }
     int32_t Compare(const void* key1, const void* key2) override;
 
     bool LoadFromXml(const std::string& content);
@@ -161,14 +163,17 @@ public:
 
     ~TEDDV2File() override { FreeAll(); }
     void FreeItem(void* item) override { delete static_cast<TDeviceTypeRecord*>(item); }
-    const void* KeyOf(const void* item) override { return &static_cast<const TDeviceTypeRecord*>(item)->name; }
+    const void* KeyOf(const void* item) override {
+        return &static_cast<const TDeviceTypeRecord*>(item)->name;
+    }
     int32_t Compare(const void* key1, const void* key2) override;
 
     virtual void Prepare() {}
     // The NORMAL block decoder: 0 when every item was decoded, else -12.
     virtual int32_t DecodeReceivedData(const std::string& data, const std::string& routingPrefix,
-                                       framework::TTerminalDataClass* log, framework::TReceiveVariables* received,
-                                       const TDeviceRequest& request, int32_t deviceAddress) const;
+                                       framework::TTerminalDataClass* log,
+                                       framework::TReceiveVariables* received, const TDeviceRequest& request,
+                                       int32_t deviceAddress) const;
 
     bool LoadFromFile(const std::string& path);
     bool LoadFromStrings(const std::vector<std::string>& lines);

@@ -26,7 +26,9 @@ bool TFrameStream::Read(void* bytes, std::size_t count) {
     return true;
 }
 
-void FrameWriteByte(TFrameStream& stream, uint8_t value) { stream.Write(&value, 1); }
+void FrameWriteByte(TFrameStream& stream, uint8_t value) {
+    stream.Write(&value, 1);
+}
 
 void FrameWriteWord(TFrameStream& stream, uint16_t value) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};

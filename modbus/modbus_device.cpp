@@ -29,12 +29,14 @@ constexpr TModbusText kTexts[] = {
      "Доступ к устройству возможен как в режиме TCP Server через преобразователь, так и через физический или "
      "виртуальный последовательный порт."},
     {"DeviceIPAddress", "Адрес конвертора RSXXX в Ethernet:",
-     "Адрес преобразователя портов RS-232/485/422 в Ethernet. Прежде чем открыть порт будет проверена связь с "
+     "Адрес преобразователя портов RS-232/485/422 в Ethernet. Прежде чем открыть порт будет проверена связь "
+     "с "
      "преобразователем по протоколу ICMP."},
-    {"IPPort", "Порт преобразователя:",
-     "Порт установленный в преобразователе MOXA для доступа по протоколу TCP/IP."},
+    {"IPPort",
+     "Порт преобразователя:", "Порт установленный в преобразователе MOXA для доступа по протоколу TCP/IP."},
     {"RequestType", "Обслуживаемое устройство:",
-     "Драйвер способен поддержать несколько различных устройств одновременно. Для каждого типа может быть создан "
+     "Драйвер способен поддержать несколько различных устройств одновременно. Для каждого типа может быть "
+     "создан "
      "собственный список запросов."},
 };
 
@@ -68,16 +70,22 @@ void TModbus_Property::InitProperties() {
 std::string TModbus_Property::GetDefaultValue(const std::string& name) {
     std::string value = TDevicePropertyList::GetDefaultValue(name);
     // DeviceIPAddress keeps the base default; only a new list gets the loopback address.
-    if (name == "RoutingPrefix") value = "MODBUS-RTU";
-    else if (name == "DeviceName") value = "Modbus RTU device";
-    else if (name == "IPPort") value = "4001";
-    else if (name == "TypeOfConnection") value = kTcpConnection;
-    else if (name == "RequestType") value = "default";
+    if (name == "RoutingPrefix")
+        value = "MODBUS-RTU";
+    else if (name == "DeviceName")
+        value = "Modbus RTU device";
+    else if (name == "IPPort")
+        value = "4001";
+    else if (name == "TypeOfConnection")
+        value = kTcpConnection;
+    else if (name == "RequestType")
+        value = "default";
     return value;
 }
 
-bool TModbus_Property::GetEditInfo(const std::string& name, int32_t& minValue, std::vector<std::string>* items,
-                                   TPropertyType& propType, int32_t& maxValue) {
+bool TModbus_Property::GetEditInfo(const std::string& name, int32_t& minValue,
+                                   std::vector<std::string>* items, TPropertyType& propType,
+                                   int32_t& maxValue) {
     const bool result = TDevicePropertyList::GetEditInfo(name, minValue, items, propType, maxValue);
     if (items == nullptr) return result;
     if (name == "TypeOfConnection") {
@@ -102,8 +110,10 @@ void TModbus_Property::ChoiceToValue(const std::string& name, const std::vector<
 
 void TModbus_Property::ValueToChoice(const std::string& name, const std::string& value, std::string& choice) {
     TDevicePropertyList::ValueToChoice(name, value, choice);
-    if (name == "TypeOfConnection") choice = value == kTcpConnection ? kTcpChoice : kSerialChoice;
-    else if (name == "RequestType") choice = value;
+    if (name == "TypeOfConnection")
+        choice = value == kTcpConnection ? kTcpChoice : kSerialChoice;
+    else if (name == "RequestType")
+        choice = value;
 }
 
 bool TModbus_Property::GetCaption(const std::string& name, std::string& caption) {
@@ -129,7 +139,9 @@ TModbus_Device::TModbus_Device() : AlarmTable(std::make_unique<TAlarmTableList>(
     Properties = CreateProperties();
 }
 
-TModbus_Device::~TModbus_Device() { AlarmTable.reset(); }
+TModbus_Device::~TModbus_Device() {
+    AlarmTable.reset();
+}
 
 std::unique_ptr<framework::TDevicePropertyList> TModbus_Device::CreateProperties() {
     auto list = std::make_unique<TModbus_Property>();
@@ -159,11 +171,13 @@ int32_t TModbus_Device::ParseReadResponse(TOstrolinkaConnection*, int32_t index,
 void TModbus_Device::BuildWriteRequest(TOstrolinkaConnection*, int32_t index, std::string& frame,
                                        TTerminalDataClass* log, bool& needAnswer, TReceiveVariables*,
                                        const TCommandRecord& command) {
-    RequestRefused = modbus::BuildWriteRequest(Station(), PostWriteDelay, index, frame, log, needAnswer, command);
+    RequestRefused =
+        modbus::BuildWriteRequest(Station(), PostWriteDelay, index, frame, log, needAnswer, command);
 }
 
 int32_t TModbus_Device::ParseWriteResponse(TOstrolinkaConnection*, int32_t index, TTerminalDataClass*,
-                                           TReceiveVariables*, const std::string& answer, const TCommandRecord&) {
+                                           TReceiveVariables*, const std::string& answer,
+                                           const TCommandRecord&) {
     return modbus::ParseWriteResponse(Station(), PostWriteDelay, index, answer);
 }
 
@@ -183,7 +197,8 @@ int32_t TModbus_Device::DecodeDataBlock(const std::string& data, const TDeviceRe
 
 int32_t TModbus_Device::DecodeAlarmCodeData(const std::string& data, const TDeviceRequest& request,
                                             TTerminalDataClass* log, TReceiveVariables* received) {
-    return modbus::DecodeAlarmCodeData(data, RoutingPrefix, log, received, request, DeviceAddress, *AlarmTable);
+    return modbus::DecodeAlarmCodeData(data, RoutingPrefix, log, received, request, DeviceAddress,
+                                       *AlarmTable);
 }
 
 } // namespace modbus

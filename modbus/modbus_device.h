@@ -42,7 +42,8 @@ public:
                               const std::string& answer) override;
     void BuildWriteRequest(framework::TOstrolinkaConnection* connection, int32_t index, std::string& frame,
                            framework::TTerminalDataClass* log, bool& needAnswer,
-                           framework::TReceiveVariables* received, const framework::TCommandRecord& command) override;
+                           framework::TReceiveVariables* received,
+                           const framework::TCommandRecord& command) override;
     int32_t ParseWriteResponse(framework::TOstrolinkaConnection* connection, int32_t index,
                                framework::TTerminalDataClass* log, framework::TReceiveVariables* received,
                                const std::string& answer, const framework::TCommandRecord& command) override;
@@ -50,8 +51,8 @@ public:
     std::string BuildWriteFrame(const framework::TCommandRecord& command, const TCommandActionItem& action,
                                 framework::TTerminalDataClass* log);
     int32_t CheckWriteResponse(const std::string& answer);
-    int32_t DecodeDataBlock(const std::string& data, const TDeviceRequest& request, framework::TTerminalDataClass* log,
-                            framework::TReceiveVariables* received);
+    int32_t DecodeDataBlock(const std::string& data, const TDeviceRequest& request,
+                            framework::TTerminalDataClass* log, framework::TReceiveVariables* received);
     int32_t DecodeAlarmCodeData(const std::string& data, const TDeviceRequest& request,
                                 framework::TTerminalDataClass* log, framework::TReceiveVariables* received);
 

@@ -73,7 +73,9 @@ TModbusrtu_Driver::TModbusrtu_Driver() {
     DeviceList = CreateDeviceList();
 }
 
-TModbusrtu_Driver::~TModbusrtu_Driver() { Shutdown(); }
+TModbusrtu_Driver::~TModbusrtu_Driver() {
+    Shutdown();
+}
 
 void TModbusrtu_Driver::GetDeviceInfo(framework::TDeviceInfoRecord& info) {
     // The base zeroes the record and fills the fields this driver shares with it.
@@ -82,20 +84,31 @@ void TModbusrtu_Driver::GetDeviceInfo(framework::TDeviceInfoRecord& info) {
     platform::SetFieldText(info.Title, TitleText());
 }
 
-std::string TModbusrtu_Driver::GetModuleName() { return "Quillary"; }
+std::string TModbusrtu_Driver::GetModuleName() {
+    return "Quillary";
+}
 
-std::string TModbusrtu_Driver::GetShortName() { return ShortNameText(); }
+std::string TModbusrtu_Driver::GetShortName() {
+    return ShortNameText();
+}
 
-std::string TModbusrtu_Driver::GetSetupCaption() { return "Свойства драйвера MODBUS RTU..."_cp; }
+std::string TModbusrtu_Driver::GetSetupCaption() {
+    return "Свойства драйвера MODBUS RTU..."_cp;
+}
 
 std::string TModbusrtu_Driver::GetAboutText() {
-    return "\r\n" + "Драйвер обмена данными с периферийными устройствами по протоколу  MODBUS RTU (Master)."_cp +
+    return "\r\n" +
+           "Драйвер обмена данными с периферийными устройствами по протоколу  MODBUS RTU (Master)."_cp +
            "\r\n\r\n" + "Версия 4.0"_cp + "\r\n\r\n";
 }
 
-std::string TModbusrtu_Driver::GetCaption() { return "Драйвер протоколоа MODBUS RTU"_cp; }
+std::string TModbusrtu_Driver::GetCaption() {
+    return "Драйвер протоколоа MODBUS RTU"_cp;
+}
 
-std::unique_ptr<framework::TDevice> TModbusrtu_Driver::CreateDevice() { return std::make_unique<TModbus_Device>(); }
+std::unique_ptr<framework::TDevice> TModbusrtu_Driver::CreateDevice() {
+    return std::make_unique<TModbus_Device>();
+}
 
 std::unique_ptr<framework::TDeviceList> TModbusrtu_Driver::CreateDeviceList() {
     return std::make_unique<TMyDeviceList>();

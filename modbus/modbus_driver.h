@@ -14,8 +14,8 @@ namespace modbus {
 class TMyDeviceList : public framework::TDeviceList {
 public:
     // TCP through a converter only for "TCP/IP" exactly; every other kind is a serial port.
-    std::unique_ptr<framework::TOstrolinkaConnection> CreateConnection(
-        framework::TDevicePropertyList* properties) override;
+    std::unique_ptr<framework::TOstrolinkaConnection>
+    CreateConnection(framework::TDevicePropertyList* properties) override;
 };
 
 class TModbusrtu_Driver : public framework::TDriver {

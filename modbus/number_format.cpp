@@ -29,7 +29,8 @@ std::string ReplaceValueMacro(std::string_view expression, std::string_view valu
 bool ApplyFormula(evaluator::TEvaluation& evaluation, const std::string& expression, int precision,
                   int exponentDigits, double& value, std::string& message) {
     message.clear();
-    const std::string text = ReplaceValueMacro(expression, GeneralNumberText(value, precision, exponentDigits));
+    const std::string text =
+        ReplaceValueMacro(expression, GeneralNumberText(value, precision, exponentDigits));
     const evaluator::Variant result = evaluation.Evaluation(text, message);
     if (!message.empty() || result.IsNull()) return false;
     try {

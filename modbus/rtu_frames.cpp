@@ -29,7 +29,9 @@ TDeviceTypeRecord* FindType(const TModbusStation& station, TTerminalDataClass* l
     return type;
 }
 
-bool Fits(int32_t value, int32_t low, int32_t high) { return value >= low && value <= high; }
+bool Fits(int32_t value, int32_t low, int32_t high) {
+    return value >= low && value <= high;
+}
 
 // A slave address outside the editor's limits builds no frame: its low byte is another device, and
 // 0 would reach every device at once.
@@ -46,15 +48,15 @@ int32_t WriteFrame(int32_t deviceAddress, const TCommandRecord& command, const T
 // The last two bytes, high byte first, against the CRC of the rest.
 bool CrcMatches(const std::string& answer) {
     const std::size_t n = answer.size() - 2;
-    const uint16_t received = static_cast<uint16_t>((static_cast<uint8_t>(answer[n]) << 8) |
-                                                    static_cast<uint8_t>(answer[n + 1]));
+    const uint16_t received =
+        static_cast<uint16_t>((static_cast<uint8_t>(answer[n]) << 8) | static_cast<uint8_t>(answer[n + 1]));
     return received == CalcCrc16(answer.data(), static_cast<uint16_t>(n));
 }
 
 } // namespace
 
-int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame, TTerminalDataClass* log,
-                         bool& needAnswer) {
+int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::string& frame,
+                         TTerminalDataClass* log, bool& needAnswer) {
     frame.clear();
     needAnswer = false;
     try {
@@ -65,7 +67,8 @@ int32_t BuildReadRequest(const TModbusStation& station, int32_t index, std::stri
         const TDeviceRequest& request = *type->Requests.Requests(index);
         if (const int32_t r = CheckSlave(station.DeviceAddress, log); r != 0) return r;
         // Cut to its field, a number of the file would read another register or function.
-        if (!Fits(request.function, 0, 0xFF) || !Fits(request.address, 0, 0xFFFF) || !Fits(request.size, 0, 0xFFFF))
+        if (!Fits(request.function, 0, 0xFF) || !Fits(request.address, 0, 0xFFFF) ||
+            !Fits(request.size, 0, 0xFFFF))
             return framework::kErrReported;
         TFrameStream stream;
         FrameWriteByte(stream, static_cast<uint8_t>(station.DeviceAddress));
@@ -92,7 +95,8 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
         uint8_t slave = 0, function = 0, byteCount = 0;
         // A reply too short to hold slave and function (FF FF carries a valid CRC over nothing) is
         // no reply of this device.
-        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function)) return framework::kErrReported;
+        if (!FrameReadByte(&stream, slave) || !FrameReadByte(&stream, function))
+            return framework::kErrReported;
         // The byte count is skipped, never compared with the data.
         if (stream.Left() > 0) FrameReadByte(&stream, byteCount);
         if (slave != station.DeviceAddress) return framework::kErrDeviceAddress;
@@ -103,8 +107,9 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, TTermina
     }
 }
 
-int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
-                          TTerminalDataClass* log, bool& needAnswer, const TCommandRecord& command) {
+int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index,
+                          std::string& frame, TTerminalDataClass* log, bool& needAnswer,
+                          const TCommandRecord& command) {
     postWriteDelay = 0;
     frame.clear();
     needAnswer = true;
@@ -135,8 +140,8 @@ int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDela
     return 0;
 }
 
-std::string BuildWriteFrame(int32_t deviceAddress, const TCommandRecord& command, const TCommandActionItem& action,
-                            TTerminalDataClass* log) {
+std::string BuildWriteFrame(int32_t deviceAddress, const TCommandRecord& command,
+                            const TCommandActionItem& action, TTerminalDataClass* log) {
     std::string frame;
     WriteFrame(deviceAddress, command, action, log, frame);
     return frame;

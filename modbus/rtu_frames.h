@@ -29,8 +29,8 @@ int32_t ParseReadResponse(const TModbusStation& station, int32_t index, framewor
 
 // Write step `index` of the command for the tag address of `command`: the frame of action `index`,
 // whose pause after the accepted reply is left in `postWriteDelay`.
-int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index, std::string& frame,
-                          framework::TTerminalDataClass* log, bool& needAnswer,
+int32_t BuildWriteRequest(const TModbusStation& station, uint16_t& postWriteDelay, int32_t index,
+                          std::string& frame, framework::TTerminalDataClass* log, bool& needAnswer,
                           const framework::TCommandRecord& command);
 
 // The reply of write step `index`; an accepted reply waits out `postWriteDelay`, which is then 0.

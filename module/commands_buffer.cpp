@@ -11,9 +11,13 @@ namespace module {
 
 TCommandsBuffer::TCommandsBuffer(TDRVVariableList& variables) : variables_(variables) {}
 
-TCommandsBuffer::~TCommandsBuffer() { FreeAll(); }
+TCommandsBuffer::~TCommandsBuffer() {
+    FreeAll();
+}
 
-void TCommandsBuffer::FreeItem(void* item) { delete static_cast<TQueuedCommand*>(item); }
+void TCommandsBuffer::FreeItem(void* item) {
+    delete static_cast<TQueuedCommand*>(item);
+}
 
 int32_t TCommandsBuffer::QueuedCount() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -74,8 +78,9 @@ bool TCommandsBuffer::FillCommands() {
     while (taken < kMaxBatch) {
         const TQueuedCommand* item = QueuedAt(0);
         if (item == nullptr || item->Device != device || item->Domain.Get() != domain.Get()) break;
-        const framework::TCommandRecord command{item->VariableId, item->Domain,     item->Device, item->TagAddress,
-                                                item->StrAddress, item->Value, item->OldValue};
+        const framework::TCommandRecord command{item->VariableId, item->Domain,     item->Device,
+                                                item->TagAddress, item->StrAddress, item->Value,
+                                                item->OldValue};
         if (!region.Add(command)) break;
         AtFree(0);
         ++taken;

@@ -19,10 +19,14 @@ const char* const kSetupPictureFile = "QuillarySetup.jpg";
 namespace {
 
 // The configuration file writes values between double quotes, unescaped, one element per line.
-bool FitsConfiguration(const std::string& value) { return value.find_first_of("\"<>\r\n") == std::string::npos; }
+bool FitsConfiguration(const std::string& value) {
+    return value.find_first_of("\"<>\r\n") == std::string::npos;
+}
 } // namespace
 
-void ShowSetupPicture(ui::TImage& image) { ShowPicture(image, ModulePicture(kSetupPictureFile)); }
+void ShowSetupPicture(ui::TImage& image) {
+    ShowPicture(image, ModulePicture(kSetupPictureFile));
+}
 
 std::string PropertyLine(TDevicePropertyList& properties, const TDeviceProperty& property) {
     std::string caption;
@@ -44,8 +48,8 @@ void FillPropertyRows(ui::TListBox& rows, TDevicePropertyList& properties) {
 // ---- Device setup window
 
 TDeviceSetupDialog::TDeviceSetupDialog(framework::TDevice& device, TDevicePropertyList* properties)
-    : Picture(this), NameHeader(this, "Параметр:"_cp), ValueHeader(this, "Значение:"_cp), SettingListBox(this),
-      DescriptionLabel(this), OkBitBtn(this, "Да"_cp), CancelBitBtn(this, "Отмена"_cp) {
+    : Picture(this), NameHeader(this, "Параметр:"_cp), ValueHeader(this, "Значение:"_cp),
+      SettingListBox(this), DescriptionLabel(this), OkBitBtn(this, "Да"_cp), CancelBitBtn(this, "Отмена"_cp) {
     if (properties != nullptr) {
         Properties = device.CreateProperties();
         Properties->Assign(*properties);
@@ -88,7 +92,8 @@ void TDeviceSetupDialog::OnCreateDialog() {
 void TDeviceSetupDialog::OnChangeSettingIndex() {
     std::string hint;
     const int32_t index = SettingListBox.ItemIndex();
-    if (Properties && index >= 0 && index < Properties->Count()) Properties->GetHint(Properties->Property(index)->Name, hint);
+    if (Properties && index >= 0 && index < Properties->Count())
+        Properties->GetHint(Properties->Property(index)->Name, hint);
     DescriptionLabel.SetCaption(hint);
 }
 
@@ -120,19 +125,24 @@ bool EditorKeyAllowed(const TDeviceProperty* property, char key) {
     if (property == nullptr) return false;
     const bool digit = key >= '0' && key <= '9';
     switch (property->PropType) {
-    case TPropertyType::Integer: return digit || key == ui::kBackspaceChar;
-    case TPropertyType::Real: return digit || key == '.' || key == ui::kBackspaceChar;
+    case TPropertyType::Integer:
+        return digit || key == ui::kBackspaceChar;
+    case TPropertyType::Real:
+        return digit || key == '.' || key == ui::kBackspaceChar;
     case TPropertyType::Text:
     case TPropertyType::Boolean:
-    case TPropertyType::TagName: return true;
-    default: return false;
+    case TPropertyType::TagName:
+        return true;
+    default:
+        return false;
     }
 }
 
 TSettingEditor::TSettingEditor(TDevicePropertyList* properties, const std::string& name)
-    : ValueGroupBox(this, " Значение параметра "_cp), SettingTextEdit(&ValueGroupBox), ListsComboBox(&ValueGroupBox),
-      VarManagerBitBtn(&ValueGroupBox, "..."), DescriptionLabel(this), OkBitBtn(this, "Да"_cp),
-      CancelBitBtn(this, "Отмена"_cp), properties_(properties), name_(name.substr(0, 255)) {
+    : ValueGroupBox(this, " Значение параметра "_cp), SettingTextEdit(&ValueGroupBox),
+      ListsComboBox(&ValueGroupBox), VarManagerBitBtn(&ValueGroupBox, "..."), DescriptionLabel(this),
+      OkBitBtn(this, "Да"_cp), CancelBitBtn(this, "Отмена"_cp), properties_(properties),
+      name_(name.substr(0, 255)) {
     SetCaption("Изменить значение параметра..."_cp);
     SetClientSize(400, 210);
     ValueGroupBox.SetBounds(8, 8, 384, 64);
@@ -181,7 +191,8 @@ void TSettingEditor::OnCreateDialog() {
     int32_t minValue = 0, maxValue = 0;
     TPropertyType editType = type;
     properties_->GetEditInfo(name_, minValue, &items_, editType, maxValue);
-    for (const std::string& item : items_) ListsComboBox.AddItem(item);
+    for (const std::string& item : items_)
+        ListsComboBox.AddItem(item);
     // A yes/no value opens on what it means as the list reads it ("1" is TRUE), so that OK without a
     // choice keeps that meaning; a text the list cannot read has no entry.
     auto found = std::find(items_.begin(), items_.end(), shown);
@@ -202,7 +213,9 @@ void TSettingEditor::OnEditorKeyPress(char& key) {
     if (!EditorKeyAllowed(Property(), key)) key = 0;
 }
 
-void TSettingEditor::OnChangeComboBoxItem() { SettingTextEdit.SetText(ListsComboBox.Text()); }
+void TSettingEditor::OnChangeComboBoxItem() {
+    SettingTextEdit.SetText(ListsComboBox.Text());
+}
 
 void TSettingEditor::OnVarNavigatorDialog() {
     std::string name;
@@ -231,7 +244,8 @@ std::string TSettingEditor::Refusal(TPropertyType type, const std::string& value
             return "Значение не может содержать символы, которых нет в кодировке Windows-1251."_cp;
         if (FitsConfiguration(value)) return {};
         return "Значение не может содержать символы \", < и > и переводы строки."_cp;
-    default: return {};
+    default:
+        return {};
     }
 }
 
@@ -245,8 +259,12 @@ void TSettingEditor::OnOkButton() {
             if (platform::Trim(SettingTextEdit.Text()).empty()) SettingTextEdit.SetText("0");
             value = SettingTextEdit.Text();
             break;
-        case TPropertyType::Text: value = SettingTextEdit.Text(); break;
-        case TPropertyType::TagName: value = platform::Trim(SettingTextEdit.Text()); break;
+        case TPropertyType::Text:
+            value = SettingTextEdit.Text();
+            break;
+        case TPropertyType::TagName:
+            value = platform::Trim(SettingTextEdit.Text());
+            break;
         case TPropertyType::PickList:
             // No entries to choose from (descriptions not loaded yet): the value stays.
             if (items_.empty()) {
@@ -255,8 +273,12 @@ void TSettingEditor::OnOkButton() {
             }
             properties_->ChoiceToValue(name_, &items_, value, ListsComboBox.ItemIndex());
             break;
-        case TPropertyType::Boolean: value = ListsComboBox.ItemIndex() > 0 ? "True" : "False"; break;
-        default: value = property->Value; break;
+        case TPropertyType::Boolean:
+            value = ListsComboBox.ItemIndex() > 0 ? "True" : "False";
+            break;
+        default:
+            value = property->Value;
+            break;
         }
         const std::string refusal = Refusal(type, value);
         if (!refusal.empty()) {

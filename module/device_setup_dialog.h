@@ -8,10 +8,10 @@
 
 #include "framework/device.h"
 #include "framework/device_property_list.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/form.h"
 #include "ui/list_box.h"
 #include "ui/std_controls.h"
-#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -21,7 +21,8 @@ extern const char* const kSetupPictureFile;
 void ShowSetupPicture(ui::TImage& image);
 
 // A row of a property list: its caption (the bare name when it has none), #8, the value as shown.
-std::string PropertyLine(framework::TDevicePropertyList& properties, const framework::TDeviceProperty& property);
+std::string PropertyLine(framework::TDevicePropertyList& properties,
+                         const framework::TDeviceProperty& property);
 // One row per property, in the list's order, the first one selected.
 void FillPropertyRows(ui::TListBox& rows, framework::TDevicePropertyList& properties);
 
@@ -47,7 +48,8 @@ public:
 };
 
 // True exactly on OK; the given list then holds the edited copy. The caller applies it to the device.
-bool EditDevice(platform::HWND parent, framework::TDevice& device, framework::TDevicePropertyList* properties);
+bool EditDevice(platform::HWND parent, framework::TDevice& device,
+                framework::TDevicePropertyList* properties);
 
 class TSettingEditor : public ui::TForm {
 public:
@@ -79,7 +81,8 @@ private:
 };
 
 // True exactly on OK; the property's Value is updated by then.
-bool EditSettingValue(platform::HWND parent, framework::TDevicePropertyList* properties, const std::string& name);
+bool EditSettingValue(platform::HWND parent, framework::TDevicePropertyList* properties,
+                      const std::string& name);
 
 // Whether the value editor lets a key through for a property of this type; none when there is no
 // such property.

@@ -28,17 +28,19 @@ bool FileExists(const std::string& path) {
 // be, and then the file must not be written over.
 bool KeepUnreadConfig(const std::string& path) {
     if (!framework::KeepBackup(path)) return false;
-    framework::Report(framework::kErrNone, "Прежний конфигурационный файл сохранен как "_cp + framework::BackupName(path) + ".");
+    framework::Report(framework::kErrNone,
+                      "Прежний конфигурационный файл сохранен как "_cp + framework::BackupName(path) + ".");
     return true;
 }
 
 } // namespace
 
 TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
-    : Pages(this), GeneralPage(Pages, "Общие"_cp), AdditionalPage(Pages, "Дополнительно"_cp), Picture(&GeneralPage),
-      DevicesListBox(&GeneralPage), AddBitBtn(&GeneralPage, "Добавить"_cp), EditBitBtn(&GeneralPage, "Изменить"_cp),
-      DelBitBtn(&GeneralPage, "Удалить"_cp), NameHeader(&GeneralPage, "Параметр:"_cp),
-      ValueHeader(&GeneralPage, "Значение:"_cp), SettingListBox(&GeneralPage), DescriptionLabel(&GeneralPage),
+    : Pages(this), GeneralPage(Pages, "Общие"_cp), AdditionalPage(Pages, "Дополнительно"_cp),
+      Picture(&GeneralPage), DevicesListBox(&GeneralPage), AddBitBtn(&GeneralPage, "Добавить"_cp),
+      EditBitBtn(&GeneralPage, "Изменить"_cp), DelBitBtn(&GeneralPage, "Удалить"_cp),
+      NameHeader(&GeneralPage, "Параметр:"_cp), ValueHeader(&GeneralPage, "Значение:"_cp),
+      SettingListBox(&GeneralPage), DescriptionLabel(&GeneralPage),
       MultiThreadModeCheckBox(&AdditionalPage, "Мультипотоковый режим драйвера"_cp),
       CommandIntervalLabel(&AdditionalPage, "Время выполнения единичной команды:"_cp),
       CommandIntervalSpinEdit(&AdditionalPage),
@@ -86,7 +88,8 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
     OkBitBtn.SetDefault(true);
     sBitBtn1.SetModalResult(ui::mrCancel);
     sBitBtn1.SetCancel(true);
-    styledbuttons::ApplyFormButtonLook({&AddBitBtn, &EditBitBtn, &DelBitBtn, &AdditionalBitBtn, &OkBitBtn, &sBitBtn1});
+    styledbuttons::ApplyFormButtonLook(
+        {&AddBitBtn, &EditBitBtn, &DelBitBtn, &AdditionalBitBtn, &OkBitBtn, &sBitBtn1});
     SetFixedSize(true);
     CenterOnScreen();
 
@@ -103,21 +106,24 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
     OnCreateDialog();
 }
 
-TDriverSetupDlg::~TDriverSetupDlg() { OnDestroyDialog(); }
+TDriverSetupDlg::~TDriverSetupDlg() {
+    OnDestroyDialog();
+}
 
 void TDriverSetupDlg::OnCreateDialog() {
     SetCaption(driver_.GetSetupCaption());
     AdditionalBitBtn.SetEnabled(driver_.HasAdditionalSettings());
-    DescriptionLabel.SetCaption(
-        "Нажмите кнопку \"Добавить\" для пополнения списка контролируемых устройств. Вы сможете определить свойства "
-        "устройства и приписать ему логическое имя."_cp);
+    DescriptionLabel.SetCaption("Нажмите кнопку \"Добавить\" для пополнения списка контролируемых устройств. "
+                                "Вы сможете определить свойства "
+                                "устройства и приписать ему логическое имя."_cp);
 
     Devices = driver_.CreateDeviceList();
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
         Devices->Assign(driver_.DeviceList.get());
     }
-    for (int32_t i = 0; i < Devices->Count(); ++i) DevicesListBox.AddItem(Devices->Device(i)->DeviceName);
+    for (int32_t i = 0; i < Devices->Count(); ++i)
+        DevicesListBox.AddItem(Devices->Device(i)->DeviceName);
     if (DevicesListBox.ItemCount() > 0) {
         DevicesListBox.SetItemIndex(0);
         OnChangeDeviceIndex();
@@ -134,7 +140,9 @@ void TDriverSetupDlg::OnCreateDialog() {
     UpdateEnabling();
 }
 
-void TDriverSetupDlg::OnDestroyDialog() { Devices.reset(); }
+void TDriverSetupDlg::OnDestroyDialog() {
+    Devices.reset();
+}
 
 TDevice* TDriverSetupDlg::SelectedDevice() const {
     const int32_t index = DevicesListBox.ItemIndex();
@@ -172,7 +180,8 @@ void TDriverSetupDlg::OnClickValueList() {
 void TDriverSetupDlg::RefillDevices(int32_t index) {
     DevicesListBox.BeginUpdate();
     DevicesListBox.ClearItems();
-    for (int32_t i = 0; i < Devices->Count(); ++i) DevicesListBox.AddItem(Devices->Device(i)->DeviceName);
+    for (int32_t i = 0; i < Devices->Count(); ++i)
+        DevicesListBox.AddItem(Devices->Device(i)->DeviceName);
     DevicesListBox.SetItemIndex(index >= 0 && index < Devices->Count() ? index : Devices->Count() - 1);
     OnChangeDeviceIndex();
     DevicesListBox.EndUpdate();
@@ -232,7 +241,9 @@ void TDriverSetupDlg::OnOkButton() {
     SetModalResult(ui::mrOk);
 }
 
-void TDriverSetupDlg::OnEditAdditionalProperties() { driver_.EditAdditionalSettings(Handle(), Devices.get()); }
+void TDriverSetupDlg::OnEditAdditionalProperties() {
+    driver_.EditAdditionalSettings(Handle(), Devices.get());
+}
 
 bool ExecuteDriverSetup(platform::HWND) {
     framework::TDriver& driver = *framework::Driver;
@@ -251,14 +262,16 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     framework::TDriver& driver = *framework::Driver;
     // Before the initialisation the module keeps no configuration path: the file beside the module.
     const bool initialised = framework::ErrorObj != nullptr && !CfgPath.empty();
-    const std::string path = initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
+    const std::string path =
+        initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
     if (!initialised && FileExists(path)) LoadConfiguration(driver, path);
     // A file that is there but was not read is about to be written over: the user hears of it first,
     // and its bytes are kept beside it before the save.
     const bool unread = !UnreadConfigError.empty() && FileExists(path);
     if (unread) {
         InfoBox(nullptr, "Внимание"_cp,
-                UnreadConfigText(path) + " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
+                UnreadConfigText(path) +
+                    " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
                     framework::BackupName(path) + ".",
                 false, false);
     }

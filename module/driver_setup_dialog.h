@@ -7,11 +7,11 @@
 
 #include "framework/device_list.h"
 #include "framework/driver.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/form.h"
 #include "ui/list_box.h"
 #include "ui/page_control.h"
 #include "ui/std_controls.h"
-#include "styledbuttons/sbutton.h"
 
 namespace module {
 

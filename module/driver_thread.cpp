@@ -8,10 +8,10 @@
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
 #include "framework/tag_routing.h"
+#include "module/commands_buffer.h"
 #include "module/dynamic_tags.h"
 #include "module/module_init.h"
 #include "module/received_buffer.h"
-#include "module/commands_buffer.h"
 #include "platform/clock.h"
 #include "platform/process_start.h"
 #include "platform/text.h"
@@ -26,7 +26,9 @@ namespace {
 
 using framework::Report;
 
-std::string MessageOf(const std::exception& e) { return e.what(); }
+std::string MessageOf(const std::exception& e) {
+    return e.what();
+}
 
 void SetState(framework::TDriverState state) {
     if (framework::Intercom != nullptr) framework::Intercom->OstrolinkaInfo.SetState(state);
@@ -76,7 +78,8 @@ void TDriverThread::Execute() {
                 Report(framework::kErrReported, "DLM::");
             }
         }
-        if (DynTagList != nullptr && ReceivedBuffer != nullptr && SendAllDynamicTags(*DynTagList, *ReceivedBuffer))
+        if (DynTagList != nullptr && ReceivedBuffer != nullptr &&
+            SendAllDynamicTags(*DynTagList, *ReceivedBuffer))
             ReceivedBuffer->Flush();
     } catch (...) {
         // The end is reported whatever happened.
@@ -101,8 +104,10 @@ void TDriverThread::Pass() {
     SetState(framework::dsPassStart);
     currentPoint_ = "Point 1";
     area->OstrolinkaInfo.SetTransactionId(framework::NextCounter(area->OstrolinkaInfo.GetTransactionId()));
-    if (serverStartDelay_ == 0) EnsureServer(true);
-    else if (serverStartDelay_ > 0) serverStartDelay_ -= 1;
+    if (serverStartDelay_ == 0)
+        EnsureServer(true);
+    else if (serverStartDelay_ > 0)
+        serverStartDelay_ -= 1;
 
     CommandPhase();
     DynamicTagPhase();
@@ -124,8 +129,9 @@ void TDriverThread::CommandPhase() {
             const uint64_t now = platform::MonotonicMs();
             // A batch this thread did not publish (an earlier thread's) is timed from first sight.
             if (batchSince_ == 0) batchSince_ = now;
-            const int64_t limit = static_cast<int64_t>(std::clamp(region.GetCount(), 0, framework::kMaxCommands)) *
-                                  framework::GeneralCommandInterval.load();
+            const int64_t limit =
+                static_cast<int64_t>(std::clamp(region.GetCount(), 0, framework::kMaxCommands)) *
+                framework::GeneralCommandInterval.load();
             if (static_cast<int64_t>(now - batchSince_) > limit) AbandonBatch();
         }
         SetState(framework::dsCommandPublish);
@@ -146,7 +152,8 @@ void TDriverThread::CommandPhase() {
                 region.Publish();
                 batchSince_ = platform::MonotonicMs();
             } else {
-                if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteError(framework::kErrCommandNotHandled, 0, nullptr);
+                if (framework::ErrorObj != nullptr)
+                    framework::ErrorObj->WriteError(framework::kErrCommandNotHandled, 0, nullptr);
                 ClearRegion(region);
             }
         }
@@ -159,7 +166,8 @@ void TDriverThread::CommandPhase() {
 
 void TDriverThread::AbandonBatch() {
     framework::TCommandsList& region = framework::Intercom->CommandsList;
-    if (framework::ErrorObj != nullptr) framework::ErrorObj->WriteError(framework::kErrCommandNotHandled, 0, nullptr);
+    if (framework::ErrorObj != nullptr)
+        framework::ErrorObj->WriteError(framework::kErrCommandNotHandled, 0, nullptr);
     auto batch = std::make_unique<framework::TCommandsRegion>();
     if (region.CopyTo(*batch)) {
         SetCommandState(batch->Domain.Get(), batch->Device, 2.0f);
@@ -194,7 +202,8 @@ void TDriverThread::SetCommandState(const std::string& domain, int32_t device, f
 void TDriverThread::DynamicTagPhase() {
     SetState(framework::dsDynamicTags);
     try {
-        if (DynTagList == nullptr || ReceivedBuffer == nullptr || !ScanDynamicTags(*DynTagList, *ReceivedBuffer))
+        if (DynTagList == nullptr || ReceivedBuffer == nullptr ||
+            !ScanDynamicTags(*DynTagList, *ReceivedBuffer))
             Report(framework::kErrDynamicTags, "DLM::Ошибка обработки динамических тегов."_cp);
     } catch (const std::exception& e) {
         Report(framework::kErrReported, "DLM::DynProc " + MessageOf(e));
@@ -205,7 +214,8 @@ void TDriverThread::StaticTagPhase() {
     SetState(framework::dsStaticTags);
     try {
         if (ReceivedBuffer != nullptr && ScanStaticTags(*ReceivedBuffer)) {
-            if (!ReceivedBuffer->Flush()) Report(framework::kErrHostTransfer, "DLM::Ошибка передачи данных ядру OSTROLINKA."_cp);
+            if (!ReceivedBuffer->Flush())
+                Report(framework::kErrHostTransfer, "DLM::Ошибка передачи данных ядру OSTROLINKA."_cp);
         } else {
             Report(framework::kErrStaticTags, "DLM::Ошибка обработки статических тегов."_cp);
         }
@@ -224,7 +234,8 @@ void TDriverThread::ServerErrorPhase() {
         errors.ReadAll(*copy, true);
     }
     const int32_t n = std::clamp(copy->Count, 0, framework::kMaxServerErrors);
-    for (int32_t i = 0; i < n; ++i) framework::ErrorObj->WriteMessage(copy->Records[i].Code, copy->Records[i].Text.Get());
+    for (int32_t i = 0; i < n; ++i)
+        framework::ErrorObj->WriteMessage(copy->Records[i].Code, copy->Records[i].Text.Get());
 }
 
 bool TDriverThread::EnsureServer(bool allowStart) {
@@ -241,15 +252,18 @@ bool TDriverThread::EnsureServer(bool allowStart) {
 
     const uint64_t now = platform::MonotonicMs();
     const uint64_t last = LastServerStart.load();
-    if (last != 0 && static_cast<double>(now - last) / 1000.0 < framework::CheckServerInterval.load()) return false;
+    if (last != 0 && static_cast<double>(now - last) / 1000.0 < framework::CheckServerInterval.load())
+        return false;
     LastServerStart = now;
     StartAttempts = StartAttempts.load() + 1 >= 65535 ? 1 : StartAttempts.load() + 1;
 
-    const std::string exe = WithTrailingSeparator(InitDirectory(InitRecord)) +
-                            (framework::Driver != nullptr ? framework::Driver->GetServerFileName() : std::string());
+    const std::string exe =
+        WithTrailingSeparator(InitDirectory(InitRecord)) +
+        (framework::Driver != nullptr ? framework::Driver->GetServerFileName() : std::string());
     const std::string cfg = CfgPath;
     if (StartAttempts.load() == 3)
-        Report(framework::kErrReported, "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
+        Report(framework::kErrReported,
+               "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
     if (StopFlag.load() != 0) return false;
     ReleaseStaleLocks();
     return platform::StartDetachedProcess(ServerCommandLine(exe, cfg));

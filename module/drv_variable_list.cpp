@@ -13,8 +13,8 @@ using hostapi::TVLVariableInfo;
 
 namespace {
 
-TDrvVariableRecord* NewRecord(const TVLVariableInfo& info, std::string_view domain, int32_t device, int32_t address,
-                              std::string_view strAddress) {
+TDrvVariableRecord* NewRecord(const TVLVariableInfo& info, std::string_view domain, int32_t device,
+                              int32_t address, std::string_view strAddress) {
     auto* r = new TDrvVariableRecord{};
     r->VariableId = info.VariableId;
     r->Domain.Set(domain);
@@ -41,7 +41,9 @@ TDrvVariableRecord* NewRecord(const TVLVariableInfo& info, std::string_view doma
 
 } // namespace
 
-TIdIndexList::~TIdIndexList() { FreeAll(); }
+TIdIndexList::~TIdIndexList() {
+    FreeAll();
+}
 
 int32_t TIdIndexList::Compare(const void* key1, const void* key2) {
     const int32_t a = *static_cast<const int32_t*>(key1);
@@ -49,9 +51,13 @@ int32_t TIdIndexList::Compare(const void* key1, const void* key2) {
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-const void* TIdIndexList::KeyOf(const void* item) { return &static_cast<const TIdIndexItem*>(item)->VariableId; }
+const void* TIdIndexList::KeyOf(const void* item) {
+    return &static_cast<const TIdIndexItem*>(item)->VariableId;
+}
 
-void TIdIndexList::FreeItem(void* item) { delete static_cast<TIdIndexItem*>(item); }
+void TIdIndexList::FreeItem(void* item) {
+    delete static_cast<TIdIndexItem*>(item);
+}
 
 TDRVVariableList::TDRVVariableList() : index_(new TIdIndexList) {}
 
@@ -77,9 +83,13 @@ int32_t TDRVVariableList::Compare(const void* key1, const void* key2) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-const void* TDRVVariableList::KeyOf(const void* item) { return &static_cast<const TDrvVariableRecord*>(item)->Key; }
+const void* TDRVVariableList::KeyOf(const void* item) {
+    return &static_cast<const TDrvVariableRecord*>(item)->Key;
+}
 
-void TDRVVariableList::FreeItem(void* item) { delete static_cast<TDrvVariableRecord*>(item); }
+void TDRVVariableList::FreeItem(void* item) {
+    delete static_cast<TDrvVariableRecord*>(item);
+}
 
 TDrvVariableRecord* TDRVVariableList::InsertRecord(TDrvVariableRecord* record) {
     int32_t at = 0;
@@ -108,11 +118,13 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
         if (VLGetVariableInfoByDomainId(dinfo.DomainId, i, &info) < 0) return false;
         std::string prefix, strAddress;
         int32_t device = 0, address = 0;
-        const bool parsed = framework::ParseTagRouting(platform::FieldText(info.Routing), prefix, device, strAddress, address);
+        const bool parsed = framework::ParseTagRouting(platform::FieldText(info.Routing), prefix, device,
+                                                       strAddress, address);
         if (!parsed) {
             if (prefix == domain)
-                framework::Report(framework::kErrRoutingString,
-                                  "DLM::Тег "_cp + platform::FieldText(info.Name) + " содержит ошибку в строке роутинга."_cp);
+                framework::Report(framework::kErrRoutingString, "DLM::Тег "_cp +
+                                                                    platform::FieldText(info.Name) +
+                                                                    " содержит ошибку в строке роутинга."_cp);
             continue;
         }
         if (prefix != domain) continue;
@@ -121,7 +133,8 @@ bool TDRVVariableList::LoadDomain(std::string_view name) {
             if (framework::ErrorObj != nullptr) {
                 std::string text;
                 framework::ErrorObj->GetErrorText(framework::kErrDuplicateAddress, record->VariableId, text);
-                text += " ( " + platform::FieldText(record->Name) + "/" + platform::FieldText(existing->Name) + " )";
+                text += " ( " + platform::FieldText(record->Name) + "/" +
+                        platform::FieldText(existing->Name) + " )";
                 framework::ErrorObj->WriteMessage(framework::kErrDuplicateAddress, text);
             }
             delete record;
@@ -142,7 +155,7 @@ bool TDRVVariableList::RebuildIndex() {
         auto* item = new TIdIndexItem{RecordAt(i)->VariableId, i};
         int32_t at = 0;
         if (index_->Search(&item->VariableId, at))
-            delete item;  // the first position of an id wins
+            delete item; // the first position of an id wins
         else
             index_->AtInsert(at, item);
     }

@@ -14,11 +14,11 @@ namespace module {
 
 struct TDrvVariableRecord {
     int32_t VariableId;
-    framework::TShortString Domain;  // routing prefix, upper case
+    framework::TShortString Domain; // routing prefix, upper case
     int32_t Device;
     int32_t TagAddress;
     framework::TShortString StrAddress;
-    char Name[44];  // zero-terminated
+    char Name[44]; // zero-terminated
     float Value;
     float LastValue;
     // Copies of the host record's fields of the same names, not interpreted; the singles are kept as
@@ -32,7 +32,7 @@ struct TDrvVariableRecord {
     uint8_t Byte728;
     int32_t TwoState;
 
-    std::string Key;  // Domain:Device:TagAddress:StrAddress
+    std::string Key; // Domain:Device:TagAddress:StrAddress
 };
 
 struct TIdIndexItem {
@@ -65,7 +65,8 @@ public:
     const TDrvVariableRecord* RecordAt(int32_t i) const { return Item<TDrvVariableRecord>(i); }
     TIdIndexList& Index() { return *index_; }
 
-    static std::string MakeKey(std::string_view domain, int32_t device, int32_t address, std::string_view strAddress);
+    static std::string MakeKey(std::string_view domain, int32_t device, int32_t address,
+                               std::string_view strAddress);
 
     int32_t Compare(const void* key1, const void* key2) override;
     const void* KeyOf(const void* item) override;

@@ -51,7 +51,9 @@ void Resolve(framework::TDynemicVariablesList& region, int32_t i, framework::TDy
 
 } // namespace
 
-TDynamicTagList::~TDynamicTagList() { FreeAll(); }
+TDynamicTagList::~TDynamicTagList() {
+    FreeAll();
+}
 
 int32_t TDynamicTagList::Compare(const void* key1, const void* key2) {
     const auto* a = static_cast<const framework::TShortString*>(key1);
@@ -61,9 +63,13 @@ int32_t TDynamicTagList::Compare(const void* key1, const void* key2) {
     return a->Length == b->Length ? 0 : (a->Length < b->Length ? -1 : 1);
 }
 
-const void* TDynamicTagList::KeyOf(const void* item) { return &static_cast<const TDynamicTagItem*>(item)->Name; }
+const void* TDynamicTagList::KeyOf(const void* item) {
+    return &static_cast<const TDynamicTagItem*>(item)->Name;
+}
 
-void TDynamicTagList::FreeItem(void* item) { delete static_cast<TDynamicTagItem*>(item); }
+void TDynamicTagList::FreeItem(void* item) {
+    delete static_cast<TDynamicTagItem*>(item);
+}
 
 TDynamicTagItem* TDynamicTagList::Find(std::string_view name) {
     framework::TShortString key{};

@@ -22,7 +22,7 @@ constexpr int32_t kDynamicTagUnknown = -100;
 struct TDynamicTagItem {
     framework::TShortString Name;
     int32_t VariableId;
-    float Value;  // the value last sent to the host
+    float Value; // the value last sent to the host
     platform::TDateTime Time;
 };
 

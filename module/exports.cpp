@@ -25,7 +25,9 @@ constexpr int32_t kNoDriver = -1;
 // Set by the shutdown: later calls find no driver object, even when it had to stay in memory.
 bool DriverReleased = false;
 
-bool NoDriver() { return DriverReleased || framework::Driver == nullptr; }
+bool NoDriver() {
+    return DriverReleased || framework::Driver == nullptr;
+}
 
 } // namespace
 
@@ -49,17 +51,29 @@ DLM_EXPORT bool DLMSetupDeviceDrv(platform::HWND parent) {
     return module::SetupDriver(parent, module::ModuleDirectory());
 }
 
-DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) { return 0; }
+DLM_EXPORT int32_t DLMGetErrorStr(int32_t, int32_t, int32_t) {
+    return 0;
+}
 
-DLM_EXPORT int32_t DLMSinhronize(int32_t) { return framework::kErrNotSupported; }
+DLM_EXPORT int32_t DLMSinhronize(int32_t) {
+    return framework::kErrNotSupported;
+}
 
-DLM_EXPORT int32_t DLMReadDataDrv(int32_t, int32_t) { return framework::kErrNotSupported; }
+DLM_EXPORT int32_t DLMReadDataDrv(int32_t, int32_t) {
+    return framework::kErrNotSupported;
+}
 
-DLM_EXPORT int32_t DLMWriteDataDrv(const void* block, int32_t size) { return module::WriteModuleData(block, size); }
+DLM_EXPORT int32_t DLMWriteDataDrv(const void* block, int32_t size) {
+    return module::WriteModuleData(block, size);
+}
 
-DLM_EXPORT int32_t DLMStopDeviceDrv() { return module::StopModule(); }
+DLM_EXPORT int32_t DLMStopDeviceDrv() {
+    return module::StopModule();
+}
 
-DLM_EXPORT int32_t DLMRunDeviceDrv() { return module::RunModule(); }
+DLM_EXPORT int32_t DLMRunDeviceDrv() {
+    return module::RunModule();
+}
 
 DLM_EXPORT int32_t DLMDoneDeviceDrv() {
     if (NoDriver()) return kNoDriver;

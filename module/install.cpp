@@ -17,10 +17,14 @@ namespace {
 
 constexpr ui::TColor clMaroon = 0x000080;
 
-std::string Text(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
+std::string Text(const char* s) {
+    return s != nullptr ? std::string(s) : std::string();
+}
 
 // The directory text and the name, trimmed as a whole.
-std::string FilePath(const std::string& dir, const std::string& name) { return platform::Trim(dir + name); }
+std::string FilePath(const std::string& dir, const std::string& name) {
+    return platform::Trim(dir + name);
+}
 
 // The extension is what follows the last dot of the name part.
 std::string ChangeFileExt(const std::string& path, const std::string& ext) {
@@ -110,7 +114,8 @@ bool CopyFileReplacing(const std::string& src, const std::string& dst) {
 }
 
 TInstallProcDialog::TInstallProcDialog()
-    : MessageLabel(this), ProcessMemo(this), SaveLogBitBtn(this, "Сохранить..."_cp), CancelBitBtn(this, "Закрыть"_cp) {
+    : MessageLabel(this), ProcessMemo(this), SaveLogBitBtn(this, "Сохранить..."_cp),
+      CancelBitBtn(this, "Закрыть"_cp) {
     SetCaption("Установка драйвера..."_cp);
     SetClientSize(500, 340);
     SetFixedSize(true);
@@ -118,9 +123,10 @@ TInstallProcDialog::TInstallProcDialog()
     MessageLabel.SetWordWrap(true);
     MessageLabel.SetFontBold(true);
     MessageLabel.SetFontColor(clMaroon);
-    MessageLabel.SetCaption("При установке драйвера произошли серьезные ошибки. Пожалуйста, проанализируйте журнал "
-                            "установки драйвера. В случае необходимости, сохраните содержимое журнала в файл и "
-                            "свяжитесь со службой технической поддержки компании Pravel Software House."_cp);
+    MessageLabel.SetCaption(
+        "При установке драйвера произошли серьезные ошибки. Пожалуйста, проанализируйте журнал "
+        "установки драйвера. В случае необходимости, сохраните содержимое журнала в файл и "
+        "свяжитесь со службой технической поддержки компании Pravel Software House."_cp);
     ProcessMemo.SetBounds(8, 88, 484, 204);
     ProcessMemo.SetReadOnly(true);
     ProcessMemo.ShowVerticalScrollBar();
@@ -151,9 +157,9 @@ bool TInstallProcDialog::KeepReplaced(const std::string& src, const std::string&
     return true;
 }
 
-TInstallProcDialog::TCopyOutcome TInstallProcDialog::CopyStep(const std::string& header, const std::string& src,
-                                                              const std::string& dst, const std::string& missingLine,
-                                                              bool keepOld) {
+TInstallProcDialog::TCopyOutcome TInstallProcDialog::CopyStep(const std::string& header,
+                                                              const std::string& src, const std::string& dst,
+                                                              const std::string& missingLine, bool keepOld) {
     Log(header);
     Log("Исходный файл: "_cp + src);
     Log("Целевой файл: "_cp + dst);
@@ -183,8 +189,8 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
     Log("Name=" + std::string(info.Title, ::strnlen(info.Title, sizeof info.Title)));
 
     const std::string server = driver.GetServerFileName();
-    if (CopyStep("Копируем сервер доступа к устройству..."_cp, FilePath(SourceDir, server), FilePath(TargetDir, server),
-                 "ERROR: Файл не найден!"_cp) != TCopyOutcome::Done) {
+    if (CopyStep("Копируем сервер доступа к устройству..."_cp, FilePath(SourceDir, server),
+                 FilePath(TargetDir, server), "ERROR: Файл не найден!"_cp) != TCopyOutcome::Done) {
         result = false;
         FatalError = true;
     }
@@ -198,7 +204,8 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
     // The settings file and the device description go with the configuration, unless it is in place.
     const std::string iniSrc = ChangeFileExt(configSrc, ".ini");
     const std::string iniDst = ChangeFileExt(configDst, ".ini");
-    if (!SamePath(iniSrc, iniDst) && CopyStep(configHeader, iniSrc, iniDst, noConfig, true) == TCopyOutcome::Failed)
+    if (!SamePath(iniSrc, iniDst) &&
+        CopyStep(configHeader, iniSrc, iniDst, noConfig, true) == TCopyOutcome::Failed)
         result = false;
     const std::string eddSrc = ChangeFileExt(configSrc, ".edd");
     const std::string eddDst = ChangeFileExt(configDst, ".edd");
@@ -239,7 +246,8 @@ bool RemoveDriver(framework::TDriver& driver, const char* directory) {
     if (dir.empty()) return false;
     // Each file only once everything before it went; the answer is that of the last delete tried.
     bool result = true;
-    for (const std::string& name : {driver.GetServerFileName(), driver.GetConfigFileName(), driver.GetModuleName() + ".ico"}) {
+    for (const std::string& name :
+         {driver.GetServerFileName(), driver.GetConfigFileName(), driver.GetModuleName() + ".ico"}) {
         const std::string path = dir + name;
         if (!EntryExists(path)) continue;
         result = ::unlink(path.c_str()) == 0;

@@ -15,8 +15,9 @@ TLogWindow::TLogWindow() : LogImage(this), LogMemo(this), InfoLabel(this), Close
     ShowPicture(LogImage, ModulePicture("QuillaryLog.bmp"));
     InfoLabel.SetBounds(64, 8, 488, 40);
     InfoLabel.SetWordWrap(true);
-    InfoLabel.SetCaption("Сообщения драйвера о его работе и об ошибках с момента его загрузки. Новые сообщения "
-                         "появляются в журнале, пока окно открыто."_cp);
+    InfoLabel.SetCaption(
+        "Сообщения драйвера о его работе и об ошибках с момента его загрузки. Новые сообщения "
+        "появляются в журнале, пока окно открыто."_cp);
     LogMemo.SetBounds(8, 56, 544, 296);
     LogMemo.SetReadOnly(true);
     LogMemo.ShowVerticalScrollBar();
@@ -27,7 +28,9 @@ TLogWindow::TLogWindow() : LogImage(this), LogMemo(this), InfoLabel(this), Close
     OnCreateDialog();
 }
 
-void TLogWindow::OnCreateDialog() { ReloadLog(); }
+void TLogWindow::OnCreateDialog() {
+    ReloadLog();
+}
 
 void TLogWindow::ReloadLog() {
     framework::TDriverErrorClass* errors = framework::ErrorObj;

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "platform/messages.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/form.h"
 #include "ui/memo.h"
 #include "ui/std_controls.h"
-#include "styledbuttons/sbutton.h"
 
 namespace module {
 

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "styledbuttons/pixels/bitmap24.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/form.h"
 #include "ui/std_controls.h"
-#include "styledbuttons/sbutton.h"
 
 namespace module {
 
@@ -29,8 +29,10 @@ public:
 
 // Shows the box modally: 1 for "Да", 2 for "Нет" or closing. The box is modal to the whole
 // application and centred on the screen; the parent is the window that asks.
-int AskBox(ui::TForm* parent, const std::string& caption, const std::string& text, bool bold, bool withCancel);
+int AskBox(ui::TForm* parent, const std::string& caption, const std::string& text, bool bold,
+           bool withCancel);
 // The same with the error picture in place of the question.
-int InfoBox(ui::TForm* parent, const std::string& caption, const std::string& text, bool bold, bool withCancel);
+int InfoBox(ui::TForm* parent, const std::string& caption, const std::string& text, bool bold,
+            bool withCancel);
 
 } // namespace module

@@ -10,12 +10,12 @@
 #include "framework/intercom.h"
 #include "framework/tag_routing.h"
 #include "hostapi/variables_library.h"
+#include "module/commands_buffer.h"
 #include "module/driver_thread.h"
-#include "module/dynamic_tags.h"
 #include "module/drv_variable_list.h"
+#include "module/dynamic_tags.h"
 #include "module/module_log.h"
 #include "module/received_buffer.h"
-#include "module/commands_buffer.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
 #include "platform/messages.h"
@@ -53,7 +53,9 @@ std::unique_ptr<framework::TIntercomInterface> Area;
 
 using framework::Report;
 
-std::string PrefixError() { return "Устройству приписан пустой префикс или такого префикса нет в базе тегов."_cp; }
+std::string PrefixError() {
+    return "Устройству приписан пустой префикс или такого префикса нет в базе тегов."_cp;
+}
 
 template <class T> void FreeObject(T*& object) {
     delete object;
@@ -119,11 +121,13 @@ bool BuildHostPrefixList(std::string& list) {
     std::memcpy(&count, block + hostapi::kVLListCountOffset, sizeof count);
     for (int32_t i = 0; i < count; ++i) {
         hostapi::TVLVariableInfo info;
-        std::memcpy(&info, block + hostapi::kVLListRecordsOffset + sizeof info * static_cast<std::size_t>(i), sizeof info);
+        std::memcpy(&info, block + hostapi::kVLListRecordsOffset + sizeof info * static_cast<std::size_t>(i),
+                    sizeof info);
         const std::string routing = platform::Trim(platform::FieldText(info.Routing));
         const std::size_t colon = routing.find(':');
-        const std::string prefix =
-            colon != std::string::npos && colon != 0 ? platform::Trim(routing.substr(0, colon)) : std::string();
+        const std::string prefix = colon != std::string::npos && colon != 0
+                                       ? platform::Trim(routing.substr(0, colon))
+                                       : std::string();
         if (prefix.empty()) continue;
         if (list.find(":" + prefix + ":") == std::string::npos) list += ":" + prefix + ":";
         VarList->AddVariable(info);
@@ -144,7 +148,7 @@ void FillStaticTags(bool singleDevice) {
         if (VLGetVariableInfoById(record->VariableId, &reserved, &info) != 0) continue;
         if (singleDevice)
             platform::SetFieldText(info.Routing,
-                                    "OSTROLINKA: DEVICE=1; ADDRESS=" + platform::IntToStr(record->VariableId));
+                                   "OSTROLINKA: DEVICE=1; ADDRESS=" + platform::IntToStr(record->VariableId));
         framework::Intercom->DMLVariablesList.Add(info);
     }
 }
@@ -165,7 +169,8 @@ void RegisterDynamicTags() {
             if (platform::SameText(property->Name, "VarBlockCommand")) continue;
             const std::string name = platform::Trim(property->Value);
             if (name.empty()) continue;
-            if (!framework::SetDynamicTag(name, false, 0.0f)) Report(framework::kErrNone, "Слишком много динамических тегов."_cp);
+            if (!framework::SetDynamicTag(name, false, 0.0f))
+                Report(framework::kErrNone, "Слишком много динамических тегов."_cp);
         }
     }
 }
@@ -183,8 +188,8 @@ std::string WithTrailingSeparator(const std::string& directory) {
 
 bool IsDriverInitialized() {
     return framework::ErrorObj != nullptr && framework::Intercom != nullptr && framework::Driver != nullptr &&
-           VarList != nullptr && CommandsBuffer != nullptr && ReceivedBuffer != nullptr && DynTagList != nullptr &&
-           DriverThread != nullptr;
+           VarList != nullptr && CommandsBuffer != nullptr && ReceivedBuffer != nullptr &&
+           DynTagList != nullptr && DriverThread != nullptr;
 }
 
 namespace {
@@ -202,9 +207,11 @@ void CreateModuleObjects(const TDrvInitRecord& record) {
 // The driver's own data and its device configuration; either failing is reported and the module
 // goes on (without the devices of a configuration that is missing or was not read).
 void LoadDriverConfiguration(framework::TDriver& driver, bool configOnly) {
-    if (!driver.Init(configOnly, CfgPath)) Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
+    if (!driver.Init(configOnly, CfgPath))
+        Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
     if (!LoadConfiguration(driver, CfgPath))
-        Report(framework::kErrNone, UnreadConfigError.empty() ? "Конфигурационный файл не найден."_cp : UnreadConfigText(CfgPath));
+        Report(framework::kErrNone,
+               UnreadConfigError.empty() ? "Конфигурационный файл не найден."_cp : UnreadConfigText(CfgPath));
 }
 
 // The prefixes this driver serves: from the devices, or in single-device mode (exactly one device)
@@ -219,7 +226,8 @@ void BindPrefixes(framework::TDriver& driver, bool singleDevice) {
         } else {
             framework::TDeviceList& devices = *driver.DeviceList;
             if (devices.Count() == 0) devices.AddDevice();
-            while (devices.Count() > 1) devices.AtFree(0);
+            while (devices.Count() > 1)
+                devices.AtFree(0);
             bound = BuildHostPrefixList(prefixes);
         }
     }
@@ -245,7 +253,8 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
     Area->ServerData.SetProcessId(0);
     Area->ServerData.SetWindow(0);
     Area->ServerData.SetRunFlag(0);
-    for (framework::TTerminalClass* terminal : {&Area->RequestTerminal, &Area->CommandsTerminal, &Area->RemoteTerminal}) {
+    for (framework::TTerminalClass* terminal :
+         {&Area->RequestTerminal, &Area->CommandsTerminal, &Area->RemoteTerminal}) {
         terminal->SetOwner(-1);
         terminal->WriteText("");
     }
@@ -327,7 +336,8 @@ int32_t DoneModule() {
         FreeObject(VarList);
         FreeObject(ReceivedBuffer);
         FreeObject(DynTagList);
-        if (!framework::Driver->Done()) Report(framework::kErrNone, "Ошибка деинициализации специализированных данных."_cp);
+        if (!framework::Driver->Done())
+            Report(framework::kErrNone, "Ошибка деинициализации специализированных данных."_cp);
         FreeErrorObject();
         FreeArea();
     } catch (...) {
@@ -335,7 +345,9 @@ int32_t DoneModule() {
     return 0;
 }
 
-bool ModuleThreadLeftRunning() { return ThreadLeftRunning; }
+bool ModuleThreadLeftRunning() {
+    return ThreadLeftRunning;
+}
 
 int32_t RunModule() {
     if (!IsDriverInitialized()) return framework::kErrNotInitialized;
@@ -381,7 +393,9 @@ int32_t WriteModuleData(const void* block, int32_t size) {
 namespace {
 
 // One turn of the calling thread's messages, and of its event loop where it has one.
-void ServeMessages() { platform::WaitDispatching([] { return false; }, 0); }
+void ServeMessages() {
+    platform::WaitDispatching([] { return false; }, 0);
+}
 
 // Asks every registered server to close, serving messages after each. The host's handlers run
 // meanwhile and may shut the module down: the area is looked up afresh each time.
@@ -404,7 +418,8 @@ bool RestartThread(uint32_t waitMs) {
     // None: the module was shut down; a thread now would run over what it freed.
     if (old == nullptr) return false;
     old->Terminate();
-    if (!platform::WaitDispatching([old] { return DriverThread != old || old->Finished(); }, waitMs)) return false;
+    if (!platform::WaitDispatching([old] { return DriverThread != old || old->Finished(); }, waitMs))
+        return false;
     CloseServers();
     // One that did not end is kept as it is, and none is started beside it: two would take the same
     // command batches.
@@ -414,7 +429,8 @@ bool RestartThread(uint32_t waitMs) {
     // As if the last start were one check interval ago, so that the new thread may start the server at
     // its first check.
     const uint64_t now = platform::MonotonicMs();
-    const uint64_t interval = static_cast<uint64_t>(std::max<int32_t>(framework::CheckServerInterval.load(), 0)) * 1000;
+    const uint64_t interval =
+        static_cast<uint64_t>(std::max<int32_t>(framework::CheckServerInterval.load(), 0)) * 1000;
     LastServerStart = now > interval ? now - interval : 0;
     StartAttempts = 0;
     DriverThread = new TDriverThread;

@@ -9,7 +9,8 @@ namespace module {
 
 std::string ModuleDirectory() {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&ModuleDirectory), &info) == 0 || info.dli_fname == nullptr) return "./";
+    if (::dladdr(reinterpret_cast<void*>(&ModuleDirectory), &info) == 0 || info.dli_fname == nullptr)
+        return "./";
     const std::string path = info.dli_fname;
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
@@ -19,7 +20,8 @@ styledbuttons::Bitmap24 ModulePicture(const std::string& fileName) {
     styledbuttons::TPicture picture;
     std::string why;
     styledbuttons::LoadPictureFile(picture, ModuleDirectory() + fileName, false, &why);
-    if (!why.empty() && framework::ErrorObj != nullptr) framework::ErrorObj->WriteMessage(framework::kErrNone, why);
+    if (!why.empty() && framework::ErrorObj != nullptr)
+        framework::ErrorObj->WriteMessage(framework::kErrNone, why);
     return picture.Empty() ? styledbuttons::Bitmap24() : picture.Image;
 }
 

@@ -52,11 +52,17 @@ TReceivedBuffer::TReceivedBuffer(platform::HWND hostWindow, int32_t messageId, i
     Reset();
 }
 
-TReceivedBuffer::~TReceivedBuffer() { delete[] Block; }
+TReceivedBuffer::~TReceivedBuffer() {
+    delete[] Block;
+}
 
-THostValueHeader& TReceivedBuffer::Header() const { return *reinterpret_cast<THostValueHeader*>(Block); }
+THostValueHeader& TReceivedBuffer::Header() const {
+    return *reinterpret_cast<THostValueHeader*>(Block);
+}
 
-int32_t TReceivedBuffer::GetCount() const { return Header().Count; }
+int32_t TReceivedBuffer::GetCount() const {
+    return Header().Count;
+}
 
 const THostValueEntry& TReceivedBuffer::EntryAt(int32_t i) const {
     return reinterpret_cast<const THostValueEntry*>(Block + THostValueBlock::kEntriesOffset)[i];
@@ -105,8 +111,9 @@ void TReceivedBuffer::SendOrCompact() {
 
 bool TReceivedBuffer::SendToHost() {
     if (!HasHost()) return false;
-    const platform::LRESULT answer = platform::SendMessage(HostWindow, static_cast<platform::UINT>(MessageId),
-                                                           HOST_VALUES_ACK, reinterpret_cast<platform::LPARAM>(Block));
+    const platform::LRESULT answer =
+        platform::SendMessage(HostWindow, static_cast<platform::UINT>(MessageId), HOST_VALUES_ACK,
+                              reinterpret_cast<platform::LPARAM>(Block));
     if (answer != static_cast<platform::LRESULT>(HOST_VALUES_ACK)) return false;
     Reset();
     return true;
@@ -140,7 +147,8 @@ bool ScanStaticTags(TReceivedBuffer& buffer) {
         if (!buffer.AddValue(entry.Info.VariableId, entry.Value))
             Report(framework::kErrInternalBuffer, "DLM::Ошибка доступа к внутреннему буферу драйвера."_cp);
         entry.LastSent = entry.Value;
-        if (!list.Commit(i, entry)) Report(framework::kErrSharedData, "DLM::Ошибка доступа к разделяемым данным драйвера."_cp);
+        if (!list.Commit(i, entry))
+            Report(framework::kErrSharedData, "DLM::Ошибка доступа к разделяемым данным драйвера."_cp);
     }
     return true;
 }

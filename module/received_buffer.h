@@ -15,9 +15,9 @@ namespace module {
 struct THostValueEntry {
     int32_t VariableId;
     float Value;
-    float OldValue;  // Value for read values; the commanded value of a write given up
-    int32_t Time;    // milliseconds since midnight, local time
-    int32_t Date;    // day number, 1 January of year 1 is day 1
+    float OldValue; // Value for read values; the commanded value of a write given up
+    int32_t Time;   // milliseconds since midnight, local time
+    int32_t Date;   // day number, 1 January of year 1 is day 1
 };
 struct THostValueHeader {
     int32_t SourceId;

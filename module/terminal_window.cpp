@@ -66,11 +66,12 @@ TTerminalWindow::TTerminalWindow()
       ServiceTabSheet(PageControl, "Сервис"_cp), DevicesGroupBox(&PollTabSheet, " Список устройств "_cp),
       DeviceListBox(&DevicesGroupBox), TerminalGroupBox(&PollTabSheet, " Терминал "_cp),
       TerminalMemo(&TerminalGroupBox), PortNameLabel(&PollTabSheet, "Порт:"_cp),
-      ConnectionStateLabel(&PollTabSheet, "Соединение:"_cp), FrequensyLabel(&PollTabSheet, "Частота опроса:"_cp),
-      IntervalLabel(&PollTabSheet, "Время ответа:"_cp), PortNamePanel(&PollTabSheet),
-      ConnectionStatePanel(&PollTabSheet), FrequensyPanel(&PollTabSheet), IntervalPanel(&PollTabSheet),
-      TerminalDisabledCheckBox(&PollTabSheet, "Отключить"_cp), CommandsTerminalMemo(&CommandsTabSheet),
-      ServiceLabel(&ServiceTabSheet), ResumeThreadBitBtn(&ServiceTabSheet, "Перезапустить..."_cp) {
+      ConnectionStateLabel(&PollTabSheet, "Соединение:"_cp),
+      FrequensyLabel(&PollTabSheet, "Частота опроса:"_cp), IntervalLabel(&PollTabSheet, "Время ответа:"_cp),
+      PortNamePanel(&PollTabSheet), ConnectionStatePanel(&PollTabSheet), FrequensyPanel(&PollTabSheet),
+      IntervalPanel(&PollTabSheet), TerminalDisabledCheckBox(&PollTabSheet, "Отключить"_cp),
+      CommandsTerminalMemo(&CommandsTabSheet), ServiceLabel(&ServiceTabSheet),
+      ResumeThreadBitBtn(&ServiceTabSheet, "Перезапустить..."_cp) {
     SetCaption("Информация о работе драйвера..."_cp);
     SetClientSize(600, 470);
     SetFixedSize(true);
@@ -96,9 +97,10 @@ TTerminalWindow::TTerminalWindow()
 
     ServiceLabel.SetBounds(8, 8, 568, 80);
     ServiceLabel.SetWordWrap(true);
-    ServiceLabel.SetCaption("Перезапуск потока драйвера останавливает обмен данными с ядром OSTROLINKA, закрывает "
-                            "сервер доступа к устройству и запускает их заново. Воспользуйтесь им, если данные "
-                            "от устройств перестали поступать."_cp);
+    ServiceLabel.SetCaption(
+        "Перезапуск потока драйвера останавливает обмен данными с ядром OSTROLINKA, закрывает "
+        "сервер доступа к устройству и запускает их заново. Воспользуйтесь им, если данные "
+        "от устройств перестали поступать."_cp);
     ResumeThreadBitBtn.SetBounds(8, 96, 150, 30);
     ResumeThreadBitBtn.OnClick = [this] { ResumeThreadBitBtnClick(); };
     styledbuttons::ApplyFormButtonLook(ResumeThreadBitBtn);
@@ -110,9 +112,13 @@ TTerminalWindow::TTerminalWindow()
     OnCreateDialog();
 }
 
-TTerminalWindow::~TTerminalWindow() { FormDestroy(); }
+TTerminalWindow::~TTerminalWindow() {
+    FormDestroy();
+}
 
-void TTerminalWindow::FormDestroy() { Timer.SetEnabled(false); }
+void TTerminalWindow::FormDestroy() {
+    Timer.SetEnabled(false);
+}
 
 void TTerminalWindow::OnCreateDialog() {
     RequestCounter = -1;
@@ -200,7 +206,9 @@ void TTerminalWindow::TakeOwner(int32_t index) {
     requests.SetOwner(index);
 }
 
-void TTerminalWindow::OnLockTerminal() { Timer.SetEnabled(!TerminalDisabledCheckBox.Checked()); }
+void TTerminalWindow::OnLockTerminal() {
+    Timer.SetEnabled(!TerminalDisabledCheckBox.Checked());
+}
 
 void TTerminalWindow::ResumeThreadBitBtnClick() {
     if (RestartRunning) return;
@@ -208,13 +216,14 @@ void TTerminalWindow::ResumeThreadBitBtnClick() {
     struct Reset {
         ~Reset() { RestartRunning = false; }
     } reset;
-    if (AskBox(this, "Внимание"_cp, "Вы уверены в том, что вам необходимо перезапустить поток драйвера?"_cp, true,
-               true) == ui::mrCancel)
+    if (AskBox(this, "Внимание"_cp, "Вы уверены в том, что вам необходимо перезапустить поток драйвера?"_cp,
+               true, true) == ui::mrCancel)
         return;
     ResumeThreadBitBtn.SetEnabled(false);
     if (!RestartModuleThread(ThreadWaitMs))
         InfoBox(this, "Внимание"_cp,
-                "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA."_cp, true, false);
+                "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA."_cp,
+                true, false);
     ResumeThreadBitBtn.SetEnabled(true);
 }
 

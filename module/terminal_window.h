@@ -5,13 +5,13 @@
 #include <cstdint>
 
 #include "platform/messages.h"
+#include "styledbuttons/sbutton.h"
 #include "ui/form.h"
 #include "ui/list_box.h"
 #include "ui/memo.h"
 #include "ui/page_control.h"
 #include "ui/std_controls.h"
 #include "ui/timer.h"
-#include "styledbuttons/sbutton.h"
 
 namespace module {
 

@@ -10,7 +10,9 @@ namespace {
 // Day number of 1899-12-30, the TDateTime epoch, counting 0001-01-01 as day 1.
 constexpr int64_t kDelta = 693594;
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -25,9 +27,13 @@ uint64_t Ms(clockid_t id) {
 
 } // namespace
 
-uint32_t GetTickCount() { return static_cast<uint32_t>(Ms(CLOCK_MONOTONIC)); }
+uint32_t GetTickCount() {
+    return static_cast<uint32_t>(Ms(CLOCK_MONOTONIC));
+}
 
-uint64_t MonotonicMs() { return Ms(CLOCK_MONOTONIC); }
+uint64_t MonotonicMs() {
+    return Ms(CLOCK_MONOTONIC);
+}
 
 TDateTime Now() {
     timespec ts{};
@@ -52,7 +58,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& value) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
         return false;
     int64_t days = day;
-    for (int m = 1; m < month; ++m) days += DaysInMonth(year, m);
+    for (int m = 1; m < month; ++m)
+        days += DaysInMonth(year, m);
     const int64_t y = year - 1;
     days += y * 365 + y / 4 - y / 100 + y / 400;
     value = static_cast<double>(days - kDelta);

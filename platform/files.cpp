@@ -10,9 +10,15 @@
 namespace platform {
 namespace {
 
-std::string NotRegular() { return "это не обычный файл"_cp; }
-std::string TooLarge() { return "он больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) + " байт"_cp; }
-std::string Failure(int error) { return "ошибка "_cp + IntToStr(error); }
+std::string NotRegular() {
+    return "это не обычный файл"_cp;
+}
+std::string TooLarge() {
+    return "он больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) + " байт"_cp;
+}
+std::string Failure(int error) {
+    return "ошибка "_cp + IntToStr(error);
+}
 
 // Opens the file only when it is a regular one, links followed, and waits on nothing while it does;
 // -1 with the reason otherwise. A missing file gives no reason unless `create` makes it.
@@ -34,7 +40,8 @@ int OpenRegular(const std::string& path, int flags, bool create, struct stat& st
     }
     // The name may have come to name something else since: nothing waits in the open, and what was
     // opened is looked at again.
-    const int fd = ::open(path.c_str(), flags | (create ? O_CREAT : 0) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.c_str(), flags | (create ? O_CREAT : 0) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
         reason = errno == ENXIO ? NotRegular() : Failure(errno); // ENXIO: a FIFO without a reader
         return -1;

@@ -29,13 +29,17 @@ std::atomic<uint16_t> g_sequence{0};
 
 uint16_t Checksum(const uint8_t* p, std::size_t n) {
     uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < n; i += 2) sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
+    for (std::size_t i = 0; i + 1 < n; i += 2)
+        sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
     if (n & 1) sum += static_cast<uint32_t>(p[n - 1] << 8);
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<uint16_t>(~sum);
 }
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
@@ -106,7 +110,8 @@ void BuildEchoRequest(EchoRequest& request, uint16_t id, uint16_t seq) {
     request[0] = kEchoRequest;
     Put16(request + 4, id);
     Put16(request + 6, seq);
-    for (std::size_t i = 0; i < kPayload; ++i) request[kHeader + i] = static_cast<uint8_t>('a' + i % 23);
+    for (std::size_t i = 0; i < kPayload; ++i)
+        request[kHeader + i] = static_cast<uint8_t>('a' + i % 23);
     Put16(request + 2, Checksum(request, sizeof request));
 }
 
@@ -116,16 +121,18 @@ bool SendEchoRequest(const Socket& s, const EchoRequest& request, in_addr target
     to.sin_addr = target;
     ssize_t sent;
     do {
-        sent = sendto(s.fd, request, sizeof request, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        sent =
+            sendto(s.fd, request, sizeof request, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to), sizeof to);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(sizeof request);
 }
 
 // Our own request looped back, others' traffic and forged answers are not replies.
-bool IsEchoReply(const uint8_t* msg, std::size_t len, uint32_t source, const EchoRequest& request, in_addr target) {
-    return len == sizeof request && msg[0] == kEchoReply && msg[1] == 0 && Get16(msg + 4) == Get16(request + 4) &&
-           Get16(msg + 6) == Get16(request + 6) && std::memcmp(msg + kHeader, request + kHeader, kPayload) == 0 &&
-           source == target.s_addr;
+bool IsEchoReply(const uint8_t* msg, std::size_t len, uint32_t source, const EchoRequest& request,
+                 in_addr target) {
+    return len == sizeof request && msg[0] == kEchoReply && msg[1] == 0 &&
+           Get16(msg + 4) == Get16(request + 4) && Get16(msg + 6) == Get16(request + 6) &&
+           std::memcmp(msg + kHeader, request + kHeader, kPayload) == 0 && source == target.s_addr;
 }
 
 // Reads until the reply to request comes or the deadline passes; false on the deadline and on an
@@ -137,11 +144,13 @@ bool AwaitEchoReply(const Socket& s, const EchoRequest& request, in_addr target,
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         short revents = 0;
-        if (PollOneUnlessTerminated(s.fd, POLLIN, static_cast<int>(std::min<int64_t>(left, INT32_MAX)), revents) != 1)
+        if (PollOneUnlessTerminated(s.fd, POLLIN, static_cast<int>(std::min<int64_t>(left, INT32_MAX)),
+                                    revents) != 1)
             return false;
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        const ssize_t n = recvfrom(s.fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const ssize_t n =
+            recvfrom(s.fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             return false;

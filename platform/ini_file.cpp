@@ -32,7 +32,8 @@ void TIniFile::Parse(std::string_view text) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             const std::size_t close = line.find(']');
-            const std::string name = Trim(std::string_view(line).substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            const std::string name = Trim(
+                std::string_view(line).substr(1, close == std::string::npos ? std::string::npos : close - 1));
             sections_.push_back(Section{name, {}});
             current = &sections_.back();
             continue;
@@ -56,7 +57,8 @@ const std::string* TIniFile::Find(std::string_view section, std::string_view key
     return nullptr;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key, const std::string& def) const {
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 const std::string& def) const {
     const std::string* v = Find(section, key);
     return v ? *v : def;
 }

@@ -30,7 +30,8 @@ struct SendState {
 };
 
 struct Window {
-    Window(HWND h, WindowProc p, std::shared_ptr<ThreadQueue> q) : handle(h), proc(std::move(p)), owner(std::move(q)) {}
+    Window(HWND h, WindowProc p, std::shared_ptr<ThreadQueue> q)
+        : handle(h), proc(std::move(p)), owner(std::move(q)) {}
     const HWND handle;
     const WindowProc proc;
     const std::shared_ptr<ThreadQueue> owner;
@@ -156,13 +157,15 @@ void Shutdown(ThreadQueue& q) {
         std::lock_guard lock(q.mu);
         windows = q.windows;
     }
-    for (const auto& w : windows) DestroyWindow(w);
+    for (const auto& w : windows)
+        DestroyWindow(w);
     std::deque<Item> rest;
     {
         std::lock_guard lock(q.mu);
         q.dead = true;
         rest.swap(q.sent);
-        for (Item& item : q.posted) rest.push_back(std::move(item));
+        for (Item& item : q.posted)
+            rest.push_back(std::move(item));
         q.posted.clear();
     }
     for (const Item& item : rest) {
@@ -242,7 +245,9 @@ int WaitAndDispatch(uint32_t timeoutMs) {
 
 } // namespace
 
-bool WindowsAvailable() { return WindowTable::Instance() != nullptr; }
+bool WindowsAvailable() {
+    return WindowTable::Instance() != nullptr;
+}
 
 HWND CreateWindowHandle(WindowProc proc) {
     if (!proc) return 0;
@@ -317,9 +322,13 @@ bool ipc::PostLocalMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return w && Push(*w->owner, Item{w, msg, wParam, lParam, nullptr});
 }
 
-bool ProcessMessages() { return DispatchQueued() > 0; }
+bool ProcessMessages() {
+    return DispatchQueued() > 0;
+}
 
-bool WaitMessages(uint32_t timeoutMs) { return WaitAndDispatch(timeoutMs) > 0; }
+bool WaitMessages(uint32_t timeoutMs) {
+    return WaitAndDispatch(timeoutMs) > 0;
+}
 
 bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs) {
     const auto q = WaitQueue();
@@ -336,7 +345,8 @@ bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs) {
         const auto now = Clock::now();
         if (now >= deadline) return false;
         std::unique_lock lock(q->mu);
-        q->cv.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(5)), [&] { return q->HasWork(); });
+        q->cv.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(5)),
+                         [&] { return q->HasWork(); });
     }
 }
 
@@ -361,7 +371,8 @@ uint32_t ostro_create_window(ostro_window_proc proc, void* context) {
     if (proc == nullptr) return 0;
     try {
         return platform::CreateWindowHandle([proc, context](platform::HWND wnd, platform::UINT msg,
-                                                             platform::WPARAM wParam, platform::LPARAM lParam) {
+                                                            platform::WPARAM wParam,
+                                                            platform::LPARAM lParam) {
             return static_cast<platform::LRESULT>(proc(context, wnd, msg, wParam, lParam));
         });
     } catch (...) {
@@ -376,7 +387,9 @@ void ostro_destroy_window(uint32_t wnd) {
     }
 }
 
-int ostro_is_window(uint32_t wnd) { return platform::IsWindow(wnd) ? 1 : 0; }
+int ostro_is_window(uint32_t wnd) {
+    return platform::IsWindow(wnd) ? 1 : 0;
+}
 
 intptr_t ostro_send_message(uint32_t wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     try {

@@ -9,8 +9,8 @@ std::string ObjectNamespace() {
     if (ns == nullptr) return {};
     std::string out(ns);
     for (char& c : out) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                        c == '_' || c == '-';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '.' || c == '_' || c == '-';
         if (!ok) c = '_';
     }
     return out;

@@ -28,7 +28,8 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
             arg.assign(line.substr(i + 1, end - i - 1));
             i = end + 1;
         } else {
-            while (i < line.size() && line[i] != ' ' && line[i] != '\t') arg += line[i++];
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+                arg += line[i++];
         }
         args.push_back(std::move(arg));
     }
@@ -91,7 +92,8 @@ bool StartDetachedProcess(std::string_view commandLine, uint32_t* processId) {
     std::vector<std::string> args = SplitCommandLine(commandLine);
     if (args.empty() || args[0].empty()) return false;
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     int report[2];

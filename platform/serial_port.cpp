@@ -7,8 +7,8 @@
 
 // termios2 gives every rate through BOTHER; <termios.h> cannot be included beside it, so everything
 // goes through ioctl.
-#include <asm/termbits.h>
 #include <algorithm>
+#include <asm/termbits.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
@@ -29,21 +29,24 @@ struct RateCode {
 
 // Rates with their own code; every other rate goes as BOTHER with the number itself.
 constexpr RateCode kRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
-bool GetTermios(int fd, termios2& t) { return ioctl(fd, TCGETS2, &t) == 0; }
-bool SetTermios(int fd, const termios2& t) { return ioctl(fd, TCSETS2, &t) == 0; }
+bool GetTermios(int fd, termios2& t) {
+    return ioctl(fd, TCGETS2, &t) == 0;
+}
+bool SetTermios(int fd, const termios2& t) {
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
 
 void MakeRaw(termios2& t) {
     t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                                         IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+                                        IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CRTSCTS);
@@ -100,7 +103,9 @@ std::string SerialDevicePath(const std::string& portName, const std::string& set
     return "/dev/ttyS" + IntToStr(static_cast<int64_t>(n) - 1);
 }
 
-TSerialPort::~TSerialPort() { Close(); }
+TSerialPort::~TSerialPort() {
+    Close();
+}
 
 bool TSerialPort::Open(const std::string& portName, const std::string& settingsFile) {
     Close();
@@ -143,10 +148,18 @@ bool TSerialPort::GetState(TSerialSettings& settings) const {
     if (fd_ < 0 || !GetTermios(fd_, t)) return false;
     settings.BaudRate = RateOf(t);
     switch (t.c_cflag & CSIZE) {
-    case CS5: settings.ByteSize = 5; break;
-    case CS6: settings.ByteSize = 6; break;
-    case CS7: settings.ByteSize = 7; break;
-    default: settings.ByteSize = 8; break;
+    case CS5:
+        settings.ByteSize = 5;
+        break;
+    case CS6:
+        settings.ByteSize = 6;
+        break;
+    case CS7:
+        settings.ByteSize = 7;
+        break;
+    default:
+        settings.ByteSize = 8;
+        break;
     }
     if (!(t.c_cflag & PARENB))
         settings.Parity = 0;
@@ -176,11 +189,20 @@ bool TSerialPort::SetState(const TSerialSettings& settings) {
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     t.c_cflag |= kSizes[settings.ByteSize - 5];
     switch (settings.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (settings.StopBits != 0) t.c_cflag |= CSTOPB;
     return SetTermios(fd_, t);
@@ -198,7 +220,9 @@ bool TSerialPort::SetTimeouts(const TSerialTimeouts& timeouts) {
     return true;
 }
 
-bool TSerialPort::SetEventMask(uint32_t mask) { return fd_ >= 0 && mask == 0; }
+bool TSerialPort::SetEventMask(uint32_t mask) {
+    return fd_ >= 0 && mask == 0;
+}
 
 bool TSerialPort::Purge(uint32_t flags) {
     if (fd_ < 0 || (flags & ~static_cast<uint32_t>(0xF)) != 0) return false;
@@ -213,8 +237,8 @@ int64_t TSerialPort::Read(void* buffer, std::size_t count) {
     if (fd_ < 0) return -1;
     if (count == 0) return 0;
     const TSerialTimeouts& t = timeouts_;
-    const bool immediate =
-        t.ReadIntervalTimeout == kAllBits && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    const bool immediate = t.ReadIntervalTimeout == kAllBits && t.ReadTotalTimeoutMultiplier == 0 &&
+                           t.ReadTotalTimeoutConstant == 0;
     const bool firstByte = t.ReadIntervalTimeout == kAllBits && t.ReadTotalTimeoutMultiplier == kAllBits &&
                            t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kAllBits;
     const bool useTotal =
@@ -224,8 +248,8 @@ int64_t TSerialPort::Read(void* buffer, std::size_t count) {
     const uint64_t start = MonotonicMs();
     uint64_t totalDeadline = std::numeric_limits<uint64_t>::max();
     if (useTotal)
-        totalDeadline = start + static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
-                        t.ReadTotalTimeoutConstant;
+        totalDeadline =
+            start + static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
     else if (firstByte)
         totalDeadline = start + t.ReadTotalTimeoutConstant;
     const bool unlimited = !useTotal && !firstByte;
@@ -263,8 +287,8 @@ int64_t TSerialPort::Write(const void* data, std::size_t count) {
     if (count == 0) return 0;
     const TSerialTimeouts& t = timeouts_;
     const bool limited = t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0;
-    const uint64_t deadline =
-        MonotonicMs() + static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant;
+    const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * count +
+                              t.WriteTotalTimeoutConstant;
     const auto* in = static_cast<const unsigned char*>(data);
     std::size_t sent = 0;
     while (sent < count) {

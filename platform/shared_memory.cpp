@@ -18,7 +18,8 @@ namespace platform {
 namespace {
 
 bool UsableName(std::string_view name) {
-    return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+    return !name.empty() && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
 }
 
 // The blocks this process holds, by descriptor. Never freed: blocks close in exit-time destructors.
@@ -74,7 +75,8 @@ void UnregisterHeldName(int fd) {
 void ReleaseHeldNames() {
     THeldNames& held = Held();
     std::lock_guard<std::mutex> guard(held.lock);
-    for (const auto& [fd, path] : held.paths) UnlinkWhenLast(fd, path);
+    for (const auto& [fd, path] : held.paths)
+        UnlinkWhenLast(fd, path);
 }
 
 void ExitReleasingNames(int status) {
@@ -88,7 +90,8 @@ void ExitReleasingNames(int status) {
             locked = held.lock.try_lock();
         }
         if (locked) {
-            for (const auto& [fd, path] : held.paths) UnlinkWhenLast(fd, path);
+            for (const auto& [fd, path] : held.paths)
+                UnlinkWhenLast(fd, path);
             held.lock.unlock();
         }
     }
@@ -108,15 +111,21 @@ int Flock(int fd, int op) {
 bool NamesObject(int fd, const std::string& path) {
     const int probe = ::shm_open(path.c_str(), O_RDONLY, 0);
     if (probe < 0) return false;
-    struct stat a {}, b {};
-    const bool same = ::fstat(fd, &a) == 0 && ::fstat(probe, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    struct stat a {
+    }, b{};
+    const bool same =
+        ::fstat(fd, &a) == 0 && ::fstat(probe, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     ::close(probe);
     return same;
 }
 
-std::string SharedMemoryPath(std::string_view name) { return "/" + NamespacedName(name); }
+std::string SharedMemoryPath(std::string_view name) {
+    return "/" + NamespacedName(name);
+}
 
-TSharedMemory::~TSharedMemory() { Close(); }
+TSharedMemory::~TSharedMemory() {
+    Close();
+}
 
 TSharedMemoryResult TSharedMemory::Create(std::string_view name, std::size_t size) {
     Close();

@@ -35,7 +35,9 @@ int ConnectOne(const addrinfo& ai, bool limited, uint64_t deadline) {
 
 } // namespace
 
-TTcpClient::~TTcpClient() { Disconnect(); }
+TTcpClient::~TTcpClient() {
+    Disconnect();
+}
 
 bool TTcpClient::Connect(int32_t timeoutMs) {
     Disconnect();

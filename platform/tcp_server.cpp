@@ -24,7 +24,9 @@ constexpr std::size_t kReceiveChunk = 65536;
 
 std::atomic<uint64_t> NextPeerId{1};
 
-std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string ErrnoText(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
 
 void AddressOf(const sockaddr_in& a, std::string& ip, int32_t& port) {
     char text[INET_ADDRSTRLEN] = {};
@@ -98,7 +100,8 @@ bool TTcpPeer::ReadLn(std::string& line, int32_t timeoutMs) {
         std::size_t length = lf == std::string::npos ? input_.size() : lf;
         if (lf != std::string::npos && length > 0 && input_[length - 1] == '\r') --length;
         // A CR may still come before the LF, so an open line may pass the limit by that one byte.
-        if (length > longest + (lf == std::string::npos ? 1 : 0)) throw ESocketError("Max line length exceeded.");
+        if (length > longest + (lf == std::string::npos ? 1 : 0))
+            throw ESocketError("Max line length exceeded.");
         if (lf != std::string::npos) {
             line.assign(input_, 0, length);
             input_.erase(0, lf + 1);
@@ -131,7 +134,8 @@ struct TTcpServer::TState {
     std::vector<TEntry> Peers;
 
     ~TState() {
-        for (int fd : Listeners) close(fd);
+        for (int fd : Listeners)
+            close(fd);
         if (Wake >= 0) close(Wake);
     }
 
@@ -204,7 +208,8 @@ protected:
         while (!s.Stopping.load()) {
             std::vector<pollfd> fds{{s.Wake, POLLIN, 0}};
             if (!backoff)
-                for (int fd : s.Listeners) fds.push_back({fd, POLLIN, 0});
+                for (int fd : s.Listeners)
+                    fds.push_back({fd, POLLIN, 0});
             const int r = poll(fds.data(), fds.size(), backoff ? kAcceptBackoffMs : -1);
             backoff = false;
             if (r < 0 && errno != EINTR) {
@@ -259,8 +264,9 @@ private:
 
 TTcpServer::TTcpServer() = default;
 
-
-TTcpServer::~TTcpServer() { Deactivate(); }
+TTcpServer::~TTcpServer() {
+    Deactivate();
+}
 
 void TTcpServer::Activate() {
     if (state_) return;
@@ -273,7 +279,8 @@ void TTcpServer::Activate() {
     std::vector<TSocketBinding> bindings = Bindings;
     if (bindings.empty()) bindings.push_back({"", DefaultPort});
     // On a failure the state's destructor closes what was opened.
-    for (const TSocketBinding& b : bindings) state->Listeners.push_back(OpenListener(b, DefaultPort));
+    for (const TSocketBinding& b : bindings)
+        state->Listeners.push_back(OpenListener(b, DefaultPort));
     state->Wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (state->Wake < 0) throw ESocketError(ErrnoText("Cannot make the listener's wake-up", errno));
 
@@ -314,13 +321,16 @@ bool TTcpServer::Deactivate() {
     return allEnded;
 }
 
-int32_t TTcpServer::BoundPort(std::size_t i) const { return i < boundPorts_.size() ? boundPorts_[i] : 0; }
+int32_t TTcpServer::BoundPort(std::size_t i) const {
+    return i < boundPorts_.size() ? boundPorts_[i] : 0;
+}
 
 int32_t TTcpServer::PeerCount() const {
     if (!state_) return 0;
     std::lock_guard<std::mutex> guard(state_->Lock);
     int32_t n = 0;
-    for (const TState::TEntry& e : state_->Peers) n += e.Thread->Finished() ? 0 : 1;
+    for (const TState::TEntry& e : state_->Peers)
+        n += e.Thread->Finished() ? 0 : 1;
     return n;
 }
 

@@ -21,7 +21,7 @@ namespace platform {
 class TThread;
 
 struct TSocketBinding {
-    std::string IP; // dotted IPv4; empty means every address
+    std::string IP;   // dotted IPv4; empty means every address
     int32_t Port = 0; // 0: the server's default port
 };
 

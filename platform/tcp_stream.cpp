@@ -61,8 +61,10 @@ std::size_t TTcpStream::ReceiveWithTimeout(int32_t timeoutMs) {
         return static_cast<std::size_t>(n);
     }
     // An orderly close ends the link; only "nothing yet" leaves it up, any other failure ends it too.
-    if (n == 0) peerClosed_ = true;
-    else if (errno != EAGAIN && errno != EWOULDBLOCK) Fail("Socket read failed", errno);
+    if (n == 0)
+        peerClosed_ = true;
+    else if (errno != EAGAIN && errno != EWOULDBLOCK)
+        Fail("Socket read failed", errno);
     return 0;
 }
 
@@ -125,7 +127,8 @@ bool TTcpStream::SendAll(std::string_view data) {
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
         short revents = 0;
         const int wait = MsUntil(deadline);
-        if (wait == 0 || PollOne(fd, POLLOUT, wait, revents) != 1 || (revents & (POLLERR | POLLHUP | POLLNVAL)))
+        if (wait == 0 || PollOne(fd, POLLOUT, wait, revents) != 1 ||
+            (revents & (POLLERR | POLLHUP | POLLNVAL)))
             return false;
     }
     return true;

@@ -34,19 +34,23 @@ struct CaseTables {
     std::array<unsigned char, 256> upper{};
     std::array<unsigned char, 256> lower{};
     CaseTables() {
-        for (int i = 0; i < 256; ++i) upper[i] = lower[i] = static_cast<unsigned char>(i);
+        for (int i = 0; i < 256; ++i)
+            upper[i] = lower[i] = static_cast<unsigned char>(i);
         auto pair = [this](int up, int low) {
             upper[low] = static_cast<unsigned char>(up);
             lower[up] = static_cast<unsigned char>(low);
         };
-        for (int c = 'A'; c <= 'Z'; ++c) pair(c, c + 32);
-        for (int c = 0xC0; c <= 0xDF; ++c) pair(c, c + 32);
+        for (int c = 'A'; c <= 'Z'; ++c)
+            pair(c, c + 32);
+        for (int c = 0xC0; c <= 0xDF; ++c)
+            pair(c, c + 32);
         // The Cyrillic letters outside the main block: Ђ ђ, Ѓ ѓ, Љ љ, Њ њ, Ќ ќ, Ћ ћ, Џ џ, Ў ў, Ј ј,
         // Ґ ґ, Ё ё, Є є, Ї ї, І і, Ѕ ѕ.
         const int pairs[][2] = {{0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D},
                                 {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2}, {0xA3, 0xBC}, {0xA5, 0xB4},
                                 {0xA8, 0xB8}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE}};
-        for (const auto& p : pairs) pair(p[0], p[1]);
+        for (const auto& p : pairs)
+            pair(p[0], p[1]);
     }
 };
 
@@ -55,7 +59,9 @@ const CaseTables& Cases() {
     return t;
 }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -90,8 +96,10 @@ std::string Cp1251FromUtf8(std::string_view s) {
         bool ok = len > 0 && i + len <= s.size();
         for (std::size_t k = 1; ok && k < len; ++k) {
             const auto c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (c & 0x3F);
+            if ((c & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (c & 0x3F);
         }
         if (!ok) {
             out.push_back('?');
@@ -124,18 +132,24 @@ std::string Utf8FromCp1251(std::string_view s) {
     return out;
 }
 
-char UpperChar(char c) { return static_cast<char>(Cases().upper[static_cast<unsigned char>(c)]); }
-char LowerChar(char c) { return static_cast<char>(Cases().lower[static_cast<unsigned char>(c)]); }
+char UpperChar(char c) {
+    return static_cast<char>(Cases().upper[static_cast<unsigned char>(c)]);
+}
+char LowerChar(char c) {
+    return static_cast<char>(Cases().lower[static_cast<unsigned char>(c)]);
+}
 
 std::string UpperCase(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = UpperChar(c);
+    for (char& c : out)
+        c = UpperChar(c);
     return out;
 }
 
 std::string LowerCase(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = LowerChar(c);
+    for (char& c : out)
+        c = LowerChar(c);
     return out;
 }
 
@@ -150,24 +164,30 @@ int CompareText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+bool SameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareText(a, b) == 0;
+}
 
 std::string TrimLeft(std::string_view s) {
     std::size_t i = 0;
-    while (i < s.size() && IsBlank(s[i])) ++i;
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
     return std::string(s.substr(i));
 }
 
 std::string TrimRight(std::string_view s) {
     std::size_t n = s.size();
-    while (n > 0 && IsBlank(s[n - 1])) --n;
+    while (n > 0 && IsBlank(s[n - 1]))
+        --n;
     return std::string(s.substr(0, n));
 }
 
 std::string Trim(std::string_view s) {
     std::size_t i = 0, n = s.size();
-    while (i < n && IsBlank(s[i])) ++i;
-    while (n > i && IsBlank(s[n - 1])) --n;
+    while (i < n && IsBlank(s[i]))
+        ++i;
+    while (n > i && IsBlank(s[n - 1]))
+        --n;
     return std::string(s.substr(i, n - i));
 }
 
@@ -238,7 +258,8 @@ std::string IntToHex(uint64_t v, int digits) {
         out.insert(out.begin(), kDigits[v & 15]);
         v >>= 4;
     } while (v != 0);
-    while (static_cast<int>(out.size()) < digits) out.insert(out.begin(), '0');
+    while (static_cast<int>(out.size()) < digits)
+        out.insert(out.begin(), '0');
     return out;
 }
 
@@ -257,7 +278,8 @@ bool TryStrToFloat(std::string_view s, double& value, char decimalPoint) {
     // from_chars would also take "inf" and "nan"; a number text is digits only.
     for (const char* p = first; p < last; ++p) {
         const char c = *p;
-        if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return false;
+        if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+'))
+            return false;
     }
     double v = 0;
     auto r = std::from_chars(first, last, v);
@@ -286,7 +308,8 @@ std::string FloatToStrGeneral(double v, int precision, char decimalPoint, int lo
         if (c != '.') digits.push_back(c);
     int exponent = 0;
     std::from_chars(sci.data() + e + 1 + (sci[e + 1] == '+' ? 1 : 0), sci.data() + sci.size(), exponent);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
 
     std::string out = negative ? "-" : "";
     if (exponent >= lowestFixedExponent && exponent < precision) {

@@ -19,7 +19,9 @@ std::string Cp1251FromUtf8(std::string_view utf8);
 std::string Utf8FromCp1251(std::string_view cp);
 
 // The helper for source literals: Cp("Имя устройства:") is the cp1251 text.
-inline std::string Cp(std::string_view utf8) { return Cp1251FromUtf8(utf8); }
+inline std::string Cp(std::string_view utf8) {
+    return Cp1251FromUtf8(utf8);
+}
 
 char UpperChar(char c);
 char LowerChar(char c);
@@ -53,8 +55,8 @@ bool TryStrToFloat(std::string_view s, double& value, char decimalPoint = '.');
 // while the decimal exponent lies within lowestFixedExponent .. precision-1, scientific otherwise,
 // with at least `exponentDigits` exponent digits and a sign only when negative ("1.5E-7", "1E20";
 // "1.5E-07" with two digits). NaN and infinities give "NAN", "INF" and "-INF"; zero, also -0, "0".
-std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = '.', int lowestFixedExponent = -4,
-                              int exponentDigits = 1);
+std::string FloatToStrGeneral(double v, int precision = 15, char decimalPoint = '.',
+                              int lowestFixedExponent = -4, int exponentDigits = 1);
 // The shortest text that reads back as the same double.
 std::string FloatToStrShortest(double v);
 

@@ -46,7 +46,9 @@ void TThread::Terminate() {
     wake_.notify_all();
 }
 
-bool TThread::CurrentTerminated() { return currentThread != nullptr && currentThread->Terminated(); }
+bool TThread::CurrentTerminated() {
+    return currentThread != nullptr && currentThread->Terminated();
+}
 
 void TThread::SleepUnlessTerminated(uint32_t ms) {
     TThread* t = currentThread;
@@ -111,6 +113,8 @@ void TThread::Abandon(std::unique_ptr<TThread> thread) {
     delete t;
 }
 
-int32_t TThread::AbandonedRunning() { return AbandonedCount.load(); }
+int32_t TThread::AbandonedRunning() {
+    return AbandonedCount.load();
+}
 
 } // namespace platform

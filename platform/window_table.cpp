@@ -32,9 +32,15 @@ namespace {
 // as its pid lives.
 constexpr uint32_t ClaimingBit = 0x80000000u;
 
-constexpr uint64_t Word(uint32_t handle, uint32_t pid) { return (static_cast<uint64_t>(pid) << 32) | handle; }
-constexpr uint32_t HandleOf(uint64_t word) { return static_cast<uint32_t>(word); }
-constexpr uint32_t PidOf(uint64_t word) { return static_cast<uint32_t>(word >> 32); }
+constexpr uint64_t Word(uint32_t handle, uint32_t pid) {
+    return (static_cast<uint64_t>(pid) << 32) | handle;
+}
+constexpr uint32_t HandleOf(uint64_t word) {
+    return static_cast<uint32_t>(word);
+}
+constexpr uint32_t PidOf(uint64_t word) {
+    return static_cast<uint32_t>(word >> 32);
+}
 
 } // namespace
 
@@ -90,7 +96,7 @@ void GiveUp(int fd, const std::string& name) {
 } // namespace
 
 WindowTable* WindowTable::Instance() {
-    static WindowTable* table = [] () -> WindowTable* {
+    static WindowTable* table = []() -> WindowTable* {
         const std::string name = "/" + NamespacedName("ostrolinka.windows");
         const size_t size = sizeof(Slot) * SlotCount;
         // Every process creates or attaches the same block and only ever grows it, so there is no

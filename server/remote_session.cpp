@@ -72,7 +72,8 @@ void ReceiveRemoteRequest(platform::TTcpPeer& peer, std::string* stream, TRemote
     if (stream == nullptr) return;
     const int32_t n = ReadRemoteRequest(peer, TRemoteSession::kRequestTimeoutMs, *stream, header);
     if (n > 0) {
-        if (header.HeaderSize == framework::kRemoteHeaderSize && header.Magic[0] == 'K' && header.Magic[1] == 'V')
+        if (header.HeaderSize == framework::kRemoteHeaderSize && header.Magic[0] == 'K' &&
+            header.Magic[1] == 'V')
             errorText.clear();
         return;
     }
@@ -113,8 +114,10 @@ void TRemoteSession::OnRemoteExecute(platform::TTcpPeer& peer) {
         mine = !busy_.exchange(true);
         if (mine) owner_ = peer.Id();
     }
-    if (mine) RunSession(peer);
-    else AnswerBusy(peer);
+    if (mine)
+        RunSession(peer);
+    else
+        AnswerBusy(peer);
 }
 
 void TRemoteSession::AnswerBusy(platform::TTcpPeer& peer) {
@@ -200,7 +203,8 @@ void TRemoteSession::ServeRequest(platform::TTcpPeer& peer, TRemoteRequestHeader
         log_.AddLine(kRule);
     }
     threads = threads_ ? threads_() : nullptr;
-    if (header.DeviceAddress > 0 && (threads == nullptr || !threads->LockDevice(domain, header.DeviceAddress, true))) {
+    if (header.DeviceAddress > 0 &&
+        (threads == nullptr || !threads->LockDevice(domain, header.DeviceAddress, true))) {
         AddLog(notFound);
         replyNeeded = true;
     } else if (threads != nullptr) {

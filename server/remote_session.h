@@ -10,9 +10,9 @@
 #include <mutex>
 #include <string>
 
-#include "framework/threads_list.h"
 #include "framework/remote_request.h"
 #include "framework/terminal_data.h"
+#include "framework/threads_list.h"
 #include "platform/tcp_server.h"
 
 namespace server {
@@ -43,8 +43,8 @@ constexpr int32_t kRemoteReadFailed = -101;
 int32_t ReadRemoteRequest(platform::TTcpPeer& peer, int32_t timeoutMs, std::string& stream,
                           framework::TRemoteRequestHeader& header);
 // ReadRemoteRequest within 5000 ms; errorText empty on success, else the reason.
-void ReceiveRemoteRequest(platform::TTcpPeer& peer, std::string* stream, framework::TRemoteRequestHeader& header,
-                          std::string& errorText);
+void ReceiveRemoteRequest(platform::TTcpPeer& peer, std::string* stream,
+                          framework::TRemoteRequestHeader& header, std::string& errorText);
 
 class TRemoteSession {
 public:

@@ -15,8 +15,10 @@ void TServerErrorClass::WriteError(int32_t code, int32_t arg, const std::excepti
     if (!Enabled || Intercom == nullptr) return;
     try {
         std::string text;
-        if (e != nullptr) text = e->what();
-        else GetErrorText(code, arg, text);
+        if (e != nullptr)
+            text = e->what();
+        else
+            GetErrorText(code, arg, text);
         Deliver(code, text);
     } catch (...) {
         // A report must never take its reporter down.

@@ -4,10 +4,10 @@
 #include <exception>
 #include <filesystem>
 
-#include "framework/threads_list.h"
 #include "framework/driver.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
+#include "framework/threads_list.h"
 #include "framework/utilities.h"
 #include "framework/variable_index.h"
 #include "platform/clock.h"
@@ -65,18 +65,11 @@ bool AnyThreadRunning(const framework::TThreadsList* list) {
 } // namespace
 
 std::string ModuleStateText(uint8_t state) {
-    static const char* const kTexts[] = {"Неизвестно",
-                                         "Инициализация",
-                                         "В работе",
-                                         "Остановлен",
-                                         "1: Начало цикла",
-                                         "2: Обработка команд",
-                                         "3: Передача команд",
-                                         "4: Динам. теги",
-                                         "5: Чтение параметров",
-                                         "6: Обработка ошибок",
-                                         "7: Конец цикла потока.",
-                                         "8: Завершение потока."};
+    static const char* const kTexts[] = {
+        "Неизвестно",          "Инициализация",          "В работе",
+        "Остановлен",          "1: Начало цикла",        "2: Обработка команд",
+        "3: Передача команд",  "4: Динам. теги",         "5: Чтение параметров",
+        "6: Обработка ошибок", "7: Конец цикла потока.", "8: Завершение потока."};
     const uint8_t s = state & 0x7F;
     return s < std::size(kTexts) ? Cp(kTexts[s]) : std::string();
 }
@@ -98,25 +91,26 @@ bool SetOwnRunFlag(uint8_t flag) {
 TRemoteAccess::TRemoteAccess() : Session(Log, Busy, [] { return ThreadsList; }) {}
 
 TServerWindow::TServerWindow()
-    : PageControl(this),
-      StateTabSheet(PageControl, Cp("Состояние")),
-      DevicesTabSheet(PageControl, Cp("Устройства")),
-      LogTabSheet(PageControl, Cp("Журнал")),
+    : PageControl(this), StateTabSheet(PageControl, Cp("Состояние")),
+      DevicesTabSheet(PageControl, Cp("Устройства")), LogTabSheet(PageControl, Cp("Журнал")),
       RemoteAccessTabSheet(PageControl, Cp("Удаленный доступ")),
       StateGroupBox(&StateTabSheet, " Ostrolinka "),
       LogoLabel(&StateGroupBox, Cp("Сервер обслуживания абстрактного протокола.")),
       DmlNameEdit(&StateGroupBox), DmlStateEdit(&StateGroupBox), DmlTagCounterEdit(&StateGroupBox),
-      DmlTransactionIdEdit(&StateGroupBox), ConfigFileNameEdit(&StateTabSheet), DeviceCountEdit(&StateTabSheet),
-      ThreadCountEdit(&StateTabSheet), ServerTransactionIdEdit(&StateTabSheet), PIDEdit(&StateTabSheet),
-      WindowHandleEdit(&StateTabSheet), TerminalIdEdit(&StateTabSheet), RemoteTerminalIdEdit(&StateTabSheet),
+      DmlTransactionIdEdit(&StateGroupBox), ConfigFileNameEdit(&StateTabSheet),
+      DeviceCountEdit(&StateTabSheet), ThreadCountEdit(&StateTabSheet),
+      ServerTransactionIdEdit(&StateTabSheet), PIDEdit(&StateTabSheet), WindowHandleEdit(&StateTabSheet),
+      TerminalIdEdit(&StateTabSheet), RemoteTerminalIdEdit(&StateTabSheet),
       CommandsTerminalIdEdit(&StateTabSheet), RequestTimeOutEdit(&DevicesTabSheet),
-      RequestCycleEdit(&DevicesTabSheet), LinkStateEdit(&DevicesTabSheet), DeviceListComboBox(&DevicesTabSheet),
-      DevicePageControl(&DevicesTabSheet), RequestsTabSheet(DevicePageControl, Cp("Запросы")),
-      CommandsTabSheet(DevicePageControl, Cp("Команды")), StatisticsTabSheet(DevicePageControl, Cp("Статистика")),
-      RequestsMemo(&RequestsTabSheet), CommandsMemo(&CommandsTabSheet), LogMemo(&LogTabSheet),
-      RemoteAccessMemo(&RemoteAccessTabSheet), LockTerminalChkBox(&DevicesTabSheet, Cp("Блокировка терминалов ")),
-      ClearLogBitBtn(&LogTabSheet, Cp("Очистить")), SaveRemoteTerminalBitBtn(&RemoteAccessTabSheet, Cp("Сохранить...")),
-      OkBitBtn(this, Cp("Скрыть")), ReloadBitBtn(this, Cp("Выгрузить")) {
+      RequestCycleEdit(&DevicesTabSheet), LinkStateEdit(&DevicesTabSheet),
+      DeviceListComboBox(&DevicesTabSheet), DevicePageControl(&DevicesTabSheet),
+      RequestsTabSheet(DevicePageControl, Cp("Запросы")), CommandsTabSheet(DevicePageControl, Cp("Команды")),
+      StatisticsTabSheet(DevicePageControl, Cp("Статистика")), RequestsMemo(&RequestsTabSheet),
+      CommandsMemo(&CommandsTabSheet), LogMemo(&LogTabSheet), RemoteAccessMemo(&RemoteAccessTabSheet),
+      LockTerminalChkBox(&DevicesTabSheet, Cp("Блокировка терминалов ")),
+      ClearLogBitBtn(&LogTabSheet, Cp("Очистить")),
+      SaveRemoteTerminalBitBtn(&RemoteAccessTabSheet, Cp("Сохранить...")), OkBitBtn(this, Cp("Скрыть")),
+      ReloadBitBtn(this, Cp("Выгрузить")) {
     SetClientSize(600, 460);
     LayOutStatePage();
     LayOutOtherPages();
@@ -153,7 +147,8 @@ void TServerWindow::LayOutOtherPages() {
     LinkStateEdit.SetBounds(382, 36, 198, 24);
     LinkStateEdit.SetText("-------");
     DevicePageControl.SetBounds(6, 66, 574, 310);
-    for (ui::TMemo* memo : {&RequestsMemo, &CommandsMemo}) memo->SetBounds(2, 2, 564, 276);
+    for (ui::TMemo* memo : {&RequestsMemo, &CommandsMemo})
+        memo->SetBounds(2, 2, 564, 276);
     LogMemo.SetBounds(6, 6, 574, 336);
     ClearLogBitBtn.SetBounds(480, 348, 100, 28);
     RemoteAccessMemo.SetBounds(6, 6, 574, 336);
@@ -170,10 +165,10 @@ void TServerWindow::MakeViewsReadOnly() {
         memo->SetReadOnly(true);
         memo->SetWordWrap(false);
     }
-    for (ui::TEdit* edit : {&DmlNameEdit, &DmlStateEdit, &DmlTagCounterEdit, &DmlTransactionIdEdit, &ConfigFileNameEdit,
-                            &DeviceCountEdit, &ThreadCountEdit, &ServerTransactionIdEdit, &PIDEdit, &WindowHandleEdit,
-                            &TerminalIdEdit, &RemoteTerminalIdEdit, &CommandsTerminalIdEdit, &RequestTimeOutEdit,
-                            &RequestCycleEdit, &LinkStateEdit})
+    for (ui::TEdit* edit : {&DmlNameEdit, &DmlStateEdit, &DmlTagCounterEdit, &DmlTransactionIdEdit,
+                            &ConfigFileNameEdit, &DeviceCountEdit, &ThreadCountEdit, &ServerTransactionIdEdit,
+                            &PIDEdit, &WindowHandleEdit, &TerminalIdEdit, &RemoteTerminalIdEdit,
+                            &CommandsTerminalIdEdit, &RequestTimeOutEdit, &RequestCycleEdit, &LinkStateEdit})
         edit->SetReadOnly(true);
     LockTerminalChkBox.SetChecked(true);
 }
@@ -200,9 +195,13 @@ void TServerWindow::ConnectHandlers() {
     };
 }
 
-TServerWindow::~TServerWindow() { OnDestroyWindow(); }
+TServerWindow::~TServerWindow() {
+    OnDestroyWindow();
+}
 
-bool TServerWindow::ThreadsLeftRunning() { return ThreadsList != nullptr || RemoteSessionLeft; }
+bool TServerWindow::ThreadsLeftRunning() {
+    return ThreadsList != nullptr || RemoteSessionLeft;
+}
 
 bool TServerWindow::RemoteAccessEnabled() {
     return framework::Driver && framework::Driver->SupportsRemoteAccess() && framework::RAPEnabled.load();
@@ -237,11 +236,13 @@ void TServerWindow::OnCreateWindow() {
         Intercom->ServerData.SetRunFlag(1);
 
         // The value only switches the pause on; its length is fixed.
-        if (framework::IniReadInteger(ReplaceExtension(CfgPath, ".ini"), "server", "delay_on_start", 3000) > 0)
+        if (framework::IniReadInteger(ReplaceExtension(CfgPath, ".ini"), "server", "delay_on_start", 3000) >
+            0)
             platform::Sleep(3000);
 
         if (framework::Driver && !framework::Driver->Init(false, CfgPath))
-            framework::ErrorObj->WriteMessage(framework::kErrNone, Cp("Ошибка инициализации специализированных данных."));
+            framework::ErrorObj->WriteMessage(framework::kErrNone,
+                                              Cp("Ошибка инициализации специализированных данных."));
         if (framework::Driver) framework::Driver->DeviceList->LoadFromFile(CfgPath);
         framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
 
@@ -268,7 +269,8 @@ void TServerWindow::OnCreateWindow() {
         remote_->Session.Attach(RemoteAccessServer);
 
         if (!CreateStatusIcon(Caption())) {
-            framework::ErrorObj->WriteMessage(framework::kErrIcon, Cp("Ошибка загрузки пиктограммы главного окна."));
+            framework::ErrorObj->WriteMessage(framework::kErrIcon,
+                                              Cp("Ошибка загрузки пиктограммы главного окна."));
             Show();
         }
     } catch (const std::exception& e) {
@@ -314,7 +316,8 @@ void TServerWindow::RefreshState() {
     DmlTagCounterEdit.SetText(platform::IntToStr(Intercom->DMLVariablesList.GetCount()));
     DmlTransactionIdEdit.SetText(platform::IntToStr(info.GetTransactionId()));
     ConfigFileNameEdit.SetText(CfgPath);
-    DeviceCountEdit.SetText(platform::IntToStr(framework::Driver ? framework::Driver->DeviceList->Count() : 0));
+    DeviceCountEdit.SetText(
+        platform::IntToStr(framework::Driver ? framework::Driver->DeviceList->Count() : 0));
     ThreadCountEdit.SetText(platform::IntToStr(ThreadsList ? ThreadsList->Count() : 0));
     ServerTransactionIdEdit.SetText(platform::IntToStr(slot.GetTransactionId()));
     PIDEdit.SetText(platform::IntToStr(slot.GetProcessId()));
@@ -336,7 +339,9 @@ void TServerWindow::FillDeviceChoice() {
     OnRequestSelectDevice();
 }
 
-void TServerWindow::OnRequestSelectDevice() { framework::SelectedDeviceIndex.store(DeviceListComboBox.ItemIndex()); }
+void TServerWindow::OnRequestSelectDevice() {
+    framework::SelectedDeviceIndex.store(DeviceListComboBox.ItemIndex());
+}
 
 void TServerWindow::OnGeneralTimer() {
     if (Intercom == nullptr || framework::ServerClosing.load()) return;
@@ -402,11 +407,13 @@ void TServerWindow::OnDestroyWindow() {
             // A session that did not end uses the remote log, the thread list and the error object:
             // they stay, and the program leaves without freeing them.
             (void)remote_.release();
-            framework::Report(framework::kErrReported, "A remote session did not stop; the server leaves it running.");
+            framework::Report(framework::kErrReported,
+                              "A remote session did not stop; the server leaves it running.");
         }
         if (AnyThreadRunning(ThreadsList)) {
             // What a stuck thread may still touch stays: the program leaves without freeing it.
-            framework::Report(framework::kErrReported, "A device thread did not stop; the server leaves it running.");
+            framework::Report(framework::kErrReported,
+                              "A device thread did not stop; the server leaves it running.");
         } else if (!RemoteSessionLeft) {
             delete ThreadsList;
             ThreadsList = nullptr;
@@ -421,7 +428,8 @@ void TServerWindow::OnDestroyWindow() {
     DeleteStatusIcon();
 }
 
-platform::LRESULT TServerWindow::WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) {
+platform::LRESULT TServerWindow::WndProc(platform::UINT msg, platform::WPARAM wParam,
+                                         platform::LPARAM lParam) {
     switch (msg) {
     case WM_SERVERLOG:
         OnServerLog(wParam, reinterpret_cast<const char*>(lParam));
@@ -446,7 +454,8 @@ void TServerWindow::OnServerLog(platform::WPARAM code, const char* text) {
     if (!Visible() || destroyed_) return;
     const std::string line = "(" + platform::IntToStr(static_cast<int32_t>(code)) + ") " + (text ? text : "");
     auto& lines = LogMemo.Lines();
-    while (lines.Count() > kLogLines) lines.Delete(0);
+    while (lines.Count() > kLogLines)
+        lines.Delete(0);
     lines.Add(line);
 }
 

@@ -119,7 +119,9 @@ private:
 // The text of the module state (State AND $7F); empty for a value that has none.
 std::string ModuleStateText(uint8_t state);
 // The server slot's counter: tests before it counts, so it reaches 65536 once before 0.
-inline int32_t NextServerTransactionId(int32_t id) { return id > 65535 ? 0 : id + 1; }
+inline int32_t NextServerTransactionId(int32_t id) {
+    return id > 65535 ? 0 : id + 1;
+}
 // Writes the slot (process id, window, run flag) only while it is still this process's: a newer
 // server may have registered there meanwhile. False when it is not ours.
 bool ClearOwnSlot();

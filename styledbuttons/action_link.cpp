@@ -7,12 +7,14 @@ namespace styledbuttons {
 TAction::~TAction() {
     // A client frees its link, which takes itself off the list.
     const std::vector<TsButtonActionLink*> links = links_;
-    for (TsButtonActionLink* link : links) link->client_.ActionGone();
+    for (TsButtonActionLink* link : links)
+        link->client_.ActionGone();
 }
 
 void TAction::Changed(const std::function<void(TsButtonActionLink&)>& tell) {
     const std::vector<TsButtonActionLink*> links = links_;
-    for (TsButtonActionLink* link : links) tell(*link);
+    for (TsButtonActionLink* link : links)
+        tell(*link);
 }
 
 // The links see the old value, so that only a client that still showed it takes the new one.
@@ -49,7 +51,8 @@ bool TAction::Execute() {
     return true;
 }
 
-TsButtonActionLink::TsButtonActionLink(TsButtonActionClient& client, TAction& action) : client_(client), action_(action) {
+TsButtonActionLink::TsButtonActionLink(TsButtonActionClient& client, TAction& action)
+    : client_(client), action_(action) {
     action_.links_.push_back(this);
 }
 

@@ -15,7 +15,9 @@ bool TsBGAddon::SetCoupledPercent(int32_t& own, int32_t& partner, int32_t value)
     return true;
 }
 
-void TsBGAddon::Changed() const { background_.Changed(); }
+void TsBGAddon::Changed() const {
+    background_.Changed();
+}
 
 void TsHotBackground::Changed() const {
     if (styleOwner_) styleOwner_->InvalidateOwner();

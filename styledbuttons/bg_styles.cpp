@@ -14,12 +14,24 @@ constexpr int32_t kPassiveBackgroundGroup = 21;
 
 TsPassiveBGStyle::TsPassiveBGStyle(TStyleOwner* owner) : TsPaintStyle(owner), Background(*this) {}
 
-TColor TsPassiveBGStyle::GetBGColor() const { return Painting.Color(); }
-TsControlBevel TsPassiveBGStyle::GetBevel() const { return Painting.Bevel(); }
-int32_t TsPassiveBGStyle::GetBevelWidth() const { return Painting.BevelWidth(); }
-int32_t TsPassiveBGStyle::GetGradientPercent() const { return Background.Gradient.Percent(); }
-const TGradientArray& TsPassiveBGStyle::GetGradientData() const { return Background.Gradient.Stops(); }
-int32_t TsPassiveBGStyle::GetImagePercent() const { return Background.Image.Percent(); }
+TColor TsPassiveBGStyle::GetBGColor() const {
+    return Painting.Color();
+}
+TsControlBevel TsPassiveBGStyle::GetBevel() const {
+    return Painting.Bevel();
+}
+int32_t TsPassiveBGStyle::GetBevelWidth() const {
+    return Painting.BevelWidth();
+}
+int32_t TsPassiveBGStyle::GetGradientPercent() const {
+    return Background.Gradient.Percent();
+}
+const TGradientArray& TsPassiveBGStyle::GetGradientData() const {
+    return Background.Gradient.Stops();
+}
+int32_t TsPassiveBGStyle::GetImagePercent() const {
+    return Background.Image.Percent();
+}
 
 const TPicture* TsPassiveBGStyle::GetImage() const {
     const TPicture& p = Background.Image.Image();
@@ -45,8 +57,8 @@ void TsPassiveBGStyle::PaintLook(Bitmap24& b, const TRect& r, int32_t transparen
     // what lies behind the control, from the parent's cached image
     auto copyParent = [&](Bitmap24& to) {
         const int left = owner->Left() + info.X, top = owner->Top() + info.Y;
-        CopyBackgroundArea(*info.Bmp, TRect{left, top, left + owner->Width(), top + owner->Height()}, to, 0, 0,
-                           clWhite, 100, TPoint{0, 0});
+        CopyBackgroundArea(*info.Bmp, TRect{left, top, left + owner->Width(), top + owner->Height()}, to, 0,
+                           0, clWhite, 100, TPoint{0, 0});
     };
     if (ready && transparency == 100) {
         copyParent(b);
@@ -80,7 +92,8 @@ void TsPassiveBGStyle::PaintLayers(Bitmap24& b, Bitmap24& work, const TRect& r, 
         else
             PaintGradient(into, r, GetGradientData());
         // the picture keeps its share over the gradient
-        if (pictured) MixBitmaps(b, work, hot ? imagePercent * 255 / 100 : std::min(imagePercent * 256 / 100, 255));
+        if (pictured)
+            MixBitmaps(b, work, hot ? imagePercent * 255 / 100 : std::min(imagePercent * 256 / 100, 255));
     }
     const int32_t sum = gradientPercent + imagePercent;
     if (sum >= 1 && sum <= 99)
@@ -153,7 +166,8 @@ void TsActiveBGStyle::PaintBackground(Bitmap24& bitmap) {
 void TsActiveBGStyle::PaintHotBackground() {
     TStyleOwner* owner = OwnerControl();
     TRect r{0, 0, owner ? owner->Width() : 0, owner ? owner->Height() : 0};
-    if (owner && owner->IsButtonControl() && owner->Pressed()) r = {r.Left + 1, r.Top + 1, r.Right + 1, r.Bottom + 1};
+    if (owner && owner->IsButtonControl() && owner->Pressed())
+        r = {r.Left + 1, r.Top + 1, r.Right + 1, r.Bottom + 1};
     PaintLook(CacheBmp, r, HotStyle.HotPainting.Transparency, true);
 }
 
@@ -167,7 +181,8 @@ void TsActiveBGStyle::PaintBevel(const TRect& r) {
             DrawShadedBevel(CacheBmp, r, width, soft, TsControlBevel::cbLoweredSoft);
             // The part right of the rectangle; none when the rectangle is the whole button.
             const TRect rest{r.Right, r.Top, owner->Width(), r.Bottom};
-            if (WidthOf(rest) > 0) DrawShadedBevel(CacheBmp, rest, width, soft, TsControlBevel::cbLoweredSoft);
+            if (WidthOf(rest) > 0)
+                DrawShadedBevel(CacheBmp, rest, width, soft, TsControlBevel::cbLoweredSoft);
         } else {
             DrawShadedBevel(CacheBmp, r, GetBevelWidth(), soft, GetBevel());
         }
@@ -190,7 +205,8 @@ void TsActiveBGStyle::PaintFrame() {
     const bool rebuild = RegionChanged;
     const TsMaskedBorders& borders = BtnEffects.MaskedBorders;
     // Without a masked frame nothing cuts the region later, so the soft corners are kept from the start.
-    if (rebuild) Region = borders.Enabled() ? QRegion(0, 0, w, h) : SoftRegion().value_or(QRegion(0, 0, w, h));
+    if (rebuild)
+        Region = borders.Enabled() ? QRegion(0, 0, w, h) : SoftRegion().value_or(QRegion(0, 0, w, h));
     if (borders.Enabled()) {
         PaintMaskedFrame();
     } else {
@@ -207,10 +223,11 @@ void TsActiveBGStyle::PaintMaskedFrame() {
     if (!owner) return;
     const int frame = owner->Pressed() ? 2 : IsHot() ? 1 : 0;
     TRegionHoles holes;
-    PaintMaskedBorders(CacheBmp, SelectBorderMask(*this), frame, true, BtnEffects.MaskedBorders.TransparentColor(),
-                       &holes);
+    PaintMaskedBorders(CacheBmp, SelectBorderMask(*this), frame, true,
+                       BtnEffects.MaskedBorders.TransparentColor(), &holes);
     if (Region)
-        for (const TRect& hole : holes) *Region -= QRegion(hole.Left, hole.Top, WidthOf(hole), HeightOf(hole));
+        for (const TRect& hole : holes)
+            *Region -= QRegion(hole.Left, hole.Top, WidthOf(hole), HeightOf(hole));
 }
 
 void TsActiveBGStyle::UpdateRegion() {
@@ -227,7 +244,8 @@ void TsActiveBGStyle::UpdateRegion() {
 
 const Bitmap24& SelectBorderMask(const TsActiveBGStyle& style) {
     const TsMaskedBorders& borders = style.BtnEffects.MaskedBorders;
-    if (borders.Predefined() != TsPredefinedBorders::pdCustom) return PredefinedBorderMask(borders.Predefined());
+    if (borders.Predefined() != TsPredefinedBorders::pdCustom)
+        return PredefinedBorderMask(borders.Predefined());
     if (borders.Mask().Width() >= 9 && borders.Mask().Height() >= 6) return borders.Mask();
     return PredefinedBorderMask(TsPredefinedBorders::pdBorder1);
 }
@@ -236,8 +254,9 @@ void ApplyFormButtonStyle(TsActiveBGStyle& s, TColor face) {
     s.SetSkinSection("TsBitBtn");
     s.GroupIndex = 0;
     s.Background.Gradient.SetData("8421504;16777215;99;0;0;16777215;16777215;0;0;0");
-    s.HotStyle.HotBackground.Gradient.SetData("8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;"
-                                              "28;0;0;10658466;13816530;18;0;0;13816530;13816530;0;0;0");
+    s.HotStyle.HotBackground.Gradient.SetData(
+        "8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;"
+        "28;0;0;10658466;13816530;18;0;0;13816530;13816530;0;0;0");
     s.HotStyle.HotPainting.Transparency = 0;
     s.HotStyle.HotPainting.Bevel = TsControlBevel::cbNone;
     s.BtnEffects.Fading.Enabled = false;

@@ -21,7 +21,9 @@ namespace {
 
 constexpr unsigned DT_EXPANDTABS = 0x40;
 
-TColor FromQColor(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
+TColor FromQColor(const QColor& c) {
+    return RGB(c.red(), c.green(), c.blue());
+}
 
 // Whole pixels that hold the text's advance: rounded down, a line laid out in that width would break
 // before its last word.
@@ -43,9 +45,13 @@ void TFadeTimer::SetFadeMode(uint8_t mode) {
     SetEnabled(mode != 0);
 }
 
-void TFadeTimer::StartFadeIn() { StartFade(1, owner_.sStyle->FadingIntervalIn()); }
+void TFadeTimer::StartFadeIn() {
+    StartFade(1, owner_.sStyle->FadingIntervalIn());
+}
 
-void TFadeTimer::StartFadeOut() { StartFade(2, owner_.sStyle->FadingIntervalOut()); }
+void TFadeTimer::StartFadeOut() {
+    StartFade(2, owner_.sStyle->FadingIntervalOut());
+}
 
 void TFadeTimer::StartFade(uint8_t mode, int32_t interval) {
     TsActiveBGStyle& style = *owner_.sStyle;
@@ -68,9 +74,15 @@ void TFadeTimer::StartFade(uint8_t mode, int32_t interval) {
 void TFadeTimer::FadeTimerTick() {
     CheckFadeEnd();
     switch (fadeMode_) {
-    case 1: FadeStep(true); break;
-    case 2: FadeStep(false); break;
-    default: SetEnabled(false); break;
+    case 1:
+        FadeStep(true);
+        break;
+    case 2:
+        FadeStep(false);
+        break;
+    default:
+        SetEnabled(false);
+        break;
     }
 }
 
@@ -82,8 +94,10 @@ void TFadeTimer::CheckFadeEnd() {
     const int32_t iterations = owner_.sStyle->FadingIterations();
     int32_t& step = owner_.FadeStep;
     if (!owner_.sStyle->FadingEnabled() || iterations < 1 || iterations < step || step < 0) {
-        if (step > iterations) --step;
-        else if (step < 0) ++step;
+        if (step > iterations)
+            --step;
+        else if (step < 0)
+            ++step;
         SetFadeMode(0);
         owner_.frameImage_ = Bitmap24();
         owner_.sStyle->BGChanged = true;
@@ -168,14 +182,30 @@ template <typename T> void Store(T& field, T value, TsGenStyle& style) {
 }
 } // namespace
 
-void TsButtonControl::SetDisabledGlyphKind(TsDisabledGlyphKind value) { Store(disabledGlyphKind_, value, *sStyle); }
-void TsButtonControl::SetAlignment(TAlignment value) { Store(alignment_, value, *sStyle); }
-void TsButtonControl::SetDisabledKind(TsDisabledKind value) { Store(disabledKind_, value, *sStyle); }
-void TsButtonControl::SetShowCaption(bool value) { Store(showCaption_, value, *sStyle); }
-void TsButtonControl::SetSpacing(int32_t value) { Store(spacing_, value, *sStyle); }
-void TsButtonControl::SetAutoSize(bool value) { Store(autoSize_, value, *sStyle); }
-void TsButtonControl::SetGrayed(bool value) { Store(grayed_, value, *sStyle); }
-void TsButtonControl::SetBlend(int32_t value) { Store(blend_, std::clamp(value, 0, 100), *sStyle); }
+void TsButtonControl::SetDisabledGlyphKind(TsDisabledGlyphKind value) {
+    Store(disabledGlyphKind_, value, *sStyle);
+}
+void TsButtonControl::SetAlignment(TAlignment value) {
+    Store(alignment_, value, *sStyle);
+}
+void TsButtonControl::SetDisabledKind(TsDisabledKind value) {
+    Store(disabledKind_, value, *sStyle);
+}
+void TsButtonControl::SetShowCaption(bool value) {
+    Store(showCaption_, value, *sStyle);
+}
+void TsButtonControl::SetSpacing(int32_t value) {
+    Store(spacing_, value, *sStyle);
+}
+void TsButtonControl::SetAutoSize(bool value) {
+    Store(autoSize_, value, *sStyle);
+}
+void TsButtonControl::SetGrayed(bool value) {
+    Store(grayed_, value, *sStyle);
+}
+void TsButtonControl::SetBlend(int32_t value) {
+    Store(blend_, std::clamp(value, 0, 100), *sStyle);
+}
 
 void TsButtonControl::SetBevelWidth(int32_t value) {
     bevelWidth_ = value;
@@ -262,7 +292,9 @@ TPoint TsButtonControl::GetTextExtent() {
     if (!showCaption_) return {0, 0};
     // As the platform measures wrapped text: the widest line's advance, and the lines' height.
     QString text = ui::ToQt(Caption());
-    text.replace(QLatin1String("&&"), QLatin1String("\x01")).remove(QLatin1Char('&')).replace(QLatin1Char('\x01'), QLatin1Char('&'));
+    text.replace(QLatin1String("&&"), QLatin1String("\x01"))
+        .remove(QLatin1Char('&'))
+        .replace(QLatin1Char('\x01'), QLatin1Char('&'));
     const QFont font = CacheCanvas().Font;
     QTextLayout layout(text, font);
     QTextOption option;
@@ -274,7 +306,8 @@ TPoint TsButtonControl::GetTextExtent() {
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(MaxTextWidth());
         QString part = text.mid(line.textStart(), line.textLength());
-        while (!part.isEmpty() && part.back().isSpace()) part.chop(1);
+        while (!part.isEmpty() && part.back().isSpace())
+            part.chop(1);
         width = std::max(width, TextWidth(font, part));
         ++lines;
     }
@@ -293,7 +326,9 @@ TRect TsButtonControl::GetGlyphRect() {
     int L = 0, T = (H - GH) / 2;
     switch (layout_) {
     case TButtonLayout::blGlyphLeft:
-        L = alignment_ == TAlignment::taLeftJustify ? M : alignment_ == TAlignment::taRightJustify ? M + 2 * x0 : M + x0;
+        L = alignment_ == TAlignment::taLeftJustify    ? M
+            : alignment_ == TAlignment::taRightJustify ? M + 2 * x0
+                                                       : M + x0;
         break;
     case TButtonLayout::blGlyphRight:
         L = alignment_ == TAlignment::taLeftJustify    ? W - M - 2 * x0 - g - GW
@@ -330,9 +365,15 @@ TRect TsButtonControl::GetCaptionRect() {
         if (layout_ == TButtonLayout::blGlyphLeft) {
             textPosition_ = 0;
             switch (alignment_) {
-            case TAlignment::taLeftJustify: r.Left = GW + M + gl, r.Right = W - M - 2 * cx; break;
-            case TAlignment::taRightJustify: r.Left = GW + 2 * cx + M + gl, r.Right = W - M; break;
-            case TAlignment::taCenter: r.Left = GW + M + cx + gl, r.Right = W - M - cx; break;
+            case TAlignment::taLeftJustify:
+                r.Left = GW + M + gl, r.Right = W - M - 2 * cx;
+                break;
+            case TAlignment::taRightJustify:
+                r.Left = GW + 2 * cx + M + gl, r.Right = W - M;
+                break;
+            case TAlignment::taCenter:
+                r.Left = GW + M + cx + gl, r.Right = W - M - cx;
+                break;
             }
         } else {
             textPosition_ = 2;
@@ -389,7 +430,9 @@ void TsButtonControl::AdjustSize() {
 
 // ---- Painting
 
-void TsButtonControl::PaintMaskedFrame() { sStyle->PaintMaskedFrame(); }
+void TsButtonControl::PaintMaskedFrame() {
+    sStyle->PaintMaskedFrame();
+}
 
 void TsButtonControl::PaintFace() {
     sStyle->PaintFrame();
@@ -399,7 +442,8 @@ void TsButtonControl::PaintFace() {
     int position = textPosition_;
     // A caption of more than one line is centred whatever the layout.
     if (HeightOf(r) > metrics.height() + 6) position = 1;
-    if (showCaption_ && !Caption().empty()) DrawCaption(r, static_cast<unsigned>(position) | DT_EXPANDTABS | DT_WORDBREAK);
+    if (showCaption_ && !Caption().empty())
+        DrawCaption(r, static_cast<unsigned>(position) | DT_EXPANDTABS | DT_WORDBREAK);
     if (ShowsFocusFrame() && Focused()) {
         const int m = FocusFrameMargin();
         DrawDottedFrame(sStyle->CacheBmp, TRect{r.Left - m, r.Top - m, r.Right + m, r.Bottom + m});
@@ -433,7 +477,8 @@ void TsButtonControl::PaintDisabledEffect(const TBackgroundCache& background) {
         BlendBitmapByFactor(image, 0, 0, 0xFF000000, 0.5,
                             TRect{x, y, x + image.Width() - 1, y + image.Height() - 1}, *background.Bmp);
     } else {
-        TintRectByMask(image, TRect{0, 0, image.Width(), image.Height()}, 50, 0, 0, ColorToRGB(ParentColor()));
+        TintRectByMask(image, TRect{0, 0, image.Width(), image.Height()}, 50, 0, 0,
+                       ColorToRGB(ParentColor()));
     }
 }
 
@@ -540,14 +585,16 @@ platform::LRESULT TsButtonControl::WndProc(ui::UINT msg, ui::WPARAM wParam, ui::
         TStyleMessage message{msg, wParam, lParam, 0};
         sStyle->StyleMessageHandler(message);
         switch (msg) {
-        case ui::WM_ERASEBKGND: return 1;
+        case ui::WM_ERASEBKGND:
+            return 1;
         case CM_MOUSEENTER:
             if (OnMouseEnter) OnMouseEnter();
             break;
         case CM_MOUSELEAVE:
             if (OnMouseLeave) OnMouseLeave();
             break;
-        default: break;
+        default:
+            break;
         }
         const platform::LRESULT result = TCustomControl::WndProc(msg, wParam, lParam);
         return message.Result != 0 ? message.Result : result;

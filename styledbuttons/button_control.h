@@ -3,8 +3,8 @@
 // one block copy puts on the window. The window region follows the border mask.
 #pragma once
 
-#include "styledbuttons/bg_styles.h"
 #include "styledbuttons/action_link.h"
+#include "styledbuttons/bg_styles.h"
 #include "styledbuttons/canvas.h"
 #include "styledbuttons/image_list.h"
 #include "styledbuttons/pixels/glyph.h"

@@ -30,7 +30,7 @@ constexpr unsigned DT_WORDBREAK = 16;
 // side for the caller's focus frame, and draws the text in the canvas's font colour, or engraved in
 // the button highlight and shadow colours when disabled. The hot flag and skin section pick skin
 // colours, and no skin is ever active, so they change nothing.
-void DrawCaptionText(TCanvas& canvas, const std::string& text, bool enabled, bool hot,
-                     int skinSection, unsigned flags, TRect& rect);
+void DrawCaptionText(TCanvas& canvas, const std::string& text, bool enabled, bool hot, int skinSection,
+                     unsigned flags, TRect& rect);
 
 } // namespace styledbuttons

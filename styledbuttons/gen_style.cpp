@@ -6,16 +6,28 @@
 
 namespace styledbuttons {
 
-bool InNoShadowKinds(int32_t k) { return k == 57 || k == 74 || k == 110 || k == 141 || k == 151; }
-bool InNoHotKinds(int32_t k) { return (k >= 51 && k <= 74) || k == 110 || (k >= 141 && k <= 161); }
-bool InContainerKinds(int32_t k) { return (k >= 51 && k <= 68) || k == 151; }
-bool InSoftCornerKinds(int32_t k) { return (k >= 1 && k <= 140) || (k >= 150 && k <= 200); }
+bool InNoShadowKinds(int32_t k) {
+    return k == 57 || k == 74 || k == 110 || k == 141 || k == 151;
+}
+bool InNoHotKinds(int32_t k) {
+    return (k >= 51 && k <= 74) || k == 110 || (k >= 141 && k <= 161);
+}
+bool InContainerKinds(int32_t k) {
+    return (k >= 51 && k <= 68) || k == 151;
+}
+bool InSoftCornerKinds(int32_t k) {
+    return (k >= 1 && k <= 140) || (k >= 150 && k <= 200);
+}
 
 TsSkinData SkinData;
 TBackgroundCache ParentBackground;
 
-int32_t FindSkinSection(const std::string&) { return -1; }
-int32_t FindSkinProperty(int32_t, const std::string&, const std::string&) { return -1; }
+int32_t FindSkinSection(const std::string&) {
+    return -1;
+}
+int32_t FindSkinProperty(int32_t, const std::string&, const std::string&) {
+    return -1;
+}
 
 TsGenStyle* GetControlStyle(const std::function<void(TStyleMessage&)>& perform) {
     if (!perform) return nullptr;
@@ -31,7 +43,9 @@ intptr_t ControlHasStyle(const std::function<void(TStyleMessage&)>& perform) {
     return static_cast<intptr_t>(m.WParam);
 }
 
-TsGenStyle& TsShadow::Style() const { return effects_.Style(); }
+TsGenStyle& TsShadow::Style() const {
+    return effects_.Style();
+}
 
 void TsShadow::SetColor(TColor value) {
     if (value == color_) return;
@@ -225,7 +239,9 @@ void TsGenStyle::StyleLibraryMessage(TStyleMessage& m) {
     if (static_cast<intptr_t>(m.WParam) != GroupIndex) return;
     TsShadow& s = Effects.Shadow;
     switch (m.Msg) {
-    case WM_STYLEBGCHANGED: BGChanged = m.LParam != 0; break;
+    case WM_STYLEBGCHANGED:
+        BGChanged = m.LParam != 0;
+        break;
     case WM_STYLESKINCHANGED:
         BGChanged = true;
         RecomputeSkin();
@@ -289,7 +305,8 @@ void TsGenStyle::StyleLibraryMessage(TStyleMessage& m) {
         InvalidateOwner();
         break;
     }
-    default: break;
+    default:
+        break;
     }
 }
 

@@ -4,7 +4,9 @@
 
 namespace styledbuttons {
 
-TsGenStyle& TsMaskedBorders::Style() const { return owner_.Style(); }
+TsGenStyle& TsMaskedBorders::Style() const {
+    return owner_.Style();
+}
 
 void TsMaskedBorders::Refresh() const {
     TsGenStyle& style = Style();

@@ -41,7 +41,8 @@ private:
 class TImageListRef {
 public:
     TImageListRef() = default;
-    explicit TImageListRef(TImageList* list) : list_(list), life_(list ? list->Lifetime() : std::weak_ptr<const void>()) {}
+    explicit TImageListRef(TImageList* list)
+        : list_(list), life_(list ? list->Lifetime() : std::weak_ptr<const void>()) {}
     TImageList* Get() const { return life_.expired() ? nullptr : list_; }
 
 private:

@@ -31,7 +31,9 @@ TsButton::TsButton(ui::TControl* parent, const std::string& caption, const std::
     PushButtons().insert(Handle());
 }
 
-TsButton::~TsButton() { PushButtons().erase(Handle()); }
+TsButton::~TsButton() {
+    PushButtons().erase(Handle());
+}
 
 void TsButton::SetDefault(bool value) {
     if (value == default_) return;
@@ -85,7 +87,8 @@ bool TsButton::IsAccelerator(uint8_t ch) const {
             ++i;
             continue;
         }
-        return platform::UpperCase(std::string(1, caption[i + 1])) == platform::UpperCase(std::string(1, static_cast<char>(ch)));
+        return platform::UpperCase(std::string(1, caption[i + 1])) ==
+               platform::UpperCase(std::string(1, static_cast<char>(ch)));
     }
     return false;
 }
@@ -144,7 +147,8 @@ platform::LRESULT TsButton::WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM 
                 Click();
             }
             return 0;
-        default: break;
+        default:
+            break;
         }
     } catch (...) {
         return 1;
@@ -161,17 +165,21 @@ void TsBitBtn::SetGlyph(const Bitmap24& value) {
     sStyle->InvalidateOwner();
 }
 
-int TsBitBtn::GlyphWidth() { return glyph_.Width() >= 1 ? glyph_.Width() / NumGlyphs() : TsButton::GlyphWidth(); }
+int TsBitBtn::GlyphWidth() {
+    return glyph_.Width() >= 1 ? glyph_.Width() / NumGlyphs() : TsButton::GlyphWidth();
+}
 
-int TsBitBtn::GlyphHeight() { return glyph_.Height() > 0 ? glyph_.Height() : TsButton::GlyphHeight(); }
+int TsBitBtn::GlyphHeight() {
+    return glyph_.Height() > 0 ? glyph_.Height() : TsButton::GlyphHeight();
+}
 
 void TsBitBtn::PaintGlyph() {
     if (glyph_.Width() < 1) {
         TsButton::PaintGlyph();
         return;
     }
-    DrawGlyphImage(glyph_, sStyle->CacheBmp, GetGlyphRect(), Blend(), sStyle->IsHot(), DisabledGlyphKind(), Grayed(),
-                   Enabled(), NumGlyphs());
+    DrawGlyphImage(glyph_, sStyle->CacheBmp, GetGlyphRect(), Blend(), sStyle->IsHot(), DisabledGlyphKind(),
+                   Grayed(), Enabled(), NumGlyphs());
 }
 
 void ApplyFormButtonLook(TsBitBtn& button, TColor face) {
@@ -181,7 +189,8 @@ void ApplyFormButtonLook(TsBitBtn& button, TColor face) {
 }
 
 void ApplyFormButtonLook(std::initializer_list<TsBitBtn*> buttons, TColor face) {
-    for (TsBitBtn* button : buttons) ApplyFormButtonLook(*button, face);
+    for (TsBitBtn* button : buttons)
+        ApplyFormButtonLook(*button, face);
 }
 
 } // namespace styledbuttons

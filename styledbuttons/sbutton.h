@@ -16,7 +16,8 @@ constexpr ui::UINT CN_COMMAND = 0xBD11;
 
 class TsButton : public TsButtonControl {
 public:
-    explicit TsButton(ui::TControl* parent, const std::string& caption = {}) : TsButton(parent, caption, "TsButton") {}
+    explicit TsButton(ui::TControl* parent, const std::string& caption = {})
+        : TsButton(parent, caption, "TsButton") {}
     ~TsButton() override;
 
     bool Cancel() const { return cancel_; }

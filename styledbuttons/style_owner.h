@@ -65,8 +65,9 @@ constexpr bool IsStyleLibraryMessage(uint32_t msg) {
            (msg >= WM_STYLESOFTCONTROL && msg <= WM_STYLEGROUPSETTINGS);
 }
 
-// The owner control, which answers its size already while it creates its style. Everything a style does to its control or the control's parent goes through
-// here, so that a style can be painted and tested without a window.
+// The owner control, which answers its size already while it creates its style. Everything a style does to
+// its control or the control's parent goes through here, so that a style can be painted and tested without a
+// window.
 class TStyleOwner {
 public:
     virtual ~TStyleOwner() = default;

@@ -89,7 +89,8 @@ void EnsureApplication() {
 bool OnApplicationThread() {
     QCoreApplication* app = QCoreApplication::instance();
     // Widgets live on the application's thread only.
-    return app == nullptr || (qobject_cast<QApplication*>(app) != nullptr && app->thread() == QThread::currentThread());
+    return app == nullptr ||
+           (qobject_cast<QApplication*>(app) != nullptr && app->thread() == QThread::currentThread());
 }
 
 void RunHandler(const std::function<void()>& handler) {
@@ -138,13 +139,19 @@ void TApplication::ProcessMessages() {
     PumpMessages();
 }
 
-QString ToQt(const std::string& cp1251) { return QString::fromStdString(platform::Utf8FromCp1251(cp1251)); }
+QString ToQt(const std::string& cp1251) {
+    return QString::fromStdString(platform::Utf8FromCp1251(cp1251));
+}
 
-std::string FromQt(const QString& text) { return platform::Cp1251FromUtf8(text.toStdString()); }
+std::string FromQt(const QString& text) {
+    return platform::Cp1251FromUtf8(text.toStdString());
+}
 
 } // namespace ui
 
 #if defined(__SANITIZE_ADDRESS__)
 // The font configuration library keeps its caches to the end of the process; that is not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 #endif

@@ -3,13 +3,12 @@
 #include "ui/application.h"
 #include "ui/menus.h"
 
-
 namespace ui {
 
 namespace {
 constexpr const char* HandleProperty = "ostroHandle";
 constexpr const char* ControlProperty = "ostroControl";
-}
+} // namespace
 
 int ShiftStateOf(Qt::KeyboardModifiers modifiers) {
     return (modifiers & Qt::ShiftModifier ? ssShift : 0) | (modifiers & Qt::AltModifier ? ssAlt : 0) |
@@ -21,7 +20,9 @@ HWND HandleOf(const QWidget* widget) {
 }
 
 TControl* ControlOf(const QWidget* widget) {
-    return widget != nullptr ? reinterpret_cast<TControl*>(widget->property(ControlProperty).value<quintptr>()) : nullptr;
+    return widget != nullptr
+               ? reinterpret_cast<TControl*>(widget->property(ControlProperty).value<quintptr>())
+               : nullptr;
 }
 
 TControl::TControl(QWidget* widget, TControl* parent) : widget_(widget), parent_(parent) {
@@ -41,29 +42,43 @@ TControl::~TControl() {
     delete widget_.data();
 }
 
-LRESULT TControl::WndProc(UINT, WPARAM, LPARAM) { return 0; }
+LRESULT TControl::WndProc(UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
 void TControl::SetVisible(bool visible) {
     if (widget_) widget_->setVisible(visible);
 }
 
 // The control's own flag, as for a control on a form that is not shown yet.
-bool TControl::Visible() const { return widget_ && !widget_->isHidden(); }
+bool TControl::Visible() const {
+    return widget_ && !widget_->isHidden();
+}
 
 void TControl::SetEnabled(bool enabled) {
     if (widget_) widget_->setEnabled(enabled);
 }
 
-bool TControl::Enabled() const { return widget_ && widget_->isEnabled(); }
+bool TControl::Enabled() const {
+    return widget_ && widget_->isEnabled();
+}
 
 void TControl::SetBounds(int left, int top, int width, int height) {
     if (widget_) widget_->setGeometry(left, top, width, height);
 }
 
-int TControl::Left() const { return widget_ ? widget_->x() : 0; }
-int TControl::Top() const { return widget_ ? widget_->y() : 0; }
-int TControl::Width() const { return widget_ ? widget_->width() : 0; }
-int TControl::Height() const { return widget_ ? widget_->height() : 0; }
+int TControl::Left() const {
+    return widget_ ? widget_->x() : 0;
+}
+int TControl::Top() const {
+    return widget_ ? widget_->y() : 0;
+}
+int TControl::Width() const {
+    return widget_ ? widget_->width() : 0;
+}
+int TControl::Height() const {
+    return widget_ ? widget_->height() : 0;
+}
 
 void TControl::SetFontSize(int points) {
     if (!widget_ || points <= 0) return;
@@ -97,9 +112,10 @@ void TControl::SetPopupMenu(TPopupMenu* menu) {
     widget_->setContextMenuPolicy(menu != nullptr ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
     if (popupConnected_) return;
     popupConnected_ = true;
-    QObject::connect(widget_.data(), &QWidget::customContextMenuRequested, widget_.data(), [this](const QPoint& pos) {
-        if (popupMenu_ && widget_) popupMenu_->popup(widget_->mapToGlobal(pos));
-    });
+    QObject::connect(widget_.data(), &QWidget::customContextMenuRequested, widget_.data(),
+                     [this](const QPoint& pos) {
+                         if (popupMenu_ && widget_) popupMenu_->popup(widget_->mapToGlobal(pos));
+                     });
 }
 
 } // namespace ui

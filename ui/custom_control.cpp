@@ -15,14 +15,22 @@ namespace {
 WPARAM VirtualKeyOf(int key) {
     switch (key) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return VK_RETURN;
-    case Qt::Key_Escape: return VK_ESCAPE;
-    case Qt::Key_Tab: return VK_TAB;
-    case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Shift: return VK_SHIFT;
-    case Qt::Key_Control: return VK_CONTROL;
-    case Qt::Key_Alt: return VK_MENU;
-    default: return key >= 0x20 && key <= 0x7E ? static_cast<WPARAM>(key) : static_cast<WPARAM>(key & 0xFFFF);
+    case Qt::Key_Enter:
+        return VK_RETURN;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
+    case Qt::Key_Tab:
+        return VK_TAB;
+    case Qt::Key_Backspace:
+        return VK_BACK;
+    case Qt::Key_Shift:
+        return VK_SHIFT;
+    case Qt::Key_Control:
+        return VK_CONTROL;
+    case Qt::Key_Alt:
+        return VK_MENU;
+    default:
+        return key >= 0x20 && key <= 0x7E ? static_cast<WPARAM>(key) : static_cast<WPARAM>(key & 0xFFFF);
     }
 }
 
@@ -53,7 +61,9 @@ protected:
         QPainter painter(this);
         RunHandler([&] { control_->Paint(painter); });
     }
-    void mousePressEvent(QMouseEvent* e) override { Mouse(e, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN); }
+    void mousePressEvent(QMouseEvent* e) override {
+        Mouse(e, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN);
+    }
     void mouseDoubleClickEvent(QMouseEvent* e) override {
         Mouse(e, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_MBUTTONDOWN);
     }
@@ -98,8 +108,8 @@ private:
         if (control_) control_->Dispatch(msg, wParam, lParam);
     }
     void Mouse(QMouseEvent* e, UINT left, UINT right, UINT middle) {
-        const UINT msg = e->button() == Qt::LeftButton    ? left
-                         : e->button() == Qt::RightButton ? right
+        const UINT msg = e->button() == Qt::LeftButton     ? left
+                         : e->button() == Qt::RightButton  ? right
                          : e->button() == Qt::MiddleButton ? middle
                                                            : 0;
         if (msg == 0) return;
@@ -131,15 +141,21 @@ void TCustomControl::SetTabStop(bool value) {
     if (Widget()) Widget()->setFocusPolicy(value ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
-bool TCustomControl::TabStop() const { return Widget() && (Widget()->focusPolicy() & Qt::TabFocus) != 0; }
+bool TCustomControl::TabStop() const {
+    return Widget() && (Widget()->focusPolicy() & Qt::TabFocus) != 0;
+}
 
-bool TCustomControl::Focused() const { return Widget() && Widget()->hasFocus(); }
+bool TCustomControl::Focused() const {
+    return Widget() && Widget()->hasFocus();
+}
 
 void TCustomControl::SetFocus() {
     if (CanFocus()) Widget()->setFocus(Qt::OtherFocusReason);
 }
 
-bool TCustomControl::CanFocus() const { return Widget() && Widget()->isVisible() && Widget()->isEnabled(); }
+bool TCustomControl::CanFocus() const {
+    return Widget() && Widget()->isVisible() && Widget()->isEnabled();
+}
 
 void TCustomControl::SetRegion(const std::optional<QRegion>& region) {
     if (!Widget()) return;
@@ -165,16 +181,29 @@ LRESULT TCustomControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     const int x = MouseX(lParam), y = MouseY(lParam), shift = static_cast<int>(wParam);
     switch (msg) {
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK: MouseDown(TMouseButton::mbLeft, shift, x, y); return 0;
-    case WM_RBUTTONDOWN: MouseDown(TMouseButton::mbRight, shift, x, y); return 0;
-    case WM_MBUTTONDOWN: MouseDown(TMouseButton::mbMiddle, shift, x, y); return 0;
-    case WM_LBUTTONUP: MouseUp(TMouseButton::mbLeft, shift, x, y); return 0;
-    case WM_RBUTTONUP: MouseUp(TMouseButton::mbRight, shift, x, y); return 0;
-    case WM_MBUTTONUP: MouseUp(TMouseButton::mbMiddle, shift, x, y); return 0;
+    case WM_LBUTTONDBLCLK:
+        MouseDown(TMouseButton::mbLeft, shift, x, y);
+        return 0;
+    case WM_RBUTTONDOWN:
+        MouseDown(TMouseButton::mbRight, shift, x, y);
+        return 0;
+    case WM_MBUTTONDOWN:
+        MouseDown(TMouseButton::mbMiddle, shift, x, y);
+        return 0;
+    case WM_LBUTTONUP:
+        MouseUp(TMouseButton::mbLeft, shift, x, y);
+        return 0;
+    case WM_RBUTTONUP:
+        MouseUp(TMouseButton::mbRight, shift, x, y);
+        return 0;
+    case WM_MBUTTONUP:
+        MouseUp(TMouseButton::mbMiddle, shift, x, y);
+        return 0;
     case WM_CHAR:
         if (TForm* form = GetParentForm(this)) return form->Broadcast(CM_DIALOGCHAR, wParam, lParam);
         return 0;
-    default: return TControl::WndProc(msg, wParam, lParam);
+    default:
+        return TControl::WndProc(msg, wParam, lParam);
     }
 }
 

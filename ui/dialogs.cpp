@@ -38,7 +38,8 @@ bool TSaveDialog::Execute() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (!Filter.empty()) dialog.setNameFilter(ToQt(QtFilter(Filter)));
-    if (!DefaultExt.empty()) dialog.setDefaultSuffix(ToQt(DefaultExt[0] == '.' ? DefaultExt.substr(1) : DefaultExt));
+    if (!DefaultExt.empty())
+        dialog.setDefaultSuffix(ToQt(DefaultExt[0] == '.' ? DefaultExt.substr(1) : DefaultExt));
     if (!FileName.empty()) dialog.selectFile(QFile::decodeName(FileName.c_str()));
     if (dialog.exec() != QDialog::Accepted) return false;
     const QStringList chosen = dialog.selectedFiles();

@@ -25,7 +25,8 @@ public:
         qApp->installEventFilter(this);
         // Every control of the form hears where the focus went.
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-            if (now != nullptr && now->window() == this) form_.Broadcast(CM_FOCUSCHANGED, 0, form_.ActiveControl());
+            if (now != nullptr && now->window() == this)
+                form_.Broadcast(CM_FOCUSCHANGED, 0, form_.ActiveControl());
         });
     }
 
@@ -48,10 +49,12 @@ protected:
             handled = form_.Broadcast(CM_DIALOGKEY, VK_ESCAPE, shift);
         } else if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             auto* editor = qobject_cast<QPlainTextEdit*>(widget);
-            if (editor == nullptr || editor->isReadOnly()) handled = form_.Broadcast(CM_DIALOGKEY, VK_RETURN, shift);
+            if (editor == nullptr || editor->isReadOnly())
+                handled = form_.Broadcast(CM_DIALOGKEY, VK_RETURN, shift);
         } else if ((shift & ssAlt) != 0 && key->text().size() == 1) {
             const std::string typed = FromQt(key->text());
-            if (typed.size() == 1) handled = form_.Broadcast(CM_DIALOGCHAR, static_cast<uint8_t>(typed[0]), shift);
+            if (typed.size() == 1)
+                handled = form_.Broadcast(CM_DIALOGCHAR, static_cast<uint8_t>(typed[0]), shift);
         }
         if (handled == 0) return false;
         event->accept();
@@ -76,7 +79,9 @@ TForm::~TForm() {
     Application().ForgetForm(this);
 }
 
-std::string TForm::Caption() const { return Widget() ? FromQt(Widget()->windowTitle()) : std::string(); }
+std::string TForm::Caption() const {
+    return Widget() ? FromQt(Widget()->windowTitle()) : std::string();
+}
 
 void TForm::SetCaption(const std::string& caption) {
     if (Widget()) Widget()->setWindowTitle(ToQt(caption));
@@ -138,7 +143,8 @@ int TForm::ShowModal() {
     QEventLoop loop;
     modalLoop_ = &loop;
     // Window messages reach the form meanwhile through the application's pump.
-    while (!modalEnded_ && !Application().Terminated() && Widget() != nullptr) loop.exec();
+    while (!modalEnded_ && !Application().Terminated() && Widget() != nullptr)
+        loop.exec();
     modalLoop_ = nullptr;
     if (Widget() != nullptr) {
         w->hide();

@@ -19,8 +19,10 @@ public:
     TwoColumnDelegate(QListWidget* list, QWidget* nameHeader, QWidget* valueHeader)
         : QStyledItemDelegate(list), list_(list), nameHeader_(nameHeader), valueHeader_(valueHeader) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const bool selected = (option.state & QStyle::State_Selected) && (option.state & QStyle::State_Enabled);
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const bool selected =
+            (option.state & QStyle::State_Selected) && (option.state & QStyle::State_Enabled);
         painter->save();
         painter->setClipRect(option.rect);
         painter->fillRect(option.rect, selected ? SelectedRow : QColor(Qt::white));
@@ -46,12 +48,14 @@ private:
     int HeaderX(const QPointer<QWidget>& header) const {
         QWidget* view = list_->viewport();
         if (!header || header->window() != view->window()) return 2;
-        return header->mapTo(header->window(), QPoint(0, 0)).x() - view->mapTo(view->window(), QPoint(0, 0)).x();
+        return header->mapTo(header->window(), QPoint(0, 0)).x() -
+               view->mapTo(view->window(), QPoint(0, 0)).x();
     }
 
     static void DrawAt(QPainter& painter, const QRect& row, int x, int width, const QString& text) {
         if (text.isEmpty()) return;
-        const QRect area = QRect(row.left() + x, row.top(), std::max(0, width), row.height()).intersected(row);
+        const QRect area =
+            QRect(row.left() + x, row.top(), std::max(0, width), row.height()).intersected(row);
         painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }
 
@@ -95,7 +99,9 @@ TListBox::TListBox(TControl* parent) : TControl(MakeWidget<ListWidget>(*this), p
     QObject::connect(List(), &QListWidget::itemDoubleClicked, List(), [this] { RunHandler(OnDblClick); });
 }
 
-QListWidget* TListBox::List() const { return static_cast<QListWidget*>(Widget()); }
+QListWidget* TListBox::List() const {
+    return static_cast<QListWidget*>(Widget());
+}
 
 void TListBox::AddItem(const std::string& item) {
     if (!List()) return;
@@ -119,13 +125,18 @@ void TListBox::ClearItems() {
     List()->clear();
 }
 
-int TListBox::ItemCount() const { return List() ? List()->count() : 0; }
-
-std::string TListBox::Item(int index) const {
-    return List() && index >= 0 && index < List()->count() ? FromQt(List()->item(index)->text()) : std::string();
+int TListBox::ItemCount() const {
+    return List() ? List()->count() : 0;
 }
 
-int TListBox::ItemIndex() const { return List() ? List()->currentRow() : -1; }
+std::string TListBox::Item(int index) const {
+    return List() && index >= 0 && index < List()->count() ? FromQt(List()->item(index)->text())
+                                                           : std::string();
+}
+
+int TListBox::ItemIndex() const {
+    return List() ? List()->currentRow() : -1;
+}
 
 void TListBox::SetItemIndex(int index) {
     if (!List()) return;

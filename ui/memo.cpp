@@ -101,7 +101,9 @@ void TMemoLines::Assign(const std::vector<std::string>& lines) {
     Show();
 }
 
-std::string TMemoLines::Text() const { return Join(lines_, true); }
+std::string TMemoLines::Text() const {
+    return Join(lines_, true);
+}
 
 void TMemoLines::SetText(const std::string& text) {
     lines_ = SplitLines(text);
@@ -134,15 +136,21 @@ TMemo::TMemo(TControl* parent) : TControl(MakeWidget<QPlainTextEdit>(), parent),
     });
 }
 
-QPlainTextEdit* TMemo::Editor() const { return static_cast<QPlainTextEdit*>(Widget()); }
+QPlainTextEdit* TMemo::Editor() const {
+    return static_cast<QPlainTextEdit*>(Widget());
+}
 
-std::string TMemo::Text() const { return Join(lines_.lines_, false); }
+std::string TMemo::Text() const {
+    return Join(lines_.lines_, false);
+}
 
 void TMemo::SetReadOnly(bool readOnly) {
     if (Editor()) Editor()->setReadOnly(readOnly);
 }
 
-bool TMemo::ReadOnly() const { return Editor() && Editor()->isReadOnly(); }
+bool TMemo::ReadOnly() const {
+    return Editor() && Editor()->isReadOnly();
+}
 
 void TMemo::SetWordWrap(bool wrap) {
     if (Editor()) Editor()->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);

@@ -8,7 +8,9 @@ TMenuItem::TMenuItem(QAction* action) : action_(action) {
     QObject::connect(action, &QAction::triggered, action, [this] { RunHandler(OnClick); });
 }
 
-std::string TMenuItem::Caption() const { return action_ ? FromQt(action_->text()) : std::string(); }
+std::string TMenuItem::Caption() const {
+    return action_ ? FromQt(action_->text()) : std::string();
+}
 
 void TMenuItem::SetCaption(const std::string& caption) {
     if (action_) action_->setText(ToQt(caption));
@@ -18,13 +20,17 @@ void TMenuItem::SetEnabled(bool enabled) {
     if (action_) action_->setEnabled(enabled);
 }
 
-bool TMenuItem::Enabled() const { return action_ && action_->isEnabled(); }
+bool TMenuItem::Enabled() const {
+    return action_ && action_->isEnabled();
+}
 
 void TMenuItem::SetVisible(bool visible) {
     if (action_) action_->setVisible(visible);
 }
 
-bool TMenuItem::Visible() const { return action_ && action_->isVisible(); }
+bool TMenuItem::Visible() const {
+    return action_ && action_->isVisible();
+}
 
 void TMenuItem::Click() {
     if (action_ && action_->isEnabled()) action_->trigger();

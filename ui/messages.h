@@ -60,8 +60,12 @@ constexpr LPARAM MakeMousePos(int x, int y) {
     return static_cast<LPARAM>(static_cast<uint32_t>(static_cast<uint16_t>(x)) |
                                static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16);
 }
-constexpr int MouseX(LPARAM pos) { return static_cast<int16_t>(pos & 0xFFFF); }
-constexpr int MouseY(LPARAM pos) { return static_cast<int16_t>((pos >> 16) & 0xFFFF); }
+constexpr int MouseX(LPARAM pos) {
+    return static_cast<int16_t>(pos & 0xFFFF);
+}
+constexpr int MouseY(LPARAM pos) {
+    return static_cast<int16_t>((pos >> 16) & 0xFFFF);
+}
 
 // The keys and mouse buttons held, as key and mouse messages carry them.
 constexpr int ssShift = 1;

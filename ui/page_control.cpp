@@ -53,11 +53,17 @@ TPageControl::TPageControl(TControl* parent) : TControl(MakeWidget<QTabWidget>()
     });
 }
 
-QTabWidget* TPageControl::Tabs() const { return static_cast<QTabWidget*>(Widget()); }
+QTabWidget* TPageControl::Tabs() const {
+    return static_cast<QTabWidget*>(Widget());
+}
 
-int TPageControl::PageCount() const { return Tabs() ? Tabs()->count() : 0; }
+int TPageControl::PageCount() const {
+    return Tabs() ? Tabs()->count() : 0;
+}
 
-int TPageControl::ActivePageIndex() const { return Tabs() ? Tabs()->currentIndex() : -1; }
+int TPageControl::ActivePageIndex() const {
+    return Tabs() ? Tabs()->currentIndex() : -1;
+}
 
 void TPageControl::SetActivePageIndex(int index) {
     if (Tabs() && index >= 0 && index < Tabs()->count()) Tabs()->setCurrentIndex(index);

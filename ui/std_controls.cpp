@@ -27,7 +27,9 @@ namespace ui {
 
 namespace {
 
-template <typename W> W* As(QWidget* widget) { return static_cast<W*>(widget); }
+template <typename W> W* As(QWidget* widget) {
+    return static_cast<W*>(widget);
+}
 
 // The lines of a word-wrapped text at that width: broken between words, and inside a word that is
 // wider than a line.
@@ -42,7 +44,8 @@ QString BrokenLines(const QString& text, const QLabel& label, int width) {
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
             QString part = paragraph.mid(line.textStart(), line.textLength());
-            while (!part.isEmpty() && part.back().isSpace()) part.chop(1);
+            while (!part.isEmpty() && part.back().isSpace())
+                part.chop(1);
             lines << part;
         }
         layout.endLayout();
@@ -81,7 +84,8 @@ private:
         const int width = TextArea().width();
         for (qsizetype i = 0; i < shown.size();) {
             qsizetype end = i;
-            while (end < shown.size() && !shown[end].isSpace()) ++end;
+            while (end < shown.size() && !shown[end].isSpace())
+                ++end;
             if (end > i && fontMetrics().horizontalAdvance(shown.mid(i, end - i)) > width) return true;
             i = end + 1;
         }
@@ -103,9 +107,13 @@ int TLabel::TextHeight() const {
            label->height() - label->contentsRect().height();
 }
 
-QLabel* TLabel::Label() const { return As<QLabel>(Widget()); }
+QLabel* TLabel::Label() const {
+    return As<QLabel>(Widget());
+}
 
-std::string TLabel::Caption() const { return Label() ? FromQt(Label()->text()) : std::string(); }
+std::string TLabel::Caption() const {
+    return Label() ? FromQt(Label()->text()) : std::string();
+}
 
 void TLabel::SetCaption(const std::string& caption) {
     if (Label()) Label()->setText(ToQt(caption));
@@ -136,9 +144,11 @@ public:
         }
         qsizetype prefix = 0;
         const qsizetype common = std::min(input.size(), before_.size());
-        while (prefix < common && input[prefix] == before_[prefix]) ++prefix;
+        while (prefix < common && input[prefix] == before_[prefix])
+            ++prefix;
         qsizetype suffix = 0;
-        while (suffix < common - prefix && input[input.size() - 1 - suffix] == before_[before_.size() - 1 - suffix])
+        while (suffix < common - prefix &&
+               input[input.size() - 1 - suffix] == before_[before_.size() - 1 - suffix])
             ++suffix;
         const qsizetype inserted = input.size() - prefix - suffix;
         if (inserted <= 0) return Acceptable;
@@ -158,8 +168,10 @@ public:
         }
         // Nothing let through: the edit stays as it was, a selection the keys were typed over included.
         if (filtered.isEmpty()) return Invalid;
-        if (pos >= prefix + inserted) pos += filtered.size() - inserted;
-        else if (pos > prefix + filtered.size()) pos = prefix + filtered.size();
+        if (pos >= prefix + inserted)
+            pos += filtered.size() - inserted;
+        else if (pos > prefix + filtered.size())
+            pos = prefix + filtered.size();
         input = input.left(prefix) + filtered + input.right(suffix);
         produced_ = input;
         return Acceptable;
@@ -200,13 +212,18 @@ private:
 TEdit::TEdit(TControl* parent) : TControl(MakeWidget<EditWidget>(*this), parent) {
     auto* filter = new KeyFilter(*this, Edit());
     Edit()->setValidator(filter);
-    QObject::connect(Edit(), &QLineEdit::textChanged, filter, [filter](const QString& text) { filter->Accepted(text); });
+    QObject::connect(Edit(), &QLineEdit::textChanged, filter,
+                     [filter](const QString& text) { filter->Accepted(text); });
     QObject::connect(Edit(), &QLineEdit::textEdited, Edit(), [this] { RunHandler(OnChange); });
 }
 
-QLineEdit* TEdit::Edit() const { return As<QLineEdit>(Widget()); }
+QLineEdit* TEdit::Edit() const {
+    return As<QLineEdit>(Widget());
+}
 
-std::string TEdit::Text() const { return Edit() ? FromQt(Edit()->text()) : std::string(); }
+std::string TEdit::Text() const {
+    return Edit() ? FromQt(Edit()->text()) : std::string();
+}
 
 void TEdit::SetText(const std::string& text) {
     if (!Edit()) return;
@@ -219,30 +236,41 @@ void TEdit::SetReadOnly(bool readOnly) {
     if (Edit()) Edit()->setReadOnly(readOnly);
 }
 
-bool TEdit::ReadOnly() const { return Edit() && Edit()->isReadOnly(); }
+bool TEdit::ReadOnly() const {
+    return Edit() && Edit()->isReadOnly();
+}
 
-bool TEdit::TextIsCp1251() const { return !Edit() || ToQt(Text()) == Edit()->text(); }
+bool TEdit::TextIsCp1251() const {
+    return !Edit() || ToQt(Text()) == Edit()->text();
+}
 
 TCheckBox::TCheckBox(TControl* parent, const std::string& caption)
     : TControl(MakeWidget<QCheckBox>(ToQt(caption)), parent) {
     QObject::connect(Box(), &QCheckBox::clicked, Box(), [this] { RunHandler(OnClick); });
 }
 
-QCheckBox* TCheckBox::Box() const { return As<QCheckBox>(Widget()); }
+QCheckBox* TCheckBox::Box() const {
+    return As<QCheckBox>(Widget());
+}
 
-std::string TCheckBox::Caption() const { return Box() ? FromQt(Box()->text()) : std::string(); }
+std::string TCheckBox::Caption() const {
+    return Box() ? FromQt(Box()->text()) : std::string();
+}
 
 void TCheckBox::SetCaption(const std::string& caption) {
     if (Box()) Box()->setText(ToQt(caption));
 }
 
-bool TCheckBox::Checked() const { return Box() && Box()->isChecked(); }
+bool TCheckBox::Checked() const {
+    return Box() && Box()->isChecked();
+}
 
 void TCheckBox::SetChecked(bool checked) {
     if (Box()) Box()->setChecked(checked);
 }
 
-TButton::TButton(TControl* parent, const std::string& caption) : TControl(MakeWidget<QPushButton>(ToQt(caption)), parent) {
+TButton::TButton(TControl* parent, const std::string& caption)
+    : TControl(MakeWidget<QPushButton>(ToQt(caption)), parent) {
     QObject::connect(Button(), &QPushButton::clicked, Button(), [this] {
         RunHandler([this] {
             if (OnClick) OnClick();
@@ -252,9 +280,13 @@ TButton::TButton(TControl* parent, const std::string& caption) : TControl(MakeWi
     });
 }
 
-QPushButton* TButton::Button() const { return As<QPushButton>(Widget()); }
+QPushButton* TButton::Button() const {
+    return As<QPushButton>(Widget());
+}
 
-std::string TButton::Caption() const { return Button() ? FromQt(Button()->text()) : std::string(); }
+std::string TButton::Caption() const {
+    return Button() ? FromQt(Button()->text()) : std::string();
+}
 
 void TButton::SetCaption(const std::string& caption) {
     if (Button()) Button()->setText(ToQt(caption));
@@ -281,9 +313,13 @@ void TButton::SetDefault(bool isDefault) {
 TGroupBox::TGroupBox(TControl* parent, const std::string& caption)
     : TControl(MakeWidget<QGroupBox>(ToQt(caption)), parent) {}
 
-QGroupBox* TGroupBox::Box() const { return As<QGroupBox>(Widget()); }
+QGroupBox* TGroupBox::Box() const {
+    return As<QGroupBox>(Widget());
+}
 
-std::string TGroupBox::Caption() const { return Box() ? FromQt(Box()->title()) : std::string(); }
+std::string TGroupBox::Caption() const {
+    return Box() ? FromQt(Box()->title()) : std::string();
+}
 
 void TGroupBox::SetCaption(const std::string& caption) {
     if (Box()) Box()->setTitle(ToQt(caption));
@@ -293,7 +329,9 @@ TComboBox::TComboBox(TControl* parent) : TControl(MakeWidget<QComboBox>(), paren
     QObject::connect(Combo(), &QComboBox::activated, Combo(), [this] { RunHandler(OnChange); });
 }
 
-QComboBox* TComboBox::Combo() const { return As<QComboBox>(Widget()); }
+QComboBox* TComboBox::Combo() const {
+    return As<QComboBox>(Widget());
+}
 
 void TComboBox::AddItem(const std::string& item) {
     if (!Combo()) return;
@@ -307,20 +345,27 @@ void TComboBox::ClearItems() {
     if (Combo()) Combo()->clear();
 }
 
-int TComboBox::ItemCount() const { return Combo() ? Combo()->count() : 0; }
-
-std::string TComboBox::Item(int index) const {
-    return Combo() && index >= 0 && index < Combo()->count() ? FromQt(Combo()->itemText(index)) : std::string();
+int TComboBox::ItemCount() const {
+    return Combo() ? Combo()->count() : 0;
 }
 
-int TComboBox::ItemIndex() const { return Combo() ? Combo()->currentIndex() : -1; }
+std::string TComboBox::Item(int index) const {
+    return Combo() && index >= 0 && index < Combo()->count() ? FromQt(Combo()->itemText(index))
+                                                             : std::string();
+}
+
+int TComboBox::ItemIndex() const {
+    return Combo() ? Combo()->currentIndex() : -1;
+}
 
 void TComboBox::SetItemIndex(int index) {
     if (!Combo()) return;
     Combo()->setCurrentIndex(index >= 0 && index < Combo()->count() ? index : -1);
 }
 
-std::string TComboBox::Text() const { return Combo() ? FromQt(Combo()->currentText()) : std::string(); }
+std::string TComboBox::Text() const {
+    return Combo() ? FromQt(Combo()->currentText()) : std::string();
+}
 
 TSpinEdit::TSpinEdit(TControl* parent) : TControl(MakeWidget<QSpinBox>(), parent) {
     QObject::connect(Spin(), &QSpinBox::valueChanged, Spin(), [this] {
@@ -328,10 +373,16 @@ TSpinEdit::TSpinEdit(TControl* parent) : TControl(MakeWidget<QSpinBox>(), parent
     });
 }
 
-QSpinBox* TSpinEdit::Spin() const { return As<QSpinBox>(Widget()); }
+QSpinBox* TSpinEdit::Spin() const {
+    return As<QSpinBox>(Widget());
+}
 
-int TSpinEdit::MinValue() const { return Spin() ? Spin()->minimum() : 0; }
-int TSpinEdit::MaxValue() const { return Spin() ? Spin()->maximum() : 0; }
+int TSpinEdit::MinValue() const {
+    return Spin() ? Spin()->minimum() : 0;
+}
+int TSpinEdit::MaxValue() const {
+    return Spin() ? Spin()->maximum() : 0;
+}
 
 void TSpinEdit::SetRange(int minValue, int maxValue) {
     if (!Spin()) return;
@@ -355,14 +406,19 @@ void TSpinEdit::SetValue(int value) {
     settingValue_ = false;
 }
 
-TPanel::TPanel(TControl* parent, const std::string& caption) : TControl(MakeWidget<QLabel>(ToQt(caption)), parent) {
+TPanel::TPanel(TControl* parent, const std::string& caption)
+    : TControl(MakeWidget<QLabel>(ToQt(caption)), parent) {
     Label()->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Label()->setAlignment(Qt::AlignCenter);
 }
 
-QLabel* TPanel::Label() const { return As<QLabel>(Widget()); }
+QLabel* TPanel::Label() const {
+    return As<QLabel>(Widget());
+}
 
-std::string TPanel::Caption() const { return Label() ? FromQt(Label()->text()) : std::string(); }
+std::string TPanel::Caption() const {
+    return Label() ? FromQt(Label()->text()) : std::string();
+}
 
 void TPanel::SetCaption(const std::string& caption) {
     if (Label()) Label()->setText(ToQt(caption));
@@ -372,7 +428,9 @@ TImage::TImage(TControl* parent) : TControl(MakeWidget<QLabel>(), parent) {
     Label()->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
-QLabel* TImage::Label() const { return As<QLabel>(Widget()); }
+QLabel* TImage::Label() const {
+    return As<QLabel>(Widget());
+}
 
 void TImage::SetPicture(int width, int height, int stride, const uint8_t* bgr) {
     if (!Label()) return;
@@ -383,7 +441,8 @@ void TImage::SetPicture(int width, int height, int stride, const uint8_t* bgr) {
     // Row by row: the last row need not carry its padding.
     QImage image(width, height, QImage::Format_BGR888);
     for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), bgr + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(width) * 3);
+        std::memcpy(image.scanLine(y), bgr + static_cast<std::size_t>(y) * stride,
+                    static_cast<std::size_t>(width) * 3);
     Label()->setPixmap(QPixmap::fromImage(image));
 }
 
@@ -391,6 +450,8 @@ void TImage::Clear() {
     if (Label()) Label()->clear();
 }
 
-bool TImage::Empty() const { return !Label() || Label()->pixmap().isNull(); }
+bool TImage::Empty() const {
+    return !Label() || Label()->pixmap().isNull();
+}
 
 } // namespace ui

@@ -13,7 +13,9 @@ constexpr size_t TipLength = 63; // the tip field holds 64 bytes with its termin
 TTrayIcon::TTrayIcon(platform::HWND wnd, uint32_t id, platform::UINT callbackMessage)
     : wnd_(wnd), id_(id), callbackMessage_(callbackMessage) {}
 
-TTrayIcon::~TTrayIcon() { Remove(); }
+TTrayIcon::~TTrayIcon() {
+    Remove();
+}
 
 bool TTrayIcon::Add(const TIcon& icon, const std::string& tip) {
     EnsureApplication();
@@ -26,10 +28,17 @@ bool TTrayIcon::Add(const TIcon& icon, const std::string& tip) {
                      [this](QSystemTrayIcon::ActivationReason reason) {
                          platform::LPARAM mouse = 0;
                          switch (reason) {
-                         case QSystemTrayIcon::DoubleClick: mouse = WM_LBUTTONDBLCLK; break;
-                         case QSystemTrayIcon::Trigger: mouse = WM_LBUTTONUP; break;
-                         case QSystemTrayIcon::Context: mouse = WM_RBUTTONUP; break;
-                         default: return;
+                         case QSystemTrayIcon::DoubleClick:
+                             mouse = WM_LBUTTONDBLCLK;
+                             break;
+                         case QSystemTrayIcon::Trigger:
+                             mouse = WM_LBUTTONUP;
+                             break;
+                         case QSystemTrayIcon::Context:
+                             mouse = WM_RBUTTONUP;
+                             break;
+                         default:
+                             return;
                          }
                          RunHandler([&] { platform::SendMessage(wnd_, callbackMessage_, id_, mouse); });
                      });

@@ -76,7 +76,8 @@ void Bitmap24::SetPixel(int x, int y, TColor c) {
 
 void Bitmap24::Fill(TColor c) {
     for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x) SetPixel(x, y, c);
+        for (int x = 0; x < width_; ++x)
+            SetPixel(x, y, c);
 }
 
 } // namespace styledbuttons

@@ -19,9 +19,15 @@ constexpr TColor clBtnFace = 0xFF00000F;
 constexpr TColor clBtnShadow = 0xFF000010;
 constexpr TColor clBtnHighlight = 0xFF000014;
 
-constexpr uint8_t RedOf(TColor c) { return static_cast<uint8_t>(c); }
-constexpr uint8_t GreenOf(TColor c) { return static_cast<uint8_t>(c >> 8); }
-constexpr uint8_t BlueOf(TColor c) { return static_cast<uint8_t>(c >> 16); }
+constexpr uint8_t RedOf(TColor c) {
+    return static_cast<uint8_t>(c);
+}
+constexpr uint8_t GreenOf(TColor c) {
+    return static_cast<uint8_t>(c >> 8);
+}
+constexpr uint8_t BlueOf(TColor c) {
+    return static_cast<uint8_t>(c >> 16);
+}
 constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<TColor>(r) | static_cast<TColor>(g) << 8 | static_cast<TColor>(b) << 16;
 }
@@ -32,7 +38,9 @@ inline void SplitColour(TColor colour, uint8_t pixel[3]) {
     pixel[2] = RedOf(colour);
 }
 // A colour whose high byte is $FF stands for "no transparent colour".
-constexpr bool HasTransparentColor(TColor c) { return (c >> 24) != 0xFF; }
+constexpr bool HasTransparentColor(TColor c) {
+    return (c >> 24) != 0xFF;
+}
 
 // System colours become their plain RGB value; others keep their low three bytes.
 TColor ColorToRGB(TColor c);

@@ -52,7 +52,8 @@ Bitmap24 DrawMask(const MaskShape& s) {
             for (int x = 0; x < fw; ++x) {
                 const int fromLeft = std::min(x, y), fromRight = std::min(fw - 1 - x, fh - 1 - y);
                 const int rim = std::min(fromLeft, fromRight);
-                const int weight = rim >= s.Ramp ? 255 : s.LowestWeight + (255 - s.LowestWeight) * rim / s.Ramp;
+                const int weight =
+                    rim >= s.Ramp ? 255 : s.LowestWeight + (255 - s.LowestWeight) * rim / s.Ramp;
                 // distance into the corner's staircase, whichever corner is nearest
                 const int cx = std::min(x, fw - 1 - x), cy = std::min(y, fh - 1 - y);
                 const bool cut = cy < static_cast<int>(s.Corner.size()) && cx < s.Corner[cy];
@@ -71,7 +72,8 @@ Bitmap24 DrawMask(const MaskShape& s) {
 const Bitmap24& PredefinedBorderMask(TsPredefinedBorders which) {
     static const std::array<Bitmap24, 6> masks = [] {
         std::array<Bitmap24, 6> out;
-        for (size_t i = 0; i < Shapes.size(); ++i) out[i] = DrawMask(Shapes[i]);
+        for (size_t i = 0; i < Shapes.size(); ++i)
+            out[i] = DrawMask(Shapes[i]);
         return out;
     }();
     const auto i = static_cast<size_t>(which);

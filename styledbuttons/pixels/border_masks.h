@@ -8,7 +8,15 @@
 
 namespace styledbuttons {
 
-enum class TsPredefinedBorders : uint8_t { pdBorder1, pdBorder2, pdBorder3, pdBorder4, pdBorder5, pdBorder6, pdCustom };
+enum class TsPredefinedBorders : uint8_t {
+    pdBorder1,
+    pdBorder2,
+    pdBorder3,
+    pdBorder4,
+    pdBorder5,
+    pdBorder6,
+    pdCustom
+};
 
 // The mask of pdBorder1 .. pdBorder6; pdCustom has none and answers the first one.
 const Bitmap24& PredefinedBorderMask(TsPredefinedBorders which);

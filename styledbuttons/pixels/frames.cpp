@@ -14,7 +14,8 @@ void FillRectSolid(Bitmap24& bitmap, const TRect& rect, TColor colour) {
     const int right = std::min(rect.Right, bitmap.Width());
     const int bottom = std::min(rect.Bottom, bitmap.Height());
     for (int y = std::max(rect.Top, 0); y < bottom; ++y)
-        for (int x = std::max(rect.Left, 0); x < right; ++x) bitmap.SetPixel(x, y, c);
+        for (int x = std::max(rect.Left, 0); x < right; ++x)
+            bitmap.SetPixel(x, y, c);
 }
 
 void DrawPenLine(Bitmap24& bitmap, TColor colour, TPoint from, TPoint to) {
@@ -74,11 +75,19 @@ void DrawBevelFrame(Bitmap24& bitmap, TColor first, TColor second, bool soft, in
     TColor tl = first, br = second;
     int tlStyle = 0, brStyle = 1;
     switch (mode) {
-    case 0: break;
-    case 1: tl = second, br = first, tlStyle = 1, brStyle = 0; break;
-    case 2: tl = br = first, tlStyle = brStyle = 2; break;
-    case 3: tl = br = second, tlStyle = brStyle = 3; break;
-    default: return;
+    case 0:
+        break;
+    case 1:
+        tl = second, br = first, tlStyle = 1, brStyle = 0;
+        break;
+    case 2:
+        tl = br = first, tlStyle = brStyle = 2;
+        break;
+    case 3:
+        tl = br = second, tlStyle = brStyle = 3;
+        break;
+    default:
+        return;
     }
     const Side sides[4] = {
         {{l, b - 1}, {l, t}, {1, -1}, {1, 1}, tl, tlStyle},
@@ -157,8 +166,10 @@ void DrawShadedBevel(Bitmap24& bitmap, TRect rect, int width, bool soft, TsContr
     const TColor light = RGB(240, 240, 240), dark = RGB(25, 25, 25);
     const int t = width;
     const TRect r = rect;
-    ShadeStrip(bitmap, {r.Left, r.Top, r.Left + t, r.Bottom}, Edge::Left, soft, rising, lowered ? dark : light);
-    ShadeStrip(bitmap, {r.Left, r.Top, r.Right, r.Top + t}, Edge::Top, soft, rising, lowered ? clBlack : clWhite);
+    ShadeStrip(bitmap, {r.Left, r.Top, r.Left + t, r.Bottom}, Edge::Left, soft, rising,
+               lowered ? dark : light);
+    ShadeStrip(bitmap, {r.Left, r.Top, r.Right, r.Top + t}, Edge::Top, soft, rising,
+               lowered ? clBlack : clWhite);
     ShadeStrip(bitmap, {r.Right - t - 1, r.Top, r.Right, r.Bottom}, Edge::Right, soft, rising,
                lowered ? light : dark);
     ShadeStrip(bitmap, {r.Left, r.Bottom - t - 1, r.Right, r.Bottom}, Edge::Bottom, soft, rising,

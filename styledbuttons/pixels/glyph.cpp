@@ -8,13 +8,14 @@ namespace styledbuttons {
 namespace {
 
 // Taken after any greying, so that a grey glyph keeps its background out as well.
-TColor BottomLeft(const Bitmap24& b) { return b.Pixel(0, b.Height() - 1); }
+TColor BottomLeft(const Bitmap24& b) {
+    return b.Pixel(0, b.Height() - 1);
+}
 
 } // namespace
 
-void DrawGlyphImage(const Bitmap24& glyph, Bitmap24& target, const TRect& rect, int blendPercent,
-                    bool hot, TsDisabledGlyphKind disabledKind, bool grayed, bool enabled,
-                    int numGlyphs) {
+void DrawGlyphImage(const Bitmap24& glyph, Bitmap24& target, const TRect& rect, int blendPercent, bool hot,
+                    TsDisabledGlyphKind disabledKind, bool grayed, bool enabled, int numGlyphs) {
     if (glyph.Empty()) return;
     if (numGlyphs == 2) {
         const TColor transparent = BottomLeft(glyph);

@@ -38,7 +38,8 @@ public:
             out[k] = static_cast<uint8_t>(std::clamp(std::nearbyint(value_[k]), 0.0, 255.0));
     }
     void Advance() {
-        for (int k = 0; k < 3; ++k) value_[k] += step_[k];
+        for (int k = 0; k < 3; ++k)
+            value_[k] += step_[k];
     }
 
 private:
@@ -66,7 +67,8 @@ void PaintRows(Bitmap24& bitmap, const TRect& r, const TGradientArray& stops) {
             uint8_t px[3];
             ramp.Current(px);
             uint8_t* row = bitmap.Row(y);
-            for (int x = r.Left; x < right; ++x) std::copy(px, px + 3, row + x * 3);
+            for (int x = r.Left; x < right; ++x)
+                std::copy(px, px + 3, row + x * 3);
             ramp.Advance();
         }
     }

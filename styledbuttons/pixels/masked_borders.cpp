@@ -7,7 +7,9 @@
 
 namespace styledbuttons {
 
-int MaskWeightRow(const Bitmap24& mask) { return 3 * (mask.Height() / 6); }
+int MaskWeightRow(const Bitmap24& mask) {
+    return 3 * (mask.Height() / 6);
+}
 
 void BlendMaskPart(const TRect& dest, const TRect& source, Bitmap24& target, TColor transparent,
                    TRegionHoles* holes, const Bitmap24& mask) {
@@ -60,7 +62,8 @@ void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int 
     const Bitmap24* m = &mask;
     if (mask.Height() != 6 * H) {
         cut.SetSize(mask.Width(), 6 * H);
-        for (int r = 0; r < 6 * H; ++r) std::copy_n(mask.Row(r), mask.Width() * 3, cut.Row(r));
+        for (int r = 0; r < 6 * H; ++r)
+            std::copy_n(mask.Row(r), mask.Width() * 3, cut.Row(r));
         m = &cut;
     }
     const TRect cell{a + W, H, a + 2 * W, 2 * H};
@@ -74,7 +77,8 @@ void FillMaskedCentre(Bitmap24& target, const Bitmap24& mask, int W, int H, int 
         if (cx < Wd - W) tile(cx, top, Wd - W, bottom);
     };
     int y = H;
-    for (; y < Ht - 2 * H; y += H) centreRow(y, y + H);
+    for (; y < Ht - 2 * H; y += H)
+        centreRow(y, y + H);
     if (y < Ht - H) centreRow(y, Ht - H);
 }
 
@@ -106,11 +110,13 @@ void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool 
     part(0, 0, d - 1, t - 1, a, 0, a + d - 1, t - 1);
     // left edge, the last tile cut above the bottom corner
     int y = H;
-    for (; y < Ht - 2 * b; y += H) part(0, y, d - 1, y + H - 1, a, H, a + d - 1, 2 * H - 1);
+    for (; y < Ht - 2 * b; y += H)
+        part(0, y, d - 1, y + H - 1, a, H, a + d - 1, 2 * H - 1);
     if (y < Ht - b) part(0, y, d - 1, Ht - H - 1, a, H, a + d - 1, 2 * H - 1);
     // top edge, the last tile cut before the right corner
     int x = W;
-    for (; x < Wd - 2 * d; x += W) part(x, 0, x + W - 1, t - 1, a + W, 0, a + 2 * W - 1, t - 1);
+    for (; x < Wd - 2 * d; x += W)
+        part(x, 0, x + W - 1, t - 1, a + W, 0, a + 2 * W - 1, t - 1);
     if (x < Wd - d) part(x, 0, Wd - d - 1, t - 1, a + W, 0, a + 2 * W - 1, t - 1);
     // bottom-left corner
     part(0, Ht - b, d - 1, Ht - 1, a, half - b, a + d - 1, half - 1);
@@ -125,7 +131,8 @@ void PaintMaskedBorders(Bitmap24& target, const Bitmap24& mask, int frame, bool 
     part(Wd - h, 0, Wd - 1, t - 1, rl, 0, rr, t - 1);
     // right edge
     y = H;
-    for (; y < Ht - 2 * t; y += H) part(Wd - h, y, Wd - 1, y + H - 1, rl, H, rr, 2 * H - 1);
+    for (; y < Ht - 2 * t; y += H)
+        part(Wd - h, y, Wd - 1, y + H - 1, rl, H, rr, 2 * H - 1);
     if (y < Ht - t) part(Wd - h, y, Wd - 1, Ht - H - 1, rl, H, rr, 2 * H - 1);
     if (fillCentre) FillMaskedCentre(target, mask, W, H, a);
 }

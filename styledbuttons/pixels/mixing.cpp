@@ -19,8 +19,8 @@ bool SameSize(const Bitmap24& a, const Bitmap24& b) {
 
 // The pixel's blue, green, red bytes against the colour's; a colour marked "none" matches nothing.
 bool IsTransparent(const uint8_t* p, TColor transparent) {
-    return HasTransparentColor(transparent) && p[0] == BlueOf(transparent) &&
-           p[1] == GreenOf(transparent) && p[2] == RedOf(transparent);
+    return HasTransparentColor(transparent) && p[0] == BlueOf(transparent) && p[1] == GreenOf(transparent) &&
+           p[2] == RedOf(transparent);
 }
 
 // An inclusive rectangle cut to the bitmap.
@@ -90,7 +90,8 @@ void BlendBitmapByFactor(Bitmap24& target, int x, int y, TColor transparent, dou
             if (x + col < 0 || x + col >= target.Width()) break;
             if (IsTransparent(src, transparent)) continue;
             uint8_t* t = dst + (x + col) * 3;
-            for (int k = 0; k < 3; ++k) t[k] = RoundToByte(src[k] - (src[k] - t[k]) * f);
+            for (int k = 0; k < 3; ++k)
+                t[k] = RoundToByte(src[k] - (src[k] - t[k]) * f);
         }
     }
 }
@@ -98,10 +99,10 @@ void BlendBitmapByFactor(Bitmap24& target, int x, int y, TColor transparent, dou
 void BlendMaskArea(TRect dest, TRect source, Bitmap24& target, const TBackgroundCache& cache,
                    const Bitmap24& mask) {
     const int half = mask.Height() / 2;
-    int rows = std::min({HeightOf(source), HeightOf(dest), target.Height() - dest.Top,
-                         mask.Height() - source.Top});
-    int cols = std::min({WidthOf(source), WidthOf(dest), target.Width() - dest.Left,
-                         mask.Width() - source.Left});
+    int rows =
+        std::min({HeightOf(source), HeightOf(dest), target.Height() - dest.Top, mask.Height() - source.Top});
+    int cols =
+        std::min({WidthOf(source), WidthOf(dest), target.Width() - dest.Left, mask.Width() - source.Left});
     if (rows < 1 || cols < 1) return;
     // A negative corner moves both rectangles in by the same amount.
     auto clip = [](int32_t& d, int32_t& s, int& count) {
@@ -138,7 +139,8 @@ void BlendMaskArea(TRect dest, TRect source, Bitmap24& target, const TBackground
                     continue;
                 }
             }
-            for (int k = 0; k < 3; ++k) d[k] = WeightBlend(p[k], d[k], w[k]);
+            for (int k = 0; k < 3; ++k)
+                d[k] = WeightBlend(p[k], d[k], w[k]);
         }
     }
 }
@@ -175,8 +177,8 @@ void CopyTransparentRect(Bitmap24& target, const Bitmap24& source, int x, TColor
 }
 
 void CopyTransparent(Bitmap24& target, const Bitmap24& source, int x, TColor transparent, int y) {
-    CopyTransparentRect(target, source, x, transparent,
-                        TRect{0, 0, source.Width() - 1, source.Height() - 1}, y);
+    CopyTransparentRect(target, source, x, transparent, TRect{0, 0, source.Width() - 1, source.Height() - 1},
+                        y);
 }
 
 } // namespace styledbuttons

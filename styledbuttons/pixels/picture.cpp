@@ -29,8 +29,9 @@ bool Fits(const std::string& fileName, uint64_t width, uint64_t height, uint64_t
         width * height * 3 + held <= MaxPictureBytes)
         return true;
     if (why != nullptr)
-        *why = "Рисунок \""_cp + fileName + "\" не загружен: "_cp + platform::IntToStr(static_cast<int64_t>(width)) +
-               " x " + platform::IntToStr(static_cast<int64_t>(height)) + " точек больше предела."_cp;
+        *why = "Рисунок \""_cp + fileName + "\" не загружен: "_cp +
+               platform::IntToStr(static_cast<int64_t>(width)) + " x " +
+               platform::IntToStr(static_cast<int64_t>(height)) + " точек больше предела."_cp;
     return false;
 }
 
@@ -50,15 +51,16 @@ uint64_t BufferedCoefficients(const jpeg_decompress_struct& cinfo) {
     if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo))) return 0;
     uint64_t bytes = 0;
     for (int c = 0; c < cinfo.num_components; ++c)
-        bytes += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks * DCTSIZE2 *
-                 sizeof(JCOEF);
+        bytes += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks *
+                 DCTSIZE2 * sizeof(JCOEF);
     return bytes;
 }
 
 // The header is read and judged before anything of the image is decoded or allocated. Nothing
 // with a destructor lives in this frame after setjmp: the row buffer comes from the decoder's own
 // pool, which jpeg_destroy_decompress frees.
-bool DecodeJpeg(const std::string& data, const std::string& fileName, bool grey, Bitmap24& out, std::string* why) {
+bool DecodeJpeg(const std::string& data, const std::string& fileName, bool grey, Bitmap24& out,
+                std::string* why) {
     jpeg_decompress_struct cinfo;
     JpegError err;
     cinfo.err = jpeg_std_error(&err.pub);
@@ -69,7 +71,8 @@ bool DecodeJpeg(const std::string& data, const std::string& fileName, bool grey,
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.data()),
+                 static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
     if (cinfo.image_width < 1 || cinfo.image_height < 1 ||
         !Fits(fileName, cinfo.image_width, cinfo.image_height, BufferedCoefficients(cinfo), why)) {
@@ -90,7 +93,8 @@ bool DecodeJpeg(const std::string& data, const std::string& fileName, bool grey,
         jpeg_read_scanlines(&cinfo, row, 1);
         uint8_t* dst = out.Row(y);
         if (grey) {
-            for (int x = 0; x < width; ++x) dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = row[0][x];
+            for (int x = 0; x < width; ++x)
+                dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = row[0][x];
         } else {
             std::memcpy(dst, row[0], static_cast<size_t>(width) * 3);
         }
@@ -103,7 +107,9 @@ bool DecodeJpeg(const std::string& data, const std::string& fileName, bool grey,
 uint32_t U32(const uint8_t* d, size_t at) {
     return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
 }
-uint16_t U16(const uint8_t* d, size_t at) { return static_cast<uint16_t>(d[at] | d[at + 1] << 8); }
+uint16_t U16(const uint8_t* d, size_t at) {
+    return static_cast<uint16_t>(d[at] | d[at + 1] << 8);
+}
 
 } // namespace
 

@@ -30,9 +30,13 @@ void CopyArea(const Bitmap24& from, int sx, int sy, Bitmap24& to, int dx, int dy
     }
 }
 
-uint8_t Level(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+uint8_t Level(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
-TColor GreyColour(int v) { return RGB(Level(v), Level(v), Level(v)); }
+TColor GreyColour(int v) {
+    return RGB(Level(v), Level(v), Level(v));
+}
 
 } // namespace
 
@@ -58,8 +62,8 @@ void FillShape(Bitmap24& bitmap, int shape, const TRect& box, int corner, bool o
     }
 }
 
-void PaintShadowArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, int radiusAdd,
-                     int shape, int blur, TColor colour, int transparency, TPoint point) {
+void PaintShadowArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, int radiusAdd, int shape,
+                     int blur, TColor colour, int transparency, TPoint point) {
     const TColor c = ColorToRGB(colour);
     const int width = WidthOf(rect), height = HeightOf(rect);
     if (transparency == 0) {
@@ -88,8 +92,8 @@ void PaintShadowArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, 
     CopyArea(work, 0, 0, dest, point.X, point.Y, width, height);
 }
 
-void CopyBackgroundArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, int shape,
-                        int blur, TColor colour, int transparency, TPoint point) {
+void CopyBackgroundArea(const Bitmap24& canvas, const TRect& rect, Bitmap24& dest, int shape, int blur,
+                        TColor colour, int transparency, TPoint point) {
     PaintShadowArea(canvas, rect, dest, 0, shape, blur, colour, transparency, point);
 }
 

@@ -12,10 +12,12 @@ bool IsDelimiter(char c, std::string_view delimiters) {
 template <typename F> void ForEachWord(std::string_view text, std::string_view delimiters, F found) {
     size_t i = 0;
     while (i < text.size()) {
-        while (i < text.size() && IsDelimiter(text[i], delimiters)) ++i;
+        while (i < text.size() && IsDelimiter(text[i], delimiters))
+            ++i;
         if (i >= text.size()) return;
         if (found(i)) return;
-        while (i < text.size() && !IsDelimiter(text[i], delimiters)) ++i;
+        while (i < text.size() && !IsDelimiter(text[i], delimiters))
+            ++i;
     }
 }
 
@@ -45,7 +47,8 @@ std::string CopyDelimitedWord(int n, std::string_view text, std::string_view del
     const int position = FindDelimitedWord(n, text, delimiters);
     if (position == 0) return {};
     size_t end = static_cast<size_t>(position) - 1;
-    while (end < text.size() && !IsDelimiter(text[end], delimiters)) ++end;
+    while (end < text.size() && !IsDelimiter(text[end], delimiters))
+        ++end;
     return std::string(text.substr(static_cast<size_t>(position) - 1, end - (position - 1)));
 }
 

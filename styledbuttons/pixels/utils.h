@@ -8,13 +8,25 @@
 
 namespace styledbuttons {
 
-constexpr int WidthOf(const TRect& r) { return r.Right - r.Left; }
-constexpr int HeightOf(const TRect& r) { return r.Bottom - r.Top; }
+constexpr int WidthOf(const TRect& r) {
+    return r.Right - r.Left;
+}
+constexpr int HeightOf(const TRect& r) {
+    return r.Bottom - r.Top;
+}
 // Nothing in this system calls these four today.
-constexpr int MinInt(int a, int b) { return a < b ? a : b; }
-constexpr int MaxInt(int a, int b) { return a > b ? a : b; }
-constexpr int IfThenInt(bool flag, int a, int b) { return flag ? a : b; }
-template <typename T> constexpr T* IfThenObject(bool flag, T* a, T* b) { return flag ? a : b; }
+constexpr int MinInt(int a, int b) {
+    return a < b ? a : b;
+}
+constexpr int MaxInt(int a, int b) {
+    return a > b ? a : b;
+}
+constexpr int IfThenInt(bool flag, int a, int b) {
+    return flag ? a : b;
+}
+template <typename T> constexpr T* IfThenObject(bool flag, T* a, T* b) {
+    return flag ? a : b;
+}
 
 // A word is a maximal run of characters outside `delimiters`; empty words never occur. Positions
 // are 1-based.

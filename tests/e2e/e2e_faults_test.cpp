@@ -10,19 +10,23 @@ protected:
     simtest::SimProcess* Start(bool tcp, int timeOut, int retryCount) {
         simtest::SimProcess* sim = StartSimulator("device", tcp, SlaveData(1, 5, 6));
         if (sim->Ready().empty()) return nullptr;
-        Configure({{.Address = 1, .Line = sim->Ready(), .Tcp = tcp, .TimeOut = timeOut, .RetryCount = retryCount}});
+        Configure(
+            {{.Address = 1, .Line = sim->Ready(), .Tcp = tcp, .TimeOut = timeOut, .RetryCount = retryCount}});
         StartSystem();
-        if (::testing::Test::HasFatalFailure() || !WaitForValue(First(1), 5.0f) || !WaitForValue(Link(1), 0.0f))
+        if (::testing::Test::HasFatalFailure() || !WaitForValue(First(1), 5.0f) ||
+            !WaitForValue(Link(1), 0.0f))
             return nullptr;
         return sim;
     }
     // Waits until the watched device has finished that many more polls of the kind.
     bool WaitForPolls(TPollTally& tally, int failures, int successes, uint32_t timeoutMs = 15000) {
         const int f = tally.Failures + failures, s = tally.Successes + successes;
-        return dlmtest::WaitFor([&] {
-            tally.Update(area);
-            return tally.Failures >= f && tally.Successes >= s;
-        }, timeoutMs);
+        return dlmtest::WaitFor(
+            [&] {
+                tally.Update(area);
+                return tally.Failures >= f && tally.Successes >= s;
+            },
+            timeoutMs);
     }
 };
 

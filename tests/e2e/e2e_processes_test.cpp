@@ -16,9 +16,9 @@ struct THostPaths {
 
 struct THostOnShm {
     char Skip[160];
-    int Status;       // exit status, 128 + signal when killed, -1 not started, -2 still running
-    int Names;        // names in /dev/shm besides the filler
-    char Name[128];   // the first of them
+    int Status;     // exit status, 128 + signal when killed, -1 not started, -2 still running
+    int Names;      // names in /dev/shm besides the filler
+    char Name[128]; // the first of them
 };
 
 // The host program started in a /dev/shm of its own that is full before it starts.
@@ -34,7 +34,8 @@ int RunHostOnFullShm() {
     }
     {
         TChild host;
-        if (host.Start({paths.Host, "--lines", "--seconds", "1", paths.Dir}, fs::path(paths.Dir) / "host.out")) {
+        if (host.Start({paths.Host, "--lines", "--seconds", "1", paths.Dir},
+                       fs::path(paths.Dir) / "host.out")) {
             const std::optional<int> status = host.WaitExit(8000);
             out.Status = status ? *status : -2;
         }
@@ -86,7 +87,8 @@ TEST_F(E2eProcesses, OnAFullDevShmTheHostFailsItsStartAndLeavesNoName) {
 // module gives the batch up with -24 and the old value, and values flow from the new server.
 TEST_F(E2eProcesses, AServerKilledHoldingABatchIsReplacedAndTheBatchIsGivenUp) {
     constexpr int kCommandInterval = 3000;
-    simtest::SimProcess* sim = StartDevice(2000, {.CheckServerInterval = 1, .CommandInterval = kCommandInterval});
+    simtest::SimProcess* sim =
+        StartDevice(2000, {.CheckServerInterval = 1, .CommandInterval = kCommandInterval});
     ASSERT_NE(sim, nullptr);
     ASSERT_NO_FATAL_FAILURE(StartSystem());
     ASSERT_TRUE(WaitForValue(First(1), 5.0f)) << Log();
@@ -94,7 +96,8 @@ TEST_F(E2eProcesses, AServerKilledHoldingABatchIsReplacedAndTheBatchIsGivenUp) {
     ASSERT_NO_FATAL_FAILURE(Control(sim, "silent on"));
     const uint64_t written = platform::MonotonicMs();
     WriteThroughModule({{Setpoint(1), 40.0f, 4.0f, 0, 0}});
-    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; })) << +area.CommandFlag();
+    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; }))
+        << +area.CommandFlag();
     const int32_t first = area.SlotPid();
     ASSERT_EQ(::kill(first, SIGKILL), 0);
     ASSERT_TRUE(dlmtest::WaitFor([&] { return !Alive(first); }));
@@ -111,13 +114,15 @@ TEST_F(E2eProcesses, AServerKilledHoldingABatchIsReplacedAndTheBatchIsGivenUp) {
     // The device was silent all along: nothing was carried out.
     EXPECT_TRUE(WriteLog("device").empty());
     // The region is cleared once the host has taken the values back.
-    EXPECT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csIdle; })) << +area.CommandFlag();
+    EXPECT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csIdle; }))
+        << +area.CommandFlag();
 
     ASSERT_NO_FATAL_FAILURE(Control(sim, "silent off"));
     EXPECT_TRUE(ValuesFlow(sim, 1, 50)) << Log();
     WriteThroughModule({{Setpoint(1), 41.0f, 4.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(1), 1.0f)) << Log();
-    EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=6 address=20 values=41 result=ok"});
+    EXPECT_EQ(WriteLog("device"),
+              std::vector<std::string>{"slave=1 function=6 address=20 values=41 result=ok"});
     EXPECT_EQ(LogCount("Не возможно обработать команду.: -24"), 1) << Log();
     EXPECT_EQ(ReportsBesides({"Не возможно обработать команду.: -24"}), std::vector<std::string>{});
 }
@@ -133,8 +138,9 @@ TEST_F(E2eProcesses, WhenTheHostDiesTheServerEndsByItselfAndClearsItsSlot) {
     ASSERT_TRUE(dlmtest::WaitFor([&] { return area.Open(); })) << dlmtest::ReadText(dir_ / "host.out");
     ASSERT_TRUE(dlmtest::WaitFor([&] { return ServerRunning(); })) << Log();
     const int32_t server = area.SlotPid();
-    ASSERT_TRUE(dlmtest::WaitFor([&] { return dlmtest::ReadText(dir_ / "host.out").find("FIRST1") != std::string::npos; }))
-        << dlmtest::ReadText(dir_ / "host.out");
+    ASSERT_TRUE(dlmtest::WaitFor([&] {
+        return dlmtest::ReadText(dir_ / "host.out").find("FIRST1") != std::string::npos;
+    })) << dlmtest::ReadText(dir_ / "host.out");
 
     // The server's thread waits for an answer when the host goes.
     ASSERT_NO_FATAL_FAILURE(Control(sim, "silent on"));
@@ -163,15 +169,16 @@ TEST_F(E2eProcesses, WhenTheHostDiesTheServerEndsByItselfAndClearsItsSlot) {
 TEST_F(E2eProcesses, TheHostProgramRunsWritesAndStopsLeavingNothing) {
     simtest::SimProcess* sim = StartDevice(500);
     ASSERT_NE(sim, nullptr);
-    ASSERT_TRUE(host_program.Start({bin_ + "/ostrolinka-host", "--lines", "--seconds", "4", "--write", "SETPOINT1=66@2.5",
-                                    dir_.string()},
+    ASSERT_TRUE(host_program.Start({bin_ + "/ostrolinka-host", "--lines", "--seconds", "4", "--write",
+                                    "SETPOINT1=66@2.5", dir_.string()},
                                    dir_ / "host.out"));
     ASSERT_TRUE(dlmtest::WaitFor([&] { return ServerRunning(); })) << Log();
     const int32_t server = serverPid_;
     const std::optional<int> status = host_program.WaitExit(15000);
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 0) << dlmtest::ReadText(dir_ / "host.out");
-    EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=6 address=20 values=66 result=ok"});
+    EXPECT_EQ(WriteLog("device"),
+              std::vector<std::string>{"slave=1 function=6 address=20 values=66 result=ok"});
     EXPECT_TRUE(dlmtest::WaitFor([&] { return !Alive(server); }, 5000));
     EXPECT_EQ(LeftBlocks(), std::vector<std::string>{});
 }
@@ -192,7 +199,8 @@ TEST_F(E2eProcesses, StopAndDoneInTheMiddleOfWorkLeaveNoProcessThreadOrBlock) {
     const int32_t server = area.SlotPid();
     ASSERT_NO_FATAL_FAILURE(Control(sim, "silent on"));
     WriteThroughModule({{Setpoint(1), 40.0f, 4.0f, 0, 0}});
-    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; })) << +area.CommandFlag();
+    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; }))
+        << +area.CommandFlag();
     area.Close();
 
     EXPECT_EQ(module.Stop(), 0);
@@ -223,17 +231,20 @@ TEST_F(E2eProcesses, AStopDuringALongReadEndsTheServerAndLeavesNoBlock) {
     const int32_t server = area.SlotPid();
     // Polls locked out first, so that the thread's next wait is the command's read.
     WriteTags(tags(1));
-    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.PollTrace().find("Device disabled!!!") != std::string::npos; }));
+    ASSERT_TRUE(
+        dlmtest::WaitFor([&] { return area.PollTrace().find("Device disabled!!!") != std::string::npos; }));
     ASSERT_NO_FATAL_FAILURE(Control(sim, "silent on"));
     WriteThroughModule({{Setpoint(1), 40.0f, 4.0f, 0, 0}});
-    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; })) << +area.CommandFlag();
+    ASSERT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csTaken; }))
+        << +area.CommandFlag();
 
     const uint64_t stopped = platform::MonotonicMs();
     EXPECT_EQ(module.Stop(), 0);
     ASSERT_TRUE(dlmtest::WaitFor([&] { return !Alive(server); }, 10000));
     RecordProperty("server_outlived_stop_ms", std::to_string(platform::MonotonicMs() - stopped));
     // A thread left running is what made the server leave without its blocks' names.
-    for (const std::string& text : area.ServerErrors()) EXPECT_EQ(text.find("did not stop"), std::string::npos) << text;
+    for (const std::string& text : area.ServerErrors())
+        EXPECT_EQ(text.find("did not stop"), std::string::npos) << text;
     area.Close();
     EXPECT_EQ(module.Done(), 0);
     module.Handle = nullptr;

@@ -47,23 +47,37 @@ constexpr const char* kDescription =
     "</EDDV2_Ostrolinka>\r\n";
 
 // Host tag ids of device d (its Modbus address).
-constexpr int32_t First(int d) { return 100 * d + 1; }
-constexpr int32_t Second(int d) { return 100 * d + 2; }
-constexpr int32_t Setpoint(int d) { return 100 * d + 50; }  // function 6
-constexpr int32_t Long(int d) { return 100 * d + 51; }      // function 16
-constexpr int32_t Rejected(int d) { return 100 * d + 52; }  // no such register
-constexpr int32_t Link(int d) { return 1000 + d; }
-constexpr int32_t CommandState(int d) { return 1100 + d; }
+constexpr int32_t First(int d) {
+    return 100 * d + 1;
+}
+constexpr int32_t Second(int d) {
+    return 100 * d + 2;
+}
+constexpr int32_t Setpoint(int d) {
+    return 100 * d + 50;
+} // function 6
+constexpr int32_t Long(int d) {
+    return 100 * d + 51;
+} // function 16
+constexpr int32_t Rejected(int d) {
+    return 100 * d + 52;
+} // no such register
+constexpr int32_t Link(int d) {
+    return 1000 + d;
+}
+constexpr int32_t CommandState(int d) {
+    return 1100 + d;
+}
 
 // One configured device: where it is reached and how patiently.
 struct TDevice {
     int Address = 1;
-    std::string Line;  // the pseudo-terminal's link, or the converter's port with Tcp
+    std::string Line; // the pseudo-terminal's link, or the converter's port with Tcp
     bool Tcp = false;
     int TimeOut = 500;
     int RetryCount = 3;
     int Interval = 100;
-    std::string Lock{};  // the host tag that locks the device's polls, none when empty
+    std::string Lock{}; // the host tag that locks the device's polls, none when empty
 };
 
 // The whole-system settings that the tests lower or switch.
@@ -89,7 +103,9 @@ public:
 
     int32_t SlotPid() const { return block_->I32(intercom_test::kSlots + 256); }
     int32_t SlotWindow() const { return block_->I32(intercom_test::kSlots + 256 + 4); }
-    uint8_t SlotRunFlag() const { return block_->U8(intercom_test::kSlots + 256 + offsetof(framework::TServerSlot, RunFlag)); }
+    uint8_t SlotRunFlag() const {
+        return block_->U8(intercom_test::kSlots + 256 + offsetof(framework::TServerSlot, RunFlag));
+    }
     uint8_t CommandFlag() const {
         return block_->U8(intercom_test::Commands(Tags()) + offsetof(framework::TCommandsRegion, Flag));
     }
@@ -98,12 +114,15 @@ public:
     void WatchDevice(int32_t listIndex) {
         block_->Put<int32_t>(Terminal() + offsetof(framework::TTerminalRegion, Owner), listIndex);
     }
-    int32_t PollCounter() const { return block_->I32(Terminal() + offsetof(framework::TTerminalRegion, Counter)); }
+    int32_t PollCounter() const {
+        return block_->I32(Terminal() + offsetof(framework::TTerminalRegion, Counter));
+    }
     // The last poll's trace, read under the region's lock byte.
     std::string PollTrace() {
         std::string copy;
         Locked(Terminal() + offsetof(framework::TTerminalRegion, Lock), [&] {
-            const char* text = reinterpret_cast<const char*>(block_->At(Terminal() + offsetof(framework::TTerminalRegion, Text)));
+            const char* text = reinterpret_cast<const char*>(
+                block_->At(Terminal() + offsetof(framework::TTerminalRegion, Text)));
             copy.assign(text, ::strnlen(text, sizeof(framework::TTerminalRegion::Text)));
         });
         return copy;
@@ -113,10 +132,13 @@ public:
         const std::size_t at = intercom_test::Errors(Tags());
         std::vector<std::string> texts;
         Locked(at + offsetof(framework::TServerErrorRegion, Lock), [&] {
-            const int32_t count = std::clamp(block_->I32(at + offsetof(framework::TServerErrorRegion, Count)), 0, 100);
+            const int32_t count =
+                std::clamp(block_->I32(at + offsetof(framework::TServerErrorRegion, Count)), 0, 100);
             for (int32_t i = 0; i < count; ++i) {
                 framework::TServerErrorEntry e;
-                std::memcpy(&e, block_->At(at + offsetof(framework::TServerErrorRegion, Records) + sizeof e * i), sizeof e);
+                std::memcpy(&e,
+                            block_->At(at + offsetof(framework::TServerErrorRegion, Records) + sizeof e * i),
+                            sizeof e);
                 texts.push_back(platform::Utf8FromCp1251(e.Text.Get()));
             }
         });
@@ -144,7 +166,7 @@ struct TPollTally {
     int32_t Counter = -1;
     int Failures = 0;
     int Successes = 0;
-    int Missed = 0;  // polls that ended between two looks
+    int Missed = 0; // polls that ended between two looks
 
     void Start(TAreaView& area) {
         *this = TPollTally{};
@@ -156,8 +178,10 @@ struct TPollTally {
         const std::string trace = area.PollTrace();
         if (now - Counter > 1) Missed += now - Counter - 1;
         Counter = now;
-        if (trace.find("READING OK") != std::string::npos) Successes += 1;
-        else Failures += 1;
+        if (trace.find("READING OK") != std::string::npos)
+            Successes += 1;
+        else
+            Failures += 1;
     }
 };
 
@@ -171,7 +195,8 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         const int rc = ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -209,7 +234,8 @@ protected:
     void SetUp() override {
         DlmTest::SetUp();
         if (HasFatalFailure()) return;
-        fs::copy_file(fs::path(bin_) / "Quillary.ico", dir_ / "Quillary.ico", fs::copy_options::overwrite_existing);
+        fs::copy_file(fs::path(bin_) / "Quillary.ico", dir_ / "Quillary.ico",
+                      fs::copy_options::overwrite_existing);
     }
     // The server is let go by itself before the test lets go of the area: a holder killed or still
     // leaving keeps the last one from taking the blocks' names away.
@@ -231,46 +257,60 @@ protected:
     // its own control channel and write log. The slaves' data go in `data`.
     simtest::SimProcess* StartSimulator(const std::string& name, bool tcp, std::vector<std::string> data) {
         std::vector<std::string> args;
-        if (tcp) args = {"--tcp", "0"};
-        else args = {"--pty", (dir_ / name).string()};
+        if (tcp)
+            args = {"--tcp", "0"};
+        else
+            args = {"--pty", (dir_ / name).string()};
         args.insert(args.end(), data.begin(), data.end());
-        for (const std::string& a : {std::string("--control-port"), std::string("0"), std::string("--write-log"),
-                                     WriteLogPath(name).string()})
+        for (const std::string& a : {std::string("--control-port"), std::string("0"),
+                                     std::string("--write-log"), WriteLogPath(name).string()})
             args.push_back(a);
         sims_.push_back(std::make_unique<simtest::SimProcess>(args, (dir_ / (name + ".err")).string()));
         return sims_.back().get();
     }
     // One slave with the registers the description reads and writes.
     static std::vector<std::string> SlaveData(int address, int first, int second) {
-        return {"--slave", std::to_string(address), "--holding",
-                "0=" + std::to_string(first) + "," + std::to_string(second), "--holding", "20=0", "--holding", "30=0,0"};
+        return {"--slave",   std::to_string(address),
+                "--holding", "0=" + std::to_string(first) + "," + std::to_string(second),
+                "--holding", "20=0",
+                "--holding", "30=0,0"};
     }
     fs::path WriteLogPath(const std::string& name) const { return dir_ / (name + ".writes"); }
     std::vector<std::string> WriteLog(const std::string& name) const {
         std::vector<std::string> lines;
         std::istringstream in(dlmtest::ReadText(WriteLogPath(name)));
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
         return lines;
     }
-    static void Control(simtest::SimProcess* sim, const std::string& line) { ASSERT_EQ(sim->Command(line), "OK") << line; }
+    static void Control(simtest::SimProcess* sim, const std::string& line) {
+        ASSERT_EQ(sim->Command(line), "OK") << line;
+    }
 
     static std::string Session(const TDevice& d) {
-        std::string s = "DeviceName=\"sim" + std::to_string(d.Address) + "\" DeviceAddress=\"" + std::to_string(d.Address) +
-                        "\" TimeOut=\"" + std::to_string(d.TimeOut) + "\" RetryCount=\"" + std::to_string(d.RetryCount) +
+        std::string s = "DeviceName=\"sim" + std::to_string(d.Address) + "\" DeviceAddress=\"" +
+                        std::to_string(d.Address) + "\" TimeOut=\"" + std::to_string(d.TimeOut) +
+                        "\" RetryCount=\"" + std::to_string(d.RetryCount) +
                         "\" RoutingPrefix=\"plc\" ReqwestInterval=\"" + std::to_string(d.Interval) +
                         "\" ICMPOnConnect=\"FALSE\" VarConnectStateName=\"LINK" + std::to_string(d.Address) +
-                        "\" CommandStateName=\"CMDSTATE" + std::to_string(d.Address) + "\" RequestType=\"sim\" ";
+                        "\" CommandStateName=\"CMDSTATE" + std::to_string(d.Address) +
+                        "\" RequestType=\"sim\" ";
         if (!d.Lock.empty()) s += "VarBlockCommand=\"" + d.Lock + "\" ";
-        if (d.Tcp) s += "TypeOfConnection=\"TCP/IP\" DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + d.Line + "\"";
-        else s += "TypeOfConnection=\"RS232\" RS232Port=\"" + d.Line + "\"";
+        if (d.Tcp)
+            s += "TypeOfConnection=\"TCP/IP\" DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + d.Line + "\"";
+        else
+            s += "TypeOfConnection=\"RS232\" RS232Port=\"" + d.Line + "\"";
         return s;
     }
     static std::vector<host::THostTag> Tags(int d) {
         const std::string n = std::to_string(d);
         const std::string at = "PLC: DEVICE=" + n + "; ADDRESS=";
-        return {dlmtest::Tag(First(d), "FIRST" + n, at + "1"),         dlmtest::Tag(Second(d), "SECOND" + n, at + "2"),
-                dlmtest::Tag(Setpoint(d), "SETPOINT" + n, at + "100"), dlmtest::Tag(Long(d), "LONG" + n, at + "101"),
-                dlmtest::Tag(Rejected(d), "REJECTED" + n, at + "102"), dlmtest::Tag(Link(d), "LINK" + n, "", 7),
+        return {dlmtest::Tag(First(d), "FIRST" + n, at + "1"),
+                dlmtest::Tag(Second(d), "SECOND" + n, at + "2"),
+                dlmtest::Tag(Setpoint(d), "SETPOINT" + n, at + "100"),
+                dlmtest::Tag(Long(d), "LONG" + n, at + "101"),
+                dlmtest::Tag(Rejected(d), "REJECTED" + n, at + "102"),
+                dlmtest::Tag(Link(d), "LINK" + n, "", 7),
                 dlmtest::Tag(CommandState(d), "CMDSTATE" + n, "", 7)};
     }
     // The configuration, the description and the host's tags of these devices, plus any others.
@@ -280,9 +320,11 @@ protected:
         std::vector<host::THostTag> tags = std::move(extraTags);
         for (const TDevice& d : devices) {
             sessions.push_back(Session(d));
-            for (const host::THostTag& t : Tags(d.Address)) tags.push_back(t);
+            for (const host::THostTag& t : Tags(d.Address))
+                tags.push_back(t);
         }
-        std::string config = dlmtest::ConfigText(sessions, settings.CheckServerInterval, settings.CommandInterval);
+        std::string config =
+            dlmtest::ConfigText(sessions, settings.CheckServerInterval, settings.CommandInterval);
         if (settings.ThreadOnPort) {
             const std::string off = "ThreadOnPort=\"False\"";
             config.replace(config.find(off), off.size(), "ThreadOnPort=\"True\"");
@@ -329,7 +371,8 @@ protected:
     }
     // A register changed at the device shows at the host: the device is polled again.
     bool ValuesFlow(simtest::SimProcess* sim, int slave, int value) {
-        if (sim->Command("set holding 0 " + std::to_string(value) + " " + std::to_string(slave)) != "OK") return false;
+        if (sim->Command("set holding 0 " + std::to_string(value) + " " + std::to_string(slave)) != "OK")
+            return false;
         return WaitForValue(First(slave), static_cast<float>(value));
     }
 
@@ -342,7 +385,8 @@ protected:
         std::istringstream in(Log());
         for (std::string line; std::getline(in, line);) {
             bool known = line.empty();
-            for (const std::string& e : expected) known = known || line.find(e) != std::string::npos;
+            for (const std::string& e : expected)
+                known = known || line.find(e) != std::string::npos;
             if (!known) other.push_back(line);
         }
         return other;
@@ -353,7 +397,8 @@ protected:
     std::vector<std::string> LeftBlocks() const {
         std::vector<std::string> left;
         std::error_code ec;
-        for (auto it = fs::directory_iterator("/dev/shm", ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        for (auto it = fs::directory_iterator("/dev/shm", ec); !ec && it != fs::directory_iterator();
+             it.increment(ec)) {
             const std::string name = it->path().filename().string();
             if (name.rfind(ns_ + ".", 0) == 0 && name != ns_ + ".ostrolinka.windows") left.push_back(name);
         }

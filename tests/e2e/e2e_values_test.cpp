@@ -32,10 +32,13 @@ TEST_F(E2eValues, OverTheConverterPortValuesAndTheirChangesReachTheHost) {
 TEST_F(E2eValues, SeveralDevicesOnOneSerialLineAnswerEachUnderItsOwnAddress) {
     std::vector<std::string> data;
     for (int slave = 1; slave <= 3; ++slave)
-        for (const std::string& a : SlaveData(slave, 10 * slave, 10 * slave + 1)) data.push_back(a);
+        for (const std::string& a : SlaveData(slave, 10 * slave, 10 * slave + 1))
+            data.push_back(a);
     simtest::SimProcess* sim = StartSimulator("line", false, data);
     ASSERT_FALSE(sim->Ready().empty());
-    Configure({{.Address = 1, .Line = sim->Ready()}, {.Address = 2, .Line = sim->Ready()}, {.Address = 3, .Line = sim->Ready()}});
+    Configure({{.Address = 1, .Line = sim->Ready()},
+               {.Address = 2, .Line = sim->Ready()},
+               {.Address = 3, .Line = sim->Ready()}});
     ASSERT_NO_FATAL_FAILURE(StartSystem());
 
     for (int d = 1; d <= 3; ++d) {
@@ -53,7 +56,8 @@ TEST_F(E2eValues, SeveralDevicesOnOneSerialLineAnswerEachUnderItsOwnAddress) {
     // command-state tag follows it.
     WriteThroughModule({{Setpoint(3), 33.0f, 0.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(3), 1.0f)) << Log();
-    EXPECT_EQ(WriteLog("line"), std::vector<std::string>{"slave=3 function=6 address=20 values=33 result=ok"});
+    EXPECT_EQ(WriteLog("line"),
+              std::vector<std::string>{"slave=3 function=6 address=20 values=33 result=ok"});
     EXPECT_EQ(ValuesOf(CommandState(1), mark), std::vector<float>{});
     EXPECT_EQ(ValuesOf(CommandState(2), mark), std::vector<float>{});
     EXPECT_EQ(ReportsBesides({}), std::vector<std::string>{});

@@ -12,9 +12,11 @@ protected:
                                std::vector<host::THostTag> extraTags = {}) {
         simtest::SimProcess* sim = StartSimulator("device", tcp, SlaveData(1, 5, 6));
         if (sim->Ready().empty()) return nullptr;
-        Configure({{.Address = 1, .Line = sim->Ready(), .Tcp = tcp, .TimeOut = timeOut}}, settings, std::move(extraTags));
+        Configure({{.Address = 1, .Line = sim->Ready(), .Tcp = tcp, .TimeOut = timeOut}}, settings,
+                  std::move(extraTags));
         StartSystem();
-        if (::testing::Test::HasFatalFailure() || !WaitForValue(First(1), 5.0f) || !WaitForValue(CommandState(1), 0.0f))
+        if (::testing::Test::HasFatalFailure() || !WaitForValue(First(1), 5.0f) ||
+            !WaitForValue(CommandState(1), 0.0f))
             return nullptr;
         return sim;
     }
@@ -26,7 +28,8 @@ TEST_F(E2eWrites, ADoneWriteIsInTheDeviceAndItsStateTagSaysOne) {
     const std::size_t mark = host->Values.size();
     WriteThroughModule({{Long(1), 65538.0f, 0.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(1), 1.0f)) << Log();
-    EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=16 address=30 values=2,1 result=ok"});
+    EXPECT_EQ(WriteLog("device"),
+              std::vector<std::string>{"slave=1 function=16 address=30 values=2,1 result=ok"});
     // The commanded value comes back as the variable's value; the state went 0 (already) to 1 only.
     EXPECT_TRUE(WaitForValue(Long(1), 65538.0f)) << Log();
     EXPECT_EQ(ValuesOf(CommandState(1), mark), std::vector<float>{1.0f});
@@ -44,14 +47,16 @@ TEST_F(E2eWrites, ASilentDeviceFailsTheCommandTheHostGetsItsOldValueAndStateTwo)
     ASSERT_TRUE(WaitForValue(Setpoint(1), 7.0f)) << Log();
     EXPECT_EQ(ValuesOf(CommandState(1), mark), std::vector<float>{2.0f});
     EXPECT_TRUE(WriteLog("device").empty());
-    EXPECT_TRUE(dlmtest::WaitFor([&] { return LogHas("Ошибка обработки команды (Адрес=-1).: -8"); })) << Log();
+    EXPECT_TRUE(dlmtest::WaitFor([&] { return LogHas("Ошибка обработки команды (Адрес=-1).: -8"); }))
+        << Log();
     // Answered in time, not given up by the module.
     EXPECT_FALSE(LogHas("-24")) << Log();
 
     ASSERT_NO_FATAL_FAILURE(Control(sim, "clear"));
     EXPECT_TRUE(ValuesFlow(sim, 1, 8)) << Log();
-    EXPECT_EQ(ReportsBesides({"Ошибка обработки команды (Адрес=-1).: -8", "sim1: Потеря связи с устройством.: -1"}),
-              std::vector<std::string>{});
+    EXPECT_EQ(
+        ReportsBesides({"Ошибка обработки команды (Адрес=-1).: -8", "sim1: Потеря связи с устройством.: -1"}),
+        std::vector<std::string>{});
 }
 
 TEST_F(E2eWrites, AWriteTheDeviceRejectsSetsStateThreeAndPutsTheOldValueBack) {
@@ -60,7 +65,8 @@ TEST_F(E2eWrites, AWriteTheDeviceRejectsSetsStateThreeAndPutsTheOldValueBack) {
     const std::size_t mark = host->Values.size();
     WriteThroughModule({{Rejected(1), 9.0f, 4.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(1), 3.0f)) << Log();
-    EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=6 address=500 values=9 result=exception:2"});
+    EXPECT_EQ(WriteLog("device"),
+              std::vector<std::string>{"slave=1 function=6 address=500 values=9 result=exception:2"});
     ASSERT_TRUE(WaitForValue(Rejected(1), 4.0f)) << Log();
     EXPECT_EQ(ValuesOf(CommandState(1), mark), std::vector<float>{3.0f});
     // A rejection is an answer: the link stays up and polling goes on.
@@ -95,12 +101,14 @@ TEST_F(E2eWrites, ABatchForADeviceNoThreadServesIsGivenUpWithTheOldValuesBack) {
     EXPECT_TRUE(dlmtest::WaitFor([&] { return LogHas("Не возможно обработать команду.: -24"); })) << Log();
     EXPECT_TRUE(WriteLog("device").empty());
     // The region is cleared once the host has taken the values back.
-    EXPECT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csIdle; })) << +area.CommandFlag();
+    EXPECT_TRUE(dlmtest::WaitFor([&] { return area.CommandFlag() == framework::csIdle; }))
+        << +area.CommandFlag();
 
     // The region is free again: the next write goes through.
     WriteThroughModule({{Setpoint(1), 21.0f, 0.0f, 0, 0}});
     ASSERT_TRUE(WaitForValue(CommandState(1), 1.0f)) << Log();
-    EXPECT_EQ(WriteLog("device"), std::vector<std::string>{"slave=1 function=6 address=20 values=21 result=ok"});
+    EXPECT_EQ(WriteLog("device"),
+              std::vector<std::string>{"slave=1 function=6 address=20 values=21 result=ok"});
     // One batch, given up once.
     EXPECT_EQ(LogCount("Не возможно обработать команду.: -24"), 1) << Log();
     EXPECT_EQ(ReportsBesides({"Не возможно обработать команду.: -24"}), std::vector<std::string>{});

@@ -33,8 +33,8 @@ Outcome Eval(const std::string& utf8Formula) {
     const Outcome o = Eval(formula);
     if (!o.message.empty()) return ::testing::AssertionFailure() << formula << " raised: " << o.message;
     if (!o.value.SameAs(expected))
-        return ::testing::AssertionFailure() << formula << " gave " << o.value.Describe() << ", expected "
-                                             << expected.Describe();
+        return ::testing::AssertionFailure()
+               << formula << " gave " << o.value.Describe() << ", expected " << expected.Describe();
     return ::testing::AssertionSuccess();
 }
 
@@ -42,8 +42,8 @@ Outcome Eval(const std::string& utf8Formula) {
     const Outcome o = Eval(formula);
     if (!o.value.IsNull()) return ::testing::AssertionFailure() << formula << " gave " << o.value.Describe();
     if (o.message != utf8Message)
-        return ::testing::AssertionFailure() << formula << " raised \"" << o.message << "\", expected \""
-                                             << utf8Message << "\"";
+        return ::testing::AssertionFailure()
+               << formula << " raised \"" << o.message << "\", expected \"" << utf8Message << "\"";
     return ::testing::AssertionSuccess();
 }
 
@@ -62,8 +62,10 @@ public:
     double Abs(double D) { return -D; }
 
     void GetBracketVariable(const std::string& Name, Variant& Value) override {
-        if (Name == "[x]") Value = Variant(42.0);
-        else TEvaluation::GetBracketVariable(Name, Value);
+        if (Name == "[x]")
+            Value = Variant(42.0);
+        else
+            TEvaluation::GetBracketVariable(Name, Value);
     }
 
 protected:
@@ -77,7 +79,9 @@ protected:
         }();
         return table;
     }
-    std::unique_ptr<TEvaluation> NewEvaluation() const override { return std::make_unique<TCountingEvaluation>(); }
+    std::unique_ptr<TEvaluation> NewEvaluation() const override {
+        return std::make_unique<TCountingEvaluation>();
+    }
     bool GetPublishedProperty(const std::string& UpperName, Variant& Value) override {
         if (UpperName != "VALUE") return false;
         Value = Variant(int32_t{7});
@@ -249,9 +253,9 @@ TEST(LogicalLevel, ThePassedOverOperandIsParsedButNothingInItRuns) {
 TEST(ComparisonLevel, ResultsAreBooleansAndChainsCompareTheBoolean) {
     EXPECT_TRUE(Gives("1<2", true));
     EXPECT_TRUE(Gives("1+1=2", true));
-    EXPECT_TRUE(Gives("3>2>1", false));  // True (-1) > 1 is False
-    EXPECT_TRUE(Gives("1<2<3", true));   // True (-1) < 3
-    EXPECT_TRUE(Gives("1=1=1", false));  // True = 1 is False: True is -1
+    EXPECT_TRUE(Gives("3>2>1", false)); // True (-1) > 1 is False
+    EXPECT_TRUE(Gives("1<2<3", true));  // True (-1) < 3
+    EXPECT_TRUE(Gives("1=1=1", false)); // True = 1 is False: True is -1
     EXPECT_TRUE(Gives("1=1=(2=2)", true));
     EXPECT_TRUE(Gives("'abc'='abc'", true));
     EXPECT_TRUE(Gives("'abc'<'abd'", true));
@@ -423,7 +427,7 @@ TEST(Names, TheArgumentCountMustBeTheDeclaredOne) {
     EXPECT_TRUE(Fails("iif(1=1,2)", P + "Неверное число аргументов функции iif"));
     // An empty argument is Null, converted like any other argument.
     EXPECT_TRUE(Fails("sin()", "Could not convert variant of type (Null) into type (Double)"));
-    EXPECT_TRUE(Gives("max(1,)", 1.0));     // 1 > Null
+    EXPECT_TRUE(Gives("max(1,)", 1.0)); // 1 > Null
     EXPECT_TRUE(Gives("iif(1=1,,2)", Variant()));
 }
 
@@ -432,7 +436,8 @@ TEST(Names, ErrorsInsideArgumentsGetOnePrefixPerLevel) {
     EXPECT_TRUE(Fails("max(1,max(2,1/0))", P + P + P + "Ошибка деления на ноль."));
     EXPECT_TRUE(Fails("sin(bar)", P + P + "Неизвестная переменная bar"));
     EXPECT_TRUE(Fails("sin(Ln(0))", P + "Invalid floating point operation"));
-    EXPECT_TRUE(Fails("max(1,2)+sin(1+')')", P + "Could not convert variant of type (String) into type (Double)"));
+    EXPECT_TRUE(
+        Fails("max(1,2)+sin(1+')')", P + "Could not convert variant of type (String) into type (Double)"));
     EXPECT_TRUE(Fails("sin(1+'a)", ") не найдена")); // the quote runs on over the bracket
     // ") не найдена" has no prefix of its own.
     EXPECT_TRUE(Fails("max(1", ") не найдена"));
@@ -484,7 +489,8 @@ TEST(Limits, DeepNestingIsAnErrorNotACrash) {
     EXPECT_TRUE(Fails(std::string(n, '!') + "1", tooDeep));
     EXPECT_TRUE(Fails("1=1 | " + std::string(n, '(') + "1", tooDeep));
     std::string args;
-    for (int i = 0; i < 1000; ++i) args += "max(1,";
+    for (int i = 0; i < 1000; ++i)
+        args += "max(1,";
     const Outcome o = Eval(args + "1" + std::string(1000, ')'));
     EXPECT_TRUE(o.value.IsNull());
     EXPECT_TRUE(o.message.ends_with(tooDeep)) << o.message.substr(0, 200);
@@ -495,6 +501,7 @@ TEST(Limits, DeepNestingIsAnErrorNotACrash) {
 
 TEST(Limits, LongFlatFormulasAreFine) {
     std::string f = "0";
-    for (int i = 0; i < 20000; ++i) f += "+1";
+    for (int i = 0; i < 20000; ++i)
+        f += "+1";
     EXPECT_TRUE(Gives(f, 20000.0));
 }

@@ -19,7 +19,8 @@ namespace {
     if (!message.empty())
         return ::testing::AssertionFailure() << formula << " raised: " << platform::Utf8FromCp1251(message);
     if (!v.SameAs(expected))
-        return ::testing::AssertionFailure() << formula << " gave " << v.Describe() << ", expected " << expected.Describe();
+        return ::testing::AssertionFailure()
+               << formula << " gave " << v.Describe() << ", expected " << expected.Describe();
     return ::testing::AssertionSuccess();
 }
 
@@ -28,8 +29,8 @@ namespace {
     std::string message;
     const Variant v = e->Evaluation(formula, message);
     if (!v.IsNull() || platform::Utf8FromCp1251(message) != utf8Message)
-        return ::testing::AssertionFailure() << formula << " gave " << v.Describe() << " \""
-                                             << platform::Utf8FromCp1251(message) << "\"";
+        return ::testing::AssertionFailure()
+               << formula << " gave " << v.Describe() << " \"" << platform::Utf8FromCp1251(message) << "\"";
     return ::testing::AssertionSuccess();
 }
 
@@ -84,8 +85,8 @@ TEST(ByteAndWordFunctions, IsBitSetLooksAtTheLow16BitsOnly) {
 TEST(ByteAndWordFunctions, ShiftsWorkOnWords) {
     EXPECT_TRUE(Gives("ShiftLeft(1, 16)", uint16_t{0}));
     EXPECT_TRUE(Gives("ShiftLeft(1, 15)", uint16_t{32768}));
-    EXPECT_TRUE(Gives("ShiftLeft(3, 33)", uint16_t{6}));      // N mod 32
-    EXPECT_TRUE(Gives("ShiftLeft(65537, 1)", uint16_t{2}));   // D is a Word
+    EXPECT_TRUE(Gives("ShiftLeft(3, 33)", uint16_t{6}));    // N mod 32
+    EXPECT_TRUE(Gives("ShiftLeft(65537, 1)", uint16_t{2})); // D is a Word
     EXPECT_TRUE(Gives("ShiftRight(32768, 15)", uint16_t{1}));
     EXPECT_TRUE(Gives("ShiftRight(32768, 16)", uint16_t{0}));
     EXPECT_TRUE(Gives("ShiftRight(32768, 47)", uint16_t{1}));

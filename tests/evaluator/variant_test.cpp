@@ -55,9 +55,12 @@ TEST(Variant, StringsAsNumbersAndBooleans) {
     EXPECT_TRUE(Variant("2").AsBoolean());
     for (const char* bad : {"", "abc", "1.5x", "inf", "nan", "1,2,3"})
         EXPECT_EQ(ErrorOf([&] { Variant(bad).AsDouble(); }),
-                  "Could not convert variant of type (String) into type (Double)") << bad;
-    EXPECT_EQ(ErrorOf([] { Variant().AsBoolean(); }), "Could not convert variant of type (Null) into type (Boolean)");
-    EXPECT_EQ(ErrorOf([] { Variant().AsString(); }), "Could not convert variant of type (Null) into type (String)");
+                  "Could not convert variant of type (String) into type (Double)")
+            << bad;
+    EXPECT_EQ(ErrorOf([] { Variant().AsBoolean(); }),
+              "Could not convert variant of type (Null) into type (Boolean)");
+    EXPECT_EQ(ErrorOf([] { Variant().AsString(); }),
+              "Could not convert variant of type (Null) into type (String)");
 }
 
 TEST(Variant, ArithmeticKindsAndOverflow) {
@@ -87,10 +90,10 @@ TEST(Variant, Comparison) {
     EXPECT_EQ(VarCompare(Variant(), Variant()), 0);
     EXPECT_LT(VarCompare(Variant(), Variant(-1e300)), 0);
     EXPECT_GT(VarCompare(Variant(""), Variant()), 0);
-    EXPECT_LT(VarCompare(Variant("B"), Variant("a")), 0);       // by bytes
-    EXPECT_GT(VarCompare(Variant("\xC0"), Variant("z")), 0);    // cp1251 letters above ASCII
+    EXPECT_LT(VarCompare(Variant("B"), Variant("a")), 0);    // by bytes
+    EXPECT_GT(VarCompare(Variant("\xC0"), Variant("z")), 0); // cp1251 letters above ASCII
     EXPECT_EQ(VarCompare(Variant("2"), Variant(2.0)), 0);
-    EXPECT_LT(VarCompare(Variant(true), Variant(false)), 0);    // -1 < 0
+    EXPECT_LT(VarCompare(Variant(true), Variant(false)), 0); // -1 < 0
     EXPECT_EQ(VarCompare(Variant(uint16_t{65535}), Variant(65535.0)), 0);
 }
 

@@ -33,17 +33,21 @@ TEST(Collection, GrowthByDeltaLeavesOneFreeSlot) {
     EXPECT_EQ(list.Capacity(), 100);
     EXPECT_EQ(list.Delta(), 100);
     std::vector<int> values(300);
-    for (int i = 0; i < 99; ++i) list.Insert(&values[i]);
+    for (int i = 0; i < 99; ++i)
+        list.Insert(&values[i]);
     EXPECT_EQ(list.Capacity(), 100);
     list.Insert(&values[99]); // the 100th append grows first
     EXPECT_EQ(list.Capacity(), 200);
-    for (int i = 100; i < 250; ++i) list.Insert(&values[i]);
+    for (int i = 100; i < 250; ++i)
+        list.Insert(&values[i]);
     EXPECT_EQ(list.Capacity(), 300);
-    for (int i = 0; i < 250; ++i) EXPECT_EQ(list.At(i), &values[i]);
-    for (int i = 249; i >= 0; --i) list.AtDelete(i);
+    for (int i = 0; i < 250; ++i)
+        EXPECT_EQ(list.At(i), &values[i]);
+    for (int i = 249; i >= 0; --i)
+        list.AtDelete(i);
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Capacity(), 100); // the list shrinks back to Delta when it empties
-    EXPECT_TRUE(list.freed.empty());  // AtDelete does not release
+    EXPECT_TRUE(list.freed.empty()); // AtDelete does not release
 }
 
 TEST(Collection, OutOfRangeIndexesAndIdentity) {
@@ -73,10 +77,12 @@ TEST(Collection, OutOfRangeIndexesAndIdentity) {
 TEST(Collection, FreeAllReleasesInIndexOrder) {
     RecordingList list(10);
     int v[25];
-    for (int& x : v) list.Insert(&x);
+    for (int& x : v)
+        list.Insert(&x);
     list.FreeAll();
     ASSERT_EQ(list.freed.size(), 25u);
-    for (int i = 0; i < 25; ++i) EXPECT_EQ(list.freed[static_cast<size_t>(i)], &v[i]);
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(list.freed[static_cast<size_t>(i)], &v[i]);
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Capacity(), 10);
     list.Insert(&v[0]);
@@ -127,7 +133,8 @@ TEST(SortedCollection, SearchInsertAndDuplicates) {
 TEST(SortedCollection, SearchEndsOnTheLeftmostEqualKey) {
     IntList list;
     int v[] = {1, 2, 2, 2, 3};
-    for (int& x : v) list.AtInsert(list.Count(), &x); // equal keys only through AtInsert
+    for (int& x : v)
+        list.AtInsert(list.Count(), &x); // equal keys only through AtInsert
     int two = 2;
     int32_t index = -1;
     EXPECT_TRUE(list.Search(&two, index));

@@ -20,7 +20,6 @@ using testsupport::Trace;
 
 namespace {
 
-
 // The device on the master side: waits for a request of `requestLength` bytes (none when 0), then
 // sends each piece after its delay.
 class Responder {
@@ -149,9 +148,9 @@ TEST(RS232Connection, SettingsChangedComparesTheSixLinkSettings) {
 
     const std::pair<const char*, const char*> changes[] = {
         {"RS232Port", "com2"}, // letter case counts
-        {"RS232Port", "COM3"},      {"TimeOut", "999"},       {"RS232BaudRate", "9600"},
-        {"RS232StopBits", "2"},     {"RS232ByteSize", "7"},   {"RS232Parity", "0"},
-        {"RS232StopBits", "65536"}, // not the 0 its low bits give
+        {"RS232Port", "COM3"},  {"TimeOut", "999"},   {"RS232BaudRate", "9600"},  {"RS232StopBits", "2"},
+        {"RS232ByteSize", "7"}, {"RS232Parity", "0"}, {"RS232StopBits", "65536"}, // not the 0 its low bits
+                                                                                  // give
     };
     for (const auto& [name, value] : changes) {
         TDevicePropertyList q;
@@ -206,7 +205,8 @@ TEST_F(RS232Test, OpenFailuresLeaveThePortClosed) {
     TRS232_Connection bad(&props);
     EXPECT_FALSE(bad.Open(&log));
     EXPECT_FALSE(bad.IsOpen());
-    EXPECT_EQ(LogLines(log), Trace({"Try to open port COM5....", "COM5 OK!", "ERROR: SetCommState failure!"}));
+    EXPECT_EQ(LogLines(log),
+              Trace({"Try to open port COM5....", "COM5 OK!", "ERROR: SetCommState failure!"}));
     props.SetProperty("RS232StopBits", "0", TPropertyType::Integer);
     EXPECT_TRUE(TRS232_Connection(&props).Open(nullptr)); // nothing was left holding the port
 
@@ -216,7 +216,7 @@ TEST_F(RS232Test, OpenFailuresLeaveThePortClosed) {
     TRS232_Connection none(&missing);
     EXPECT_FALSE(none.Open(&log));
     EXPECT_EQ(LogLines(log), Trace({"Try to open port /dev/quillary-no-such-port....",
-                                 "ERROR: Port /dev/quillary-no-such-port can not be open!"}));
+                                    "ERROR: Port /dev/quillary-no-such-port can not be open!"}));
 
     // No port: no line at all.
     TDevicePropertyList empty;
@@ -314,7 +314,8 @@ TEST_F(RS232Test, AnswerThatNeverPausesIsCut) {
     // buffer may not hold the whole rest, so the responder can still be writing it.
     std::size_t rest = 0;
     const uint64_t deadline = MonotonicMs() + 10000;
-    while (rest < 5000 && MonotonicMs() < deadline) rest += static_cast<std::size_t>(c->Read(1000, data, &log));
+    while (rest < 5000 && MonotonicMs() < deadline)
+        rest += static_cast<std::size_t>(c->Read(1000, data, &log));
     device.Join();
     EXPECT_EQ(rest, 5000u);
 }
@@ -343,7 +344,8 @@ TEST_F(RS232Test, AnswerThatNeverPausesEndsAfterTenSeconds) {
         if (took < TRS232_Connection::kMaxAnswerMs && attempt + 1 < kAttempts) continue;
         EXPECT_GT(n, 0);
         EXPECT_LT(static_cast<std::size_t>(n), TRS232_Connection::kMaxAnswerLength);
-        EXPECT_GE(took, TRS232_Connection::kMaxAnswerMs) << "every one of " << kAttempts << " answers ended early";
+        EXPECT_GE(took, TRS232_Connection::kMaxAnswerMs)
+            << "every one of " << kAttempts << " answers ended early";
         EXPECT_LT(took, TRS232_Connection::kMaxAnswerMs + 2000u);
         return;
     }

@@ -43,7 +43,8 @@ void Publish(const std::string& domain, int32_t device, int count) {
     TCommandsList& region = Intercom->CommandsList;
     region.Init();
     region.SetDeviceName(domain);
-    for (int i = 0; i < count; ++i) region.Add(Command(10 + i, domain, device, 1.5f * static_cast<float>(i + 1)));
+    for (int i = 0; i < count; ++i)
+        region.Add(Command(10 + i, domain, device, 1.5f * static_cast<float>(i + 1)));
     ASSERT_TRUE(region.Publish());
 }
 

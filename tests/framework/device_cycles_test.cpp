@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -37,8 +37,8 @@ public:
         frame = static_cast<std::size_t>(index) < Reads.size() ? Reads[index].Request : "";
         needAnswer = true;
     }
-    int32_t ParseReadResponse(TOstrolinkaConnection*, int32_t index, TTerminalDataClass*, TReceiveVariables* received,
-                              const std::string& answer) override {
+    int32_t ParseReadResponse(TOstrolinkaConnection*, int32_t index, TTerminalDataClass*,
+                              TReceiveVariables* received, const std::string& answer) override {
         if (answer.size() < Reads[index].AnswerLength) return -9;
         received->Add("PLC", DeviceAddress, static_cast<float>(answer.size()), "", index);
         return 0;
@@ -52,7 +52,9 @@ public:
                                const std::string& answer, const TCommandRecord&) override {
         return answer == RejectedWriteAnswer ? -1 : 0;
     }
-    bool PreCommand(const TCommandRecord& command, TReceiveVariables*) override { return command.Device == 99; }
+    bool PreCommand(const TCommandRecord& command, TReceiveVariables*) override {
+        return command.Device == 99;
+    }
 
     std::vector<TFrame> Reads;
     TFrame Write;
@@ -109,7 +111,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
         const std::string ini = dir.File("ports.ini");
-        device_test::WriteBytes(ini, "[ports]\nCOM5=" + pty.slave + "\nCOM9=" + dir.File("no-such-tty") + "\n");
+        device_test::WriteBytes(ini,
+                                "[ports]\nCOM5=" + pty.slave + "\nCOM9=" + dir.File("no-such-tty") + "\n");
         SetSerialPortsFile(ini);
         Driver = &driver;
     }
@@ -139,7 +142,8 @@ protected:
         return lines;
     }
     static std::string ResultLine(const TDevice& d, bool ok) {
-        return (ok ? "Запрос обработан. Время обработки: "_cp : "Ошибка доступа к устройству. Время обработки: "_cp) +
+        return (ok ? "Запрос обработан. Время обработки: "_cp
+                   : "Ошибка доступа к устройству. Время обработки: "_cp) +
                platform::IntToStr(d.LastDuration);
     }
 
@@ -179,8 +183,9 @@ TEST_F(DeviceCyclesTest, APollWithoutFramesSucceedsAndTracesEveryStep) {
     TScriptedDevice& d = Add("Pump");
     ASSERT_TRUE(d.Poll(&list, &received));
     EXPECT_TRUE(d.LastResult);
-    EXPECT_EQ(LogLines(*d.PollLog), Joined(kOpenAndConnect, {"READING OK --------------", "", "", "DICSONNECTING -----------",
-                                                             ResultLine(d, true), "---- END DATA READING.... ----"}));
+    EXPECT_EQ(LogLines(*d.PollLog),
+              Joined(kOpenAndConnect, {"READING OK --------------", "", "", "DICSONNECTING -----------",
+                                       ResultLine(d, true), "---- END DATA READING.... ----"}));
     EXPECT_TRUE(errors.Errors.Messages.empty());
 
     // The serial link stays open: the next poll neither opens nor logs the port again, and its log
@@ -197,7 +202,8 @@ TEST_F(DeviceCyclesTest, APollWithTwoFramesLogsEachRequestAndAnswer) {
     d.Reads = {{std::string("\x01\x03", 2), 3}, {std::string("\x02\x04", 2), 2}};
     TLineDevice line(pty, {{2, {std::string("\x01\x03\xAA", 3)}}, {2, {std::string("\x02\x04", 2)}}});
     ASSERT_TRUE(d.Poll(&list, &received));
-    EXPECT_EQ(line.Requests(), std::vector<std::string>({std::string("\x01\x03", 2), std::string("\x02\x04", 2)}));
+    EXPECT_EQ(line.Requests(),
+              std::vector<std::string>({std::string("\x01\x03", 2), std::string("\x02\x04", 2)}));
     EXPECT_EQ(LogLines(*d.PollLog), Joined(kOpenAndConnect, {
                                                                 "Write to device: Index=0 (01)(03)",
                                                                 "Data write OK",
@@ -223,17 +229,18 @@ TEST_F(DeviceCyclesTest, ARejectedAnswerIsReadAgainAndFailsWithCodeMinus12WhenNo
     d.Reads = {{std::string("\x01\x03", 2), 3}};
     TLineDevice line(pty, {{2, {std::string("\x01", 1)}}});
     EXPECT_FALSE(d.Poll(&list, &received));
-    EXPECT_EQ(LogLines(*d.PollLog), Joined(kOpenAndConnect, {
-                                                                "Write to device: Index=0 (01)(03)",
-                                                                "Data write OK",
-                                                                "Read from device: Length=1 (01)",
-                                                                "----- End of rereading data. -----",
-                                                                "!!!Invalid received data!. Index = 0 Code = -12 Length = 1",
-                                                                "",
-                                                                "DICSONNECTING -----------",
-                                                                ResultLine(d, false),
-                                                                "---- END DATA READING.... ----",
-                                                            }));
+    EXPECT_EQ(LogLines(*d.PollLog),
+              Joined(kOpenAndConnect, {
+                                          "Write to device: Index=0 (01)(03)",
+                                          "Data write OK",
+                                          "Read from device: Length=1 (01)",
+                                          "----- End of rereading data. -----",
+                                          "!!!Invalid received data!. Index = 0 Code = -12 Length = 1",
+                                          "",
+                                          "DICSONNECTING -----------",
+                                          ResultLine(d, false),
+                                          "---- END DATA READING.... ----",
+                                      }));
     EXPECT_FALSE(list.Connection->IsOpen()); // a rejected answer closes the link
     EXPECT_FALSE(d.LastResult);
     EXPECT_EQ(d.FailureCount, 1);
@@ -247,9 +254,9 @@ TEST_F(DeviceCyclesTest, TheRereadAnswerIsParsedWhole) {
     ASSERT_TRUE(d.Poll(&list, &received));
     const Trace lines = LogLines(*d.PollLog);
     const Trace reading(lines.begin() + kOpenAndConnect.size(), lines.begin() + kOpenAndConnect.size() + 6);
-    EXPECT_EQ(reading, Trace({"Write to device: Index=0 (01)(03)", "Data write OK", "Read from device: Length=1 (01)",
-                              "Read from device: Length=3 (01)(03)(AA)", "----- End of rereading data. -----",
-                              "READING OK --------------"}));
+    EXPECT_EQ(reading, Trace({"Write to device: Index=0 (01)(03)", "Data write OK",
+                              "Read from device: Length=1 (01)", "Read from device: Length=3 (01)(03)(AA)",
+                              "----- End of rereading data. -----", "READING OK --------------"}));
     ASSERT_EQ(received.Count(), 1);
     EXPECT_EQ(received.RecordAt(0)->Value, 3.0f);
 }
@@ -316,9 +323,10 @@ TEST_F(DeviceCyclesTest, AListThatMakesNoConnectionFailsThePollWithoutAConnectio
     TScriptedDevice& d = Add("Pump");
     Set(d, "Link", "none");
     EXPECT_FALSE(d.Poll(&list, &received));
-    EXPECT_EQ(LogLines(*d.PollLog), Trace({"---- START DATA READING.... ----", "Опрашивается устройство: Pump"_cp,
-                                           "Ошибка при создании класса доступа к устройству."_cp,
-                                           ResultLine(d, false), "---- END DATA READING.... ----"}));
+    EXPECT_EQ(LogLines(*d.PollLog),
+              Trace({"---- START DATA READING.... ----", "Опрашивается устройство: Pump"_cp,
+                     "Ошибка при создании класса доступа к устройству."_cp, ResultLine(d, false),
+                     "---- END DATA READING.... ----"}));
     EXPECT_EQ(errors.Errors.Messages.size(), 1u);
     EXPECT_EQ(d.FailureCount, 1);
 }
@@ -390,8 +398,9 @@ TEST_F(DeviceCyclesTest, ACommandWritesItsFrameAndReadsTheAnswer) {
     uint8_t status = 0;
     EXPECT_TRUE(d.ExecuteCommand(&list, command, status, &received));
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(LogLines(*d.CommandLog), Trace({"Try to open port COM5....", "COM5 OK!", "Write to device: (05)(06)",
-                                              "Read from device: 2 (4F)(4B)", "Команда успешно обработана."_cp}));
+    EXPECT_EQ(LogLines(*d.CommandLog),
+              Trace({"Try to open port COM5....", "COM5 OK!", "Write to device: (05)(06)",
+                     "Read from device: 2 (4F)(4B)", "Команда успешно обработана."_cp}));
     // The connect exchange of a command writes into the poll log.
     EXPECT_EQ(LogLines(*d.PollLog), Trace({"Start connection procedure...", "End connection procedure..."}));
     EXPECT_TRUE(d.LastResult);
@@ -422,9 +431,10 @@ TEST_F(DeviceCyclesTest, ACommandOverALinkThatWillNotOpenLogsTheFailure) {
     TCommandRecord command{};
     uint8_t status = 0;
     EXPECT_FALSE(d.ExecuteCommand(&list, command, status, &received));
-    EXPECT_EQ(LogLines(*d.CommandLog), Trace({"Try to open port COM9....", "ERROR: Port COM9 can not be open!",
-                                              "Ошибка при создании класса доступа к устройству."_cp,
-                                              "Команда устройством не обработана."_cp}));
+    EXPECT_EQ(LogLines(*d.CommandLog),
+              Trace({"Try to open port COM9....", "ERROR: Port COM9 can not be open!",
+                     "Ошибка при создании класса доступа к устройству."_cp,
+                     "Команда устройством не обработана."_cp}));
     EXPECT_EQ(d.FailureCount, 1);
 
     // No connection object at all: no link-state update.
@@ -453,8 +463,8 @@ TEST_F(DeviceCyclesTest, AnImitatedPollHasNoStartLineButEndsAsAPoll) {
     ImitatorStateChange = false;
 
     EXPECT_EQ(results, std::vector<bool>({true, true, true}));
-    EXPECT_EQ(LogLines(*d.PollLog), Trace({"Imitator start action:", "Imitator end action.", ResultLine(d, true),
-                                           "---- END DATA READING.... ----"}));
+    EXPECT_EQ(LogLines(*d.PollLog), Trace({"Imitator start action:", "Imitator end action.",
+                                           ResultLine(d, true), "---- END DATA READING.... ----"}));
     EXPECT_EQ(list.Made, 0);
     // Lost, then restored at once by the first success; restored; lost.
     EXPECT_EQ(tags, std::vector<float>({0.0f, 0.0f, 1.0f}));
@@ -463,7 +473,8 @@ TEST_F(DeviceCyclesTest, AnImitatedPollHasNoStartLineButEndsAsAPoll) {
 TEST_F(DeviceCyclesTest, AHookThatRaisesStillRunsTheEndStepsAndPassesTheErrorOn) {
     class TRaisingDevice : public TScriptedDevice {
     public:
-        void BuildReadRequest(TOstrolinkaConnection*, int32_t, std::string&, TTerminalDataClass*, bool&) override {
+        void BuildReadRequest(TOstrolinkaConnection*, int32_t, std::string&, TTerminalDataClass*,
+                              bool&) override {
             throw Exception("hook");
         }
     } d;

@@ -126,7 +126,8 @@ TEST_F(DeviceListTest, ARoundTripOfCyrillicDevicesKeepsEveryByte) {
     ASSERT_EQ(back.Count(), 3);
     EXPECT_EQ(back.Device(1)->DeviceName, "Насосная «Юг»"_cp);
     EXPECT_EQ(back.Device(0)->RoutingPrefix, "КОТЁЛ"_cp);
-    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(back.Device(i)->ListIndex, i);
+    for (int32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(back.Device(i)->ListIndex, i);
     const std::string second = dir.File("second.cfg");
     ASSERT_TRUE(back.SaveToFile(second));
     EXPECT_EQ(ReadBytes(second), ReadBytes(first));
@@ -245,8 +246,10 @@ TEST_F(DeviceListTest, DevicesNestedBeyondTheReadersLimitFailTheLoad) {
     TDeviceList list;
     for (const int depth : {kMaxElementNesting, kMaxElementNesting + 1}) {
         std::string nested;
-        for (int i = 0; i < depth; ++i) nested += "<device>";
-        for (int i = 0; i < depth; ++i) nested += "</device>";
+        for (int i = 0; i < depth; ++i)
+            nested += "<device>";
+        for (int i = 0; i < depth; ++i)
+            nested += "</device>";
         WriteBytes(file, Root("", nested));
         // Within the limit the outer device reads, the inner ones are no session of it.
         EXPECT_EQ(list.LoadFromFile(file), depth <= kMaxElementNesting) << depth;
@@ -280,7 +283,9 @@ TEST_F(DeviceListTest, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_FALSE(list.SaveToFile(file));
     EXPECT_EQ(ReadBytes(file), old);
     // Nothing is left behind beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()),
+        1);
 
     EXPECT_FALSE(list.SaveToFile(dir.File("no/such/folder/Quillary.cfg")));
 }

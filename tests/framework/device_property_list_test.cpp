@@ -16,7 +16,8 @@ namespace {
 
 // The base set as the setup windows show it: name|default|type|caption|hint| (UTF-8; the closing bar
 // keeps trailing blanks of a hint visible).
-const char* const kExpectedTable = R"(DeviceName|New device|0|Имя устройства:|Имя контролируемого устройства. Отображается в списке устройств и служит в реперезентативных целях. Должно быть уникальным в пределах драйвера. |
+const char* const kExpectedTable =
+    R"(DeviceName|New device|0|Имя устройства:|Имя контролируемого устройства. Отображается в списке устройств и служит в реперезентативных целях. Должно быть уникальным в пределах драйвера. |
 DeviceIPAddress||0|IP адрес устройства:|TCP/IP адрес устройства. Настоящая версия поддерживает только фиксированные адреса вида 192.168.0.10.|
 DeviceAddress|1|1|Логический адрес устройства:|Логический или цифровой адрес устройства. Служит для идентификации устройства в пакете Ostrolinka и при работе с устройством черех шлюзы преобразования протоколов.|
 IPPort|502|1|Используемый IP порт:|Номер порта, связанного с обслуживаемым протоколом. Уточняйте номер порта в описании протокола работы с контролируемым устройством.|
@@ -63,7 +64,9 @@ struct FreshPropertyList : ::testing::Test {
     TDevicePropertyList list;
 };
 
-std::vector<std::string> Strings(std::initializer_list<const char*> items) { return {items.begin(), items.end()}; }
+std::vector<std::string> Strings(std::initializer_list<const char*> items) {
+    return {items.begin(), items.end()};
+}
 
 } // namespace
 

@@ -65,8 +65,8 @@ TEST(DeviceTest, CreationLeavesTypedFieldsZeroUntilPropertiesAreApplied) {
 
 TEST(DeviceTest, PropertyTextsThatDoNotConvertTakeTheFallbacks) {
     TDevice d;
-    for (const char* name : {"DeviceAddress", "IPPort", "TimeOut", "RetryCount", "ReqwestInterval", "RS232BaudRate",
-                             "RS232StopBits", "RS232ByteSize", "RS232Parity", "Enabled"})
+    for (const char* name : {"DeviceAddress", "IPPort", "TimeOut", "RetryCount", "ReqwestInterval",
+                             "RS232BaudRate", "RS232StopBits", "RS232ByteSize", "RS232Parity", "Enabled"})
         Set(d, name, "abc");
     d.ApplyProperties();
     EXPECT_EQ(d.DeviceAddress, -1);
@@ -304,7 +304,8 @@ TEST(DeviceImitatorTest, ImitatedValuesRunFromLowToHighInPercentSteps) {
     EXPECT_EQ(received.RecordAt(1)->Address, 40001);
 
     // Past 100 percent the values start again at Low.
-    for (int i = 2; i <= 100; ++i) d.Imitate(&received, nullptr);
+    for (int i = 2; i <= 100; ++i)
+        d.Imitate(&received, nullptr);
     received.FreeAll();
     d.Imitate(&received, nullptr);
     ASSERT_EQ(received.Count(), 1);

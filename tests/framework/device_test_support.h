@@ -52,7 +52,8 @@ struct TAreaScope {
     float DynamicValue(const std::string& name) const {
         for (int32_t i = 0; i < Area->DynemicVariablesList.GetCount(); ++i) {
             framework::TDynamicVariableEntry e{};
-            if (Area->DynemicVariablesList.Read(i, e) && e.Name.Get() == platform::UpperCase(name)) return e.Value;
+            if (Area->DynemicVariablesList.Read(i, e) && e.Name.Get() == platform::UpperCase(name))
+                return e.Value;
         }
         return -100;
     }

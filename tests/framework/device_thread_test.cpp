@@ -36,8 +36,10 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
-        ASSERT_TRUE(area.Area->DMLVariablesList.Add(intercom_test::MakeInfo(1, "PLC: DEVICE=3; ADDRESS=100")));
-        ASSERT_TRUE(area.Area->DMLVariablesList.Add(intercom_test::MakeInfo(2, "PLC: DEVICE=3; ADDRESS=200")));
+        ASSERT_TRUE(
+            area.Area->DMLVariablesList.Add(intercom_test::MakeInfo(1, "PLC: DEVICE=3; ADDRESS=100")));
+        ASSERT_TRUE(
+            area.Area->DMLVariablesList.Add(intercom_test::MakeInfo(2, "PLC: DEVICE=3; ADDRESS=200")));
         for (const char* name : {"LINK3", "CMDSTATE3"})
             ASSERT_TRUE(area.Area->DynemicVariablesList.Register(name, false, -1, platform::Now()));
         ASSERT_TRUE(index.Build());
@@ -100,7 +102,8 @@ protected:
         TCommandsList& region = area.Area->CommandsList;
         region.Init();
         region.SetDeviceName(commands.front().Domain.Get());
-        for (const TCommandRecord& c : commands) region.Add(c);
+        for (const TCommandRecord& c : commands)
+            region.Add(c);
         ASSERT_TRUE(region.Publish());
     }
     uint8_t Flag() { return area.Area->CommandsList.GetFlag(); }
@@ -125,7 +128,8 @@ TEST_F(DeviceThreads, ThreadsSplitByPortNameInOrderOfFirstAppearance) {
     ASSERT_EQ(threads->Count(), 3);
     const auto names = [&](int32_t t) {
         std::string s;
-        for (int32_t i = 0; i < threads->Thread(t)->Devices->Count(); ++i) s += threads->Thread(t)->Devices->Device(i)->DeviceName;
+        for (int32_t i = 0; i < threads->Thread(t)->Devices->Count(); ++i)
+            s += threads->Thread(t)->Devices->Device(i)->DeviceName;
         return s;
     };
     EXPECT_EQ(names(0), "AC");
@@ -146,11 +150,11 @@ TEST_F(DeviceThreads, PollsReachTheStaticTagsTheTraceAndTheOwnersTerminal) {
     AddLineDevice();
     area.Area->RequestTerminal.SetOwner(0);
     std::atomic<int> pollUpdates{0};
-    const platform::HWND wnd = platform::CreateWindowHandle([&](platform::HWND, platform::UINT msg, platform::WPARAM w,
-                                                                platform::LPARAM) -> platform::LRESULT {
-        if (msg == WM_TERMINALUPDATE && w == 0) ++pollUpdates;
-        return 0;
-    });
+    const platform::HWND wnd = platform::CreateWindowHandle(
+        [&](platform::HWND, platform::UINT msg, platform::WPARAM w, platform::LPARAM) -> platform::LRESULT {
+            if (msg == WM_TERMINALUPDATE && w == 0) ++pollUpdates;
+            return 0;
+        });
     MonitorWindowHandle = wnd;
     SelectedDeviceIndex = 0;
     TResponder line(pty);
@@ -164,7 +168,8 @@ TEST_F(DeviceThreads, PollsReachTheStaticTagsTheTraceAndTheOwnersTerminal) {
     EXPECT_EQ(area.DynamicValue("LINK3"), 0.0f); // link restored
 
     ASSERT_TRUE(WaitUntil([&] {
-        return area.Area->RequestTerminal.ReadText().find("---- END DATA READING.... ----") != std::string::npos;
+        return area.Area->RequestTerminal.ReadText().find("---- END DATA READING.... ----") !=
+               std::string::npos;
     }));
     TTerminalParams params{};
     ASSERT_TRUE(area.Area->RequestTerminal.ReadParams(0, params));
@@ -243,7 +248,8 @@ TEST_F(DeviceThreads, ACommandForNoDeviceOfTheThreadIsDroppedAndTheBatchStillDon
     Publish({Write(7, 5)});
     ASSERT_TRUE(WaitUntil([&] { return Flag() == csDone; }));
     EXPECT_EQ(line.Writes(), 0);
-    EXPECT_NE(errors.Errors.Log->GetText().find("Неизвестное имя сегмента для команды."_cp), std::string::npos);
+    EXPECT_NE(errors.Errors.Log->GetText().find("Неизвестное имя сегмента для команды."_cp),
+              std::string::npos);
 }
 
 TEST_F(DeviceThreads, TheAccessLockTagParksPollingAndReleasesIt) {
@@ -276,7 +282,8 @@ class TStuckDevice : public TLineTestDevice {
 public:
     bool Poll(TDeviceList*, TReceiveVariables*) override {
         Entered = true;
-        while (!Release.load()) platform::Sleep(1);
+        while (!Release.load())
+            platform::Sleep(1);
         return true;
     }
     ~TStuckDevice() override { (*Freed) = true; }
@@ -341,7 +348,9 @@ std::pair<TRemoteRequestHeader, std::string> Reply(remote_test::TLoopbackPeer& p
     return {h, got.substr(311)};
 }
 
-std::string Body(remote_test::TLoopbackPeer& peer) { return Reply(peer).second; }
+std::string Body(remote_test::TLoopbackPeer& peer) {
+    return Reply(peer).second;
+}
 
 TEST_F(DeviceThreads, TheServiceNameRequestIsAnsweredLineByLine) {
     threads = driver.CreateThreadsList();
@@ -476,8 +485,8 @@ TEST_F(AccessLock, ZeroAfterRoundingEnablesAndAnyOtherIntegerDisables) {
     const struct {
         double value;
         bool enabled;
-    } cases[] = {{0, true}, {0.4, true}, {0.5, true}, {-0.5, true}, {0.6, false}, {1, false},
-                 {2.5, false}, {-7, false}, {1e15, false}};
+    } cases[] = {{0, true},  {0.4, true},  {0.5, true}, {-0.5, true}, {0.6, false},
+                 {1, false}, {2.5, false}, {-7, false}, {1e15, false}};
     for (const auto& c : cases) {
         bool enabled = !c.enabled;
         ASSERT_TRUE(Read(c.value, enabled)) << c.value;

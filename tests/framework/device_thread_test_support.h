@@ -2,8 +2,8 @@
 // played on the master side, the driver that makes such devices, and the host tag database file.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,13 +45,16 @@ public:
     int32_t ParseReadResponse(framework::TOstrolinkaConnection*, int32_t, framework::TTerminalDataClass*,
                               framework::TReceiveVariables* received, const std::string& answer) override {
         if (answer.size() != 3 || answer[0] != 'r') return -9;
-        received->Add(RoutingPrefix, DeviceAddress, static_cast<float>(static_cast<uint8_t>(answer[2])), "", 100);
+        received->Add(RoutingPrefix, DeviceAddress, static_cast<float>(static_cast<uint8_t>(answer[2])), "",
+                      100);
         return 0;
     }
     void BuildWriteRequest(framework::TOstrolinkaConnection*, int32_t index, std::string& frame,
                            framework::TTerminalDataClass*, bool& needAnswer, framework::TReceiveVariables*,
                            const framework::TCommandRecord& command) override {
-        frame = index == 0 ? std::string{'W', static_cast<char>(DeviceAddress), static_cast<char>(command.Value)} : "";
+        frame = index == 0
+                    ? std::string{'W', static_cast<char>(DeviceAddress), static_cast<char>(command.Value)}
+                    : "";
         needAnswer = true;
     }
     int32_t ParseWriteResponse(framework::TOstrolinkaConnection*, int32_t, framework::TTerminalDataClass*,
@@ -68,7 +71,8 @@ public:
 
 class TPtyList : public framework::TDeviceList {
 public:
-    std::unique_ptr<framework::TOstrolinkaConnection> CreateConnection(framework::TDevicePropertyList* p) override {
+    std::unique_ptr<framework::TOstrolinkaConnection>
+    CreateConnection(framework::TDevicePropertyList* p) override {
         return std::make_unique<framework::TRS232_Connection>(p);
     }
 };
@@ -76,8 +80,12 @@ public:
 class TLineDriver : public framework::TDriver {
 public:
     TLineDriver() { DeviceList = CreateDeviceList(); }
-    std::unique_ptr<framework::TDevice> CreateDevice() override { return std::make_unique<TLineTestDevice>(); }
-    std::unique_ptr<framework::TDeviceList> CreateDeviceList() override { return std::make_unique<TPtyList>(); }
+    std::unique_ptr<framework::TDevice> CreateDevice() override {
+        return std::make_unique<TLineTestDevice>();
+    }
+    std::unique_ptr<framework::TDeviceList> CreateDeviceList() override {
+        return std::make_unique<TPtyList>();
+    }
     bool IsSingleDeviceMode() override { return Single; }
     bool Single = false;
 };
@@ -115,10 +123,12 @@ private:
                     pty_.Send(std::string{'r', in[1], static_cast<char>(count & 0x7F)});
                     in.erase(0, 2);
                 } else if (in[0] == 'W' && in.size() >= 3) {
-                    while (HoldWrites.load() && !stop_) platform::Sleep(1);
+                    while (HoldWrites.load() && !stop_)
+                        platform::Sleep(1);
                     ++writes_;
                     const TWrites how = WriteAnswer.load();
-                    if (how != TWrites::Silent) pty_.Send(std::string{how == TWrites::Done ? 'w' : 'x', in[1]});
+                    if (how != TWrites::Silent)
+                        pty_.Send(std::string{how == TWrites::Done ? 'w' : 'x', in[1]});
                     in.erase(0, 3);
                 } else if (in[0] != 'R' && in[0] != 'W') {
                     in.erase(0, 1);
@@ -139,7 +149,9 @@ private:
 // The host tag database of the test process: OSTROLINKA_TAGDB names it, lines are replaced whole.
 class TTagDatabase {
 public:
-    explicit TTagDatabase(const std::string& file) : file_(file) { ::setenv("OSTROLINKA_TAGDB", file.c_str(), 1); }
+    explicit TTagDatabase(const std::string& file) : file_(file) {
+        ::setenv("OSTROLINKA_TAGDB", file.c_str(), 1);
+    }
     ~TTagDatabase() { ::unsetenv("OSTROLINKA_TAGDB"); }
     // Each version a new file with a later time than the last, as the host's writers do: the library
     // sees changes by identity, size and times, and two versions written within the same tick of the

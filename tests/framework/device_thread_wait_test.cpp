@@ -1,7 +1,7 @@
 // A device thread asked to stop while it waits for a device leaves the wait soon, however long the
 // configured time-out, read delay or reread count: a server's stop must not hang on a silent device.
-#include "framework/threads_list.h"
 #include "framework/tcp_connection.h"
+#include "framework/threads_list.h"
 
 #include <gtest/gtest.h>
 
@@ -136,7 +136,8 @@ TEST_P(DeviceThreadWaits, AStopEndsTheWaitWhateverItsLength) {
     // Well within the bound of the termination wait, which would otherwise give the thread up.
     const uint64_t asked = platform::MonotonicMs();
     threads->TerminateAll();
-    EXPECT_TRUE(thread.Finished()) << "still waiting " << platform::MonotonicMs() - asked << " ms after the stop";
+    EXPECT_TRUE(thread.Finished()) << "still waiting " << platform::MonotonicMs() - asked
+                                   << " ms after the stop";
     threads.reset();
     if (peer >= 0) ::close(peer);
     if (filler >= 0) ::close(filler);

@@ -122,8 +122,9 @@ class LogWindowThread {
 public:
     LogWindowThread() {
         thread_ = std::thread([this] {
-            const platform::HWND wnd = platform::CreateWindowHandle(
-                [this](platform::HWND, platform::UINT msg, platform::WPARAM w, platform::LPARAM l) -> platform::LRESULT {
+            const platform::HWND wnd =
+                platform::CreateWindowHandle([this](platform::HWND, platform::UINT msg, platform::WPARAM w,
+                                                    platform::LPARAM l) -> platform::LRESULT {
                     if (msg != WM_DRIVERERROR) return 0;
                     // The record lives on the sender's stack: it is read during the call.
                     const auto* rec = reinterpret_cast<const TDriverErrorRecord*>(l);
@@ -138,7 +139,8 @@ public:
                 handle_ = wnd;
             }
             ready_.notify_all();
-            while (!stop_) platform::WaitMessages(20);
+            while (!stop_)
+                platform::WaitMessages(20);
             platform::DestroyWindowHandle(wnd);
         });
         std::unique_lock<std::mutex> guard(lock_);
@@ -195,7 +197,8 @@ TEST(ErrorObject, RecordReachesTheLogWindowOfAnotherThreadBeforeTheCallReturns) 
     EXPECT_GE(time, before - 1e-6);
     EXPECT_LE(time, platform::Now() + 1e-6);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw + 20)), "Ошибка CRC в ответе устройства 17."_cp);
-    for (int i = 1045; i < 1048; ++i) EXPECT_EQ(raw[i], 0);
+    for (int i = 1045; i < 1048; ++i)
+        EXPECT_EQ(raw[i], 0);
 
     const auto& second = window.records[1];
     EXPECT_EQ(second.Code, -1);

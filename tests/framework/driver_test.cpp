@@ -28,7 +28,9 @@ private:
 };
 
 // Packed fields are read by value, never bound to references.
-int32_t Value(int32_t v) { return v; }
+int32_t Value(int32_t v) {
+    return v;
+}
 
 struct TDebugSettingsScope {
     ~TDebugSettingsScope() {
@@ -71,7 +73,8 @@ TEST(DriverTest, TheIdentityRecordIsZeroedAndFilled) {
     EXPECT_EQ(std::memcmp(info.GUID, guid, 16), 0);
     EXPECT_EQ(platform::FieldText(info.Title), "Abstract device driver. Версия 1.0"_cp);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
-    for (std::size_t i = 16 + platform::FieldText(info.Title).size(); i < 117; ++i) EXPECT_EQ(bytes[i], 0) << i;
+    for (std::size_t i = 16 + platform::FieldText(info.Title).size(); i < 117; ++i)
+        EXPECT_EQ(bytes[i], 0) << i;
     EXPECT_EQ(Value(info.Int117), -1);
     EXPECT_EQ(Value(info.Int121), -1);
     EXPECT_EQ(Value(info.Int125), -1);
@@ -79,7 +82,8 @@ TEST(DriverTest, TheIdentityRecordIsZeroedAndFilled) {
     EXPECT_EQ(Value(info.Int133), 100);
     EXPECT_EQ(Value(info.Int137), 100);
     EXPECT_EQ(platform::FieldText(info.PrefixList), "PLC:КОТЁЛ:"_cp);
-    for (std::size_t i = 141 + 10; i < sizeof info; ++i) EXPECT_EQ(bytes[i], 0) << i;
+    for (std::size_t i = 141 + 10; i < sizeof info; ++i)
+        EXPECT_EQ(bytes[i], 0) << i;
 
     PrefixList = std::string(2000, 'P');
     d.GetDeviceInfo(info);

@@ -98,7 +98,8 @@ TEST_F(IntercomAccessTest, StatusTextsAreCutAndSlotsOutsideRangeDoNothing) {
 }
 
 TEST_F(IntercomAccessTest, StaticTagsAddReadAndCommit) {
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(area->DMLVariablesList.Add(MakeInfo(i, "PLC: a", 1.0f + i)));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(area->DMLVariablesList.Add(MakeInfo(i, "PLC: a", 1.0f + i)));
     EXPECT_FALSE(area->DMLVariablesList.Add(MakeInfo(9, "PLC: a"))); // capacity reached
     EXPECT_EQ(area->DMLVariablesList.GetCount(), 4);
     EXPECT_FALSE(area->DMLVariablesList.SetValue(4, 1.0, 1.0f));
@@ -121,8 +122,8 @@ TEST_F(IntercomAccessTest, StaticTagsAddReadAndCommit) {
     ASSERT_TRUE(area->DMLVariablesList.Commit(2, e));
     TDMLVariableEntry now{};
     ASSERT_TRUE(server->DMLVariablesList.Read(2, now));
-    EXPECT_EQ(+now.Value, 99.0f);    // the server's newer value survives
-    EXPECT_EQ(+now.Time, 45000.25);  // and so does its time
+    EXPECT_EQ(+now.Value, 99.0f);   // the server's newer value survives
+    EXPECT_EQ(+now.Time, 45000.25); // and so does its time
     EXPECT_EQ(+now.LastSent, 3.0f);
 }
 
@@ -186,11 +187,13 @@ TEST_F(IntercomAccessTest, DynamicTagsRegisterByTrimmedUpperCaseKey) {
     ASSERT_TRUE(dyn.Read(1, e));
     EXPECT_EQ(+e.Info.VariableId, 77);
 
-    for (int i = 2; i < 255; ++i) ASSERT_TRUE(dyn.Register("T" + std::to_string(i), false, 0.0f, 0.0)) << i;
+    for (int i = 2; i < 255; ++i)
+        ASSERT_TRUE(dyn.Register("T" + std::to_string(i), false, 0.0f, 0.0)) << i;
     EXPECT_EQ(dyn.GetCount(), 255);
     EXPECT_FALSE(dyn.Register("ONE MORE", false, 0.0f, 0.0));
     EXPECT_TRUE(dyn.Register("t100", true, 7.0f, 0.0)); // known names still update
-    for (std::size_t i = 0; i < 1029; ++i) ASSERT_EQ(raw.U8(Dynamic(4) + 260 + 1029 * 255 + i), 0) << i;
+    for (std::size_t i = 0; i < 1029; ++i)
+        ASSERT_EQ(raw.U8(Dynamic(4) + 260 + 1029 * 255 + i), 0) << i;
 }
 
 TEST_F(IntercomAccessTest, DynamicTagUpdatesFromThreadsAreSerialised) {
@@ -199,11 +202,12 @@ TEST_F(IntercomAccessTest, DynamicTagUpdatesFromThreadsAreSerialised) {
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 2000; ++i) {
-                area->DynemicVariablesList.Register("N" + std::to_string(t) + "_" + std::to_string(i % 50), false,
-                                                    static_cast<float>(i), 1.0);
+                area->DynemicVariablesList.Register("N" + std::to_string(t) + "_" + std::to_string(i % 50),
+                                                    false, static_cast<float>(i), 1.0);
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     // 4 x 50 distinct names, each added once: racing adds would have lost or doubled some.
     EXPECT_EQ(area->DynemicVariablesList.GetCount(), 201);
 }
@@ -224,7 +228,8 @@ TEST_F(IntercomAccessTest, CommandBatchLimitsAndClearing) {
     EXPECT_EQ(cmd.GetDeviceName(), std::string(255, 'D'));
     ASSERT_TRUE(cmd.Publish());
     EXPECT_EQ(cmd.GetFlag(), csPublished);
-    for (std::size_t i = 9048; i < 9584; ++i) ASSERT_EQ(raw.U8(Commands(4) + i), 0) << i;
+    for (std::size_t i = 9048; i < 9584; ++i)
+        ASSERT_EQ(raw.U8(Commands(4) + i), 0) << i;
 
     auto copy = std::make_unique<TCommandsRegion>();
     ASSERT_TRUE(cmd.CopyTo(*copy));
@@ -287,7 +292,8 @@ TEST_F(IntercomAccessTest, TerminalTextLimitsCounterAndParams) {
 TEST_F(IntercomAccessTest, TheCounterIsReadWhileTracesAreWritten) {
     constexpr int32_t kTraces = 50;
     std::thread device([&] {
-        for (int32_t i = 0; i < kTraces; ++i) area->RequestTerminal.WriteText("trace");
+        for (int32_t i = 0; i < kTraces; ++i)
+            area->RequestTerminal.WriteText("trace");
     });
     for (int32_t i = 0, last = 0; i < kTraces; ++i) {
         const int32_t counter = area->RequestTerminal.GetCounter();
@@ -301,12 +307,14 @@ TEST_F(IntercomAccessTest, TheCounterIsReadWhileTracesAreWritten) {
 TEST_F(IntercomAccessTest, ServerErrorsAreBoundedAndReadAllClears) {
     auto& errors = area->ServerErrorList;
     errors.Add(-1, std::string(300, 'e'));
-    for (int i = 1; i < 100; ++i) errors.Add(-i - 1, "e" + std::to_string(i));
+    for (int i = 1; i < 100; ++i)
+        errors.Add(-i - 1, "e" + std::to_string(i));
     EXPECT_EQ(errors.GetCount(), 100);
     errors.Add(-500, "dropped");
     EXPECT_EQ(errors.GetCount(), 100);
     EXPECT_EQ(raw.I32(Errors(4)), 100);
-    for (std::size_t i = 0; i < 272; ++i) ASSERT_EQ(raw.U8(Errors(4) + 16 + 272 * 100 + i), 0) << i;
+    for (std::size_t i = 0; i < 272; ++i)
+        ASSERT_EQ(raw.U8(Errors(4) + 16 + 272 * 100 + i), 0) << i;
 
     auto buffer = std::make_unique<TServerErrorRegion>();
     errors.ReadAll(*buffer, false);

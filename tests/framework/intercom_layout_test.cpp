@@ -46,7 +46,8 @@ TEST_F(IntercomLayoutTest, FreshBlockSizesAndInitialRegions) {
         EXPECT_LT(std::fabs(raw.Get<double>(Commands(n) + 520) - platform::Now()), 1.0 / 86400 * 5);
         EXPECT_EQ(raw.I32(Commands(n) + 528), 0);
         EXPECT_EQ(raw.U8(Commands(n) + 532), 0);
-        for (std::size_t i = 9048; i < 9584; ++i) ASSERT_EQ(raw.U8(Commands(n) + i), 0) << i;
+        for (std::size_t i = 9048; i < 9584; ++i)
+            ASSERT_EQ(raw.U8(Commands(n) + i), 0) << i;
 
         for (int t = 0; t < 3; ++t) {
             EXPECT_EQ(raw.I32(Terminal(n, t) + 0), 0);

@@ -30,16 +30,27 @@ namespace intercom_test {
 constexpr std::size_t kStatus = 0;
 constexpr std::size_t kSlots = 777;
 constexpr std::size_t kStatic = 9641;
-constexpr std::size_t Errors(std::size_t n) { return 9905 + 777 * n; }
-constexpr std::size_t Dynamic(std::size_t n) { return 37393 + 777 * n; }
-constexpr std::size_t Commands(std::size_t n) { return 301077 + 777 * n; }
-constexpr std::size_t Terminal(std::size_t n, int t) { return 310661 + 777 * n + 56816 * static_cast<std::size_t>(t); }
-constexpr std::size_t Total(std::size_t n) { return 481109 + 777 * n; }
+constexpr std::size_t Errors(std::size_t n) {
+    return 9905 + 777 * n;
+}
+constexpr std::size_t Dynamic(std::size_t n) {
+    return 37393 + 777 * n;
+}
+constexpr std::size_t Commands(std::size_t n) {
+    return 301077 + 777 * n;
+}
+constexpr std::size_t Terminal(std::size_t n, int t) {
+    return 310661 + 777 * n + 56816 * static_cast<std::size_t>(t);
+}
+constexpr std::size_t Total(std::size_t n) {
+    return 481109 + 777 * n;
+}
 
 // Gives this test process names of its own, also for the processes it starts.
 inline std::string UseOwnNamespace(const char* tag) {
     static int serial = 0;
-    const std::string ns = std::string(tag) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    const std::string ns =
+        std::string(tag) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
     ::setenv("OSTROLINKA_NAMESPACE", ns.c_str(), 1);
     return ns;
 }
@@ -73,7 +84,9 @@ public:
     template <class T> void Put(std::size_t off, T v) { std::memcpy(At(off), &v, sizeof v); }
     int32_t I32(std::size_t off) const { return Get<int32_t>(off); }
     uint8_t U8(std::size_t off) const { return *At(off); }
-    std::string Short(std::size_t off) const { return std::string(reinterpret_cast<char*>(At(off + 1)), *At(off)); }
+    std::string Short(std::size_t off) const {
+        return std::string(reinterpret_cast<char*>(At(off + 1)), *At(off));
+    }
     bool IsStamp(std::size_t off) const {
         if (std::memcmp(At(off), "\x0AOstrolinka", 11) != 0) return false;
         for (std::size_t i = 11; i < 256; ++i)

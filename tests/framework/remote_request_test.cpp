@@ -16,7 +16,9 @@ using remote_test::TLoopbackPeer;
 
 namespace {
 
-std::string Bytes(const TRemoteRequestHeader& h) { return std::string(reinterpret_cast<const char*>(&h), sizeof h); }
+std::string Bytes(const TRemoteRequestHeader& h) {
+    return std::string(reinterpret_cast<const char*>(&h), sizeof h);
+}
 
 TRemoteRequestHeader RequestWithPayload(int32_t length) {
     TRemoteRequestHeader h = NewRemoteRequestHeader();

@@ -42,7 +42,9 @@ public:
         remote_ = -1;
     }
     // What reached the far end: count bytes, or what came before the wait ended.
-    std::string Received(std::size_t count, int ms = 2000) { return testsupport::ReadPeer(remote_, count, ms); }
+    std::string Received(std::size_t count, int ms = 2000) {
+        return testsupport::ReadPeer(remote_, count, ms);
+    }
 
     int Writes = 0;
 

@@ -70,7 +70,8 @@ TEST(TagRoutingParse, StringAddressKeepsItsLetterCase) {
 }
 
 TEST(TagRoutingParse, MalformedTextsAreRefusedWithDefaults) {
-    for (const char* text : {"PLC1 DEVICE=3", "PLC1: DEVICE=3 ADDRESS=4", "PLC1: NODE=3; ADDRESS=4", "", "   "}) {
+    for (const char* text :
+         {"PLC1 DEVICE=3", "PLC1: DEVICE=3 ADDRESS=4", "PLC1: NODE=3; ADDRESS=4", "", "   "}) {
         SCOPED_TRACE(text);
         std::string prefix = "stale", str = "stale";
         int32_t device = 9, address = 9;
@@ -90,7 +91,8 @@ TEST(ReceiveVariables, AddCutsTextsAndTrimToDropsTheOldest) {
     ASSERT_TRUE(q.Add(std::string(300, 'p'), 1, 1.0f, std::string(256, 's'), 10));
     EXPECT_EQ(q.RecordAt(0)->Prefix.Get(), std::string(255, 'p'));
     EXPECT_EQ(q.RecordAt(0)->StrAddress.Get(), std::string(255, 's'));
-    for (int i = 2; i <= 5; ++i) ASSERT_TRUE(q.Add("P", i, static_cast<float>(i), "", i * 10));
+    for (int i = 2; i <= 5; ++i)
+        ASSERT_TRUE(q.Add("P", i, static_cast<float>(i), "", i * 10));
     EXPECT_TRUE(q.TrimTo(5));
     EXPECT_EQ(q.Count(), 5);
     EXPECT_FALSE(q.TrimTo(2));
@@ -233,9 +235,11 @@ TEST_F(ReceivedValuesTest, FlushReportsAnUnreadableEntryAndGoesOn) {
     EXPECT_EQ(ValueOf(1), 22.0f);
     ASSERT_EQ(errors.Messages.size(), 2u);
     EXPECT_EQ(errors.Messages[0].first, -22);
-    EXPECT_EQ(errors.Messages[0].second, platform::Cp("Ошибка при получении информации об обрабатываемом теге."));
+    EXPECT_EQ(errors.Messages[0].second,
+              platform::Cp("Ошибка при получении информации об обрабатываемом теге."));
     EXPECT_EQ(errors.Messages[1].first, -21);
-    EXPECT_EQ(errors.Messages[1].second, platform::Cp("Ошибка при записи нового значения тега: PLC: DEVICE=1 ADDRESS=3"));
+    EXPECT_EQ(errors.Messages[1].second,
+              platform::Cp("Ошибка при записи нового значения тега: PLC: DEVICE=1 ADDRESS=3"));
 }
 
 TEST_F(ReceivedValuesTest, FlushWithoutIndexOrAreaEmptiesTheQueue) {
@@ -246,7 +250,8 @@ TEST_F(ReceivedValuesTest, FlushWithoutIndexOrAreaEmptiesTheQueue) {
     EXPECT_EQ(q.Count(), 0);
     ASSERT_EQ(errors.Messages.size(), 1u);
     EXPECT_EQ(errors.Messages[0].first, -20);
-    EXPECT_EQ(errors.Messages[0].second, platform::Cp("Ошибка при инициализации данных сервера доступа к устройству."));
+    EXPECT_EQ(errors.Messages[0].second,
+              platform::Cp("Ошибка при инициализации данных сервера доступа к устройству."));
 
     BuildIndex();
     EXPECT_TRUE(q.Flush()); // empty queue

@@ -17,7 +17,6 @@ using platform::MonotonicMs;
 
 namespace {
 
-
 // A converter in TCP server mode: takes one connection, waits for a request of `requestLength`
 // bytes, then sends each piece after its delay, and closes when the test ends.
 class TcpDevice {
@@ -131,7 +130,8 @@ TEST(TCPConnection, ICMPCheckLines) {
     TTCPConnection blank(&p);
     EXPECT_FALSE(blank.CheckICMP(&log));
     EXPECT_FALSE(blank.Open(&log));
-    EXPECT_EQ(LogLines(log), Trace({"IP адрес не определен или не верен."_cp, "IP адрес не определен или не верен."_cp}));
+    EXPECT_EQ(LogLines(log),
+              Trace({"IP адрес не определен или не верен."_cp, "IP адрес не определен или не верен."_cp}));
     EXPECT_EQ(blank.Client, nullptr);
 
     // Switched off: no ping and no line.
@@ -234,8 +234,8 @@ TEST(TCPConnection, SilentOrClosedPeerGivesZeroAfterTheTimeOut) {
         TcpDevice device(0, {});
         TDevicePropertyList p;
         FillProps(p, device.server.port);
-        std::unique_ptr<TTCPConnection> c = badLine ? std::make_unique<TTCPBadLineConnection>(&p)
-                                                    : std::make_unique<TTCPConnection>(&p);
+        std::unique_ptr<TTCPConnection> c =
+            badLine ? std::make_unique<TTCPBadLineConnection>(&p) : std::make_unique<TTCPConnection>(&p);
         ASSERT_TRUE(c->Open(nullptr));
         std::string data;
         uint64_t start = MonotonicMs();
@@ -253,7 +253,8 @@ TEST(TCPConnection, SilentOrClosedPeerGivesZeroAfterTheTimeOut) {
 }
 
 TEST(TCPConnection, WriteToAPeerThatHasGoneGivesMinus15WithoutASignal) {
-    struct sigaction dfl {}, old{};
+    struct sigaction dfl {
+    }, old{};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, &old);
     TcpDevice device(0, {});
@@ -264,7 +265,8 @@ TEST(TCPConnection, WriteToAPeerThatHasGoneGivesMinus15WithoutASignal) {
     device.ClosePeer(true);
     int32_t result = 0;
     const uint64_t deadline = MonotonicMs() + 3000;
-    while (result != -15 && MonotonicMs() < deadline) result = c.Write("frame", nullptr);
+    while (result != -15 && MonotonicMs() < deadline)
+        result = c.Write("frame", nullptr);
     EXPECT_EQ(result, -15);
     sigaction(SIGPIPE, &old, nullptr);
 }

@@ -17,7 +17,8 @@ using framework::IniReadInteger;
 using framework::Ping;
 
 TEST(Ping, LoopbackAnswersWithASmallTime) {
-    if (!netns::IcmpSocketAllowed()) GTEST_SKIP() << "neither a raw nor a datagram ICMP socket may be opened here";
+    if (!netns::IcmpSocketAllowed())
+        GTEST_SKIP() << "neither a raw nor a datagram ICMP socket may be opened here";
     const int32_t rtt = Ping("127.0.0.1", 500);
     EXPECT_GE(rtt, 0);
     EXPECT_LT(rtt, 500);
@@ -55,9 +56,10 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
         path_ = dir_ + "/Quillary.ini";
-        std::ofstream(path_, std::ios::binary) << "[debugger]\r\nimitator=2\r\nrate=$10\r\nstate_change=abc\r\n"
-                                                   "[DLM]\r\nThread_Delay_Time = 250 \r\n"
-                                                   "[Сервер]\r\nЗадержка=0\r\n"_cp;
+        std::ofstream(path_, std::ios::binary)
+            << "[debugger]\r\nimitator=2\r\nrate=$10\r\nstate_change=abc\r\n"
+               "[DLM]\r\nThread_Delay_Time = 250 \r\n"
+               "[Сервер]\r\nЗадержка=0\r\n"_cp;
     }
     void TearDown() override {
         std::remove(path_.c_str());

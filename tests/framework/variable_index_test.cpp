@@ -71,7 +71,7 @@ TEST_F(VariableIndexTest, KeysSortByteWiseAndTheFirstTagWins) {
     AddTag(MakeInfo(2, "PLC: DEVICE=10; ADDRESS=1"));
     AddTag(MakeInfo(3, "PLC: device=2; address=1")); // same key as the first
     AddTag(MakeInfo(4, "PLC: Routing=Valve"));
-    AddTag(MakeInfo(5, "plc: ROUTING=VALVE"));      // differs only in letter case
+    AddTag(MakeInfo(5, "plc: ROUTING=VALVE")); // differs only in letter case
     AddTag(MakeInfo(6, "no routing here"));
     AddTag(MakeInfo(7, ""));
 
@@ -90,7 +90,8 @@ TEST_F(VariableIndexTest, KeysSortByteWiseAndTheFirstTagWins) {
         EXPECT_LT(TVariableIndex::MakeKey(x->Prefix.Get(), x->Device, x->Address, x->StrAddress.Get()),
                   TVariableIndex::MakeKey(y->Prefix.Get(), y->Device, y->Address, y->StrAddress.Get()));
     }
-    EXPECT_EQ(TVariableIndex::MakeKey("PLC", 10, -1, "Coil.7"), "PREFIX=PLC DEVICE=10 ADDRESS=-1 STRADDRESS=COIL.7");
+    EXPECT_EQ(TVariableIndex::MakeKey("PLC", 10, -1, "Coil.7"),
+              "PREFIX=PLC DEVICE=10 ADDRESS=-1 STRADDRESS=COIL.7");
     EXPECT_EQ(index.Find("PLC", 3, 1, ""), nullptr);
 }
 

@@ -42,7 +42,9 @@ TEST(XmlDataItem, ParsesTheElementShapes) {
         {"<a >x</a>", "a", {}, "x"},
         {"<a></a>", "a", {}, ""},
         // Content is trimmed, nested elements are kept verbatim.
-        {"  <root v='1'>\r\n  <b  x='1'/>\r\n  <c>t</c>\r\n</root>  ", "root", {"v=\"1\""},
+        {"  <root v='1'>\r\n  <b  x='1'/>\r\n  <c>t</c>\r\n</root>  ",
+         "root",
+         {"v=\"1\""},
          "<b  x='1'/>\r\n  <c>t</c>"},
     };
     TXMLDataItem item;
@@ -103,7 +105,8 @@ TEST(XmlDataItem, GetAttributeSkipsMalformedLines) {
 
 TEST(XmlDataItem, TypedAttributesFallBackToTheirDefaults) {
     TXMLDataItem item;
-    ASSERT_TRUE(item.Parse("<e n='x' h='$1F' m='-5' u='UNISED' t='TRUE' f='false' z='0' d='12' b='x' one='1'/>"));
+    ASSERT_TRUE(
+        item.Parse("<e n='x' h='$1F' m='-5' u='UNISED' t='TRUE' f='false' z='0' d='12' b='x' one='1'/>"));
     EXPECT_EQ(item.GetIntAttribute("missing", 7), 7);
     EXPECT_EQ(item.GetIntAttribute("n", 7), 7);
     EXPECT_EQ(item.GetIntAttribute("u", 7), 7);
@@ -141,8 +144,8 @@ TEST(XmlExtract, NestedElementsOfTheSameName) {
 }
 
 TEST(XmlExtract, NoElementLeavesTheTextAsItWas) {
-    for (const char* text : {"<?xml version=\"1.0\"?><root/>", "plain", "<>", "<a", "< a>x</a>", "<a>x",
-                             "<a><a>x</a>"})
+    for (const char* text :
+         {"<?xml version=\"1.0\"?><root/>", "plain", "<>", "<a", "< a>x</a>", "<a>x", "<a><a>x</a>"})
         ExpectExtract(std::string(" \t") + text + "\r\n", "", text);
 }
 
@@ -181,8 +184,8 @@ TEST(XmlDetail, SelfClosingDetection) {
     EXPECT_TRUE(IsSelfClosingAt("<a x='1' /><b>", 2));
     EXPECT_FALSE(IsSelfClosingAt("<a>x</a>", 1));
     EXPECT_FALSE(IsSelfClosingAt("<a x='/'>", 1));
-    EXPECT_FALSE(IsSelfClosingAt("<a/", 1));     // no ">" at all
-    EXPECT_FALSE(IsSelfClosingAt("<a/>", 4));    // the position must lie before the last character
+    EXPECT_FALSE(IsSelfClosingAt("<a/", 1));  // no ">" at all
+    EXPECT_FALSE(IsSelfClosingAt("<a/>", 4)); // the position must lie before the last character
     EXPECT_FALSE(IsSelfClosingAt("<a/>", 40));
     EXPECT_FALSE(IsSelfClosingAt(">", 0));
 }
@@ -223,8 +226,10 @@ TEST(XmlExtract, NestingOfOneNameIsBoundedAtTheLimit) {
         for (const int depth : {kMaxElementNesting, kMaxElementNesting + 1}) {
             SCOPED_TRACE(std::string(shape.open) + " x " + std::to_string(depth));
             std::string element;
-            for (int i = 0; i < depth; ++i) element += shape.open;
-            for (int i = 0; i < depth; ++i) element += shape.close;
+            for (int i = 0; i < depth; ++i)
+                element += shape.open;
+            for (int i = 0; i < depth; ++i)
+                element += shape.close;
             std::string text = element + "<c/>", got;
             ExtractNextElement(text, got);
             if (depth <= kMaxElementNesting) {

@@ -2,8 +2,8 @@
 // fields, the table it shows; and the program itself, run as a process.
 #include "host/ostrolinka_host.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -51,8 +51,8 @@ TEST(HostTimedValue, NameValueAndTimeWithTheirEdges) {
     EXPECT_EQ(v.Name, "Насос"_cp);
     EXPECT_EQ(v.Value, 1);
 
-    for (const char* bad : {"NAME=1", "NAME@3", "=1@3", " =1@3", "NAME=x@3", "NAME=1@", "NAME=1@-1", "NAME=1@nan",
-                            "NAME=1@inf", "NAME=1,5@2"}) {
+    for (const char* bad : {"NAME=1", "NAME@3", "=1@3", " =1@3", "NAME=x@3", "NAME=1@", "NAME=1@-1",
+                            "NAME=1@nan", "NAME=1@inf", "NAME=1,5@2"}) {
         error.clear();
         EXPECT_FALSE(ParseTimedValue(bad, v, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -64,8 +64,8 @@ TEST(HostTimedValue, NameValueAndTimeWithTheirEdges) {
 TEST(HostOptions, EveryOptionInBothSpellings) {
     TOptions o;
     std::string error;
-    ASSERT_TRUE(ParseOptions({"--seconds", "7.5", "--write", "W=1@2", "--set=LOCK=1@4", "--write=X=2@1", "--lines",
-                              "--module=Other.dlm", "--tagdb", "/tmp/t.tagdb", "dir"},
+    ASSERT_TRUE(ParseOptions({"--seconds", "7.5", "--write", "W=1@2", "--set=LOCK=1@4", "--write=X=2@1",
+                              "--lines", "--module=Other.dlm", "--tagdb", "/tmp/t.tagdb", "dir"},
                              o, error))
         << error;
     EXPECT_EQ(o.Directory, "dir");
@@ -81,7 +81,7 @@ TEST(HostOptions, EveryOptionInBothSpellings) {
     EXPECT_EQ(o.TagDatabase, "/tmp/t.tagdb");
 
     ASSERT_TRUE(ParseOptions({"d"}, o, error));
-    EXPECT_EQ(o.Seconds, 0);  // runs until a signal
+    EXPECT_EQ(o.Seconds, 0); // runs until a signal
     EXPECT_EQ(o.ModuleFile, "Quillary.dlm");
     EXPECT_EQ(o.Display, TDisplay::Auto);
     EXPECT_TRUE(o.Writes.empty());
@@ -93,9 +93,9 @@ TEST(HostOptions, BadUsageIsRefusedWithAReasonAndChangesNothing) {
     TOptions o;
     o.Directory = "kept";
     for (const Args& args : {Args{}, Args{"a", "b"}, Args{"--seconds"}, Args{"--seconds", "0", "d"},
-                             Args{"--seconds", "-3", "d"}, Args{"--seconds=abc", "d"}, Args{"--write", "W=1", "d"},
-                             Args{"--bogus", "d"}, Args{"--lines=1", "d"}, Args{"--module", "x/y.dlm", "d"},
-                             Args{"--tagdb=", "d"}, Args{"d", "--write"}}) {
+                             Args{"--seconds", "-3", "d"}, Args{"--seconds=abc", "d"},
+                             Args{"--write", "W=1", "d"}, Args{"--bogus", "d"}, Args{"--lines=1", "d"},
+                             Args{"--module", "x/y.dlm", "d"}, Args{"--tagdb=", "d"}, Args{"d", "--write"}}) {
         std::string error;
         EXPECT_FALSE(ParseOptions(args, o, error)) << ::testing::PrintToString(args);
         EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
@@ -185,7 +185,8 @@ TEST(HostTimeFields, NowIsLocalTimeToTheMillisecond) {
     ::localtime_r(&t, &local);
     using namespace std::chrono;
     const int32_t expectedDate =
-        DayNumber(year(local.tm_year + 1900) / month(static_cast<unsigned>(local.tm_mon + 1)) / day(static_cast<unsigned>(local.tm_mday)));
+        DayNumber(year(local.tm_year + 1900) / month(static_cast<unsigned>(local.tm_mon + 1)) /
+                  day(static_cast<unsigned>(local.tm_mday)));
     const int64_t expected = int64_t{expectedDate} * 86400000 +
                              ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * int64_t{1000};
     ASSERT_GE(time, 0);
@@ -196,10 +197,10 @@ TEST(HostTimeFields, NowIsLocalTimeToTheMillisecond) {
 
 TEST(HostValueText, ShortestTextOfTheSingle) {
     EXPECT_EQ(FormatValue(2.5f), "2.5");
-    EXPECT_EQ(FormatValue(0.1f), "0.1");  // not the double's 0.10000000149011612
+    EXPECT_EQ(FormatValue(0.1f), "0.1"); // not the double's 0.10000000149011612
     EXPECT_EQ(FormatValue(-1234.0f), "-1234");
     EXPECT_EQ(FormatValue(16777216.0f), "16777216");
-    EXPECT_EQ(FormatValue(100000.0f), "100000");  // a counter, not 1e+05
+    EXPECT_EQ(FormatValue(100000.0f), "100000"); // a counter, not 1e+05
     EXPECT_EQ(FormatValue(-70000.0f), "-70000");
     EXPECT_EQ(FormatValue(0.00025f), "0.00025");
     EXPECT_EQ(FormatValue(1e20f), "1e+20");
@@ -245,7 +246,7 @@ TEST(HostValueTable, KeepsTheLastValueOfEachVariableAndShowsItAligned) {
     EXPECT_EQ(table.Find(4), nullptr);
 
     const std::vector<std::string> lines = table.Render();
-    ASSERT_EQ(lines.size(), 4u);  // header and three variables, by id
+    ASSERT_EQ(lines.size(), 4u); // header and three variables, by id
     EXPECT_NE(lines[1].find("Давление"), std::string::npos);
     EXPECT_NE(lines[2].find("PUMP"), std::string::npos);
     EXPECT_NE(lines[3].find("#9"), std::string::npos);
@@ -254,7 +255,8 @@ TEST(HostValueTable, KeepsTheLastValueOfEachVariableAndShowsItAligned) {
     auto column = [](const std::string& line, const std::string& text) {
         const std::size_t at = line.find(text);
         std::size_t n = 0;
-        for (std::size_t i = 0; i < at; ++i) n += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        for (std::size_t i = 0; i < at; ++i)
+            n += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
         return n;
     };
     const std::size_t valueEnd = column(lines[0], "value") + 5;
@@ -268,13 +270,14 @@ TEST(HostModuleLog, FileNamedBesideTheModuleReadFromWhereTheRunBegan) {
     simtest::WriteFile(dir.Path("Other.ini"), "[dlm]\r\nlogfile = " + dir.Path("m.log") + "\r\n");
     EXPECT_EQ(ModuleLogFile(dir.Path(""), "Other.dlm"), dir.Path("m.log"));
     EXPECT_EQ(ModuleLogFile(dir.Path("").substr(0, dir.Path("").size() - 1), "Other.dlm"), dir.Path("m.log"));
-    EXPECT_EQ(ModuleLogFile(dir.Path(""), "Quillary.dlm"), "");  // no settings file: no log file
+    EXPECT_EQ(ModuleLogFile(dir.Path(""), "Quillary.dlm"), ""); // no settings file: no log file
 
     EXPECT_EQ(FileSize(dir.Path("m.log")), 0u);
     simtest::WriteFile(dir.Path("m.log"), "old run: 0\r\n");
     const uint64_t start = FileSize(dir.Path("m.log"));
     EXPECT_EQ(start, 12u);
-    simtest::WriteFile(dir.Path("m.log"), "old run: 0\r\n" + "Ошибка связи: -13"_cp + "\r\nDLM::End of basic thread!: -1\r\n");
+    simtest::WriteFile(dir.Path("m.log"),
+                       "old run: 0\r\n" + "Ошибка связи: -13"_cp + "\r\nDLM::End of basic thread!: -1\r\n");
     EXPECT_EQ(LogLinesFrom(dir.Path("m.log"), start),
               (std::vector<std::string>{"Ошибка связи: -13", "DLM::End of basic thread!: -1"}));
     EXPECT_TRUE(LogLinesFrom(dir.Path("m.log"), 1000).empty());
@@ -285,7 +288,7 @@ TEST(HostModuleLog, FileNamedBesideTheModuleReadFromWhereTheRunBegan) {
 
 struct TRun {
     int Status = -1;
-    std::string Output;  // stdout and stderr
+    std::string Output; // stdout and stderr
 };
 
 std::string HostProgram() {
@@ -296,7 +299,8 @@ std::string HostProgram() {
 // Runs the program to its end; for runs that end by themselves at once.
 TRun RunHost(const Args& args) {
     TRun run;
-    const std::string out = (std::filesystem::temp_directory_path() / ("host-run-" + std::to_string(::getpid()))).string();
+    const std::string out =
+        (std::filesystem::temp_directory_path() / ("host-run-" + std::to_string(::getpid()))).string();
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -304,7 +308,8 @@ TRun RunHost(const Args& args) {
         ::dup2(fd, 2);
         std::vector<char*> argv{const_cast<char*>("ostrolinka-host")};
         const std::string exe = HostProgram();
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);
@@ -381,7 +386,8 @@ public:
             ::close(fds[0]);
             ::close(fds[1]);
             std::vector<char*> argv{const_cast<char*>("ostrolinka-host")};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             const std::string exe = HostProgram();
             ::execv(exe.c_str(), argv.data());
@@ -450,7 +456,8 @@ bool ProcessWithArgumentRuns(const std::string& text) {
         std::string cmdline;
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) cmdline.append(buffer, static_cast<std::size_t>(n));
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            cmdline.append(buffer, static_cast<std::size_t>(n));
         ::close(fd);
         if (cmdline.find(text) != std::string::npos) return true;
     }
@@ -466,7 +473,8 @@ protected:
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         const char* bin = std::getenv("QUILLARY_BIN");
         ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
-        ASSERT_TRUE(std::filesystem::exists(std::string(bin) + "/Quillary.dlm")) << "the module is built with the tests";
+        ASSERT_TRUE(std::filesystem::exists(std::string(bin) + "/Quillary.dlm"))
+            << "the module is built with the tests";
         for (const char* file : {"Quillary.dlm", "Quillary.srv", "Quillary.ico", "libostroplatform.so",
                                  "libMirandol.so", "libVantorel.so"})
             std::filesystem::copy_file(std::string(bin) + "/" + file, dir.Path(file));
@@ -484,7 +492,8 @@ protected:
         EXPECT_FALSE(std::filesystem::exists("/dev/shm/" + ns_ + ".Quillary.dat"));
         // The last process of the run to leave takes the platform's window table with it.
         EXPECT_TRUE(simtest::WaitUntil(
-            [&] { return !std::filesystem::exists("/dev/shm/" + ns_ + ".ostrolinka.windows"); }, simtest::Ms(5000)));
+            [&] { return !std::filesystem::exists("/dev/shm/" + ns_ + ".ostrolinka.windows"); },
+            simtest::Ms(5000)));
     }
 
     simtest::TempDir dir;
@@ -492,19 +501,23 @@ protected:
 };
 
 TEST_F(HostRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
-    simtest::SimProcess sim({"--tcp", "0", "--holding", "0=1234,65526,100,0,0", "--control-port", "0", "--write-log",
-                             dir.Path("writes.log"), "--exit-with-parent"},
+    simtest::SimProcess sim({"--tcp", "0", "--holding", "0=1234,65526,100,0,0", "--control-port", "0",
+                             "--write-log", dir.Path("writes.log"), "--exit-with-parent"},
                             dir.Path("sim.err"));
     ASSERT_FALSE(sim.Ready().empty()) << simtest::ReadFile(dir.Path("sim.err"));
 
     simtest::WriteFile(dir.Path("Quillary.edd"), kDescription);
-    simtest::WriteFile(dir.Path("Quillary.cfg"),
-                       "<KESTRAN AutoRunServer=\"-1\" >\r\n   <device>\r\n      <session RoutingPrefix=\"ROAD\" "
-                       "ReqwestInterval=\"200\" TimeOut=\"100\" ICMPOnConnect=\"FALSE\" TypeOfConnection=\"TCP/IP\" "
-                       "DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + sim.Ready() + "\" RequestType=\"road\" "
-                       "VarConnectStateName=\"LINK\" CommandStateName=\"CMD\" />\r\n   </device>\r\n</KESTRAN>\r\n");
-    simtest::WriteFile(dir.Path("Quillary.ini"), "[DLM]\r\nThread_Delay_Time=50\r\nLogFile=" + dir.Path("module.log") +
-                                                     "\r\n[server]\r\ndelay_on_start=0\r\n");
+    simtest::WriteFile(
+        dir.Path("Quillary.cfg"),
+        "<KESTRAN AutoRunServer=\"-1\" >\r\n   <device>\r\n      <session RoutingPrefix=\"ROAD\" "
+        "ReqwestInterval=\"200\" TimeOut=\"100\" ICMPOnConnect=\"FALSE\" TypeOfConnection=\"TCP/IP\" "
+        "DeviceIPAddress=\"127.0.0.1\" IPPort=\"" +
+            sim.Ready() +
+            "\" RequestType=\"road\" "
+            "VarConnectStateName=\"LINK\" CommandStateName=\"CMD\" />\r\n   </device>\r\n</KESTRAN>\r\n");
+    simtest::WriteFile(dir.Path("Quillary.ini"),
+                       "[DLM]\r\nThread_Delay_Time=50\r\nLogFile=" + dir.Path("module.log") +
+                           "\r\n[server]\r\ndelay_on_start=0\r\n");
     std::vector<host::THostTag> tags;
     auto add = [&](int32_t id, const std::string& name, const std::string& routing) {
         host::THostTag t;
@@ -522,8 +535,8 @@ TEST_F(HostRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
     add(22, "SPARE", "");
     ASSERT_TRUE(host::WriteHostTagDatabase(dir.Path("Ostrolinka.tagdb"), tags));
 
-    THostProcess hostRun({"--lines", "--seconds", "60", "--write", "SET=321@3", "--write", "WIDE=-70000@3", "--set",
-                          "SPARE=5@0", dir.Path("")});
+    THostProcess hostRun({"--lines", "--seconds", "60", "--write", "SET=321@3", "--write", "WIDE=-70000@3",
+                          "--set", "SPARE=5@0", dir.Path("")});
     // The polled values, named from the database, the Cyrillic name turned into UTF-8.
     ASSERT_TRUE(hostRun.Await("  LEVEL = 1234\n")) << hostRun.Output();
     ASSERT_TRUE(hostRun.Await("  Температура = -10\n")) << hostRun.Output();
@@ -540,7 +553,8 @@ TEST_F(HostRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
     ASSERT_TRUE(hostRun.Await("  WIDE = -70000\n")) << hostRun.Output();
     const std::string writes = simtest::ReadFile(dir.Path("writes.log"));
     EXPECT_NE(writes.find("slave=1 function=6 address=2 values=321 result=ok"), std::string::npos) << writes;
-    EXPECT_NE(writes.find("slave=1 function=16 address=3 values=61072,65534 result=ok"), std::string::npos) << writes;
+    EXPECT_NE(writes.find("slave=1 function=16 address=3 values=61072,65534 result=ok"), std::string::npos)
+        << writes;
     ASSERT_TRUE(hostRun.Await("  CMD = 1\n")) << hostRun.Output();
 
     // A change at the device shows up by itself.
@@ -554,7 +568,8 @@ TEST_F(HostRoad, ValuesArriveAWriteComesBackAndSigintStopsEverything) {
     EXPECT_EQ(db.FindByName("SPARE")->Value, 5);
 
     ASSERT_NO_FATAL_FAILURE(StopAndCheck(hostRun));
-    EXPECT_NE(hostRun.Output().find("module log (" + dir.Path("module.log")), std::string::npos) << hostRun.Output();
+    EXPECT_NE(hostRun.Output().find("module log (" + dir.Path("module.log")), std::string::npos)
+        << hostRun.Output();
 }
 
 // The demo's own files, laid out as the demo command does, with the simulator's port and no ICMP
@@ -570,30 +585,34 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 }
 
 TEST_F(HostRoad, TheDemoFilesShowEveryVariableAndBothWritesComeBack) {
-    simtest::SimProcess sim({"--tcp", "0", "--config", std::string(QUILLARY_SOURCE_DIR) + "/tools/demo/device.conf",
-                             "--animate=200", "--write-log", dir.Path("writes.log"), "--exit-with-parent"},
+    simtest::SimProcess sim({"--tcp", "0", "--config",
+                             std::string(QUILLARY_SOURCE_DIR) + "/tools/demo/device.conf", "--animate=200",
+                             "--write-log", dir.Path("writes.log"), "--exit-with-parent"},
                             dir.Path("sim.err"));
     ASSERT_FALSE(sim.Ready().empty()) << simtest::ReadFile(dir.Path("sim.err"));
     const std::string cfg = Template("Quillary.cfg.in");
     ASSERT_NE(cfg.find("IPPort=\"4001\""), std::string::npos);
-    simtest::WriteFile(dir.Path("Quillary.cfg"), Replaced(Replaced(cfg, "@ICMP_ON_CONNECT@", "FALSE"), "IPPort=\"4001\"",
-                                                          "IPPort=\"" + sim.Ready() + "\""));
-    simtest::WriteFile(dir.Path("Quillary.ini"), Replaced(Template("Quillary.ini.in"), "@LOG_FILE@", dir.Path("module.log")));
+    simtest::WriteFile(dir.Path("Quillary.cfg"),
+                       Replaced(Replaced(cfg, "@ICMP_ON_CONNECT@", "FALSE"), "IPPort=\"4001\"",
+                                "IPPort=\"" + sim.Ready() + "\""));
+    simtest::WriteFile(dir.Path("Quillary.ini"),
+                       Replaced(Template("Quillary.ini.in"), "@LOG_FILE@", dir.Path("module.log")));
     simtest::WriteFile(dir.Path("Quillary.edd"), Template("Quillary.edd"));
     simtest::WriteFile(dir.Path("Ostrolinka.tagdb"), Template("Ostrolinka.tagdb"));
 
-    THostProcess hostRun({"--lines", "--seconds", "60", "--write", "SETPOINT=321@3", "--write", "TARGET=123456@3",
-                          dir.Path("")});
-    for (const char* line : {"  LEVEL = 1234\n", "  TEMPERATURE = -10\n", "  TOTAL = 100000\n", "  FLOW = 21.75\n",
-                             "  TARGET = -5000\n", "  ALARM_3 = 1\n", "  SECONDS = ", "  LINK_STATE = 0\n",
-                             "  COMMAND_STATE = 0\n"})
+    THostProcess hostRun({"--lines", "--seconds", "60", "--write", "SETPOINT=321@3", "--write",
+                          "TARGET=123456@3", dir.Path("")});
+    for (const char* line : {"  LEVEL = 1234\n", "  TEMPERATURE = -10\n", "  TOTAL = 100000\n",
+                             "  FLOW = 21.75\n", "  TARGET = -5000\n", "  ALARM_3 = 1\n",
+                             "  SECONDS = ", "  LINK_STATE = 0\n", "  COMMAND_STATE = 0\n"})
         EXPECT_TRUE(hostRun.Await(line)) << line << "\n" << hostRun.Output();
     ASSERT_TRUE(hostRun.Await("  SETPOINT = 321\n")) << hostRun.Output();
     ASSERT_TRUE(hostRun.Await("  TARGET = 123456\n")) << hostRun.Output();
     ASSERT_TRUE(hostRun.Await("  COMMAND_STATE = 1\n")) << hostRun.Output();
     const std::string writes = simtest::ReadFile(dir.Path("writes.log"));
     EXPECT_NE(writes.find("slave=1 function=6 address=6 values=321 result=ok"), std::string::npos) << writes;
-    EXPECT_NE(writes.find("slave=1 function=16 address=7 values=57920,1 result=ok"), std::string::npos) << writes;
+    EXPECT_NE(writes.find("slave=1 function=16 address=7 values=57920,1 result=ok"), std::string::npos)
+        << writes;
     ASSERT_NO_FATAL_FAILURE(StopAndCheck(hostRun));
 }
 
@@ -623,7 +642,8 @@ TEST(HostProgram, StopSignalsEndItDuringAModuleCallThatDoesNotReturn) {
         EXPECT_EQ(run.Output().find("no exchange area"), std::string::npos) << run.Output();
         for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
             EXPECT_NE(entry.path().filename().string().rfind(ns + ".", 0), 0u) << entry.path() << " left";
-            if (entry.path().filename().string().rfind(ns + ".", 0) == 0) std::filesystem::remove(entry.path());
+            if (entry.path().filename().string().rfind(ns + ".", 0) == 0)
+                std::filesystem::remove(entry.path());
         }
     }
     ::unsetenv("OSTROLINKA_NAMESPACE");

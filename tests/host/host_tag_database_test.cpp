@@ -70,9 +70,9 @@ TEST(HostTagLine, KeysInAnyCaseMissingFieldsZeroAndValuesThatAreNoNumbers) {
 TEST(HostTagLine, BadLinesSayWhyAndCommentsAreNoEntries) {
     THostTag t;
     std::string reason;
-    for (const char* bad : {"name=X", "id=1", "id=-1\tname=X", "id=1\tname=X\tvalue=1,5", "id=1\tname=X\tcolour=red",
-                            "id=1\tname=X\tid=2", "id=1\tname=X\tkind=256", "id=1\tname=X\tvalue",
-                            "id=1\tname=12345678901234567890123456789012345678901"}) {
+    for (const char* bad : {"name=X", "id=1", "id=-1\tname=X", "id=1\tname=X\tvalue=1,5",
+                            "id=1\tname=X\tcolour=red", "id=1\tname=X\tid=2", "id=1\tname=X\tkind=256",
+                            "id=1\tname=X\tvalue", "id=1\tname=12345678901234567890123456789012345678901"}) {
         EXPECT_FALSE(ParseHostTagLine(bad, t, reason)) << bad;
         EXPECT_FALSE(reason.empty()) << bad;
     }

@@ -43,14 +43,18 @@ host::THostTag Tag(int32_t id, const std::string& name, const std::string& routi
 class Mirandol : public ::testing::Test {
 protected:
     void SetUp() override {
-        file_ = (std::filesystem::temp_directory_path() / ("mirandol-" + std::to_string(::getpid()) + ".tagdb")).string();
+        file_ =
+            (std::filesystem::temp_directory_path() / ("mirandol-" + std::to_string(::getpid()) + ".tagdb"))
+                .string();
         ::setenv("OSTROLINKA_TAGDB", file_.c_str(), 1);
     }
     void TearDown() override {
         std::remove(file_.c_str());
         ::unsetenv("OSTROLINKA_TAGDB");
     }
-    void Write(const std::vector<host::THostTag>& tags) { ASSERT_TRUE(host::WriteHostTagDatabase(file_, tags)); }
+    void Write(const std::vector<host::THostTag>& tags) {
+        ASSERT_TRUE(host::WriteHostTagDatabase(file_, tags));
+    }
     hostapi::TVLRoutingDomainInfo Domain(int32_t index) {
         hostapi::TVLRoutingDomainInfo d{};
         d.Size = sizeof d;
@@ -83,7 +87,7 @@ TEST_F(Mirandol, VariableRecordCarriesTheTagAtItsOffsets) {
     EXPECT_EQ(At<float>(&info, 680), 0.5f);
     EXPECT_EQ(At<float>(&info, 684), 4.0f);
     EXPECT_EQ(At<int32_t>(&info, 729), 1);
-    EXPECT_EQ(At<uint8_t>(&info, 760), 0);  // nothing of an earlier content is left
+    EXPECT_EQ(At<uint8_t>(&info, 760), 0); // nothing of an earlier content is left
 
     hostapi::TVLVariableInfo byName{};
     ASSERT_EQ(VLGetVariableInfoByName("Давление"_cp.c_str(), &ignored, &byName), 0);
@@ -189,7 +193,8 @@ TEST_F(Mirandol, NavigatorAnswersThePickedNameInAZeroedBuffer) {
         EXPECT_EQ(Choose(c.row, buffer), c.result) << c.row;
         EXPECT_EQ(std::string(buffer, strnlen(buffer, sizeof buffer)), c.name) << c.row;
         // Nothing of what the buffer held before is left behind the name.
-        for (std::size_t i = c.name.size(); i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], 0) << c.row << " at " << i;
+        for (std::size_t i = c.name.size(); i < sizeof buffer; ++i)
+            ASSERT_EQ(buffer[i], 0) << c.row << " at " << i;
     }
 
     // A thread without the application gets no window and an empty name at once.
@@ -208,5 +213,7 @@ TEST_F(Mirandol, NavigatorAnswersThePickedNameInAZeroedBuffer) {
 #if defined(__SANITIZE_ADDRESS__)
 // The font configuration library that the chooser's dialog loads keeps its caches to the end of the
 // process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 #endif

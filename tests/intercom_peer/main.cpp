@@ -39,13 +39,15 @@ void Answer(const std::string& line) {
 void LockLoop(const std::string& name, int n) {
     platform::TSharedMemory raw;
     int32_t room = 0;
-    if (raw.Open(name) != platform::TSharedMemoryResult::Ok || !TIntercomBlock::CapacityOf(raw.Size(), room)) {
+    if (raw.Open(name) != platform::TSharedMemoryResult::Ok ||
+        !TIntercomBlock::CapacityOf(raw.Size(), room)) {
         Answer("lockloop failed");
         return;
     }
     uint8_t* term = raw.Data() + TIntercomBlock::TerminalOffset(static_cast<std::size_t>(room), 2);
     uint8_t* lock = term + offsetof(TTerminalRegion, Lock);
-    volatile uint8_t* counter = term + offsetof(TTerminalRegion, Params) + offsetof(TTerminalParams, Frequency);
+    volatile uint8_t* counter =
+        term + offsetof(TTerminalRegion, Params) + offsetof(TTerminalParams, Frequency);
     for (int i = 0; i < n; ++i) {
         if (!LockRegion(lock)) {
             Answer("lockloop timeout");
@@ -109,7 +111,8 @@ int main() {
             int32_t i = 0;
             float v = 0;
             in >> i >> v;
-            Answer(std::string("setvalue ") + (area->DMLVariablesList.SetValue(i, platform::Now(), v) ? "1" : "0"));
+            Answer(std::string("setvalue ") +
+                   (area->DMLVariablesList.SetValue(i, platform::Now(), v) ? "1" : "0"));
         } else if (cmd == "read") {
             int32_t i = 0;
             in >> i;

@@ -15,7 +15,7 @@ using namespace simtest;
 
 namespace {
 
-const Bytes kReadHolding = WithCrc({1, 3, 0, 0, 0, 3});  // slave 1, holding 0..2
+const Bytes kReadHolding = WithCrc({1, 3, 0, 0, 0, 3}); // slave 1, holding 0..2
 const Bytes kHoldingAnswer = WithCrc({1, 3, 6, 0, 10, 0, 20, 0, 30});
 
 struct Sim {
@@ -29,8 +29,7 @@ struct Sim {
     int Port() const { return std::stoi(process->Ready()); }
 };
 
-std::unique_ptr<Sim> Start(bool tcp, std::vector<std::string> data)
-{
+std::unique_ptr<Sim> Start(bool tcp, std::vector<std::string> data) {
     auto sim = std::make_unique<Sim>();
     std::vector<std::string> args;
     if (tcp)
@@ -44,36 +43,30 @@ std::unique_ptr<Sim> Start(bool tcp, std::vector<std::string> data)
     return sim;
 }
 
-std::unique_ptr<Sim> StartDefault(bool tcp)
-{
-    return Start(tcp, {"--holding", "0=10,20,30", "--input", "100=7,8", "--coils", "0=1,0,1",
-                       "--discrete", "5=0,1"});
+std::unique_ptr<Sim> StartDefault(bool tcp) {
+    return Start(
+        tcp, {"--holding", "0=10,20,30", "--input", "100=7,8", "--coils", "0=1,0,1", "--discrete", "5=0,1"});
 }
 
 class Master {
 public:
-    Master(const std::string& path, int slave) : ctx_(modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1))
-    {
+    Master(const std::string& path, int slave) : ctx_(modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1)) {
         modbus_set_slave(ctx_, slave);
         connected_ = modbus_connect(ctx_) == 0;
         modbus_set_response_timeout(ctx_, 0, 400000);
     }
-    ~Master()
-    {
-        if (connected_)
-            modbus_close(ctx_);
+    ~Master() {
+        if (connected_) modbus_close(ctx_);
         modbus_free(ctx_);
     }
     bool Connected() const { return connected_; }
     modbus_t* operator*() const { return ctx_; }
     void Slave(int slave) { modbus_set_slave(ctx_, slave); }
     // The registers read, or the libmodbus errno of the failure.
-    std::pair<std::vector<uint16_t>, int> Holding(int address, int count)
-    {
+    std::pair<std::vector<uint16_t>, int> Holding(int address, int count) {
         std::vector<uint16_t> values(static_cast<size_t>(count));
         errno = 0;
-        if (modbus_read_registers(ctx_, address, count, values.data()) != count)
-            return {{}, errno};
+        if (modbus_read_registers(ctx_, address, count, values.data()) != count) return {{}, errno};
         return {values, 0};
     }
 
@@ -83,27 +76,23 @@ private:
 };
 
 // Sends the read of holding registers 0..2 and returns what came back.
-Bytes AskHolding(RawLine& line, size_t count = kHoldingAnswer.size())
-{
+Bytes AskHolding(RawLine& line, size_t count = kHoldingAnswer.size()) {
     line.Send(kReadHolding);
     return line.Receive(count, Ms(2000));
 }
 
-size_t LineCount(const std::string& text)
-{
+size_t LineCount(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 } // namespace
 
-TEST(ModbusSimHelpers, TestCrcMatchesTheModbusCheckValue)
-{
+TEST(ModbusSimHelpers, TestCrcMatchesTheModbusCheckValue) {
     const Bytes text{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(TestCrc(text), 0x4B37);
 }
 
-TEST(ModbusSimPty, ReadsEveryTableThroughLibmodbus)
-{
+TEST(ModbusSimPty, ReadsEveryTableThroughLibmodbus) {
     auto sim = StartDefault(false);
     Master master(sim->Link(), 1);
     ASSERT_TRUE(master.Connected());
@@ -129,8 +118,7 @@ TEST(ModbusSimPty, ReadsEveryTableThroughLibmodbus)
     EXPECT_EQ(errno, EMBXILADD);
 }
 
-TEST(ModbusSimPty, WritesChangeTheTablesAndAreLogged)
-{
+TEST(ModbusSimPty, WritesChangeTheTablesAndAreLogged) {
     auto sim = StartDefault(false);
     Master master(sim->Link(), 1);
     ASSERT_TRUE(master.Connected());
@@ -148,15 +136,13 @@ TEST(ModbusSimPty, WritesChangeTheTablesAndAreLogged)
     EXPECT_EQ(modbus_write_register(*master, 50, 1), -1);
 
     ASSERT_TRUE(WaitUntil([&] { return LineCount(sim->Log()) == 4; }, Ms(3000))) << sim->Log();
-    EXPECT_EQ(sim->Log(),
-              "slave=1 function=5 address=1 values=1 result=ok\n"
-              "slave=1 function=6 address=2 values=48879 result=ok\n"
-              "slave=1 function=16 address=0 values=111,222 result=ok\n"
-              "slave=1 function=6 address=50 values=1 result=exception:2\n");
+    EXPECT_EQ(sim->Log(), "slave=1 function=5 address=1 values=1 result=ok\n"
+                          "slave=1 function=6 address=2 values=48879 result=ok\n"
+                          "slave=1 function=16 address=0 values=111,222 result=ok\n"
+                          "slave=1 function=6 address=50 values=1 result=exception:2\n");
 }
 
-TEST(ModbusSimPty, ServesSeveralSlavesOnOneLineFromADataFile)
-{
+TEST(ModbusSimPty, ServesSeveralSlavesOnOneLineFromADataFile) {
     TempDir files;
     WriteFile(files.Path("data"), "# two meters\nslave 3\nholding 0=33\n\nslave 7\nholding 0=77,78 # tail\n");
     auto sim = Start(false, {"--config", files.Path("data")});
@@ -173,8 +159,7 @@ TEST(ModbusSimPty, ServesSeveralSlavesOnOneLineFromADataFile)
     EXPECT_EQ(master.Holding(0, 1).first, std::vector<uint16_t>{33});
 }
 
-TEST(ModbusSimPty, FaultsAsLibmodbusSeesThem)
-{
+TEST(ModbusSimPty, FaultsAsLibmodbusSeesThem) {
     auto sim = StartDefault(false);
     Master master(sim->Link(), 1);
     ASSERT_TRUE(master.Connected());
@@ -205,8 +190,7 @@ TEST(ModbusSimPty, FaultsAsLibmodbusSeesThem)
     EXPECT_EQ(master.Holding(0, 3).first, (std::vector<uint16_t>{10, 20, 30}));
 }
 
-TEST(ModbusSimPty, RawLineCarriesExactlyLibmodbusAnswers)
-{
+TEST(ModbusSimPty, RawLineCarriesExactlyLibmodbusAnswers) {
     auto sim = StartDefault(false);
     RawLine line = RawLine::Pty(sim->Link());
     ASSERT_TRUE(line.IsOpen());
@@ -225,9 +209,9 @@ TEST(ModbusSimPty, RawLineCarriesExactlyLibmodbusAnswers)
     EXPECT_EQ(AskHolding(line), kHoldingAnswer);
 }
 
-TEST(ModbusSimControl, SetAndAnimateChangeValues)
-{
-    auto sim = Start(false, {"--holding", "0=1", "--input", "0=0", "--animate=50", "--slave", "2", "--holding", "4=0"});
+TEST(ModbusSimControl, SetAndAnimateChangeValues) {
+    auto sim = Start(
+        false, {"--holding", "0=1", "--input", "0=0", "--animate=50", "--slave", "2", "--holding", "4=0"});
     Master master(sim->Link(), 1);
     ASSERT_TRUE(master.Connected());
 
@@ -248,8 +232,7 @@ TEST(ModbusSimControl, SetAndAnimateChangeValues)
         Ms(3000)));
 }
 
-TEST(ModbusSimControl, RejectsBadCommandsWithAReason)
-{
+TEST(ModbusSimControl, RejectsBadCommandsWithAReason) {
     auto sim = StartDefault(false);
     EXPECT_EQ(sim->Command("frobnicate"), "ERR unknown command 'frobnicate'");
     EXPECT_EQ(sim->Command("drop-mid on"), "ERR drop-mid needs a TCP line (--tcp)");
@@ -264,8 +247,7 @@ TEST(ModbusSimControl, RejectsBadCommandsWithAReason)
     EXPECT_EQ(AskHolding(line), kHoldingAnswer);
 }
 
-TEST(ModbusSimTcp, CarriesRtuFramesAndLogsWrites)
-{
+TEST(ModbusSimTcp, CarriesRtuFramesAndLogsWrites) {
     auto sim = StartDefault(true);
     RawLine line = RawLine::Tcp(sim->Port());
     ASSERT_TRUE(line.IsOpen());
@@ -285,14 +267,12 @@ TEST(ModbusSimTcp, CarriesRtuFramesAndLogsWrites)
     EXPECT_EQ(AskHolding(line, 11), WithCrc({1, 3, 6, 0, 77, 0, 5, 0xFF, 0xFF}));
 
     ASSERT_TRUE(WaitUntil([&] { return LineCount(sim->Log()) == 3; }, Ms(3000)));
-    EXPECT_EQ(sim->Log(),
-              "slave=1 function=6 address=1 values=4660 result=ok\n"
-              "slave=1 function=16 address=1 values=5,65535 result=ok\n"
-              "slave=0 function=6 address=0 values=77 result=broadcast\n");
+    EXPECT_EQ(sim->Log(), "slave=1 function=6 address=1 values=4660 result=ok\n"
+                          "slave=1 function=16 address=1 values=5,65535 result=ok\n"
+                          "slave=0 function=6 address=0 values=77 result=broadcast\n");
 }
 
-TEST(ModbusSimTcp, FaultsBendTheRawAnswer)
-{
+TEST(ModbusSimTcp, FaultsBendTheRawAnswer) {
     auto sim = StartDefault(true);
     RawLine line = RawLine::Tcp(sim->Port());
     ASSERT_EQ(sim->Command("wrongslave 42 once"), "OK");
@@ -319,8 +299,7 @@ TEST(ModbusSimTcp, FaultsBendTheRawAnswer)
     EXPECT_EQ(AskHolding(line), kHoldingAnswer);
 }
 
-TEST(ModbusSimTcp, SplitAnswerArrivesInTwoPartsWithAPause)
-{
+TEST(ModbusSimTcp, SplitAnswerArrivesInTwoPartsWithAPause) {
     auto sim = StartDefault(true);
     RawLine line = RawLine::Tcp(sim->Port());
     ASSERT_EQ(sim->Command("split 300"), "OK");
@@ -342,8 +321,7 @@ TEST(ModbusSimTcp, SplitAnswerArrivesInTwoPartsWithAPause)
     EXPECT_GE(gap, Ms(200));
 }
 
-TEST(ModbusSimTcp, DropMidClosesTheConnectionHalfWay)
-{
+TEST(ModbusSimTcp, DropMidClosesTheConnectionHalfWay) {
     auto sim = StartDefault(true);
     {
         RawLine line = RawLine::Tcp(sim->Port());
@@ -357,8 +335,7 @@ TEST(ModbusSimTcp, DropMidClosesTheConnectionHalfWay)
     EXPECT_EQ(AskHolding(again), kHoldingAnswer);
 }
 
-TEST(ModbusSimTcp, NewConnectionTakesTheLineOver)
-{
+TEST(ModbusSimTcp, NewConnectionTakesTheLineOver) {
     auto sim = StartDefault(true);
     RawLine first = RawLine::Tcp(sim->Port());
     ASSERT_EQ(AskHolding(first), kHoldingAnswer);
@@ -368,8 +345,7 @@ TEST(ModbusSimTcp, NewConnectionTakesTheLineOver)
     EXPECT_TRUE(first.PeerClosed());
 }
 
-TEST(ModbusSimLifecycle, StopsByItself)
-{
+TEST(ModbusSimLifecycle, StopsByItself) {
     TempDir dir;
     SimProcess timed({"--tcp", "0", "--lifetime", "1"}, dir.Path("err1"), false);
     ASSERT_FALSE(timed.Ready().empty());
@@ -388,8 +364,7 @@ TEST(ModbusSimLifecycle, StopsByItself)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
-TEST(ModbusSimLifecycle, BadUsageIsRefusedWithAMessage)
-{
+TEST(ModbusSimLifecycle, BadUsageIsRefusedWithAMessage) {
     TempDir dir;
     WriteFile(dir.Path("data"), "slave 2\nholding 0=1\nregisters 0=1\n");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {

@@ -20,58 +20,50 @@
 
 namespace simtest {
 
-uint16_t TestCrc(const Bytes& data)
-{
+uint16_t TestCrc(const Bytes& data) {
     // Bit by bit over the reflected polynomial, as the protocol describes it.
     uint32_t reg = 0xFFFF;
     for (uint8_t byte : data) {
         for (int i = 0; i < 8; ++i) {
             const bool feedback = ((reg ^ (byte >> i)) & 1) != 0;
             reg >>= 1;
-            if (feedback)
-                reg ^= 0xA001;
+            if (feedback) reg ^= 0xA001;
         }
     }
     return static_cast<uint16_t>(reg);
 }
 
-Bytes WithCrc(Bytes frame)
-{
+Bytes WithCrc(Bytes frame) {
     const uint16_t crc = TestCrc(frame);
     frame.push_back(static_cast<uint8_t>(crc));
     frame.push_back(static_cast<uint8_t>(crc >> 8));
     return frame;
 }
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     char pattern[] = "/tmp/modbus-sim-test-XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-void WriteFile(const std::string& path, const std::string& text)
-{
+void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& stderr_path, bool add_lifetime)
-{
+SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& stderr_path,
+                       bool add_lifetime) {
     const char* bin = std::getenv("QUILLARY_BIN");
     const std::string program = std::string(bin ? bin : ".") + "/modbus-sim";
     std::vector<std::string> all{program};
@@ -91,8 +83,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& 
         const int err = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in_pipe[0], STDIN_FILENO);
         dup2(out_pipe[1], STDOUT_FILENO);
-        if (err >= 0)
-            dup2(err, STDERR_FILENO);
+        if (err >= 0) dup2(err, STDERR_FILENO);
         std::vector<char*> argv;
         for (auto& a : all)
             argv.push_back(a.data());
@@ -109,19 +100,14 @@ SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& 
     const auto end = Clock::now() + Ms(5000);
     while (ready_.empty() || (wants_control && control_port_ < 0)) {
         const auto line = ReadLine(std::chrono::duration_cast<Ms>(end - Clock::now()));
-        if (!line)
-            break;
-        if (line->rfind("READY ", 0) == 0)
-            ready_ = line->substr(6);
-        if (line->rfind("CONTROL ", 0) == 0)
-            control_port_ = std::atoi(line->c_str() + 8);
+        if (!line) break;
+        if (line->rfind("READY ", 0) == 0) ready_ = line->substr(6);
+        if (line->rfind("CONTROL ", 0) == 0) control_port_ = std::atoi(line->c_str() + 8);
     }
 }
 
-SimProcess::~SimProcess()
-{
-    if (control_fd_ >= 0)
-        close(control_fd_);
+SimProcess::~SimProcess() {
+    if (control_fd_ >= 0) close(control_fd_);
     if (!status_ && pid_ > 0) {
         kill(pid_, SIGTERM);
         if (!WaitExit(Ms(3000))) {
@@ -129,13 +115,11 @@ SimProcess::~SimProcess()
             waitpid(pid_, nullptr, 0);
         }
     }
-    if (stdin_fd_ >= 0)
-        close(stdin_fd_);
+    if (stdin_fd_ >= 0) close(stdin_fd_);
     close(stdout_fd_);
 }
 
-std::optional<std::string> SimProcess::ReadLine(Ms timeout)
-{
+std::optional<std::string> SimProcess::ReadLine(Ms timeout) {
     const auto end = Clock::now() + timeout;
     while (true) {
         const size_t newline = stdout_buffer_.find('\n');
@@ -146,18 +130,15 @@ std::optional<std::string> SimProcess::ReadLine(Ms timeout)
         }
         const auto left = std::chrono::duration_cast<Ms>(end - Clock::now()).count();
         pollfd p{stdout_fd_, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-            return std::nullopt;
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return std::nullopt;
         char buffer[256];
         const ssize_t n = read(stdout_fd_, buffer, sizeof buffer);
-        if (n <= 0)
-            return std::nullopt;
+        if (n <= 0) return std::nullopt;
         stdout_buffer_.append(buffer, static_cast<size_t>(n));
     }
 }
 
-std::string SimProcess::Command(const std::string& line)
-{
+std::string SimProcess::Command(const std::string& line) {
     if (control_fd_ < 0) {
         control_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
@@ -175,37 +156,30 @@ std::string SimProcess::Command(const std::string& line)
     while (answer.find('\n') == std::string::npos) {
         const auto left = std::chrono::duration_cast<Ms>(end - Clock::now()).count();
         pollfd p{control_fd_, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-            return "no answer";
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return "no answer";
         char buffer[256];
         const ssize_t n = read(control_fd_, buffer, sizeof buffer);
-        if (n <= 0)
-            return "connection closed";
+        if (n <= 0) return "connection closed";
         answer.append(buffer, static_cast<size_t>(n));
     }
     return answer.substr(0, answer.find('\n'));
 }
 
-std::optional<int> SimProcess::WaitExit(Ms timeout)
-{
-    if (status_)
-        return status_;
+std::optional<int> SimProcess::WaitExit(Ms timeout) {
+    if (status_) return status_;
     int status = 0;
     const bool ended = WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-    if (!ended)
-        return std::nullopt;
+    if (!ended) return std::nullopt;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return status_;
 }
 
-void SimProcess::CloseStdin()
-{
+void SimProcess::CloseStdin() {
     close(stdin_fd_);
     stdin_fd_ = -1;
 }
 
-RawLine RawLine::Pty(const std::string& path)
-{
+RawLine RawLine::Pty(const std::string& path) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios tio{};
     if (fd >= 0 && tcgetattr(fd, &tio) == 0) {
@@ -215,8 +189,7 @@ RawLine RawLine::Pty(const std::string& path)
     return RawLine(fd);
 }
 
-RawLine RawLine::Tcp(int port)
-{
+RawLine RawLine::Tcp(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -229,39 +202,31 @@ RawLine RawLine::Tcp(int port)
     return RawLine(fd);
 }
 
-RawLine::RawLine(RawLine&& other) noexcept : fd_(other.fd_), closed_(other.closed_)
-{
+RawLine::RawLine(RawLine&& other) noexcept : fd_(other.fd_), closed_(other.closed_) {
     other.fd_ = -1;
 }
 
-RawLine::~RawLine()
-{
-    if (fd_ >= 0)
-        close(fd_);
+RawLine::~RawLine() {
+    if (fd_ >= 0) close(fd_);
 }
 
-void RawLine::Send(const Bytes& bytes)
-{
+void RawLine::Send(const Bytes& bytes) {
     if (fd_ >= 0 && send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0 && errno == ENOTSOCK) {
-        if (write(fd_, bytes.data(), bytes.size()) < 0)
-            closed_ = true;
+        if (write(fd_, bytes.data(), bytes.size()) < 0) closed_ = true;
     }
 }
 
-std::vector<std::pair<Clock::time_point, Bytes>> RawLine::ReceiveReads(size_t count, Ms timeout)
-{
+std::vector<std::pair<Clock::time_point, Bytes>> RawLine::ReceiveReads(size_t count, Ms timeout) {
     std::vector<std::pair<Clock::time_point, Bytes>> reads;
     size_t total = 0;
     const auto end = Clock::now() + timeout;
     while (fd_ >= 0 && total < count && !closed_) {
         const auto left = std::chrono::duration_cast<Ms>(end - Clock::now()).count();
         pollfd p{fd_, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-            break;
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
         uint8_t buffer[512];
         const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - total));
-        if (n < 0 && errno == EAGAIN)
-            continue;
+        if (n < 0 && errno == EAGAIN) continue;
         if (n <= 0) {
             closed_ = true;
             break;
@@ -272,8 +237,7 @@ std::vector<std::pair<Clock::time_point, Bytes>> RawLine::ReceiveReads(size_t co
     return reads;
 }
 
-Bytes RawLine::Receive(size_t count, Ms timeout)
-{
+Bytes RawLine::Receive(size_t count, Ms timeout) {
     Bytes all;
     for (auto& [when, bytes] : ReceiveReads(count, timeout))
         all.insert(all.end(), bytes.begin(), bytes.end());

@@ -34,13 +34,13 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 // Polls the condition until it holds or the time is up.
-template <class F>
-bool WaitUntil(F condition, Ms timeout);
+template <class F> bool WaitUntil(F condition, Ms timeout);
 
 class SimProcess {
 public:
     // Starts modbus-sim with the arguments plus a lifetime, so that a crashed test leaves nothing.
-    SimProcess(const std::vector<std::string>& args, const std::string& stderr_path, bool add_lifetime = true);
+    SimProcess(const std::vector<std::string>& args, const std::string& stderr_path,
+               bool add_lifetime = true);
     ~SimProcess();
 
     // The value of the READY line, or empty when the program ended or said nothing in time.
@@ -86,13 +86,10 @@ private:
     bool closed_ = false;
 };
 
-template <class F>
-bool WaitUntil(F condition, Ms timeout)
-{
+template <class F> bool WaitUntil(F condition, Ms timeout) {
     const auto end = Clock::now() + timeout;
     while (!condition()) {
-        if (Clock::now() >= end)
-            return false;
+        if (Clock::now() >= end) return false;
         std::this_thread::sleep_for(Ms(5));
     }
     return true;

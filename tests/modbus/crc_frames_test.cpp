@@ -115,7 +115,8 @@ protected:
         const std::string frame = BuildWriteFrame(0x11, command, Action(function, expression), &log);
         if (frame.empty()) return "none";
         EXPECT_EQ(frame, WithCrc(frame.substr(0, frame.size() - 2)));
-        EXPECT_EQ(Hex(frame.substr(0, 4)), "11 " + Hex(std::string(1, static_cast<char>(function))) + " 00 07");
+        EXPECT_EQ(Hex(frame.substr(0, 4)),
+                  "11 " + Hex(std::string(1, static_cast<char>(function))) + " 00 07");
         return Hex(frame.substr(4, frame.size() - 6));
     }
 
@@ -144,7 +145,8 @@ TEST_F(FramesTest, ASlaveAddressOutsideOneTo255BuildsNoFrame) {
     std::string frame;
     for (const int32_t address : {300, 256, 0, -1}) {
         station.DeviceAddress = address;
-        const std::string line = platform::Cp("Ошибка в поле адреса устройства " + std::to_string(address) + ".");
+        const std::string line =
+            platform::Cp("Ошибка в поле адреса устройства " + std::to_string(address) + ".");
         log.Clear();
         frame = "x";
         EXPECT_EQ(BuildReadRequest(station, 0, frame, &log, need), -10) << address;
@@ -265,7 +267,8 @@ TEST_F(FramesTest, PollRepliesTooShortForSlaveAndFunctionAreRefused) {
 
 TEST_F(FramesTest, ByteCountIsNotComparedWithTheData) {
     // The count says 6, two bytes follow: decoded as far as they go.
-    EXPECT_EQ(ParseReadResponse(station, 0, &log, &received, WithCrc(Bytes({0x01, 0x03, 0x06, 0x01, 0x02}))), 0);
+    EXPECT_EQ(ParseReadResponse(station, 0, &log, &received, WithCrc(Bytes({0x01, 0x03, 0x06, 0x01, 0x02}))),
+              0);
     ASSERT_EQ(received.Count(), 1);
     EXPECT_EQ(received.RecordAt(0)->Value, 258.0f);
 }
@@ -346,7 +349,8 @@ TEST_F(FramesTest, WriteFormulaErrorsSendNothingAndAreLogged) {
 TEST_F(FramesTest, UnsupportedFunctionIsLogged) {
     EXPECT_EQ(Written(3, 1.0f), "none");
     EXPECT_EQ(Written(15, 1.0f), "none");
-    EXPECT_EQ(log.GetText(), "ERROR::Unsupported MODBUS function! (3)\r\nERROR::Unsupported MODBUS function! (15)");
+    EXPECT_EQ(log.GetText(),
+              "ERROR::Unsupported MODBUS function! (3)\r\nERROR::Unsupported MODBUS function! (15)");
 }
 
 TEST_F(FramesTest, WriteStepsFollowTheCommandsActions) {
@@ -393,7 +397,9 @@ TEST_F(FramesTest, WriteStepZeroLogsTheTagBeforeTheCommandLookup) {
 }
 
 TEST_F(FramesTest, WriteReplyChecks) {
-    const auto check = [](std::initializer_list<int> bytes) { return CheckWriteResponse(1, WithCrc(Bytes(bytes))); };
+    const auto check = [](std::initializer_list<int> bytes) {
+        return CheckWriteResponse(1, WithCrc(Bytes(bytes)));
+    };
     EXPECT_EQ(check({0x01, 0x06, 0x00, 0x64, 0x00, 0x0C}), 0);
     EXPECT_EQ(check({0x01, 0x10, 0x00, 0x64, 0x00, 0x02}), 0);
     EXPECT_EQ(CheckWriteResponse(1, Bytes({0xFF, 0xFF})), -9);

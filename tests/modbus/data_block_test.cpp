@@ -24,11 +24,13 @@ protected:
     void Block(const std::string& items, const std::string& type = "NORMAL") {
         Describe("<EDDV2_Ostrolinka><device name=\"D\"><requestlist><request name=\"r\" address=\"0\" "
                  "size=\"8\"><datablock type=\"" +
-                     type + "\">" + items + "</datablock></request></requestlist></device></EDDV2_Ostrolinka>",
+                     type + "\">" + items +
+                     "</datablock></request></requestlist></device></EDDV2_Ostrolinka>",
                  "D", 3);
     }
     int32_t Decode(const std::string& data) {
-        return DecodeDataBlock(station, data, *descriptions.FindDevice("D")->Requests.Requests(0), &log, &received);
+        return DecodeDataBlock(station, data, *descriptions.FindDevice("D")->Requests.Requests(0), &log,
+                               &received);
     }
     // The values the decode of `data` queued; the queue and the log start empty each time.
     V Values(const std::string& data, int32_t expect = 0) {
@@ -52,9 +54,11 @@ TEST_F(DecodeTest, ThirtyTwoBitWordOrdersDifferByBlockKind) {
     Block(swapped, "ALARMCODE");
     EXPECT_EQ(Values(data), V{"1=131073"});
 
-    Block("<item type=\"32s\" proc=\"value\" tsaddress=\"1\"/><item type=\"32s_swap\" proc=\"value\" tsaddress=\"2\"/>");
+    Block("<item type=\"32s\" proc=\"value\" tsaddress=\"1\"/><item type=\"32s_swap\" proc=\"value\" "
+          "tsaddress=\"2\"/>");
     EXPECT_EQ(Values(Bytes({0x00, 0x00, 0x80, 0x00, 0xFF, 0xFF, 0xFF, 0xFE})), (V{"1=-2147483648", "2=-2"}));
-    Block("<item type=\"32s\" proc=\"value\" tsaddress=\"1\"/><item type=\"32s_swap\" proc=\"value\" tsaddress=\"2\"/>",
+    Block("<item type=\"32s\" proc=\"value\" tsaddress=\"1\"/><item type=\"32s_swap\" proc=\"value\" "
+          "tsaddress=\"2\"/>",
           "ALARMCODE");
     EXPECT_EQ(Values(Bytes({0x80, 0x00, 0x00, 0x00, 0xFF, 0xFE, 0xFF, 0xFF})), (V{"1=-2147483648", "2=-2"}));
 }
@@ -69,8 +73,10 @@ TEST_F(DecodeTest, SinglesReadAlikeInBothKinds) {
 }
 
 TEST_F(DecodeTest, NarrowTypesAndTrailingBytes) {
-    Block("<item type=\"byte\" proc=\"value\" tsaddress=\"1\"/><item type=\"short\" proc=\"value\" tsaddress=\"2\"/>"
-          "<item type=\"8s\" proc=\"value\" tsaddress=\"3\"/><item type=\"integer\" proc=\"value\" tsaddress=\"4\"/>"
+    Block("<item type=\"byte\" proc=\"value\" tsaddress=\"1\"/><item type=\"short\" proc=\"value\" "
+          "tsaddress=\"2\"/>"
+          "<item type=\"8s\" proc=\"value\" tsaddress=\"3\"/><item type=\"integer\" proc=\"value\" "
+          "tsaddress=\"4\"/>"
           "<item type=\"word\" proc=\"value\" tsaddress=\"5\"/>");
     // Bytes after the last item are ignored.
     EXPECT_EQ(Values(Bytes({0xFF, 0xFF, 0x7F, 0xFF, 0xFE, 0xFF, 0xFE, 0x99, 0x99})),
@@ -82,7 +88,8 @@ TEST_F(DecodeTest, NarrowTypesAndTrailingBytes) {
 }
 
 TEST_F(DecodeTest, ShortDataReadsAHalfWordThenFails) {
-    Block("<item type=\"byte\" proc=\"value\" tsaddress=\"1\"/><item type=\"word\" proc=\"value\" tsaddress=\"2\"/>");
+    Block("<item type=\"byte\" proc=\"value\" tsaddress=\"1\"/><item type=\"word\" proc=\"value\" "
+          "tsaddress=\"2\"/>");
     EXPECT_EQ(Values(Bytes({0x01, 0x12})), (V{"1=1", "2=4608"}));
     // What was decoded before the failure stays queued.
     EXPECT_EQ(Values(Bytes({0x01}), -12), V{"1=1"});
@@ -96,8 +103,8 @@ TEST_F(DecodeTest, ReadErrorsNameTheType) {
     const struct {
         const char* type;
         const char* word;
-    } cases[] = {{"byte", "btByte"},         {"8s", "btShortInt"},  {"16s", "btSmallInt"},
-                 {"16u", "btWord"},          {"32s", "btLongInt"},  {"32s_swap", "btLongInt"},
+    } cases[] = {{"byte", "btByte"},         {"8s", "btShortInt"},       {"16s", "btSmallInt"},
+                 {"16u", "btWord"},          {"32s", "btLongInt"},       {"32s_swap", "btLongInt"},
                  {"32u", "btLongWord"},      {"32u_swap", "btLongWord"}, {"single", "btSingle"},
                  {"single_swap", "btSingle"}};
     for (const auto& c : cases) {
@@ -110,7 +117,8 @@ TEST_F(DecodeTest, ReadErrorsNameTheType) {
 TEST_F(DecodeTest, BitStrings) {
     Block("<item type=\"16u\" proc=\"bitstring\" tsaddress=\"100\"/>");
     V expected{"100=1"};
-    for (int i = 101; i <= 114; ++i) expected.push_back(std::to_string(i) + "=0");
+    for (int i = 101; i <= 114; ++i)
+        expected.push_back(std::to_string(i) + "=0");
     expected.push_back("115=1");
     EXPECT_EQ(Values(Bytes({0x80, 0x01})), expected);
 
@@ -136,7 +144,8 @@ TEST_F(DecodeTest, BitStrings) {
 }
 
 TEST_F(DecodeTest, BitStringOfAValueBeyond32BitsStopsTheBlock) {
-    Block("<item type=\"single\" proc=\"bitstring\" tsaddress=\"0\"/><item type=\"byte\" proc=\"value\" tsaddress=\"9\"/>");
+    Block("<item type=\"single\" proc=\"bitstring\" tsaddress=\"0\"/><item type=\"byte\" proc=\"value\" "
+          "tsaddress=\"9\"/>");
     EXPECT_EQ(Values(Bytes({0x00, 0x00, 0x7F, 0xC0, 0x01}), -12), V{}); // NaN
     EXPECT_EQ(log.GetText(), "DecodeReceivedData: General exception.");
     EXPECT_EQ(Values(Bytes({0x00, 0x00, 0x50, 0x80, 0x01}), -12), V{}); // 1.7E10
@@ -180,11 +189,12 @@ TEST_F(DecodeTest, ConversionsToTheSubitemsTypes) {
 }
 
 TEST_F(DecodeTest, ValuesOutsideAConversionsRangeStopTheBlock) {
-    for (const std::string sub : {"<subitem type=\"32s\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E9\"/>",
-                                  "<subitem type=\"byte\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E10\"/>",
-                                  "<subitem type=\"32u\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E19\"/>",
-                                  "<subitem type=\"single\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E300\"/>",
-                                  "<subitem proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E300\"/>"}) {
+    for (const std::string sub :
+         {"<subitem type=\"32s\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E9\"/>",
+          "<subitem type=\"byte\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E10\"/>",
+          "<subitem type=\"32u\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E19\"/>",
+          "<subitem type=\"single\" proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E300\"/>",
+          "<subitem proc=\"value\" tsaddress=\"2\" expression=\"%VALUE%*1E300\"/>"}) {
         Block("<item type=\"word\" proc=\"value\" tsaddress=\"1\">" + sub + "</item><item type=\"byte\"/>");
         EXPECT_EQ(Values(Bytes({0x00, 0x05, 0x01}), -12), V{"1=5"}) << sub;
         EXPECT_EQ(log.GetText(), "DecodeReceivedData: General exception.") << sub;

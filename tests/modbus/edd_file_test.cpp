@@ -38,12 +38,13 @@ TEST(EddTypes, DataTypeNamesAndProcNames) {
     const struct {
         const char* name;
         uint8_t code;
-    } types[] = {{"byte", 1},      {"8U", 1},         {"shortint", 2}, {"8s", 2},       {"Short", 2},
-                 {"smallint", 3},  {"INTEGER", 3},    {"16s", 3},      {"int16", 3},    {"word", 4},
-                 {"uinteger", 4},  {"16u", 4},        {"uint16", 4},   {"longint", 5},  {"32s", 5},
-                 {"longword", 6},  {"32u", 6},        {"single", 7},   {"32s_swap", 8}, {"32U_SWAP", 9},
+    } types[] = {{"byte", 1},         {"8U", 1},      {"shortint", 2}, {"8s", 2},       {"Short", 2},
+                 {"smallint", 3},     {"INTEGER", 3}, {"16s", 3},      {"int16", 3},    {"word", 4},
+                 {"uinteger", 4},     {"16u", 4},     {"uint16", 4},   {"longint", 5},  {"32s", 5},
+                 {"longword", 6},     {"32u", 6},     {"single", 7},   {"32s_swap", 8}, {"32U_SWAP", 9},
                  {"single_swap", 10}, {"float", 0},   {"", 0},         {" byte", 0},    {"Unknown", 0}};
-    for (const auto& t : types) EXPECT_EQ(ParseDataType(t.name), t.code) << t.name;
+    for (const auto& t : types)
+        EXPECT_EQ(ParseDataType(t.name), t.code) << t.name;
     EXPECT_EQ(ParseProcType("BitString"), pkBitString);
     EXPECT_EQ(ParseProcType("bitset"), pkBitString);
     EXPECT_EQ(ParseProcType("VALUE"), pkValue);
@@ -227,9 +228,8 @@ TEST_F(EddFileTest, DuplicatesKeepTheFirst) {
 
 TEST_F(EddFileTest, NamesAreCutTo255Characters) {
     const std::string longName(300, 'N');
-    ASSERT_TRUE(Load("<EDDV2_Ostrolinka><device name=\"" + longName +
-                     "\"><requestlist><request name=\"" + longName +
-                     "\" address=\"0\" size=\"1\"/></requestlist></device></EDDV2_Ostrolinka>"));
+    ASSERT_TRUE(Load("<EDDV2_Ostrolinka><device name=\"" + longName + "\"><requestlist><request name=\"" +
+                     longName + "\" address=\"0\" size=\"1\"/></requestlist></device></EDDV2_Ostrolinka>"));
     ASSERT_EQ(file.Count(), 1);
     EXPECT_EQ(file.Devices(0)->name.size(), 255u);
     EXPECT_EQ(file.Devices(0)->Requests.Requests(0)->name.size(), 255u);
@@ -247,11 +247,10 @@ TEST_F(EddFileTest, InvalidRequestsFailTheLoad) {
     EXPECT_NE(Device("kept"), nullptr);
     EXPECT_EQ(Device("D"), nullptr);
 
-    for (const std::string request : {"<request name=\"r\" address=\"0\" size=\"0\"/>",
-                                      "<request address=\"0\" size=\"1\"/>",
-                                      "<request name=\"\" address=\"0\" size=\"1\"/>",
-                                      "<request name=\"r\" address=\"-1\" size=\"1\"/>",
-                                      "<request name=\"r\" address=\"x\" size=\"1\"/>"}) {
+    for (const std::string request :
+         {"<request name=\"r\" address=\"0\" size=\"0\"/>", "<request address=\"0\" size=\"1\"/>",
+          "<request name=\"\" address=\"0\" size=\"1\"/>", "<request name=\"r\" address=\"-1\" size=\"1\"/>",
+          "<request name=\"r\" address=\"x\" size=\"1\"/>"}) {
         errors.Messages.clear();
         file.FreeAll();
         EXPECT_FALSE(Load(head + request + tail)) << request;
@@ -286,9 +285,9 @@ TEST_F(EddFileTest, ItemsNeedAKnownTypeAndNothingAfterTheirSubitems) {
         "<EDDV2_Ostrolinka><device name=\"D\"><requestlist><request name=\"r\" address=\"0\" size=\"1\">"
         "<datablock>";
     const std::string tail = "</datablock></request></requestlist></device></EDDV2_Ostrolinka>";
-    for (const std::string item : {"<item name=\"i\" type=\"float\"/>", "<item name=\"i\"/>",
-                                   "<value type=\"byte\"/>",
-                                   "<item type=\"byte\"><subitem type=\"byte\"/> stray</item>"}) {
+    for (const std::string item :
+         {"<item name=\"i\" type=\"float\"/>", "<item name=\"i\"/>", "<value type=\"byte\"/>",
+          "<item type=\"byte\"><subitem type=\"byte\"/> stray</item>"}) {
         errors.Messages.clear();
         EXPECT_FALSE(Load(head + "<item type=\"word\"/>\n  " + item + tail)) << item;
         EXPECT_EQ(Message(), "XML ERROR: " + item);
@@ -340,14 +339,17 @@ TEST_F(EddFileTest, DeviceChildrenThatDoNotParseArePassedOver) {
 
 TEST_F(EddFileTest, DeeplyNestedItemsLoadWithoutExhaustingTheStack) {
     std::string nested;
-    for (int i = 0; i < 100; ++i) nested += "<item type=\"byte\">";
-    for (int i = 0; i < 100; ++i) nested += "</item>";
+    for (int i = 0; i < 100; ++i)
+        nested += "<item type=\"byte\">";
+    for (int i = 0; i < 100; ++i)
+        nested += "</item>";
     ASSERT_TRUE(Load("<EDDV2_Ostrolinka><device name=\"D\"><requestlist><request name=\"r\" address=\"0\" "
-                     "size=\"1\"><datablock>" + nested +
-                     "</datablock></request></requestlist></device></EDDV2_Ostrolinka>"));
+                     "size=\"1\"><datablock>" +
+                     nested + "</datablock></request></requestlist></device></EDDV2_Ostrolinka>"));
     const TDataBlockItem* item = Device("D")->Requests.Requests(0)->DataBlock.Items(0);
     int chain = 0;
-    for (const TDataBlockItem* x = item; x != nullptr; x = x->NextSubitem.get()) ++chain;
+    for (const TDataBlockItem* x = item; x != nullptr; x = x->NextSubitem.get())
+        ++chain;
     EXPECT_GT(chain, 1);
     EXPECT_LT(chain, 100);
 }
@@ -356,8 +358,10 @@ TEST_F(EddFileTest, ElementsNestedBeyondTheReadersLimitAreAnXmlDataError) {
     for (const int depth : {framework::kMaxElementNesting, framework::kMaxElementNesting + 1}) {
         SCOPED_TRACE(depth);
         std::string nested;
-        for (int i = 0; i < depth; ++i) nested += "<device name=\"d\">";
-        for (int i = 0; i < depth; ++i) nested += "</device>";
+        for (int i = 0; i < depth; ++i)
+            nested += "<device name=\"d\">";
+        for (int i = 0; i < depth; ++i)
+            nested += "</device>";
         file.FreeAll();
         errors.Messages.clear();
         const bool loaded = Load("<EDDV2_Ostrolinka>" + nested + "</EDDV2_Ostrolinka>");
@@ -373,8 +377,8 @@ TEST_F(EddFileTest, ElementsNestedBeyondTheReadersLimitAreAnXmlDataError) {
 }
 
 TEST_F(EddFileTest, LoadFromFileReadsCrLfAndLfFiles) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("edd_test_" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("edd_test_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto write = [&](const std::string& name, const std::string& bytes) {
         std::ofstream(dir / name, std::ios::binary) << bytes;
@@ -387,7 +391,8 @@ TEST_F(EddFileTest, LoadFromFileReadsCrLfAndLfFiles) {
                              "</EDDV2_Ostrolinka>{}";
     for (const std::string eol : {"\r\n", "\n", "\r"}) {
         std::string text = body;
-        for (std::size_t at; (at = text.find("{}")) != std::string::npos;) text.replace(at, 2, eol + ";c" + eol);
+        for (std::size_t at; (at = text.find("{}")) != std::string::npos;)
+            text.replace(at, 2, eol + ";c" + eol);
         file.FreeAll();
         EXPECT_TRUE(file.LoadFromFile(write("d.edd", text)));
         ASSERT_NE(Device("D"), nullptr);

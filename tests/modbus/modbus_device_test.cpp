@@ -27,7 +27,8 @@ using V = std::vector<std::string>;
 class TDescriptionScope {
 public:
     explicit TDescriptionScope(const std::string& text) : previous_(DeviceDescriptions) {
-        EXPECT_TRUE(model_.LoadFromStrings(Lines(text))) << (errors_.Messages.empty() ? "" : errors_.Messages[0]);
+        EXPECT_TRUE(model_.LoadFromStrings(Lines(text)))
+            << (errors_.Messages.empty() ? "" : errors_.Messages[0]);
         DeviceDescriptions = &model_;
     }
     ~TDescriptionScope() { DeviceDescriptions = previous_; }
@@ -128,18 +129,22 @@ TEST(ModbusProperty, TheFourModbusTextsByteForByte) {
     bool found = false;
     EXPECT_EQ(Caption(list, "TypeOfConnection", &found), "Тип соединения с устройством:"_cp);
     EXPECT_TRUE(found);
-    EXPECT_EQ(Hint(list, "TypeOfConnection", &found),
-              "Доступ к устройству возможен как в режиме TCP Server через преобразователь, так и через физический или виртуальный последовательный порт."_cp);
+    EXPECT_EQ(
+        Hint(list, "TypeOfConnection", &found),
+        "Доступ к устройству возможен как в режиме TCP Server через преобразователь, так и через физический или виртуальный последовательный порт."_cp);
     EXPECT_TRUE(found);
     EXPECT_EQ(Caption(list, "DeviceIPAddress"), "Адрес конвертора RSXXX в Ethernet:"_cp);
-    EXPECT_EQ(Hint(list, "DeviceIPAddress"),
-              "Адрес преобразователя портов RS-232/485/422 в Ethernet. Прежде чем открыть порт будет проверена связь с преобразователем по протоколу ICMP."_cp);
+    EXPECT_EQ(
+        Hint(list, "DeviceIPAddress"),
+        "Адрес преобразователя портов RS-232/485/422 в Ethernet. Прежде чем открыть порт будет проверена связь с преобразователем по протоколу ICMP."_cp);
     EXPECT_EQ(Caption(list, "IPPort"), "Порт преобразователя:"_cp);
-    EXPECT_EQ(Hint(list, "IPPort"), "Порт установленный в преобразователе MOXA для доступа по протоколу TCP/IP."_cp);
+    EXPECT_EQ(Hint(list, "IPPort"),
+              "Порт установленный в преобразователе MOXA для доступа по протоколу TCP/IP."_cp);
     EXPECT_EQ(Caption(list, "RequestType", &found), "Обслуживаемое устройство:"_cp);
     EXPECT_TRUE(found);
-    EXPECT_EQ(Hint(list, "RequestType", &found),
-              "Драйвер способен поддержать несколько различных устройств одновременно. Для каждого типа может быть создан собственный список запросов."_cp);
+    EXPECT_EQ(
+        Hint(list, "RequestType", &found),
+        "Драйвер способен поддержать несколько различных устройств одновременно. Для каждого типа может быть создан собственный список запросов."_cp);
     EXPECT_TRUE(found);
 }
 
@@ -210,7 +215,8 @@ TEST(ModbusProperty, DeviceTypePickListFollowsTheDescriptionModel) {
     int32_t minValue = 0, maxValue = 0;
     TPropertyType type = TPropertyType::Text;
     {
-        TDescriptionScope model("<EDDV2_Ostrolinka><device name=\"B\"/><device name=\"A\"/></EDDV2_Ostrolinka>");
+        TDescriptionScope model(
+            "<EDDV2_Ostrolinka><device name=\"B\"/><device name=\"A\"/></EDDV2_Ostrolinka>");
         EXPECT_TRUE(list.GetEditInfo("RequestType", minValue, &items, type, maxValue));
         EXPECT_EQ(items, (V{"A", "B"}));
         EXPECT_EQ(minValue, 0);
@@ -301,7 +307,8 @@ TEST_F(ModbusDeviceTest, CopyTakesTheSettingsButStartsItsOwnAlarmTable) {
 constexpr const char* kMeter =
     "<EDDV2_Ostrolinka><device name=\"meter\"><requestlist>"
     "<request name=\"r\" address=\"4660\" size=\"2\" function=\"4\"><datablock>"
-    "<item type=\"word\" proc=\"value\" tsaddress=\"5\"/><item type=\"smallint\" proc=\"value\" tsaddress=\"6\"/>"
+    "<item type=\"word\" proc=\"value\" tsaddress=\"5\"/><item type=\"smallint\" proc=\"value\" "
+    "tsaddress=\"6\"/>"
     "</datablock></request>"
     "<request name=\"a\" address=\"0\" size=\"1\"><datablock type=\"ALARMCODE\">"
     "<item type=\"word\" proc=\"alarmcode\" tsaddress=\"1000\"/></datablock></request>"
@@ -379,8 +386,8 @@ TEST_F(ModbusDeviceTest, WriteDelayLivesFromTheFrameToItsReply) {
     EXPECT_EQ(Hex(frame), Hex(WithCrc(Bytes({0x01, 0x06, 0x00, 0x10, 0x02, 0x01}))));
     EXPECT_EQ(device.PostWriteDelay, 30);
     // A rejected reply drops the pause too.
-    EXPECT_EQ(device.ParseWriteResponse(nullptr, 0, &log, &received, WithCrc(Bytes({0x02, 0x06, 0, 0x10, 2, 1})),
-                                        command),
+    EXPECT_EQ(device.ParseWriteResponse(nullptr, 0, &log, &received,
+                                        WithCrc(Bytes({0x02, 0x06, 0, 0x10, 2, 1})), command),
               -10);
     EXPECT_EQ(device.PostWriteDelay, 0);
 

@@ -22,7 +22,8 @@ namespace {
 using device_test::TTempDir;
 using device_test::WriteBytes;
 
-constexpr const char* kTwoTypes = "<EDDV2_Ostrolinka>\r\n<device name=\"B\"/>\r\n<device name=\"A\"/>\r\n</EDDV2_Ostrolinka>";
+constexpr const char* kTwoTypes =
+    "<EDDV2_Ostrolinka>\r\n<device name=\"B\"/>\r\n<device name=\"A\"/>\r\n</EDDV2_Ostrolinka>";
 
 // Restores the process's description model and serial port names after a test that runs Init.
 class ModbusDriverTest : public ::testing::Test {
@@ -47,9 +48,10 @@ TEST(ModbusDriverNames, NamesAndTextsByteForByte) {
     EXPECT_EQ(driver.GetShortName(), "KESTRAN");
     EXPECT_EQ(driver.GetSetupCaption(), "Свойства драйвера MODBUS RTU..."_cp);
     EXPECT_EQ(driver.GetCaption(), "Драйвер протоколоа MODBUS RTU"_cp);
-    EXPECT_EQ(driver.GetAboutText(),
-              "\r\nДрайвер обмена данными с периферийными устройствами по протоколу  MODBUS RTU (Master).\r\n\r\n"
-              "Версия 4.0\r\n\r\n"_cp);
+    EXPECT_EQ(
+        driver.GetAboutText(),
+        "\r\nДрайвер обмена данными с периферийными устройствами по протоколу  MODBUS RTU (Master).\r\n\r\n"
+        "Версия 4.0\r\n\r\n"_cp);
     // What stays as in the base.
     EXPECT_FALSE(driver.SupportsRemoteAccess());
     EXPECT_FALSE(driver.IsSingleDeviceMode());
@@ -72,9 +74,11 @@ TEST(ModbusDriverIdentity, RecordByteForByte) {
     const std::string title = "Драйвер протокола MODBUS RTU. Версия 4.0"_cp;
     expected.replace(16, title.size(), title);
     auto put = [&expected](std::size_t at, int32_t v) {
-        for (int i = 0; i < 4; ++i) expected[at + i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 4; ++i)
+            expected[at + i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
     };
-    for (std::size_t at : {117u, 121u, 125u, 129u}) put(at, -1);
+    for (std::size_t at : {117u, 121u, 125u, 129u})
+        put(at, -1);
     put(133, 100);
     put(137, 100);
     expected.replace(141, 14, "MODBUS-RTU;PLC");

@@ -50,7 +50,8 @@ constexpr const char* kDescription =
     "  </datablock></request>\r\n"
     " </requestlist>\r\n"
     " <commands>\r\n"
-    "  <command tsaddress=\"100\" type=\"word\"><set address=\"20\" function=\"6\" expression=\"%VALUE%*10\"/></command>\r\n"
+    "  <command tsaddress=\"100\" type=\"word\"><set address=\"20\" function=\"6\" "
+    "expression=\"%VALUE%*10\"/></command>\r\n"
     "  <command tsaddress=\"101\" type=\"32s\"><set address=\"30\" function=\"16\"/></command>\r\n"
     "  <command tsaddress=\"102\" type=\"byte\"><set address=\"5\" function=\"5\"/></command>\r\n"
     " </commands>\r\n"
@@ -58,7 +59,8 @@ constexpr const char* kDescription =
     "; one register read, two words expected\r\n"
     "<device name=\"short\"><requestlist>\r\n"
     "  <request name=\"r\" address=\"0\" size=\"1\"><datablock>\r\n"
-    "   <item type=\"word\" proc=\"value\" tsaddress=\"1\"/><item type=\"word\" proc=\"value\" tsaddress=\"2\"/>\r\n"
+    "   <item type=\"word\" proc=\"value\" tsaddress=\"1\"/><item type=\"word\" proc=\"value\" "
+    "tsaddress=\"2\"/>\r\n"
     "  </datablock></request>\r\n"
     "</requestlist></device>\r\n"
     "</EDDV2_Ostrolinka>\r\n";
@@ -78,10 +80,12 @@ protected:
         ASSERT_TRUE(driver.Init(false, files.Path("Quillary.cfg")));
 
         std::vector<std::string> args;
-        if (link == TLink::Pty) args = {"--pty", files.Path("ttyRTU")};
-        else args = {"--tcp", "0"};
-        for (const char* a : {"--holding", kHolding, "--holding", "20=0", "--holding", "30=0,0",
-                                     "--coils", kCoils, "--control-port", "0"})
+        if (link == TLink::Pty)
+            args = {"--pty", files.Path("ttyRTU")};
+        else
+            args = {"--tcp", "0"};
+        for (const char* a : {"--holding", kHolding, "--holding", "20=0", "--holding", "30=0,0", "--coils",
+                              kCoils, "--control-port", "0"})
             args.push_back(a);
         args.push_back("--write-log");
         args.push_back(files.Path("writes.log"));
@@ -130,7 +134,9 @@ protected:
         command.Value = value;
         return device->ExecuteCommand(list.get(), command, status, &received);
     }
-    std::vector<std::string> WriteLog() const { return testing::Lines(simtest::ReadFile(files.Path("writes.log"))); }
+    std::vector<std::string> WriteLog() const {
+        return testing::Lines(simtest::ReadFile(files.Path("writes.log")));
+    }
 
     simtest::TempDir files;
     testing::TCapturedErrors errors;
@@ -198,7 +204,8 @@ TEST_F(SimRoad, MisbehavioursGiveTheirCodes) {
         Control(fault);
         EXPECT_FALSE(Poll()) << fault;
         EXPECT_TRUE(PollLogHas("!!!Invalid received data!. Index = 0 Code = " + std::to_string(code)))
-            << fault << "\n" << PollTrace();
+            << fault << "\n"
+            << PollTrace();
         EXPECT_TRUE(received.Count() == 0) << fault;
         ASSERT_TRUE(Poll()) << fault << "\n" << PollTrace();
         EXPECT_EQ(Queued(received), kDecoded) << fault;
@@ -266,7 +273,8 @@ TEST_F(SimRoad, LinkStateFollowsThePollsAndTheRetryCount) {
     const std::string lost = "Потеря связи с устройством."_cp;
     auto lostReports = [&] {
         int n = 0;
-        for (const std::string& m : errors.Messages) n += m.find(lost) != std::string::npos;
+        for (const std::string& m : errors.Messages)
+            n += m.find(lost) != std::string::npos;
         return n;
     };
     EXPECT_FALSE(Poll());
@@ -290,21 +298,23 @@ TEST_F(SimRoad, AnAddressBeyond255ReachesNoOtherDevice) {
     Set("DeviceAddress", "300");
     const auto text = [](const V& lines) {
         std::string joined;
-        for (const std::string& line : lines) joined += (joined.empty() ? "" : "\r\n") + platform::Cp(line);
+        for (const std::string& line : lines)
+            joined += (joined.empty() ? "" : "\r\n") + platform::Cp(line);
         return joined;
     };
     const std::string port = sim->Ready();
     const std::string refused = "Ошибка в поле адреса устройства 300.";
     EXPECT_FALSE(Poll());
-    EXPECT_EQ(device->PollLog->GetText(),
-              text({"---- START DATA READING.... ----", "Опрашивается устройство: Modbus RTU device",
-                    "Try to open port " + port + "....", port + " OK!",
-                    "Connecting via " + port + " on speed 9600 bod/sec", "", "CONNECTION ----------------",
-                    "Start connection procedure...", "End connection procedure...", "CONNECTION OK --------------",
-                    "", "", "READING DATA --------------", refused,
-                    "!!!Invalid received data!. Index = 0 Code = -10 Length = 0", "", "DICSONNECTING -----------",
-                    "Ошибка доступа к устройству. Время обработки: " + std::to_string(device->LastDuration),
-                    "---- END DATA READING.... ----"}))
+    EXPECT_EQ(
+        device->PollLog->GetText(),
+        text({"---- START DATA READING.... ----", "Опрашивается устройство: Modbus RTU device",
+              "Try to open port " + port + "....", port + " OK!",
+              "Connecting via " + port + " on speed 9600 bod/sec", "", "CONNECTION ----------------",
+              "Start connection procedure...", "End connection procedure...", "CONNECTION OK --------------",
+              "", "", "READING DATA --------------", refused,
+              "!!!Invalid received data!. Index = 0 Code = -10 Length = 0", "", "DICSONNECTING -----------",
+              "Ошибка доступа к устройству. Время обработки: " + std::to_string(device->LastDuration),
+              "---- END DATA READING.... ----"}))
         << PollTrace();
 
     uint8_t status = 0;
@@ -327,8 +337,10 @@ TEST_F(SimRoad, AnAddressBeyond255ReachesNoOtherDevice) {
 TEST_F(SimRoad, ADescriptionCutShortInsideTheDevicesTypeFailsAndTheDeviceSaysSo) {
     Start(TLink::Pty);
     std::string deep;
-    for (int i = 0; i <= framework::kMaxElementNesting; ++i) deep += "<x>";
-    for (int i = 0; i <= framework::kMaxElementNesting; ++i) deep += "</x>";
+    for (int i = 0; i <= framework::kMaxElementNesting; ++i)
+        deep += "<x>";
+    for (int i = 0; i <= framework::kMaxElementNesting; ++i)
+        deep += "</x>";
     const struct {
         std::string after, damage, message;
     } cases[] = {{"<device name=\"sim\">\r\n", deep, "XML DATA ERROR: "},

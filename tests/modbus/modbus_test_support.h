@@ -21,7 +21,8 @@ namespace modbus::testing {
 
 inline std::string Bytes(std::initializer_list<int> list) {
     std::string s;
-    for (int b : list) s.push_back(static_cast<char>(b));
+    for (int b : list)
+        s.push_back(static_cast<char>(b));
     return s;
 }
 
@@ -48,7 +49,8 @@ inline std::string WithCrc(std::string frame) {
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 

@@ -25,7 +25,8 @@ struct TRequest {
 
 // A block laid out as the host writes it, in memory of exactly its size so that a read past it
 // is caught by the sanitizer.
-std::vector<unsigned char> Block(const std::vector<TRequest>& requests, std::optional<int32_t> count = std::nullopt) {
+std::vector<unsigned char> Block(const std::vector<TRequest>& requests,
+                                 std::optional<int32_t> count = std::nullopt) {
     std::vector<unsigned char> b(8 + 20 * requests.size());
     const int32_t source = 77;
     const int32_t n = count.value_or(static_cast<int32_t>(requests.size()));
@@ -48,7 +49,8 @@ bool Add(TCommandsBuffer& buffer, const std::vector<unsigned char>& block) {
 
 std::vector<int32_t> QueuedIds(TCommandsBuffer& buffer) {
     std::vector<int32_t> ids;
-    for (int32_t i = 0; i < buffer.QueuedCount(); ++i) ids.push_back(buffer.QueuedAt(i)->VariableId);
+    for (int32_t i = 0; i < buffer.QueuedCount(); ++i)
+        ids.push_back(buffer.QueuedAt(i)->VariableId);
     return ids;
 }
 
@@ -59,9 +61,11 @@ protected:
         ModuleTest::SetUp();
         std::vector<host::THostTag> tags;
         for (int32_t i = 1; i <= 30; ++i)
-            tags.push_back(Tag(i, "A" + std::to_string(i),
-                               "A: DEVICE=" + std::to_string(i <= 20 ? 1 : 2) + "; ADDRESS=" + std::to_string(100 + i)));
-        for (int32_t i = 101; i <= 103; ++i) tags.push_back(Tag(i, "B" + std::to_string(i), "B: ROUTING=coil." + std::to_string(i)));
+            tags.push_back(
+                Tag(i, "A" + std::to_string(i),
+                    "A: DEVICE=" + std::to_string(i <= 20 ? 1 : 2) + "; ADDRESS=" + std::to_string(100 + i)));
+        for (int32_t i = 101; i <= 103; ++i)
+            tags.push_back(Tag(i, "B" + std::to_string(i), "B: ROUTING=coil." + std::to_string(i)));
         WriteTags(tags);
         ASSERT_TRUE(variables.LoadDomain("A"));
         ASSERT_TRUE(variables.LoadDomain("B"));
@@ -77,14 +81,15 @@ protected:
     std::vector<int32_t> BatchIds() {
         const framework::TCommandsRegion r = Batch();
         std::vector<int32_t> ids;
-        for (int32_t i = 0; i < r.Count; ++i) ids.push_back(r.Commands[i].VariableId);
+        for (int32_t i = 0; i < r.Count; ++i)
+            ids.push_back(r.Commands[i].VariableId);
         return ids;
     }
     // Fills, checks what a batch always is, and clears the region as a finished batch leaves it.
     std::vector<int32_t> NextBatch(TCommandsBuffer& buffer) {
         if (!buffer.FillCommands()) return {};
         const framework::TCommandsRegion r = Batch();
-        EXPECT_EQ(r.Flag, framework::csIdle);  // placed, not published
+        EXPECT_EQ(r.Flag, framework::csIdle); // placed, not published
         EXPECT_GE(r.Count, 1);
         EXPECT_LE(r.Count, 16);
         for (int32_t i = 0; i < r.Count; ++i) {
@@ -166,16 +171,18 @@ TEST_F(WriteQueue, TheBlockIsReadNoFurtherThanItsSize) {
 TEST_F(WriteQueue, AQueueOfMoreThanTenIsGivenUpWhenTheNextRequestsCome) {
     TCommandsBuffer buffer(variables);
     std::vector<TRequest> ten;
-    for (int32_t i = 1; i <= 10; ++i) ten.push_back({i, 1.0f});
+    for (int32_t i = 1; i <= 10; ++i)
+        ten.push_back({i, 1.0f});
     ASSERT_TRUE(Add(buffer, Block(ten)));
     ASSERT_TRUE(Add(buffer, Block({{11, 1.0f}})));
-    EXPECT_EQ(buffer.QueuedCount(), 11);  // ten are not more than ten
+    EXPECT_EQ(buffer.QueuedCount(), 11); // ten are not more than ten
     ASSERT_TRUE(Add(buffer, Block({{12, 1.0f}})));
     EXPECT_EQ(QueuedIds(buffer), (std::vector<int32_t>{12}));
 
     // Twelve in one block are kept; the block after them finds twelve and starts anew.
     std::vector<TRequest> twelve;
-    for (int32_t i = 1; i <= 12; ++i) twelve.push_back({i, 1.0f});
+    for (int32_t i = 1; i <= 12; ++i)
+        twelve.push_back({i, 1.0f});
     ASSERT_TRUE(Add(buffer, Block(twelve)));
     EXPECT_EQ(buffer.QueuedCount(), 12);
     ASSERT_TRUE(Add(buffer, Block({{20, 2.0f}, {101, 3.0f}})));
@@ -215,7 +222,8 @@ TEST_F(WriteQueue, TwentyRequestsOfOneDeviceGoAsSixteenThenFour) {
     CreateArea(0);
     TCommandsBuffer buffer(variables);
     std::vector<TRequest> twenty;
-    for (int32_t i = 20; i >= 1; --i) twenty.push_back({i, static_cast<float>(i) / 2, static_cast<float>(i)});
+    for (int32_t i = 20; i >= 1; --i)
+        twenty.push_back({i, static_cast<float>(i) / 2, static_cast<float>(i)});
     ASSERT_TRUE(Add(buffer, Block(twenty)));
     ASSERT_TRUE(buffer.FillCommands());
 
@@ -226,7 +234,7 @@ TEST_F(WriteQueue, TwentyRequestsOfOneDeviceGoAsSixteenThenFour) {
     EXPECT_EQ(r.Flag, framework::csIdle);
     for (int32_t i = 0; i < 16; ++i) {
         const framework::TCommandRecord& c = r.Commands[i];
-        EXPECT_EQ(c.VariableId, 20 - i);  // queue order
+        EXPECT_EQ(c.VariableId, 20 - i); // queue order
         EXPECT_EQ(c.TagAddress, 120 - i);
         EXPECT_EQ(c.Value, static_cast<float>(20 - i) / 2);
         EXPECT_EQ(c.OldValue, static_cast<float>(20 - i));
@@ -270,13 +278,14 @@ TEST_F(WriteQueue, SmallerBatchesNeedMoreRoundsAndLeaveMoreToBeGivenUp) {
     TCommandsBuffer buffer(variables);
     auto rounds = [&](const std::vector<int32_t>& ids) {
         std::vector<TRequest> requests;
-        for (int32_t id : ids) requests.push_back({id, 1.0f});
+        for (int32_t id : ids)
+            requests.push_back({id, 1.0f});
         EXPECT_TRUE(Add(buffer, Block(requests)));
         int n = 0;
         std::vector<int32_t> delivered;
         for (std::vector<int32_t> b; !(b = NextBatch(buffer)).empty(); ++n)
             delivered.insert(delivered.end(), b.begin(), b.end());
-        EXPECT_EQ(delivered, ids);  // nothing lost, nothing twice, queue order kept
+        EXPECT_EQ(delivered, ids); // nothing lost, nothing twice, queue order kept
         return n;
     };
     const std::vector<int32_t> oneDevice{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -285,13 +294,14 @@ TEST_F(WriteQueue, SmallerBatchesNeedMoreRoundsAndLeaveMoreToBeGivenUp) {
     const int one = rounds(oneDevice), two = rounds(twoRuns), alternate = rounds(alternating);
     EXPECT_EQ(one, 1);
     EXPECT_EQ(two, 2);
-    EXPECT_EQ(alternate, 12);  // one prefix alone would take them in one round
-    std::printf("rounds for 12 writes of one prefix: one device %d, two runs %d, alternating devices %d\n", one, two,
-                alternate);
+    EXPECT_EQ(alternate, 12); // one prefix alone would take them in one round
+    std::printf("rounds for 12 writes of one prefix: one device %d, two runs %d, alternating devices %d\n",
+                one, two, alternate);
 
     // Alternating: after the first round eleven are left, and the host's next write loses them.
     std::vector<TRequest> requests;
-    for (int32_t id : alternating) requests.push_back({id, 1.0f});
+    for (int32_t id : alternating)
+        requests.push_back({id, 1.0f});
     ASSERT_TRUE(Add(buffer, Block(requests)));
     EXPECT_EQ(NextBatch(buffer), (std::vector<int32_t>{1}));
     ASSERT_TRUE(Add(buffer, Block({{101, 1.0f}})));
@@ -299,7 +309,8 @@ TEST_F(WriteQueue, SmallerBatchesNeedMoreRoundsAndLeaveMoreToBeGivenUp) {
     EXPECT_EQ(NextBatch(buffer), (std::vector<int32_t>{101}));
     // The same twelve on one device leave the region in one round, and nothing is lost.
     requests.clear();
-    for (int32_t id : oneDevice) requests.push_back({id, 1.0f});
+    for (int32_t id : oneDevice)
+        requests.push_back({id, 1.0f});
     ASSERT_TRUE(Add(buffer, Block(requests)));
     EXPECT_EQ(NextBatch(buffer).size(), 12u);
     ASSERT_TRUE(Add(buffer, Block({{101, 1.0f}})));

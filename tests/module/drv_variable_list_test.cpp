@@ -32,7 +32,7 @@ TEST_F(HostBinding, BindsTheDomainsVariablesSortedByRoutingKeyAndFoundById) {
     EXPECT_EQ(a->Value, 1.5f);
     EXPECT_EQ(a->LastValue, 1.5f);
     EXPECT_EQ(list.FindById(12)->StrAddress.Get(), "x1");
-    EXPECT_EQ(list.FindById(13), nullptr);  // routed to another prefix
+    EXPECT_EQ(list.FindById(13), nullptr); // routed to another prefix
     EXPECT_EQ(list.FindById(99), nullptr);
     EXPECT_TRUE(errors.Messages.empty());
 }
@@ -43,7 +43,7 @@ TEST_F(HostBinding, DomainNamesAreUpperCasedAndComparedExactly) {
     EXPECT_FALSE(list.LoadDomain("plc"));
     EXPECT_FALSE(list.LoadDomain("PLC"));
     EXPECT_FALSE(list.LoadDomain("  "));
-    EXPECT_FALSE(list.LoadDomain("насос"_cp));  // the host's domain is not upper case
+    EXPECT_FALSE(list.LoadDomain("насос"_cp)); // the host's domain is not upper case
     WriteTags({Tag(2, "b", "НАСОС: DEVICE=1; ADDRESS=4"_cp)});
     ASSERT_TRUE(list.LoadDomain("насос"_cp));
     EXPECT_EQ(list.Count(), 1);
@@ -76,10 +76,10 @@ TEST_F(HostBinding, SingleDeviceVariablesAndTheIdIndex) {
     info.TwoState = 7;
     TDRVVariableList list;
     EXPECT_TRUE(list.AddVariable(info));
-    EXPECT_TRUE(list.AddVariable(info));  // the same key is refused silently
+    EXPECT_TRUE(list.AddVariable(info)); // the same key is refused silently
     info.VariableId = 4;
     EXPECT_TRUE(list.AddVariable(info));
-    EXPECT_EQ(list.FindById(30), nullptr);  // nothing is found before the index is built
+    EXPECT_EQ(list.FindById(30), nullptr); // nothing is found before the index is built
     list.RebuildIndex();
     ASSERT_EQ(list.Count(), 2);
     const module::TDrvVariableRecord* r = list.FindById(30);

@@ -26,10 +26,13 @@ protected:
         return e;
     }
     // What the server does: the tag of that name gets a value.
-    void ServerSets(const std::string& name, float value) { ASSERT_TRUE(framework::SetDynamicTag(name, true, value)); }
+    void ServerSets(const std::string& name, float value) {
+        ASSERT_TRUE(framework::SetDynamicTag(name, true, value));
+    }
     std::vector<std::pair<int32_t, float>> Buffered(const TReceivedBuffer& buffer) {
         std::vector<std::pair<int32_t, float>> v;
-        for (int32_t i = 0; i < buffer.GetCount(); ++i) v.emplace_back(buffer.EntryAt(i).VariableId, buffer.EntryAt(i).Value);
+        for (int32_t i = 0; i < buffer.GetCount(); ++i)
+            v.emplace_back(buffer.EntryAt(i).VariableId, buffer.EntryAt(i).Value);
         return v;
     }
 
@@ -39,7 +42,8 @@ protected:
 };
 
 TEST_F(DynamicTags, NamesResolveToHostVariablesAndAnUnknownNameOnceToMinus100) {
-    for (const char* name : {"link1", "Missing", "cmd1"}) ASSERT_TRUE(framework::SetDynamicTag(name, false, 0.0f));
+    for (const char* name : {"link1", "Missing", "cmd1"})
+        ASSERT_TRUE(framework::SetDynamicTag(name, false, 0.0f));
     ASSERT_TRUE(module::ResolveDynamicTags());
     const auto link = Entry(0);
     EXPECT_EQ(link.Name.Get(), "LINK1");
@@ -47,7 +51,7 @@ TEST_F(DynamicTags, NamesResolveToHostVariablesAndAnUnknownNameOnceToMinus100) {
     EXPECT_EQ(link.Info.Value, 7.0f);
     EXPECT_EQ(link.Info.Deadband, 0.5f);
     EXPECT_EQ(platform::FieldText(link.Info.Name), "LINK1");
-    EXPECT_EQ(link.Value, 0.0f);  // the region's value stays the server's
+    EXPECT_EQ(link.Value, 0.0f); // the region's value stays the server's
     EXPECT_EQ(Entry(1).Info.VariableId, module::kDynamicTagUnknown);
     EXPECT_EQ(Entry(2).Info.VariableId, 51);
     ASSERT_EQ(errors.Messages.size(), 1u);
@@ -92,7 +96,7 @@ TEST_F(DynamicTags, AFirstSightIsSentAtOnceThenOnlyAChangeOfTheDeadbandFromTheLa
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(list.ItemAt(0)->Value, 4.6f);
     EXPECT_EQ(list.ItemAt(0)->VariableId, 50);
-    const platform::TDateTime serverTime = Entry(0).Time;  // copied out of the packed record
+    const platform::TDateTime serverTime = Entry(0).Time; // copied out of the packed record
     const platform::TDateTime itemTime = list.ItemAt(0)->Time;
     EXPECT_EQ(itemTime, serverTime);
     EXPECT_TRUE(errors.Messages.empty());
@@ -105,18 +109,21 @@ TEST_F(DynamicTags, ADeadbandOfZeroSendsEveryChangeAndNothingUnchanged) {
         ServerSets("CMD1", v);
         ASSERT_TRUE(module::ScanDynamicTags(list, buffer));
     }
-    EXPECT_EQ(Buffered(buffer), (std::vector<std::pair<int32_t, float>>{{51, 0.0f}, {51, 2.0f}, {51, 3.0f}, {51, 0.0f}}));
+    EXPECT_EQ(Buffered(buffer),
+              (std::vector<std::pair<int32_t, float>>{{51, 0.0f}, {51, 2.0f}, {51, 3.0f}, {51, 0.0f}}));
 }
 
 TEST_F(DynamicTags, AtTheEndEveryResolvedTagIsSentWithItsResolveTimeValue) {
-    for (const char* name : {"LINK1", "CMD1", "NOBODY"}) ASSERT_TRUE(framework::SetDynamicTag(name, false, 0.0f));
+    for (const char* name : {"LINK1", "CMD1", "NOBODY"})
+        ASSERT_TRUE(framework::SetDynamicTag(name, false, 0.0f));
     ASSERT_TRUE(module::ResolveDynamicTags());
     ServerSets("LINK1", 9.0f);
     ServerSets("CMD1", 3.0f);
     ASSERT_TRUE(module::ScanDynamicTags(list, buffer));
     ASSERT_TRUE(buffer.Flush());
     ASSERT_EQ(host.Calls, 1);
-    WriteTags({Tag(50, "LINK1", "", 100.0), Tag(51, "Cmd1", "", 100.0)});  // the host's later values do not count
+    WriteTags(
+        {Tag(50, "LINK1", "", 100.0), Tag(51, "Cmd1", "", 100.0)}); // the host's later values do not count
 
     ASSERT_TRUE(module::SendAllDynamicTags(list, buffer));
     EXPECT_EQ(Buffered(buffer), (std::vector<std::pair<int32_t, float>>{{50, 7.0f}, {51, -1.0f}}));
@@ -144,7 +151,8 @@ TEST(DynamicTagList, NamesAreKeysComparedByteByByte) {
     ASSERT_EQ(list.Count(), 5);
     // Upper case before lower case, and a cp1251 letter (above 127) after both.
     const std::vector<std::string> order{"B", "a", "ab", "b", "Я"_cp};
-    for (int32_t i = 0; i < list.Count(); ++i) EXPECT_EQ(list.ItemAt(i)->Name.Get(), order[static_cast<std::size_t>(i)]);
+    for (int32_t i = 0; i < list.Count(); ++i)
+        EXPECT_EQ(list.ItemAt(i)->Name.Get(), order[static_cast<std::size_t>(i)]);
     ASSERT_NE(list.Find("b"), nullptr);
     EXPECT_EQ(list.Find("b")->VariableId, 0);
     EXPECT_EQ(list.Find("B")->VariableId, 2);

@@ -26,8 +26,8 @@ std::string ReadBytes(const fs::path& path) {
 TEST(InstallDialog, PicturesOfTheStyledButtonsInTheirStates) {
     module::TInstallProcDialog dialog;
     dialog.ProcessMemo.Lines().Add("GUID={00000000-0000-0000-0000-000000000000}");
-    const std::vector<QImage> pictures =
-        sbtest::SaveButtonStates(dialog, {&dialog.CancelBitBtn, &dialog.SaveLogBitBtn}, "install_dialog_buttons");
+    const std::vector<QImage> pictures = sbtest::SaveButtonStates(
+        dialog, {&dialog.CancelBitBtn, &dialog.SaveLogBitBtn}, "install_dialog_buttons");
     EXPECT_TRUE(sbtest::FourDistinctPictures(pictures));
 }
 
@@ -43,8 +43,10 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
     const struct {
         std::string name, old;
         bool kept;
-    } cases[] = {{"Quillary.cfg", "the user's devices", true}, {"Quillary.edd", "the user's types", true},
-                 {"Quillary.ini", "new Quillary.ini", false},  {"Quillary.srv", "an older server", false},
+    } cases[] = {{"Quillary.cfg", "the user's devices", true},
+                 {"Quillary.edd", "the user's types", true},
+                 {"Quillary.ini", "new Quillary.ini", false},
+                 {"Quillary.srv", "an older server", false},
                  {"Quillary.ico", "an older icon", false}};
     for (const auto& c : cases) {
         std::ofstream(src / c.name, std::ios::binary) << "new " << c.name;
@@ -60,7 +62,8 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
             SCOPED_TRACE(c.name);
             const fs::path path = dst / c.name, bak = dst / (c.name + ".bak");
             const bool kept = roomForIni && c.kept;
-            EXPECT_EQ(log.find("Прежний файл сохранен как: "_cp + bak.string()) != std::string::npos, kept) << log;
+            EXPECT_EQ(log.find("Прежний файл сохранен как: "_cp + bak.string()) != std::string::npos, kept)
+                << log;
             if (kept) {
                 EXPECT_EQ(ReadBytes(bak), c.old);
             }

@@ -58,7 +58,8 @@ protected:
         return r;
     }
     std::string Log() const {
-        return framework::ErrorObj ? platform::Utf8FromCp1251(framework::ErrorObj->Log->GetText()) : std::string();
+        return framework::ErrorObj ? platform::Utf8FromCp1251(framework::ErrorObj->Log->GetText())
+                                   : std::string();
     }
 
     fs::path dir_;
@@ -75,10 +76,10 @@ host::THostTag Tag(int32_t id, const std::string& name, const std::string& routi
 }
 
 TEST_F(ModuleInitTest, SingleDeviceModeBindsEveryHostVariableWithAPrefixToOneDevice) {
-    ASSERT_TRUE(host::WriteHostTagDatabase((dir_ / "host.tagdb").string(),
-                                           {Tag(5, "X5", "X: DEVICE=3; ADDRESS=9"), Tag(6, "Y6", " Y : anything"),
-                                            Tag(7, "NONE", ""), Tag(8, "X8", "x: DEVICE=1; ADDRESS=1"),
-                                            Tag(9, "COLON", ":leading")}));
+    ASSERT_TRUE(host::WriteHostTagDatabase(
+        (dir_ / "host.tagdb").string(),
+        {Tag(5, "X5", "X: DEVICE=3; ADDRESS=9"), Tag(6, "Y6", " Y : anything"), Tag(7, "NONE", ""),
+         Tag(8, "X8", "x: DEVICE=1; ADDRESS=1"), Tag(9, "COLON", ":leading")}));
     // Two devices in the list: the first ones are freed until one is left.
     driver_.DeviceList->AddDevice();
     driver_.DeviceList->AddDevice()->Device->DeviceName = "kept";
@@ -150,7 +151,8 @@ TEST(ServerCommandLine, SplitsBackIntoProgramAndConfigurationEvenWithBlanks) {
     const std::string exe = "/opt/host dir/drivers/Quillary.srv";
     const std::string cfg = "/opt/host dir/drivers/Quillary.cfg";
     EXPECT_EQ(module::ServerCommandLine(exe, cfg), "\"" + exe + "\" \"" + cfg + "\"");
-    EXPECT_EQ(platform::SplitCommandLine(module::ServerCommandLine(exe, cfg)), (std::vector<std::string>{exe, cfg}));
+    EXPECT_EQ(platform::SplitCommandLine(module::ServerCommandLine(exe, cfg)),
+              (std::vector<std::string>{exe, cfg}));
 }
 
 TEST(OnceReport, ReportsOnceUntilTheConditionClears) {
@@ -158,7 +160,8 @@ TEST(OnceReport, ReportsOnceUntilTheConditionClears) {
     framework::TDriverErrorClass* saved = framework::ErrorObj;
     framework::ErrorObj = &errors;
     module::TOnceReport report(-1, "DLM::IntercomInterface not initialized!");
-    for (int i = 0; i < 5; ++i) report.Raise();
+    for (int i = 0; i < 5; ++i)
+        report.Raise();
     EXPECT_EQ(errors.Log->GetText(), "DLM::IntercomInterface not initialized!: -1");
     report.Clear();
     report.Raise();

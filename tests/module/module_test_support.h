@@ -24,7 +24,9 @@ namespace module_test {
 class TCapturedErrors : public framework::TDriverErrorClass {
 public:
     void WriteMessage(int32_t code, const std::string& text) override { Messages.emplace_back(code, text); }
-    void WriteError(int32_t code, int32_t, const std::exception*) override { Messages.emplace_back(code, "error"); }
+    void WriteError(int32_t code, int32_t, const std::exception*) override {
+        Messages.emplace_back(code, "error");
+    }
     std::vector<std::pair<int32_t, std::string>> Messages;
 };
 
@@ -36,7 +38,9 @@ protected:
     ModuleTest() : IntercomTest("module") {}
     void SetUp() override {
         IntercomTest::SetUp();
-        tagdb_ = (std::filesystem::temp_directory_path() / ("module-" + std::to_string(::getpid()) + ".tagdb")).string();
+        tagdb_ =
+            (std::filesystem::temp_directory_path() / ("module-" + std::to_string(::getpid()) + ".tagdb"))
+                .string();
         ::setenv("OSTROLINKA_TAGDB", tagdb_.c_str(), 1);
         framework::ErrorObj = &errors;
     }
@@ -48,7 +52,9 @@ protected:
         ::unsetenv("OSTROLINKA_TAGDB");
         IntercomTest::TearDown();
     }
-    void WriteTags(const std::vector<host::THostTag>& tags) { ASSERT_TRUE(host::WriteHostTagDatabase(tagdb_, tags)); }
+    void WriteTags(const std::vector<host::THostTag>& tags) {
+        ASSERT_TRUE(host::WriteHostTagDatabase(tagdb_, tags));
+    }
     void CreateArea(int32_t count) {
         area = framework::TIntercomInterface::Create(count, "Quillary.dat");
         ASSERT_TRUE(area && area->IsOpen());
@@ -56,7 +62,8 @@ protected:
     }
     int32_t CountOf(int32_t code) const {
         int32_t n = 0;
-        for (const auto& m : errors.Messages) n += m.first == code;
+        for (const auto& m : errors.Messages)
+            n += m.first == code;
         return n;
     }
 

@@ -49,9 +49,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QString QtText(const std::string& cp1251) { return ui::ToQt(cp1251); }
+QString QtText(const std::string& cp1251) {
+    return ui::ToQt(cp1251);
+}
 // Texts of the windows compared in UTF-8, so that a failure reads.
-std::string U(const std::string& cp1251) { return platform::Utf8FromCp1251(cp1251); }
+std::string U(const std::string& cp1251) {
+    return platform::Utf8FromCp1251(cp1251);
+}
 
 // Answers the application's modal windows from inside their loops: the step runs on a timer
 // whenever a modal window is up, until it answers true. Past the deadline the window is closed, so
@@ -87,11 +91,14 @@ private:
 };
 
 // The button of that caption on the window.
-QWidget* ButtonOf(QWidget* window, const std::string& caption) { return sbtest::ButtonNamed(window, QtText(caption)); }
+QWidget* ButtonOf(QWidget* window, const std::string& caption) {
+    return sbtest::ButtonNamed(window, QtText(caption));
+}
 
 void SavePicture(QWidget* window, const std::string& name) {
     const char* bin = std::getenv("QUILLARY_BIN");
-    const fs::path outputs = fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
+    const fs::path outputs =
+        fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
     fs::create_directories(outputs);
     EXPECT_TRUE(window->grab().save(QString::fromStdString((outputs / name).string()), "PNG")) << name;
 }
@@ -135,7 +142,8 @@ protected:
     }
     // The exchange area and three devices, as the state window finds them.
     void CreateArea() {
-        for (const char* name : {"Котёл 1", "Котёл 2", "Насосная"}) driver.DeviceList->AddDevice()->Device->DeviceName = platform::Cp(name);
+        for (const char* name : {"Котёл 1", "Котёл 2", "Насосная"})
+            driver.DeviceList->AddDevice()->Device->DeviceName = platform::Cp(name);
         area = framework::TIntercomInterface::Create(0, "Quillary.dat");
         ASSERT_TRUE(area && area->IsOpen());
         framework::Intercom = area.get();
@@ -181,7 +189,8 @@ TEST_F(ModuleWindows, LogWindowFollowsReportsOfAnyThreadWhileItIsOpen) {
 TEST_F(ModuleWindows, AboutBoxShowsTheDriversText) {
     TModalDriver answer([&](QWidget* window) {
         bool found = false;
-        for (QLabel* label : window->findChildren<QLabel*>()) found = found || label->text() == QtText(driver.GetAboutText());
+        for (QLabel* label : window->findChildren<QLabel*>())
+            found = found || label->text() == QtText(driver.GetAboutText());
         EXPECT_TRUE(found);
         EXPECT_EQ(window->windowTitle(), QtText("О драйвере..."_cp));
         EXPECT_EQ(ShownPicture(window), PictureFile("QuillaryLogo.bmp"));
@@ -217,10 +226,8 @@ TEST_F(ModuleWindows, MessageBoxAnswersAndLayout) {
         const char* picture;
     };
     const Case cases[] = {
-        {false, true, "Да", 1, "QuillaryQuestion.bmp"},
-        {false, true, "Нет", 2, "QuillaryQuestion.bmp"},
-        {false, true, nullptr, 2, "QuillaryQuestion.bmp"},
-        {true, false, "Да", 1, "QuillaryError.bmp"},
+        {false, true, "Да", 1, "QuillaryQuestion.bmp"},    {false, true, "Нет", 2, "QuillaryQuestion.bmp"},
+        {false, true, nullptr, 2, "QuillaryQuestion.bmp"}, {true, false, "Да", 1, "QuillaryError.bmp"},
         {true, false, nullptr, 2, "QuillaryError.bmp"},
     };
     for (const Case& c : cases) {
@@ -259,7 +266,8 @@ int TextLines(const QImage& image, bool& cut) {
     bool previous = false;
     for (int y = 0; y < image.height(); ++y) {
         bool ink = false;
-        for (int x = 0; x < image.width() && !ink; ++x) ink = qGray(image.pixel(x, y)) < 128;
+        for (int x = 0; x < image.width() && !ink; ++x)
+            ink = qGray(image.pixel(x, y)) < 128;
         cut = cut || (ink && (y == 0 || y == image.height() - 1));
         lines += ink && !previous;
         previous = ink;
@@ -281,7 +289,8 @@ TEST_F(ModuleWindows, MessageBoxShowsALongUnbrokenTextWithinTheScreen) {
                 bool cut = false;
                 const int lines = TextLines(label->grab().toImage(), cut);
                 EXPECT_FALSE(cut);
-                const int perLine = label->contentsRect().width() / label->fontMetrics().horizontalAdvance('W');
+                const int perLine =
+                    label->contentsRect().width() / label->fontMetrics().horizontalAdvance('W');
                 EXPECT_GE(lines * perLine, length) << lines << " lines";
             }
             sbtest::ClickButton(ButtonOf(window, "Да"_cp));
@@ -292,7 +301,8 @@ TEST_F(ModuleWindows, MessageBoxShowsALongUnbrokenTextWithinTheScreen) {
     }
 }
 
-framework::TTerminalParams Params(const std::string& port, uint8_t linkState, int32_t frequency, int32_t interval) {
+framework::TTerminalParams Params(const std::string& port, uint8_t linkState, int32_t frequency,
+                                  int32_t interval) {
     framework::TTerminalParams p{};
     p.PortName.Set(port);
     p.LinkState = linkState;
@@ -301,7 +311,9 @@ framework::TTerminalParams Params(const std::string& port, uint8_t linkState, in
     return p;
 }
 
-QColor TextColour(const ui::TControl& control) { return uitest::WidgetOf(control)->palette().color(QPalette::WindowText); }
+QColor TextColour(const ui::TControl& control) {
+    return uitest::WidgetOf(control)->palette().color(QPalette::WindowText);
+}
 
 TEST_F(ModuleWindows, StateWindowShowsTheTraceOfTheSelectedDeviceOnly) {
     ASSERT_NO_FATAL_FAILURE(CreateArea());
@@ -382,13 +394,15 @@ TEST_F(ModuleWindows, StateWindowFreezesBothTerminalsWhileDisabled) {
         return w.TerminalMemo.Text() == "Опрос"_cp && w.CommandsTerminalMemo.Text() == "Команда"_cp;
     };
     const uint64_t deadline = platform::MonotonicMs() + 15000;
-    while (!caughtUp(live) && platform::MonotonicMs() < deadline) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!caughtUp(live) && platform::MonotonicMs() < deadline)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     ASSERT_TRUE(caughtUp(live));
     EXPECT_EQ(frozen.TerminalMemo.Text(), "");
     EXPECT_EQ(frozen.CommandsTerminalMemo.Text(), "");
     box->click();
     EXPECT_TRUE(frozen.Timer.Enabled());
-    while (!caughtUp(frozen) && platform::MonotonicMs() < deadline) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!caughtUp(frozen) && platform::MonotonicMs() < deadline)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     EXPECT_TRUE(caughtUp(frozen));
 }
 
@@ -399,8 +413,9 @@ public:
         std::promise<platform::HWND> made;
         auto handle = made.get_future();
         thread_ = std::thread([this, &made] {
-            made.set_value(platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
-                                                           platform::LPARAM) -> platform::LRESULT { return 0; }));
+            made.set_value(
+                platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
+                                                platform::LPARAM) -> platform::LRESULT { return 0; }));
             release_.get_future().wait();
         });
         Handle = handle.get();
@@ -442,7 +457,8 @@ std::function<bool(QWidget*)> AnswerYes(std::vector<std::string>& asked, std::si
 }
 
 const std::string question = "Вы уверены в том, что вам необходимо перезапустить поток драйвера?";
-const std::string failure = "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA.";
+const std::string failure =
+    "Возникла критическая ошибка при перезапуске потока. Перезапустите сервер OSTROLINKA.";
 
 // The restart never frees a module thread that does not end, and starts no second one beside it:
 // the operator is told and may try again; once the old thread ended, a new one is started.
@@ -518,7 +534,8 @@ TEST_F(ModuleWindows, RestartWaitServesTheHostsLoopAndIsNotEnteredAgain) {
     host.stop();
     std::printf("restart's wait of %u ms: %d ticks of the host's 50 ms timer\n", window.ThreadWaitMs, ticks);
     EXPECT_GE(ticks, 5) << "the host's loop stood still while the restart waited";
-    EXPECT_EQ(asked, (std::vector<std::string>{question, failure})) << "the click during the wait restarted again";
+    EXPECT_EQ(asked, (std::vector<std::string>{question, failure}))
+        << "the click during the wait restarted again";
 
     framework::LogWindowHandle = 0;
     deaf.Release();
@@ -604,11 +621,13 @@ TEST_F(ModuleWindows, StateWindowRefreshGivesUpOnLocksItCannotHave) {
         std::thread holder;
         if (randomBytes) {
             std::mt19937 random(21);
-            for (std::size_t i = 0; i < raw.Size(); ++i) *raw.At(i) = static_cast<uint8_t>(random() | 1);
+            for (std::size_t i = 0; i < raw.Size(); ++i)
+                *raw.At(i) = static_cast<uint8_t>(random() | 1);
             area->RequestTerminal.SetOwner(1);
         } else {
             // Left taken by a server that died: the holder of the takers may be freeing them.
-            for (std::size_t lock : locks) *raw.At(lock) = 2;
+            for (std::size_t lock : locks)
+                *raw.At(lock) = 2;
             holder = std::thread([&] {
                 std::lock_guard<std::timed_mutex> guard(module::RegionLockTakers);
                 held.set_value();
@@ -622,17 +641,20 @@ TEST_F(ModuleWindows, StateWindowRefreshGivesUpOnLocksItCannotHave) {
         start = platform::MonotonicMs();
         window->OnUpdateByTimer();
         const uint64_t refresh = platform::MonotonicMs() - start;
-        std::printf("%s: opened in %llu ms, refreshed in %llu ms\n", randomBytes ? "random bytes" : "takers held",
-                    static_cast<unsigned long long>(opening), static_cast<unsigned long long>(refresh));
+        std::printf("%s: opened in %llu ms, refreshed in %llu ms\n",
+                    randomBytes ? "random bytes" : "takers held", static_cast<unsigned long long>(opening),
+                    static_cast<unsigned long long>(refresh));
         EXPECT_LT(opening, 1000u);
         EXPECT_LT(refresh, 1000u);
         EXPECT_EQ(window->TerminalMemo.Text() + window->CommandsTerminalMemo.Text(), "");
         if (!randomBytes) {
-            for (std::size_t lock : locks) EXPECT_EQ(raw.U8(lock), 2) << "a lock byte was taken without the takers";
+            for (std::size_t lock : locks)
+                EXPECT_EQ(raw.U8(lock), 2) << "a lock byte was taken without the takers";
             release.set_value();
             holder.join();
         }
-        for (std::size_t lock : locks) *raw.At(lock) = 0;
+        for (std::size_t lock : locks)
+            *raw.At(lock) = 0;
         window->OnUpdateByTimer();
         area->RequestTerminal.WriteText("Опрос"_cp);
         area->CommandsTerminal.WriteText("Команда"_cp);

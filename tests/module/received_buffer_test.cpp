@@ -74,7 +74,8 @@ TEST_F(ValueDelivery, AHostAnsweringZeroKeepsItsEntriesUntilTheOldestHundredAreD
     THostWindow host;
     host.Answer = 0;
     TReceivedBuffer buffer(host.Handle, THostWindow::kMessage, 1);
-    for (int32_t i = 0; i < 1204; ++i) ASSERT_TRUE(buffer.AddValue(i, static_cast<float>(i)));
+    for (int32_t i = 0; i < 1204; ++i)
+        ASSERT_TRUE(buffer.AddValue(i, static_cast<float>(i)));
     EXPECT_FALSE(buffer.Flush());
     EXPECT_EQ(buffer.GetCount(), 1204);
     ASSERT_TRUE(buffer.AddValue(5000, 1.0f));
@@ -92,7 +93,8 @@ TEST_F(ValueDelivery, AHostAnsweringZeroKeepsItsEntriesUntilTheOldestHundredAreD
 TEST_F(ValueDelivery, AFullBufferIsSentBeforeTheNextValue) {
     THostWindow host;
     TReceivedBuffer buffer(host.Handle, THostWindow::kMessage, 1);
-    for (int32_t i = 0; i <= 1204; ++i) ASSERT_TRUE(buffer.AddValue(i, 0.0f));
+    for (int32_t i = 0; i <= 1204; ++i)
+        ASSERT_TRUE(buffer.AddValue(i, 0.0f));
     ASSERT_EQ(host.Calls, 1);
     EXPECT_EQ(CountOfBlock(host.Blocks[0]), 1204);
     EXPECT_EQ(buffer.GetCount(), 1);
@@ -140,12 +142,12 @@ TEST_F(ValueDelivery, DeadbandRuleOfTheStaticTags) {
     };
 
     ASSERT_TRUE(module::ScanStaticTags(buffer));
-    EXPECT_EQ(buffer.GetCount(), 0);  // unchanged values are never sent
+    EXPECT_EQ(buffer.GetCount(), 0); // unchanged values are never sent
 
     ASSERT_TRUE(area->DMLVariablesList.SetValue(0, platform::Now(), 10.4f));
     ASSERT_TRUE(area->DMLVariablesList.SetValue(1, platform::Now(), 3.01f));
     ASSERT_TRUE(module::ScanStaticTags(buffer));
-    ASSERT_EQ(buffer.GetCount(), 1);  // a deadband of 0 sends every change
+    ASSERT_EQ(buffer.GetCount(), 1); // a deadband of 0 sends every change
     EXPECT_EQ(buffer.EntryAt(0).VariableId, 2);
     EXPECT_EQ(lastSent(0), 10.0f);
     EXPECT_EQ(lastSent(1), 3.01f);

@@ -7,12 +7,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -44,12 +44,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using framework::TPropertyType;
-using uitest::WhenModal;
 using platform::Cp;
+using uitest::WhenModal;
 
 fs::path TestOutput(const std::string& name) {
     const char* bin = std::getenv("QUILLARY_BIN");
-    const fs::path outputs = fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
+    const fs::path outputs =
+        fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
     fs::create_directories(outputs);
     return outputs / name;
 }
@@ -69,14 +70,19 @@ void Press(QWidget* window, const char* captionUtf8) {
 }
 
 // The window's lists in the order they were made.
-QListWidget* ListOf(QWidget* window, int index) { return window->findChildren<QListWidget*>().value(index); }
+QListWidget* ListOf(QWidget* window, int index) {
+    return window->findChildren<QListWidget*>().value(index);
+}
 
-std::string RowText(QListWidget* list, int row) { return ui::FromQt(list->item(row)->text()); }
+std::string RowText(QListWidget* list, int row) {
+    return ui::FromQt(list->item(row)->text());
+}
 
 void MouseOnRow(QListWidget* list, int row, std::initializer_list<QEvent::Type> types) {
     const QPoint at = list->visualItemRect(list->item(row)).center();
     for (QEvent::Type type : types) {
-        QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &event);
     }
 }
@@ -129,7 +135,9 @@ struct ValueCase {
 };
 
 TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHold) {
-    auto text = [](const char* t) { return [t](module::TSettingEditor& e) { e.SettingTextEdit.SetText(t); }; };
+    auto text = [](const char* t) {
+        return [t](module::TSettingEditor& e) { e.SettingTextEdit.SetText(t); };
+    };
     auto choose = [](int index) {
         return [index](module::TSettingEditor& e) {
             auto* combo = static_cast<QComboBox*>(uitest::WidgetOf(e.ListsComboBox));
@@ -138,7 +146,9 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         };
     };
     auto typed = [](const char* utf8) {
-        return [utf8](module::TSettingEditor& e) { Type(uitest::WidgetOf(e.SettingTextEdit), QString::fromUtf8(utf8)); };
+        return [utf8](module::TSettingEditor& e) {
+            Type(uitest::WidgetOf(e.SettingTextEdit), QString::fromUtf8(utf8));
+        };
     };
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
@@ -181,7 +191,8 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         std::optional<uitest::TModalAnswer> refusal;
         if (c.refused) {
             refusal.emplace([&](QWidget* box) {
-                for (QLabel* label : box->findChildren<QLabel*>()) message += ui::FromQt(label->text());
+                for (QLabel* label : box->findChildren<QLabel*>())
+                    message += ui::FromQt(label->text());
                 Press(box, "Да");
             });
         }
@@ -199,10 +210,8 @@ TEST_F(ValueEditorTest, KeyFilterOfIntegersRealsAndPickListsAppliesToTypingAndPa
         std::string expected;
     };
     const FilterCase cases[] = {
-        {"TimeOut", "1a2.-", "3x.4", "1234"},
-        {"TimeOut", QString("12") + QChar(8), "", "1"},
-        {"Ratio", "1a.5", "2,.7", "1.52.7"},
-        {"RS232Port", QString("a1") + QChar(8), "COM7", ""},
+        {"TimeOut", "1a2.-", "3x.4", "1234"},     {"TimeOut", QString("12") + QChar(8), "", "1"},
+        {"Ratio", "1a.5", "2,.7", "1.52.7"},      {"RS232Port", QString("a1") + QChar(8), "COM7", ""},
         {"DeviceName", "a.-", "Б<", Cp("a.-Б<")},
     };
     for (const FilterCase& c : cases) {
@@ -221,9 +230,7 @@ TEST_F(ValueEditorTest, ARefusedValueKeepsTheEditorOpenUntilCancel) {
     bool stillOpen = false;
     const auto answer = WhenModal([&](QWidget* editor) {
         editor->findChild<QLineEdit*>()->setText("a\"b");
-        const auto refusal = WhenModal([&](QWidget* box) {
-            Press(box, "Да");
-        });
+        const auto refusal = WhenModal([&](QWidget* box) { Press(box, "Да"); });
         Press(editor, "Да");
         stillOpen = editor->isVisible() && QApplication::activeModalWidget() == editor;
         ASSERT_TRUE(editor->grab().save(QString::fromStdString(TestOutput("value_editor.png").string())));
@@ -284,12 +291,14 @@ TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing
         });
     };
     std::vector<std::string> before;
-    for (int32_t i = 0; i < properties.Count(); ++i) before.push_back(properties.Property(i)->Value);
+    for (int32_t i = 0; i < properties.Count(); ++i)
+        before.push_back(properties.Property(i)->Value);
     {
         const auto cancel = editTwice("Отмена");
         EXPECT_FALSE(module::EditDevice(0, device, &properties));
     }
-    for (int32_t i = 0; i < properties.Count(); ++i) EXPECT_EQ(properties.Property(i)->Value, before[i]) << i;
+    for (int32_t i = 0; i < properties.Count(); ++i)
+        EXPECT_EQ(properties.Property(i)->Value, before[i]) << i;
     const auto ok = editTwice("Да");
     EXPECT_TRUE(module::EditDevice(0, device, &properties));
     EXPECT_EQ(properties.FindProperty("TimeOut")->Value, "555");
@@ -297,9 +306,11 @@ TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing
 }
 
 TEST(DeviceSetupDialog, TheTagChooserButtonPutsTheHostTagPickedInThePropertyAndCancelKeepsIt) {
-    const fs::path tagdb = fs::temp_directory_path() / ("setup-tags-" + std::to_string(::getpid()) + ".tagdb");
-    ASSERT_TRUE(host::WriteHostTagDatabase(
-        tagdb.string(), {host_test::Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"), host_test::Tag(2, Cp("Давление"), "")}));
+    const fs::path tagdb =
+        fs::temp_directory_path() / ("setup-tags-" + std::to_string(::getpid()) + ".tagdb");
+    ASSERT_TRUE(
+        host::WriteHostTagDatabase(tagdb.string(), {host_test::Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"),
+                                                    host_test::Tag(2, Cp("Давление"), "")}));
     ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
     modbus::TModbus_Device device;
     framework::TDevicePropertyList& properties = *device.Properties;
@@ -317,7 +328,8 @@ TEST(DeviceSetupDialog, TheTagChooserButtonPutsTheHostTagPickedInThePropertyAndC
                 const auto chooser = WhenModal([&](QWidget* chooser) {
                     auto* names = chooser->findChild<QListWidget*>();
                     ASSERT_NE(names, nullptr);
-                    for (int i = 0; i < names->count(); ++i) offered << names->item(i)->text();
+                    for (int i = 0; i < names->count(); ++i)
+                        offered << names->item(i)->text();
                     names->setCurrentRow(c.pick);
                     auto* buttons = chooser->findChild<QDialogButtonBox*>();
                     buttons->button(c.pick < 0 ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
@@ -395,7 +407,8 @@ protected:
     }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
-        for (int32_t i = 0; i < driver_.DeviceList->Count(); ++i) names.push_back(driver_.DeviceList->Device(i)->DeviceName);
+        for (int32_t i = 0; i < driver_.DeviceList->Count(); ++i)
+            names.push_back(driver_.DeviceList->Device(i)->DeviceName);
         return names;
     }
     fs::path Config() const { return dir_ / "Quillary.cfg"; }
@@ -474,7 +487,8 @@ TEST_F(DriverSetupTest, OkPutsTheListInUnderTheLockAndStoresRemoteAccessOnlyWhen
         const auto answer = WhenModal([&](QWidget* dialog) {
             if (c.supported) {
                 dialog->findChild<QTabWidget*>()->setCurrentIndex(1);
-                ASSERT_TRUE(dialog->grab().save(QString::fromStdString(TestOutput("driver_setup_additional.png").string())));
+                ASSERT_TRUE(dialog->grab().save(
+                    QString::fromStdString(TestOutput("driver_setup_additional.png").string())));
             }
             driver_.WatchLock = true;
             Press(dialog, "Да");
@@ -520,7 +534,8 @@ TEST_F(DriverSetupTest, AClickOnTheSelectedFirstPropertyShowsItsHint) {
     std::string hint;
     ASSERT_TRUE(properties.GetHint(properties.Property(0)->Name, hint));
     ASSERT_NE(dialog.DescriptionLabel.Caption(), hint);
-    MouseOnRow(ListOf(uitest::WidgetOf(dialog), 1), 0, {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
+    MouseOnRow(ListOf(uitest::WidgetOf(dialog), 1), 0,
+               {QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
     EXPECT_EQ(dialog.DescriptionLabel.Caption(), hint);
 }
 
@@ -529,7 +544,8 @@ TEST_F(DriverSetupTest, PicturesOfTheStyledButtonsInTheirStates) {
     module::TDriverSetupDlg dialog(driver_);
     dialog.Show();
     EXPECT_TRUE(sbtest::FourDistinctPictures(sbtest::SaveButtonStates(
-        dialog, {&dialog.OkBitBtn, &dialog.sBitBtn1, &dialog.AddBitBtn, &dialog.EditBitBtn, &dialog.DelBitBtn},
+        dialog,
+        {&dialog.OkBitBtn, &dialog.sBitBtn1, &dialog.AddBitBtn, &dialog.EditBitBtn, &dialog.DelBitBtn},
         "driver_setup_buttons")));
 }
 
@@ -548,7 +564,8 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndAnswersFalse) {
     fs::path path = readOnly / "Quillary.cfg";
     if (::access(readOnly.c_str(), W_OK) == 0) {
         // Permissions do not hold back this user (root): a directory in the file's place fails alike.
-        std::cout << "[ NOTE     ] folder still writable for this user; the file's place is taken by a directory\n";
+        std::cout
+            << "[ NOTE     ] folder still writable for this user; the file's place is taken by a directory\n";
         ::chmod(readOnly.c_str(), 0755);
         fs::create_directories(path);
     }

@@ -41,10 +41,12 @@ bool ReturnsInTime(const std::function<void()>& call, const std::vector<std::str
     while (done.wait_for(100ms) != std::future_status::ready)
         for (const std::string& fifo : fifos) {
             if (const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
-            if (const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) readers.push_back(fd);
+            if (const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0)
+                readers.push_back(fd);
         }
     done.get();
-    for (const int fd : readers) ::close(fd);
+    for (const int fd : readers)
+        ::close(fd);
     return inTime;
 }
 
@@ -86,20 +88,24 @@ TEST_F(SpecialFilesTest, EveryReaderRefusesThemAtOnceAndSaysWhyAndTheLogWritesOn
     };
     const std::string notRegular = "это не обычный файл.";
     const std::vector<TSpecial> specials = {
-        {"link to /dev/zero", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); }, notRegular},
+        {"link to /dev/zero", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); },
+         notRegular},
         {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, notRegular},
         {"directory", [](const std::string& p) { ASSERT_TRUE(fs::create_directory(p)); }, notRegular},
-        {"past the bound", [](const std::string& p) { Sparse(p, platform::kMaxFileSize + 1); }, "он больше 67108864 байт."},
+        {"past the bound", [](const std::string& p) { Sparse(p, platform::kMaxFileSize + 1); },
+         "он больше 67108864 байт."},
     };
     for (const TSpecial& special : specials) {
         SCOPED_TRACE(special.Name);
         const fs::path folder = dir_ / std::to_string(&special - &specials[0]);
         fs::create_directories(folder);
         auto path = [&](const char* name) { return (folder / name).string(); };
-        auto notRead = [&](const char* name) { return "Файл \"" + path(name) + "\" не прочитан: " + special.Reason; };
+        auto notRead = [&](const char* name) {
+            return "Файл \"" + path(name) + "\" не прочитан: " + special.Reason;
+        };
         std::vector<std::string> files;
-        for (const char* name : {"Quillary.cfg", "Quillary.edd", "Quillary.ini", "host.tagdb", "p.jpg", "p.bmp",
-                                 "Quillary.ico", "module.log"}) {
+        for (const char* name : {"Quillary.cfg", "Quillary.edd", "Quillary.ini", "host.tagdb", "p.jpg",
+                                 "p.bmp", "Quillary.ico", "module.log"}) {
             files.push_back(path(name));
             ASSERT_NO_FATAL_FAILURE(special.Make(files.back()));
         }
@@ -124,7 +130,8 @@ TEST_F(SpecialFilesTest, EveryReaderRefusesThemAtOnceAndSaysWhyAndTheLogWritesOn
         for (const char* name : {"p.jpg", "p.bmp"}) {
             styledbuttons::TPicture picture;
             std::string why;
-            EXPECT_TRUE(ReturnsInTime([&] { styledbuttons::LoadPictureFile(picture, path(name), false, &why); }, files));
+            EXPECT_TRUE(ReturnsInTime(
+                [&] { styledbuttons::LoadPictureFile(picture, path(name), false, &why); }, files));
             EXPECT_TRUE(picture.Empty());
             EXPECT_EQ(platform::Utf8FromCp1251(why), notRead(name));
         }
@@ -140,7 +147,8 @@ TEST_F(SpecialFilesTest, EveryReaderRefusesThemAtOnceAndSaysWhyAndTheLogWritesOn
                 errors.AddToLog(-1, "b");
             },
             files));
-        const std::string refused = "Файл \"" + path("module.log") + "\" не записан: " + notRegular + ": 0\r\n";
+        const std::string refused =
+            "Файл \"" + path("module.log") + "\" не записан: " + notRegular + ": 0\r\n";
         EXPECT_EQ(platform::Utf8FromCp1251(errors.Log->GetText()),
                   "a: 0\r\n" + (special.Reason == notRegular ? refused : "") + "b: -1");
     }

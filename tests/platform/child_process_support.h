@@ -56,8 +56,12 @@ inline bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-template <typename T> bool Read(int fd, T& value) { return ReadAll(fd, &value, sizeof value); }
-template <typename T> bool Write(int fd, const T& value) { return WriteAll(fd, &value, sizeof value); }
+template <typename T> bool Read(int fd, T& value) {
+    return ReadAll(fd, &value, sizeof value);
+}
+template <typename T> bool Write(int fd, const T& value) {
+    return WriteAll(fd, &value, sizeof value);
+}
 
 // Runs `body` and ends the process with its result when this process was started in `role`.
 inline bool RegisterTestChild(const char* role, const std::function<int()>& body) {
@@ -93,7 +97,8 @@ public:
         }
         env.push_back("QUILLARY_TEST_CHILD=" + role);
         std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
+        for (auto& e : env)
+            envp.push_back(e.data());
         envp.push_back(nullptr);
         char self[] = "/proc/self/exe";
         char* argv[] = {self, nullptr};

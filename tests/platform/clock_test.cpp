@@ -56,8 +56,8 @@ TEST(ClockDates, LeapYearRules) {
 
 TEST(ClockDates, InvalidDatesAreRefused) {
     TDateTime v = 123;
-    for (auto [y, m, d] : {Ymd{0, 1, 1}, Ymd{10000, 1, 1}, Ymd{2020, 0, 1}, Ymd{2020, 13, 1}, Ymd{2020, 4, 31},
-                           Ymd{2020, 1, 0}, Ymd{2020, 1, 32}})
+    for (auto [y, m, d] : {Ymd{0, 1, 1}, Ymd{10000, 1, 1}, Ymd{2020, 0, 1}, Ymd{2020, 13, 1},
+                           Ymd{2020, 4, 31}, Ymd{2020, 1, 0}, Ymd{2020, 1, 32}})
         EXPECT_FALSE(TryEncodeDate(y, m, d, v)) << y << "-" << m << "-" << d;
     EXPECT_EQ(v, 123);
 }
@@ -108,7 +108,8 @@ TEST(ClockTime, EncodeDecodeRoundTripToTheMillisecond) {
                     ASSERT_TRUE(TryEncodeTime(h, mi, s, ms, t));
                     int h2, mi2, s2, ms2;
                     DecodeTime(45000.0 + t, h2, mi2, s2, ms2);
-                    EXPECT_EQ(h2 * 3600000 + mi2 * 60000 + s2 * 1000 + ms2, h * 3600000 + mi * 60000 + s * 1000 + ms)
+                    EXPECT_EQ(h2 * 3600000 + mi2 * 60000 + s2 * 1000 + ms2,
+                              h * 3600000 + mi * 60000 + s * 1000 + ms)
                         << h << ":" << mi << ":" << s << "." << ms;
                 }
     TDateTime t;

@@ -1,5 +1,5 @@
-#include "platform/icmp.h"
 #include "platform/clock.h"
+#include "platform/icmp.h"
 
 #include "platform/netns_child.h"
 
@@ -76,7 +76,8 @@ std::string KindName(const ::testing::TestParamInfo<Kind>& info) {
 } // namespace
 
 TEST(IcmpEcho, LoopbackAnswersFromItsOwnAddress) {
-    if (!netns::IcmpSocketAllowed()) GTEST_SKIP() << "neither a raw nor a datagram ICMP socket may be opened here";
+    if (!netns::IcmpSocketAllowed())
+        GTEST_SKIP() << "neither a raw nor a datagram ICMP socket may be opened here";
     for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
         std::string source = "unset";
         const int32_t rtt = IcmpEcho(address, 2000, &source);
@@ -88,15 +89,16 @@ TEST(IcmpEcho, LoopbackAnswersFromItsOwnAddress) {
 
 TEST(IcmpEcho, AnythingButTheDottedFormSendsNothing) {
     struct R {
-        int wrong;   // index + 1 of the first malformed address that did not give -1
+        int wrong; // index + 1 of the first malformed address that did not give -1
         long before, afterBad, afterGood;
         int32_t good;
     };
     const auto out = netns::Run<R>(netns::Setup{}, [] {
-        static const std::string bad[] = {"localhost", "127.0.0", "1.2.3.4.5", "", "127.0.0.01", "127.000.000.001",
-                                          " 127.0.0.1", "127.0.0.1 ", "0x7f.0.0.1", "127.1", "2130706433",
-                                          "256.0.0.1", "127.0.0.-1", "127..0.1", "::1",
-                                          std::string("127.0.0.1\0junk", 14)};
+        static const std::string bad[] = {
+            "localhost",  "127.0.0",         "1.2.3.4.5",  "",
+            "127.0.0.01", "127.000.000.001", " 127.0.0.1", "127.0.0.1 ",
+            "0x7f.0.0.1", "127.1",           "2130706433", "256.0.0.1",
+            "127.0.0.-1", "127..0.1",        "::1",        std::string("127.0.0.1\0junk", 14)};
         R r{};
         r.before = OutEchos();
         for (std::size_t i = 0; i < std::size(bad) && r.wrong == 0; ++i)
@@ -117,7 +119,8 @@ TEST(IcmpEcho, AnythingButTheDottedFormSendsNothing) {
 
 TEST_P(IcmpBySocketKind, LoopbackAnswers) {
     const Kind kind = GetParam();
-    const auto out = netns::Run<Timed>(SetupFor(kind, false), [kind] { return RawCheckedEcho(kind, "127.0.0.1", 2000); });
+    const auto out =
+        netns::Run<Timed>(SetupFor(kind, false), [kind] { return RawCheckedEcho(kind, "127.0.0.1", 2000); });
     NETNS_REQUIRE(out);
     if (out.result.rtt == -2) GTEST_SKIP() << "no raw socket allowed";
     EXPECT_GE(out.result.rtt, 0);
@@ -127,7 +130,8 @@ TEST_P(IcmpBySocketKind, LoopbackAnswers) {
 // A raw socket sees our own request come back on the loopback; it is no answer.
 TEST_P(IcmpBySocketKind, NoAnswerIsMinusOneAfterTheTimeout) {
     const Kind kind = GetParam();
-    const auto out = netns::Run<Timed>(SetupFor(kind, true), [kind] { return RawCheckedEcho(kind, "127.0.0.1", 500); });
+    const auto out =
+        netns::Run<Timed>(SetupFor(kind, true), [kind] { return RawCheckedEcho(kind, "127.0.0.1", 500); });
     NETNS_REQUIRE(out);
     if (out.result.rtt == -2) GTEST_SKIP() << "no raw socket allowed";
     EXPECT_EQ(out.result.rtt, -1);
@@ -159,7 +163,8 @@ public:
             const ssize_t n = recv(sniff_, buf, sizeof buf, MSG_DONTWAIT);
             if (n < 28) continue;
             const std::size_t ihl = (buf[0] & 0x0F) * 4u;
-            if (buf[ihl] == 8) return std::string(reinterpret_cast<char*>(buf) + ihl, static_cast<std::size_t>(n) - ihl);
+            if (buf[ihl] == 8)
+                return std::string(reinterpret_cast<char*>(buf) + ihl, static_cast<std::size_t>(n) - ihl);
         }
         return {};
     }
@@ -169,9 +174,11 @@ public:
         msg[2] = msg[3] = 0;
         uint32_t sum = 0;
         for (std::size_t i = 0; i + 1 < msg.size(); i += 2)
-            sum += static_cast<uint32_t>(static_cast<uint8_t>(msg[i]) << 8 | static_cast<uint8_t>(msg[i + 1]));
+            sum +=
+                static_cast<uint32_t>(static_cast<uint8_t>(msg[i]) << 8 | static_cast<uint8_t>(msg[i + 1]));
         if (msg.size() & 1) sum += static_cast<uint32_t>(static_cast<uint8_t>(msg.back()) << 8);
-        while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+        while (sum >> 16)
+            sum = (sum & 0xFFFF) + (sum >> 16);
         const uint16_t ck = static_cast<uint16_t>(~sum ^ (goodChecksum ? 0 : 0x5A5A));
         msg[2] = static_cast<char>(ck >> 8);
         msg[3] = static_cast<char>(ck);
@@ -219,9 +226,10 @@ TEST_P(IcmpBySocketKind, OnlyAFaithfulReplyFromTheTargetCounts) {
             seq[7] ^= 1;
             data.back() ^= 0x20;
             code[1] = 1;
-            r.sentBad = forger.Send(req, "127.0.0.2") + forger.Send(id, "127.0.0.1") + forger.Send(seq, "127.0.0.1") +
-                        forger.Send(data, "127.0.0.1") + forger.Send(code, "127.0.0.1") +
-                        forger.Send(req, "127.0.0.1", false) + forger.Send(req.substr(0, req.size() - 1), "127.0.0.1");
+            r.sentBad = forger.Send(req, "127.0.0.2") + forger.Send(id, "127.0.0.1") +
+                        forger.Send(seq, "127.0.0.1") + forger.Send(data, "127.0.0.1") +
+                        forger.Send(code, "127.0.0.1") + forger.Send(req, "127.0.0.1", false) +
+                        forger.Send(req.substr(0, req.size() - 1), "127.0.0.1");
         }
         pinger.join();
         std::thread second([&r] { r.faithful = TimedEcho("127.0.0.1", 5000); });

@@ -52,16 +52,15 @@ TEST_F(IniFileTest, FirstMatchWins) {
 }
 
 TEST_F(IniFileTest, ValuesAndNamesAreTrimmedAndLoseOnePairOfQuotes) {
-    const TIniFile ini = Write(
-        "  [ server ]  \r\n"
-        "\t delay_on_start \t=\t 3000 \t\r\n"
-        "a=\"  quoted  \"\n"
-        "b='single'\n"
-        "c=\"mixed'\n"
-        "d=\"\"inner\"\"\n"
-        "e=\"\n"
-        "f=\n"
-        "g = x = y\n");
+    const TIniFile ini = Write("  [ server ]  \r\n"
+                               "\t delay_on_start \t=\t 3000 \t\r\n"
+                               "a=\"  quoted  \"\n"
+                               "b='single'\n"
+                               "c=\"mixed'\n"
+                               "d=\"\"inner\"\"\n"
+                               "e=\"\n"
+                               "f=\n"
+                               "g = x = y\n");
     EXPECT_EQ(ini.ReadInteger("server", "delay_on_start", 0), 3000);
     EXPECT_EQ(ini.ReadString("server", "a", ""), "  quoted  ");
     EXPECT_EQ(ini.ReadString("server", "b", ""), "single");
@@ -74,16 +73,15 @@ TEST_F(IniFileTest, ValuesAndNamesAreTrimmedAndLoseOnePairOfQuotes) {
 }
 
 TEST_F(IniFileTest, CommentsAndStrayLinesAreIgnored) {
-    const TIniFile ini = Write(
-        "orphan=1\n"
-        "; [ports]\n"
-        "[ports]\n"
-        ";COM1=/dev/null\n"
-        "   ; COM2=/dev/zero\n"
-        "no equals sign\n"
-        "=nameless\n"
-        "COM3=/dev/ttyUSB0 ; not a comment here\n"
-        "COM4=/dev/ttyUSB1");
+    const TIniFile ini = Write("orphan=1\n"
+                               "; [ports]\n"
+                               "[ports]\n"
+                               ";COM1=/dev/null\n"
+                               "   ; COM2=/dev/zero\n"
+                               "no equals sign\n"
+                               "=nameless\n"
+                               "COM3=/dev/ttyUSB0 ; not a comment here\n"
+                               "COM4=/dev/ttyUSB1");
     EXPECT_EQ(ini.ReadString("", "orphan", "-"), "-");
     EXPECT_EQ(ini.ReadString("ports", "COM1", "-"), "-");
     EXPECT_EQ(ini.ReadString("ports", "COM2", "-"), "-");
@@ -94,7 +92,8 @@ TEST_F(IniFileTest, CommentsAndStrayLinesAreIgnored) {
 }
 
 TEST_F(IniFileTest, IntegersFollowTheIntegerTextRules) {
-    const TIniFile ini = Write("[debugger]\nhex=$10\nneg=-25\nplus=+7\nabc=abc\nc=0x10\nbig=2147483648\nsp=1 2\n");
+    const TIniFile ini =
+        Write("[debugger]\nhex=$10\nneg=-25\nplus=+7\nabc=abc\nc=0x10\nbig=2147483648\nsp=1 2\n");
     EXPECT_EQ(ini.ReadInteger("debugger", "hex", 0), 16);
     EXPECT_EQ(ini.ReadInteger("debugger", "neg", 0), -25);
     EXPECT_EQ(ini.ReadInteger("debugger", "plus", 0), 7);

@@ -82,7 +82,8 @@ int RunLeavingHolder() {
     if (!Read(ChildIn, ns)) return 1;
     ::setenv("OSTROLINKA_NAMESPACE", ns, 1);
     TSharedMemory block;
-    if (block.Create("blk", 4096) != TSharedMemoryResult::Ok && block.Open("blk") != TSharedMemoryResult::Ok) return 2;
+    if (block.Create("blk", 4096) != TSharedMemoryResult::Ok && block.Open("blk") != TSharedMemoryResult::Ok)
+        return 2;
     const HWND wnd = CreateWindowHandle([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     if (wnd == 0 || !Write(ChildOut, wnd)) return 3;
     char eof = 0;
@@ -236,7 +237,9 @@ TEST(WindowTableLifetime, TheLastProcessToLeaveTakesTheTableAway) {
 TEST(WindowTableLifetime, HoldersLeavingWithThreadsRunningGiveTheNamesToTheLast) {
     ASSERT_FALSE(registered);
     const std::string ns = "leaving-" + std::to_string(::getpid());
-    const auto named = [&] { return std::pair{std::filesystem::exists("/dev/shm/" + ns + ".blk"), TableExists(ns)}; };
+    const auto named = [&] {
+        return std::pair{std::filesystem::exists("/dev/shm/" + ns + ".blk"), TableExists(ns)};
+    };
     TestChild first("leaving-holder"), second("leaving-holder");
     StartHolder(first, ns);
     StartHolder(second, ns);

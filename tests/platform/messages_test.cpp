@@ -143,9 +143,8 @@ TEST(WindowSend, TwoThreadsSendingToEachOtherDoNotDeadlock) {
     std::atomic<int> finished{0};
     int good[2] = {0, 0};
     auto side = [&](int me) {
-        windows[me] = CreateWindowHandle([](HWND, UINT, WPARAM wParam, LPARAM) -> LRESULT {
-            return static_cast<LRESULT>(wParam) * 2;
-        });
+        windows[me] = CreateWindowHandle(
+            [](HWND, UINT, WPARAM wParam, LPARAM) -> LRESULT { return static_cast<LRESULT>(wParam) * 2; });
         WaitDispatching([&] { return windows[1 - me].load() != 0; }, Deadline);
         for (int i = 1; i <= Rounds; ++i) {
             if (SendMessage(windows[1 - me], 7, i, 0) == 2 * i) ++good[me];
@@ -170,9 +169,8 @@ TEST(WindowSend, AHandlerMaySendBackToTheThreadThatWaitsForIt) {
     });
     LRESULT result = 0;
     Worker worker([&] {
-        workerWnd = CreateWindowHandle([](HWND, UINT, WPARAM wParam, LPARAM) -> LRESULT {
-            return static_cast<LRESULT>(wParam) * 10;
-        });
+        workerWnd = CreateWindowHandle(
+            [](HWND, UINT, WPARAM wParam, LPARAM) -> LRESULT { return static_cast<LRESULT>(wParam) * 10; });
         result = SendMessage(mainWnd, 1, 4, 0);
         DestroyWindowHandle(workerWnd);
     });
@@ -182,9 +180,8 @@ TEST(WindowSend, AHandlerMaySendBackToTheThreadThatWaitsForIt) {
 }
 
 TEST(WindowSend, AHandlerThatThrowsStillAnswersTheSender) {
-    const HWND wnd = CreateWindowHandle([](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-        throw std::runtime_error("handler failed");
-    });
+    const HWND wnd = CreateWindowHandle(
+        [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { throw std::runtime_error("handler failed"); });
     WakeCounter wakes;
     wakes.Install();
     LRESULT result = -1;
@@ -212,8 +209,10 @@ TEST(WindowDestroy, AnswersPendingSendsZeroAndDropsPostedMessages) {
     ASSERT_TRUE(wakes.WaitFor(Senders + 1)) << "the sends were never queued";
 
     EXPECT_TRUE(DestroyWindowHandle(wnd));
-    for (auto& s : senders) s->Join();
-    for (LRESULT r : results) EXPECT_EQ(r, 0);
+    for (auto& s : senders)
+        s->Join();
+    for (LRESULT r : results)
+        EXPECT_EQ(r, 0);
     EXPECT_FALSE(ProcessMessages());
     EXPECT_EQ(calls.load(), 0);
 
@@ -327,8 +326,10 @@ TEST(WindowHandles, AreNonZeroUniqueAndNotSoonReused) {
     auto proc = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; };
     std::vector<HWND> a, b;
     auto make = [&](std::vector<HWND>& out) {
-        for (int i = 0; i < PerThread; ++i) out.push_back(CreateWindowHandle(proc));
-        for (HWND h : out) DestroyWindowHandle(h);
+        for (int i = 0; i < PerThread; ++i)
+            out.push_back(CreateWindowHandle(proc));
+        for (HWND h : out)
+            DestroyWindowHandle(h);
     };
     Worker ta([&] { make(a); });
     Worker tb([&] { make(b); });
@@ -342,7 +343,8 @@ TEST(WindowHandles, AreNonZeroUniqueAndNotSoonReused) {
     const HWND gone = CreateWindowHandle(proc);
     DestroyWindowHandle(gone);
     std::vector<HWND> later;
-    for (int i = 0; i < 1000; ++i) later.push_back(CreateWindowHandle(proc));
+    for (int i = 0; i < 1000; ++i)
+        later.push_back(CreateWindowHandle(proc));
     for (HWND h : later) {
         EXPECT_NE(h, gone) << "a destroyed handle came back at once";
         DestroyWindowHandle(h);
@@ -376,7 +378,8 @@ TEST(WindowCApi, AHostCreatesAWindowAndPumpsIt) {
         pumpedWhenIdle = ostro_pump_messages(0);
         wnd = created;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Deadline);
-        while (!stop.load() && std::chrono::steady_clock::now() < until) ostro_pump_messages(20);
+        while (!stop.load() && std::chrono::steady_clock::now() < until)
+            ostro_pump_messages(20);
         ostro_destroy_window(wnd);
     });
     ASSERT_TRUE(WaitDispatching([&] { return wnd.load() != 0; }, Deadline));
@@ -455,10 +458,12 @@ TEST(WindowProcesses, HandlesAreUniqueAcrossProcessesAndDieWithTheirOwner) {
     posix_spawn_file_actions_adddup2(&actions, childIn, 3);
     posix_spawn_file_actions_adddup2(&actions, childOut, 4);
     std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e)
+        env.emplace_back(*e);
     env.emplace_back("QUILLARY_WINDOW_CHILD=1");
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : env)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     char self[] = "/proc/self/exe";
     char* argv[] = {self, nullptr};
@@ -486,7 +491,8 @@ TEST(WindowProcesses, HandlesAreUniqueAcrossProcessesAndDieWithTheirOwner) {
     EXPECT_EQ(all.size(), 2u * ChildWindows);
     EXPECT_EQ(all.count(0), 0u);
     int liveTheirs = 0;
-    for (HWND h : theirs) liveTheirs += IsWindow(h) ? 1 : 0;
+    for (HWND h : theirs)
+        liveTheirs += IsWindow(h) ? 1 : 0;
     EXPECT_EQ(liveTheirs, ChildWindows);
     EXPECT_EQ(SendMessage(theirs[0], 1, 0, 0), 0) << "a send to another process is not delivered";
 
@@ -500,7 +506,8 @@ TEST(WindowProcesses, HandlesAreUniqueAcrossProcessesAndDieWithTheirOwner) {
     ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
     EXPECT_EQ(info.si_status, 0);
     liveTheirs = 0;
-    for (HWND h : theirs) liveTheirs += IsWindow(h) ? 1 : 0;
+    for (HWND h : theirs)
+        liveTheirs += IsWindow(h) ? 1 : 0;
     EXPECT_EQ(liveTheirs, 0);
     ::waitpid(child, nullptr, 0);
     ::close(fromChild[0]);

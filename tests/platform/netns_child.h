@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -12,7 +13,6 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,13 +24,12 @@
 namespace netns {
 
 struct Setup {
-    bool ignoreEcho = false;         // the namespace's loopback does not answer echoes
-    bool dropNetRaw = false;         // the calling thread loses CAP_NET_RAW (threads it starts too)
+    bool ignoreEcho = false;          // the namespace's loopback does not answer echoes
+    bool dropNetRaw = false;          // the calling thread loses CAP_NET_RAW (threads it starts too)
     const char* pingGroups = nullptr; // ping_group_range inside the namespace, when given
 };
 
-template <class R>
-struct Outcome {
+template <class R> struct Outcome {
     bool made = false;
     bool childFailed = false; // crashed or hung: a fault, not a reason to skip
     std::string why;          // when not made
@@ -134,7 +133,8 @@ Outcome<R> Run(const Setup& setup, const std::function<R()>& body, int deadlineM
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     while (got < sizeof m) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
         pollfd p{fds[0], POLLIN, 0};
         if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
         const ssize_t n = read(fds[0], reinterpret_cast<char*>(&m) + got, sizeof m - got);
@@ -162,8 +162,8 @@ Outcome<R> Run(const Setup& setup, const std::function<R()>& body, int deadlineM
 } // namespace netns
 
 // Fails the test when the child broke, skips it with the reason when no namespace could be made.
-#define NETNS_REQUIRE(outcome)                                                                     \
-    do {                                                                                           \
-        if ((outcome).childFailed) FAIL() << (outcome).why;                                        \
-        if (!(outcome).made) GTEST_SKIP() << "no network namespace for this test: " << (outcome).why; \
+#define NETNS_REQUIRE(outcome)                                                                               \
+    do {                                                                                                     \
+        if ((outcome).childFailed) FAIL() << (outcome).why;                                                  \
+        if (!(outcome).made) GTEST_SKIP() << "no network namespace for this test: " << (outcome).why;        \
     } while (0)

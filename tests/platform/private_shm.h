@@ -22,7 +22,9 @@ inline bool WriteFile(const char* path, const std::string& text) {
     return ok;
 }
 
-inline std::string Failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+inline std::string Failed(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 // Moves the calling process, which must still be single-threaded, into the namespaces and mounts a
 // tmpfs of `size` bytes on /dev/shm; with `fill`, a file then takes all of it. Empty when done,
@@ -33,13 +35,15 @@ inline std::string Enter(std::size_t size, bool fill) {
     if (uid == 0) {
         if (::unshare(CLONE_NEWNS) != 0) return Failed("unshare(CLONE_NEWNS)");
     } else {
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return Failed("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            return Failed("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
         if (!WriteFile("/proc/self/setgroups", "deny") ||
             !WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
             !WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
             return Failed("mapping the user into its namespace");
     }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return Failed("making the mounts private");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return Failed("making the mounts private");
     const std::string options = "size=" + std::to_string(size) + ",mode=1777";
     if (::mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
         return Failed("mounting a tmpfs on /dev/shm");

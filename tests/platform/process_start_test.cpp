@@ -1,5 +1,5 @@
-#include "platform/process_start.h"
 #include "platform/process.h"
+#include "platform/process_start.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,8 @@ long StatField(uint32_t pid, int n) {
     if (close == std::string::npos) return -1;
     std::istringstream rest(stat.substr(close + 2));
     std::string field;
-    for (int i = 3; i <= n; ++i) rest >> field;
+    for (int i = 3; i <= n; ++i)
+        rest >> field;
     return std::strtol(field.c_str(), nullptr, 10);
 }
 
@@ -65,7 +66,8 @@ protected:
 TEST(CommandLine, QuotedArgumentsKeepBlanksAndUnquotedOnesEndAtThem) {
     EXPECT_EQ(platform::SplitCommandLine("\"/opt/a b/Quillary.srv\" \"/etc/my cfg/Quillary.cfg\""),
               (std::vector<std::string>{"/opt/a b/Quillary.srv", "/etc/my cfg/Quillary.cfg"}));
-    EXPECT_EQ(platform::SplitCommandLine("  prog  x \"\" y "), (std::vector<std::string>{"prog", "x", "", "y"}));
+    EXPECT_EQ(platform::SplitCommandLine("  prog  x \"\" y "),
+              (std::vector<std::string>{"prog", "x", "", "y"}));
     EXPECT_TRUE(platform::SplitCommandLine("\"/bin/true").empty());
     EXPECT_TRUE(platform::SplitCommandLine("   ").empty());
 }
@@ -73,8 +75,8 @@ TEST(CommandLine, QuotedArgumentsKeepBlanksAndUnquotedOnesEndAtThem) {
 TEST_F(ProcessStart, ProgramRunsWithItsArgumentsAndTheCallersEnvironment) {
     ::setenv("OSTROLINKA_NAMESPACE", ("pstart" + std::to_string(::getpid())).c_str(), 1);
     uint32_t pid = 0;
-    ASSERT_TRUE(platform::StartDetachedProcess(
-        ShellLine("printf '%s|%s' $OSTROLINKA_NAMESPACE $0", "env"), &pid));
+    ASSERT_TRUE(
+        platform::StartDetachedProcess(ShellLine("printf '%s|%s' $OSTROLINKA_NAMESPACE $0", "env"), &pid));
     ::unsetenv("OSTROLINKA_NAMESPACE");
     EXPECT_NE(pid, 0u);
     ASSERT_TRUE(WaitFor([&] { return fs::exists(Out("env")); }));
@@ -95,8 +97,8 @@ TEST_F(ProcessStart, ProgramIsNoChildOfTheCallerAndLeavesNoZombie) {
     ASSERT_TRUE(platform::StartDetachedProcess("\"/bin/sleep\" \"30\"", &pid));
     ASSERT_NE(pid, 0u);
     EXPECT_NE(platform::GetProcessVersion(pid), 0u);
-    EXPECT_NE(StatField(pid, 4), static_cast<long>(::getpid()));  // parent
-    EXPECT_EQ(StatField(pid, 6), static_cast<long>(pid));           // its own session
+    EXPECT_NE(StatField(pid, 4), static_cast<long>(::getpid())); // parent
+    EXPECT_EQ(StatField(pid, 6), static_cast<long>(pid));        // its own session
     // The middle process was reaped by the start itself: no ended child is left to collect.
     EXPECT_LE(::waitpid(-1, nullptr, WNOHANG), 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
@@ -109,7 +111,7 @@ TEST_F(ProcessStart, ProgramIsNoChildOfTheCallerAndLeavesNoZombie) {
 }
 
 TEST_F(ProcessStart, DescriptorsOfTheCallerDoNotReachTheProgram) {
-    const int fd = ::open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
+    const int fd = ::open("/dev/null", O_RDONLY); // deliberately without close-on-exec
     ASSERT_GE(fd, 3);
     ASSERT_TRUE(platform::StartDetachedProcess(
         ShellLine("test -e /proc/self/fd/" + std::to_string(fd) + " && echo open || echo closed", "fds")));

@@ -136,8 +136,8 @@ TEST_F(SerialPortTest, OpenSetsRawMode) {
 }
 
 TEST_F(SerialPortTest, EveryPickListRateReachesTheLine) {
-    for (uint32_t rate : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u, 56000u, 57600u,
-                          115200u, 128000u, 256000u}) {
+    for (uint32_t rate : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u, 56000u,
+                          57600u, 115200u, 128000u, 256000u}) {
         ASSERT_TRUE(port.SetState(Line(rate, 8, 0, 0))) << rate;
         const termios2 t = pty.Settings();
         EXPECT_EQ(t.c_ospeed, rate);
@@ -183,12 +183,12 @@ TEST_F(SerialPortTest, SettingsTheLineCannotDoFailAndChangeNothing) {
     const termios2 before = pty.Settings();
     const TSerialSettings bad[] = {
         Line(9600, 8, 0, 1), Line(9600, 7, 0, 1), Line(9600, 6, 0, 1), // 1.5 stop bits need 5-bit bytes
-        Line(9600, 5, 0, 2),                                          // and 5-bit bytes cannot have two
+        Line(9600, 5, 0, 2),                                           // and 5-bit bytes cannot have two
         Line(9600, 4, 0, 0), Line(9600, 9, 0, 0), Line(9600, 8, 5, 0), Line(9600, 8, 0, 3), Line(0, 8, 0, 0),
     };
     for (const TSerialSettings& s : bad) {
-        EXPECT_FALSE(port.SetState(s)) << s.BaudRate << " " << int(s.ByteSize) << " " << int(s.Parity) << " "
-                                       << int(s.StopBits);
+        EXPECT_FALSE(port.SetState(s))
+            << s.BaudRate << " " << int(s.ByteSize) << " " << int(s.Parity) << " " << int(s.StopBits);
         const termios2 now = pty.Settings();
         EXPECT_EQ(now.c_cflag, before.c_cflag);
         EXPECT_EQ(now.c_ospeed, before.c_ospeed);
@@ -292,7 +292,8 @@ TEST_F(SerialPortTest, WholeWritesAndLargeFrames) {
     t.ReadTotalTimeoutConstant = 100;
     ASSERT_TRUE(port.SetTimeouts(t));
     std::string frame;
-    for (int i = 0; i < 3000; ++i) frame.push_back(static_cast<char>(i * 7));
+    for (int i = 0; i < 3000; ++i)
+        frame.push_back(static_cast<char>(i * 7));
     EXPECT_EQ(port.Write(frame.data(), frame.size()), static_cast<int64_t>(frame.size()));
     EXPECT_EQ(pty.Receive(frame.size(), 3000), frame);
     EXPECT_EQ(port.Write("", 0), 0);

@@ -51,7 +51,8 @@ protected:
             const char ok = block.Create(name, size) == TSharedMemoryResult::Ok ? 'y' : 'n';
             if (ok == 'y') block.Data()[0] = 0xAB;
             if (::write(fds[1], &ok, 1) != 1) ::_exit(2);
-            for (;;) ::pause();
+            for (;;)
+                ::pause();
         }
         ::close(fds[1]);
         children_.push_back(pid);
@@ -77,7 +78,8 @@ TEST_F(SharedMemoryTest, CreatedBlockIsZeroFilledPrivateAndSharedWithOpeners) {
     ASSERT_EQ(a.Create("blk", 10000), TSharedMemoryResult::Ok);
     ASSERT_TRUE(a.IsMapped());
     ASSERT_EQ(a.Size(), 10000u);
-    for (std::size_t i = 0; i < a.Size(); ++i) ASSERT_EQ(a.Data()[i], 0) << i;
+    for (std::size_t i = 0; i < a.Size(); ++i)
+        ASSERT_EQ(a.Data()[i], 0) << i;
 
     const int fd = ::shm_open(SharedMemoryPath("blk").c_str(), O_RDONLY, 0);
     ASSERT_GE(fd, 0);

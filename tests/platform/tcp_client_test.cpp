@@ -32,7 +32,8 @@ protected:
     // Waits until the client has buffered `count` bytes.
     bool WaitInput(std::size_t count, int ms) {
         const uint64_t deadline = MonotonicMs() + ms;
-        while (client.InputSize() < count && MonotonicMs() < deadline) client.ReceiveWithTimeout(50);
+        while (client.InputSize() < count && MonotonicMs() < deadline)
+            client.ReceiveWithTimeout(50);
         return client.InputSize() >= count;
     }
     Listener server;
@@ -134,7 +135,8 @@ TEST_F(TcpClientTest, PeerThatClosedLeavesItsDataAndNeverFails) {
     EXPECT_TRUE(client.Connected());
     EXPECT_EQ(client.TakeInput(), std::string("\x01\x03\x00", 3));
     const uint64_t deadline = MonotonicMs() + 2000;
-    while (client.Connected() && MonotonicMs() < deadline) client.ReceiveWithTimeout(20);
+    while (client.Connected() && MonotonicMs() < deadline)
+        client.ReceiveWithTimeout(20);
     EXPECT_FALSE(client.Connected());
     const uint64_t start = MonotonicMs();
     EXPECT_EQ(client.ReceiveWithTimeout(500), 0u);
@@ -153,7 +155,8 @@ TEST_F(TcpClientTest, ReceiveMovesAtMostTheReceiveBufferSize) {
     // Each single receive is bounded by the size.
     const uint64_t deadline = MonotonicMs() + 2000;
     std::size_t n = 0;
-    while (n == 0 && MonotonicMs() < deadline) n = client.ReceiveWithTimeout(50);
+    while (n == 0 && MonotonicMs() < deadline)
+        n = client.ReceiveWithTimeout(50);
     EXPECT_GE(n, 1u);
     EXPECT_LE(n, 10u);
 }
@@ -183,7 +186,8 @@ TEST_F(TcpClientTest, BufferedWritesGoOutOnlyWhenFlushed) {
 
 TEST_F(TcpClientTest, SendToAPeerThatHasGoneRaisesNoSignal) {
     // The default action of SIGPIPE ends the process; the test survives only without the signal.
-    struct sigaction dfl {}, old{};
+    struct sigaction dfl {
+    }, old{};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, &old);
     ResetPeer(peer);

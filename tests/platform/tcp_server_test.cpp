@@ -24,7 +24,9 @@ namespace {
 
 constexpr uint32_t kDeadline = 5000;
 
-bool WaitUntil(const std::function<bool()>& done, uint32_t ms = kDeadline) { return WaitDispatching(done, ms); }
+bool WaitUntil(const std::function<bool()>& done, uint32_t ms = kDeadline) {
+    return WaitDispatching(done, ms);
+}
 
 int ConnectTo(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -73,7 +75,8 @@ protected:
         };
     }
     void TearDown() override {
-        for (int fd : clients) close(fd);
+        for (int fd : clients)
+            close(fd);
     }
     int Connect() {
         const int fd = ConnectTo(server.BoundPort(0));
@@ -110,8 +113,8 @@ TEST_F(TcpServerTest, EventsRunInOrderOnThePeerThreadAndLinesEcho) {
     // The thread stopped after that pass and closed the link.
     EXPECT_EQ(testsupport::ReadPeer(fd, 1, 2000), "");
     ASSERT_TRUE(WaitUntil([&] { return events->disconnects == 1; }));
-    EXPECT_EQ(events->Log(),
-              (std::vector<std::string>{"connect 127.0.0.1", "line one", "line two", "line bye", "disconnect"}));
+    EXPECT_EQ(events->Log(), (std::vector<std::string>{"connect 127.0.0.1", "line one", "line two",
+                                                       "line bye", "disconnect"}));
     EXPECT_TRUE(WaitUntil([&] { return server.PeerCount() == 0; }));
 }
 
@@ -157,7 +160,8 @@ TEST_F(TcpServerTest, ReadsWaitAtMostTheTimeOutAndReportTheBindingAndThePeer) {
         seen->bindingPort = p.BindingPort();
         seen->phase = 1;
         p.ReadTimeout = 3000;
-        while (seen->second.size() < 5 && p.Connected()) seen->second += p.CurrentReadBuffer();
+        while (seen->second.size() < 5 && p.Connected())
+            seen->second += p.CurrentReadBuffer();
         seen->phase = 2;
         p.StopAfterPass();
     };
@@ -295,7 +299,7 @@ TEST_F(TcpServerTest, DeactivateClosesListenerAndPeersAndWaitsForTheirThreads) {
     EXPECT_TRUE(server.Deactivate());
     EXPECT_LT(MonotonicMs() - start, 3000u);
     EXPECT_FALSE(server.Active());
-    EXPECT_TRUE(server.Deactivate()); // inactive: nothing left
+    EXPECT_TRUE(server.Deactivate());         // inactive: nothing left
     EXPECT_EQ(events->disconnects.load(), 2); // both ran before Deactivate returned
     EXPECT_EQ(testsupport::ReadPeer(a, 1, 2000), "");
     EXPECT_EQ(testsupport::ReadPeer(b, 1, 2000), "");
@@ -316,7 +320,8 @@ TEST_F(TcpServerTest, AThreadStuckInItsHandlerIsLeftToEndByItself) {
     auto inside = std::make_shared<std::atomic<bool>>(false);
     server.OnExecute = [release, inside](TTcpPeer& p) {
         *inside = true;
-        while (!release->load()) Sleep(1); // deaf to the server's close
+        while (!release->load())
+            Sleep(1); // deaf to the server's close
         p.StopAfterPass();
     };
     server.StopTimeoutMs = 200;

@@ -39,9 +39,11 @@ TEST(Cp1251, EveryByteMatchesTheSystemConverterBothWays) {
 TEST(Cp1251, LiteralsAndUnmappable) {
     EXPECT_EQ("Имя"_cp, std::string("\xC8\xEC\xFF"));
     EXPECT_EQ(Cp("ёЁ№"), std::string("\xB8\xA8\xB9"));
-    EXPECT_EQ(Cp1251FromUtf8("a\xE4\xB8\x80" "b"), "a?b"); // a CJK letter has no byte
-    EXPECT_EQ(Cp1251FromUtf8("\xC8"), "?");                  // cut sequence
-    EXPECT_EQ(Cp1251FromUtf8("\x80z"), "?z");                // stray continuation byte
+    EXPECT_EQ(Cp1251FromUtf8("a\xE4\xB8\x80"
+                             "b"),
+              "a?b");                         // a CJK letter has no byte
+    EXPECT_EQ(Cp1251FromUtf8("\xC8"), "?");   // cut sequence
+    EXPECT_EQ(Cp1251FromUtf8("\x80z"), "?z"); // stray continuation byte
 }
 
 TEST(TextCase, CyrillicAtBothEndsAndOutsideTheMainBlock) {
@@ -66,8 +68,8 @@ TEST(TextCase, IndependentOfTheCLocale) {
 
 TEST(TextTrim, BlanksAndControlsButNeverCyrillic) {
     EXPECT_EQ(Trim(" \t\r\n\x01Яблоко я\x1F "_cp), "Яблоко я"_cp);
-    EXPECT_EQ(Trim("яблоко"_cp), "яблоко"_cp);       // 0xFF at the end is a letter
-    EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");           // no-break space is not <= 0x20
+    EXPECT_EQ(Trim("яблоко"_cp), "яблоко"_cp); // 0xFF at the end is a letter
+    EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0"); // no-break space is not <= 0x20
     EXPECT_EQ(TrimLeft("  a  "), "a  ");
     EXPECT_EQ(TrimRight("  a  "), "  a");
     EXPECT_EQ(Trim("   "), "");
@@ -93,8 +95,8 @@ TEST(IntegerTexts, DecimalHexAndFailures) {
     EXPECT_EQ(v, -16);
     EXPECT_TRUE(TryStrToInt("00012", v));
     EXPECT_EQ(v, 12);
-    for (const char* bad : {"", "-", "+", "$", "2147483648", "-2147483649", "99999999999999999999", "$123456789",
-                            " 1", "1 ", "1a", "0x10", "$G", "1.0", "--1"}) {
+    for (const char* bad : {"", "-", "+", "$", "2147483648", "-2147483649", "99999999999999999999",
+                            "$123456789", " 1", "1 ", "1a", "0x10", "$G", "1.0", "--1"}) {
         v = 77;
         EXPECT_FALSE(TryStrToInt(bad, v)) << bad;
         EXPECT_EQ(v, 77) << bad;

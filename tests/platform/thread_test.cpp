@@ -16,7 +16,9 @@ namespace {
 
 constexpr uint32_t Deadline = 10000;
 
-bool WaitUntil(const std::function<bool()>& done) { return WaitDispatching(done, Deadline); }
+bool WaitUntil(const std::function<bool()>& done) {
+    return WaitDispatching(done, Deadline);
+}
 
 // Runs body until asked to stop, unless `stubborn` keeps it going; tells the test when it is freed.
 class TTestThread : public TThread {

@@ -30,15 +30,16 @@ using namespace remotetest;
 
 namespace {
 
-constexpr const char* kDevice =
-    "<device><session DeviceName=\"Pump\" DeviceAddress=\"5\" RoutingPrefix=\"DOM\" ReqwestInterval=\"1000000\" "
-    "Enabled=\"TRUE\"/></device>\r\n";
+constexpr const char* kDevice = "<device><session DeviceName=\"Pump\" DeviceAddress=\"5\" "
+                                "RoutingPrefix=\"DOM\" ReqwestInterval=\"1000000\" "
+                                "Enabled=\"TRUE\"/></device>\r\n";
 
 class RemoteAccessWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         static int serial = 0;
-        dir_ = fs::temp_directory_path() / (servertest::UseRunNamespace() + "-remote-" + std::to_string(serial++));
+        dir_ = fs::temp_directory_path() /
+               (servertest::UseRunNamespace() + "-remote-" + std::to_string(serial++));
         fs::create_directories(dir_);
         savedDriver_ = framework::Driver;
         framework::Driver = &driver_;
@@ -50,13 +51,14 @@ protected:
         area_ = framework::TIntercomInterface::Create(4, "Quillary.dat");
         ASSERT_TRUE(area_ && area_->IsOpen());
         Intercom = area_.get();
-        host_ = platform::CreateWindowHandle(
-            [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+        host_ = platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
+                                                platform::LPARAM) -> platform::LRESULT { return 0; });
         area_->OstrolinkaInfo.SetHostWindow(static_cast<int32_t>(host_));
     }
     void TearDown() override {
         TRemoteDevice::Hold = false;
-        for (int fd : clients_) close(fd);
+        for (int fd : clients_)
+            close(fd);
         window_.reset();
         platform::DestroyWindowHandle(host_);
         Intercom = nullptr;
@@ -72,10 +74,12 @@ protected:
     // The window over a configuration with remote access as given; port 0 lets the system choose.
     void MakeWindow(bool enabled, int port = 0) {
         // The root element carries the driver's short name.
-        const std::string root = "<" + driver_.GetShortName() + " ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" " +
-                                 "RAPEnabled=\"" + (enabled ? "True" : "False") + "\" RAPPort=\"" +
-                                 std::to_string(port) + "\" >\r\n";
-        std::ofstream(dir_ / "Quillary.cfg", std::ios::binary) << root << kDevice << "</" << driver_.GetShortName() << ">\r\n";
+        const std::string root = "<" + driver_.GetShortName() +
+                                 " ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" " + "RAPEnabled=\"" +
+                                 (enabled ? "True" : "False") + "\" RAPPort=\"" + std::to_string(port) +
+                                 "\" >\r\n";
+        std::ofstream(dir_ / "Quillary.cfg", std::ios::binary)
+            << root << kDevice << "</" << driver_.GetShortName() << ">\r\n";
         std::ofstream(dir_ / "Quillary.ini", std::ios::binary) << "[server]\r\ndelay_on_start=0\r\n";
         server::CfgPath = (dir_ / "Quillary.cfg").string();
         server::StartPending = true;
@@ -123,7 +127,8 @@ TEST_F(RemoteAccessWindowTest, TheListenerFollowsTheRunFlagOnEveryAddressAtTheCo
     ASSERT_GT(Port(), 0);
     const TReply reply = Exchange(Request("", 0, 1, "<TQL><GET_SERVICE_NAME/></TQL>"));
     ASSERT_TRUE(reply.complete);
-    EXPECT_EQ(reply.body, "<TQL>\r\n<GET_SERVICE_NAME name=\"" + platform::Cp("Тестовый сервис") + "\"/>\r\n</TQL>\r\n");
+    EXPECT_EQ(reply.body,
+              "<TQL>\r\n<GET_SERVICE_NAME name=\"" + platform::Cp("Тестовый сервис") + "\"/>\r\n</TQL>\r\n");
 
     // The run flag drops: the listener closes with the threads, and the window is asked to close.
     const int port = Port();
@@ -146,7 +151,8 @@ TEST_F(RemoteAccessWindowTest, RequestsThroughTheListenerAreServedOneSessionAtAT
     TRemoteDevice::Hold = true;
     const std::string request = Request("dom", kAddress, 7, "PING");
     const int first = Connect();
-    for (const auto& [from, length] : std::vector<std::pair<std::size_t, std::size_t>>{{0, 150}, {150, 161}, {311, 4}})
+    for (const auto& [from, length] :
+         std::vector<std::pair<std::size_t, std::size_t>>{{0, 150}, {150, 161}, {311, 4}})
         ASSERT_TRUE(testsupport::SendPeer(first, request.substr(from, length)));
     ASSERT_TRUE(WaitUntil([] { return TRemoteDevice::Inside.load(); }));
     EXPECT_TRUE(server::ThreadsList->Thread(0)->Paused.load());

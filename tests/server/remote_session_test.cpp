@@ -65,10 +65,12 @@ protected:
     }
     void TearDown() override {
         if (HasFailure())
-            std::fprintf(stderr, "session log:\n%s\nerrors:\n%s\n", platform::Utf8FromCp1251(log.GetText()).c_str(),
+            std::fprintf(stderr, "session log:\n%s\nerrors:\n%s\n",
+                         platform::Utf8FromCp1251(log.GetText()).c_str(),
                          platform::Utf8FromCp1251(errors.Log->GetText()).c_str());
         TRemoteDevice::Hold = false;
-        for (int fd : clients) close(fd);
+        for (int fd : clients)
+            close(fd);
         server.Deactivate();
         threads.reset();
         framework::ErrorObj = savedErrors;
@@ -91,7 +93,8 @@ protected:
     framework::TDeviceThread& Thread() { return *threads->Thread(0); }
     static std::size_t Count(const std::string& text, const std::string& what) {
         std::size_t n = 0;
-        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
         return n;
     }
 
@@ -113,7 +116,8 @@ TEST_F(RemoteSessionTest, ADeviceRequestSplitAcrossSegmentsIsServedWithItsThread
     const std::string request = Request("dom", kAddress, 7, "PING");
     const int fd = Connect();
     // Three segments: inside the header, at its end, inside the payload.
-    for (const auto& [from, length] : std::vector<std::pair<std::size_t, std::size_t>>{{0, 100}, {100, 211}, {311, 2}, {313, 2}}) {
+    for (const auto& [from, length] :
+         std::vector<std::pair<std::size_t, std::size_t>>{{0, 100}, {100, 211}, {311, 2}, {313, 2}}) {
         ASSERT_TRUE(testsupport::SendPeer(fd, request.substr(from, length)));
     }
     const TReply reply = ReadReply(fd);
@@ -146,8 +150,10 @@ TEST_F(RemoteSessionTest, ASecondClientGetsTheBusyReplyAndLeavesTheRunningSessio
 
     // Several at once: none of them starts a session of its own.
     std::vector<int> others;
-    for (int i = 0; i < 3; ++i) others.push_back(Connect());
-    for (int fd : others) ASSERT_TRUE(testsupport::SendPeer(fd, Request("DOM", kAddress, 7, "two")));
+    for (int i = 0; i < 3; ++i)
+        others.push_back(Connect());
+    for (int fd : others)
+        ASSERT_TRUE(testsupport::SendPeer(fd, Request("DOM", kAddress, 7, "two")));
     for (int fd : others) {
         const TReply busyReply = ReadReply(fd);
         ASSERT_TRUE(busyReply.complete);

@@ -43,8 +43,9 @@ public:
         ++Polls;
         return true;
     }
-    void DoExternalRequest(framework::TRemotePeer* peer, const TRemoteRequestHeader& header, std::string& reply,
-                           framework::TTerminalDataClass* log, const std::string* stream) override {
+    void DoExternalRequest(framework::TRemotePeer* peer, const TRemoteRequestHeader& header,
+                           std::string& reply, framework::TTerminalDataClass* log,
+                           const std::string* stream) override {
         ++Requests;
         Inside = true;
         WaitUntil([] { return !Hold.load(); });
@@ -53,7 +54,8 @@ public:
         if (log) log->AddLine("device served");
         TRemoteRequestHeader answer = header;
         answer.Status = 0;
-        const std::string body = "ECHO:" + (stream ? stream->substr(framework::kRemoteHeaderSize) : std::string());
+        const std::string body =
+            "ECHO:" + (stream ? stream->substr(framework::kRemoteHeaderSize) : std::string());
         framework::SendRemoteReply(peer, answer, &body, reply);
     }
 
@@ -82,7 +84,8 @@ inline void Set(framework::TDevice& d, const std::string& name, const std::strin
     d.ApplyProperties();
 }
 
-inline std::string Request(const std::string& domain, int32_t address, int32_t code, const std::string& payload) {
+inline std::string Request(const std::string& domain, int32_t address, int32_t code,
+                           const std::string& payload) {
     TRemoteRequestHeader h = framework::NewRemoteRequestHeader();
     h.Domain.Set(domain);
     h.DeviceAddress = address;

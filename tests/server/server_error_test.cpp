@@ -40,7 +40,8 @@ public:
                                                      platform::LPARAM l) -> platform::LRESULT {
             if (msg != TServerErrorClass::kServerLogMessage) return 0;
             std::lock_guard<std::mutex> g(lock);
-            lines.push_back({static_cast<int32_t>(static_cast<intptr_t>(w)), reinterpret_cast<const char*>(l)});
+            lines.push_back(
+                {static_cast<int32_t>(static_cast<intptr_t>(w)), reinterpret_cast<const char*>(l)});
             return 0;
         });
     }
@@ -75,7 +76,8 @@ protected:
         framework::TServerErrorRegion r;
         area->ServerErrorList.ReadAll(r, false);
         std::vector<TLogLine> out;
-        for (int32_t i = 0; i < r.Count && i < 100; ++i) out.push_back({r.Records[i].Code, r.Records[i].Text.Get()});
+        for (int32_t i = 0; i < r.Count && i < 100; ++i)
+            out.push_back({r.Records[i].Code, r.Records[i].Text.Get()});
         return out;
     }
 
@@ -131,7 +133,8 @@ TEST_F(ServerErrorTest, OnceClosingNothingIsSentToTheWindowButTheAreaStillGetsIt
         returned = true;
     });
     const uint64_t deadline = platform::MonotonicMs() + 5000;
-    while (!returned && platform::MonotonicMs() < deadline) std::this_thread::yield();
+    while (!returned && platform::MonotonicMs() < deadline)
+        std::this_thread::yield();
     EXPECT_TRUE(returned.load());
     if (!returned) platform::WaitDispatching([&] { return returned.load(); }, 5000); // free it to fail
     reporter.join();
@@ -155,7 +158,8 @@ TEST_F(ServerErrorTest, ADisabledObjectOrAMissingAreaDropsEveryReport) {
 
 TEST_F(ServerErrorTest, RecordsBeyondTheListAreLostButTheWindowGetsThemAll) {
     TServerErrorClass errors(window.handle);
-    for (int i = 0; i < 105; ++i) errors.WriteMessage(-i, "n" + platform::IntToStr(i));
+    for (int i = 0; i < 105; ++i)
+        errors.WriteMessage(-i, "n" + platform::IntToStr(i));
     EXPECT_EQ(AreaRecords().size(), 100u);
     ASSERT_EQ(window.Lines().size(), 105u);
     EXPECT_EQ(window.Lines()[104].code, -104);

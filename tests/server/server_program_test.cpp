@@ -16,11 +16,11 @@
 #include "framework/intercom_test_support.h"
 // The simulator's process helper, built into this test program.
 #include "modbus-sim/sim_process.cpp"
-#include "platform/text.h"
 #include "platform/child_process_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/private_shm.h"
+#include "platform/text.h"
 #include "server/server_test_support.h"
 
 namespace fs = std::filesystem;
@@ -33,8 +33,9 @@ constexpr int kDeadlineMs = 15000;
 // The host window, in a process of its own: made, its handle answered, destroyed when the test
 // closes the child's input.
 const bool HostRegistered = testchild::RegisterTestChild("host-window", [] {
-    const platform::HWND wnd = platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
-                                                               platform::LPARAM) -> platform::LRESULT { return 0; });
+    const platform::HWND wnd =
+        platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
+                                        platform::LPARAM) -> platform::LRESULT { return 0; });
     if (!testchild::Write(testchild::ChildOut, wnd)) return 1;
     for (;;) {
         pollfd pfd{testchild::ChildIn, POLLIN, 0};
@@ -105,7 +106,8 @@ const bool OnShmRegistered = testchild::RegisterTestChild("server-on-private-shm
 
 class ServerProcess : public testchild::TestChild {
 public:
-    explicit ServerProcess(const fs::path& exe) : TestChild((::setenv("QUILLARY_SERVER_EXE", exe.c_str(), 1), "server")) {}
+    explicit ServerProcess(const fs::path& exe)
+        : TestChild((::setenv("QUILLARY_SERVER_EXE", exe.c_str(), 1), "server")) {}
 };
 
 class ServerProgramTest : public ::testing::Test {
@@ -121,9 +123,10 @@ protected:
         // The program looks for its companions beside itself: a private copy has this test's.
         for (const char* file : {"Quillary.srv", "libostroplatform.so"})
             fs::copy_file(fs::path(bin) / file, dir_ / file, fs::copy_options::overwrite_existing);
-        WriteFile("Quillary.cfg", "<KESTRAN ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" "
-                                  "GeneralCommandInterval=\"6000\" AutoRunServer=\"-1\" CheckServerInterval=\"60\" "
-                                  "RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n</KESTRAN>\r\n");
+        WriteFile("Quillary.cfg",
+                  "<KESTRAN ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" "
+                  "GeneralCommandInterval=\"6000\" AutoRunServer=\"-1\" CheckServerInterval=\"60\" "
+                  "RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n</KESTRAN>\r\n");
         WriteFile("Quillary.ini", "[server]\r\ndelay_on_start=0\r\n");
     }
     void TearDown() override {
@@ -264,8 +267,9 @@ TEST_F(ServerProgramTest, LeavesASlotThatANewerServerTookOver) {
     ASSERT_NO_FATAL_FAILURE(AwaitRegistration(server));
 
     // A newer server (this test) registers while the old one still runs; then the host goes.
-    const platform::HWND newer = platform::CreateWindowHandle(
-        [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+    const platform::HWND newer =
+        platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
+                                        platform::LPARAM) -> platform::LRESULT { return 0; });
     ASSERT_NE(newer, 0u);
     area_->ServerData.SetProcessId(static_cast<int32_t>(::getpid()));
     area_->ServerData.SetWindow(static_cast<int32_t>(newer));
@@ -288,11 +292,13 @@ constexpr const char* kDescription =
     "<device name=\"sim\">\r\n"
     " <requestlist>\r\n"
     "  <request name=\"registers\" address=\"0\" size=\"2\" function=\"3\"><datablock>\r\n"
-    "   <item type=\"16u\" proc=\"value\" tsaddress=\"1\"/><item type=\"16s\" proc=\"value\" tsaddress=\"2\"/>\r\n"
+    "   <item type=\"16u\" proc=\"value\" tsaddress=\"1\"/><item type=\"16s\" proc=\"value\" "
+    "tsaddress=\"2\"/>\r\n"
     "  </datablock></request>\r\n"
     " </requestlist>\r\n"
     " <commands>\r\n"
-    "  <command tsaddress=\"100\" type=\"word\"><set address=\"20\" function=\"6\" expression=\"%VALUE%*10\"/></command>\r\n"
+    "  <command tsaddress=\"100\" type=\"word\"><set address=\"20\" function=\"6\" "
+    "expression=\"%VALUE%*10\"/></command>\r\n"
     " </commands>\r\n"
     "</device>\r\n"
     "</EDDV2_Ostrolinka>\r\n";
@@ -307,7 +313,8 @@ protected:
         ServerProgramTest::SetUp();
         if (HasFatalFailure()) return;
         const char* bin = std::getenv("QUILLARY_BIN");
-        fs::copy_file(fs::path(bin) / "libVantorel.so", dir_ / "libVantorel.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(fs::path(bin) / "libVantorel.so", dir_ / "libVantorel.so",
+                      fs::copy_options::overwrite_existing);
         WriteFile("Quillary.edd", kDescription);
         tagdb_ = (dir_ / "tags.tagdb").string();
         ::setenv("OSTROLINKA_TAGDB", tagdb_.c_str(), 1); // the program inherits it
@@ -323,34 +330,44 @@ protected:
     std::string StartSim(TLink link, const std::string& holding) {
         const std::string n = std::to_string(sims_.size());
         std::vector<std::string> args;
-        if (link == TLink::Pty) args = {"--pty", (dir_ / ("tty" + n)).string()};
-        else args = {"--tcp", "0"};
-        for (const std::string& a : {std::string("--holding"), holding, std::string("--holding"), std::string("20=0"),
-                                     std::string("--control-port"), std::string("0"), std::string("--write-log"),
-                                     (dir_ / ("writes" + n + ".log")).string()})
+        if (link == TLink::Pty)
+            args = {"--pty", (dir_ / ("tty" + n)).string()};
+        else
+            args = {"--tcp", "0"};
+        for (const std::string& a : {std::string("--holding"), holding, std::string("--holding"),
+                                     std::string("20=0"), std::string("--control-port"), std::string("0"),
+                                     std::string("--write-log"), (dir_ / ("writes" + n + ".log")).string()})
             args.push_back(a);
         sims_.push_back(std::make_unique<simtest::SimProcess>(args, (dir_ / ("sim" + n + ".err")).string()));
-        EXPECT_FALSE(sims_.back()->Ready().empty()) << simtest::ReadFile((dir_ / ("sim" + n + ".err")).string());
+        EXPECT_FALSE(sims_.back()->Ready().empty())
+            << simtest::ReadFile((dir_ / ("sim" + n + ".err")).string());
         return sims_.back()->Ready();
     }
-    std::string WriteLog(std::size_t sim) const { return simtest::ReadFile((dir_ / ("writes" + std::to_string(sim) + ".log")).string()); }
+    std::string WriteLog(std::size_t sim) const {
+        return simtest::ReadFile((dir_ / ("writes" + std::to_string(sim) + ".log")).string());
+    }
 
     // One device's configuration element: on a serial port name, or on a converter's TCP port.
     static std::string Device(const std::string& name, int address, TLink link, const std::string& where,
                               const std::string& extra = "") {
-        std::string d = "<device><session DeviceName=\"" + name + "\" DeviceAddress=\"" + std::to_string(address) +
-                        "\" RoutingPrefix=\"PLC\" RequestType=\"sim\" ICMPOnConnect=\"FALSE\" ReqwestInterval=\"20\" "
-                        "Enabled=\"TRUE\" VarConnectStateName=\"LINK" + std::to_string(address) +
-                        "\" CommandStateName=\"CMDSTATE" + std::to_string(address) + "\" ";
-        if (link == TLink::Pty) d += "TypeOfConnection=\"RS232\" RS232Port=\"" + where + "\" TimeOut=\"300\" ";
-        else d += "TypeOfConnection=\"TCP/IP\" DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + where + "\" TimeOut=\"250\" ";
+        std::string d =
+            "<device><session DeviceName=\"" + name + "\" DeviceAddress=\"" + std::to_string(address) +
+            "\" RoutingPrefix=\"PLC\" RequestType=\"sim\" ICMPOnConnect=\"FALSE\" ReqwestInterval=\"20\" "
+            "Enabled=\"TRUE\" VarConnectStateName=\"LINK" +
+            std::to_string(address) + "\" CommandStateName=\"CMDSTATE" + std::to_string(address) + "\" ";
+        if (link == TLink::Pty)
+            d += "TypeOfConnection=\"RS232\" RS232Port=\"" + where + "\" TimeOut=\"300\" ";
+        else
+            d += "TypeOfConnection=\"TCP/IP\" DeviceIPAddress=\"127.0.0.1\" IPPort=\"" + where +
+                 "\" TimeOut=\"250\" ";
         return d + extra + "/></device>\r\n";
     }
     void Configure(bool threadOnPort, const std::string& devices, const std::string& ports = "") {
-        WriteFile("Quillary.cfg", std::string("<KESTRAN ThreadOnPort=\"") + (threadOnPort ? "True" : "False") +
-                                      "\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"6000\" AutoRunServer=\"-1\" "
-                                      "CheckServerInterval=\"60\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n" +
-                                      devices + "</KESTRAN>\r\n");
+        WriteFile("Quillary.cfg",
+                  std::string("<KESTRAN ThreadOnPort=\"") + (threadOnPort ? "True" : "False") +
+                      "\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"6000\" AutoRunServer=\"-1\" "
+                      "CheckServerInterval=\"60\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n" +
+                      devices + "</KESTRAN>\r\n");
         WriteFile("Quillary.ini", "[server]\r\ndelay_on_start=0\r\n[ports]\r\n" + ports);
     }
     // The area as the module leaves it before it starts the server: the static tags (value at
@@ -427,8 +444,9 @@ TEST_P(ServerPollingByLink, ValuesReachTheTagsAndAPublishedWriteIsCarriedOut) {
 
     // The owner's terminal: the poll log and the device's parameters. A Modbus device shows its
     // converter address whenever it has a port number, the serial one too (its default 4001).
-    ASSERT_TRUE(WaitUntil([&] { return area_->RequestTerminal.ReadText().find("READING OK") != std::string::npos; }))
-        << area_->RequestTerminal.ReadText();
+    ASSERT_TRUE(WaitUntil([&] {
+        return area_->RequestTerminal.ReadText().find("READING OK") != std::string::npos;
+    })) << area_->RequestTerminal.ReadText();
     framework::TTerminalParams params{};
     ASSERT_TRUE(area_->RequestTerminal.ReadParams(0, params));
     EXPECT_EQ(params.PortName.Get(), "127.0.0.1:" + (link == TLink::Pty ? std::string("4001") : where));
@@ -436,8 +454,10 @@ TEST_P(ServerPollingByLink, ValuesReachTheTagsAndAPublishedWriteIsCarriedOut) {
 
     // A published batch: taken (2), carried out (3), the write in the device's log, state tag 1.
     Publish(1, 2, 12.0f, 0.0f);
-    ASSERT_TRUE(WaitUntil([&] { return area_->CommandsList.GetFlag() == 3; })) << +area_->CommandsList.GetFlag();
-    EXPECT_NE(WriteLog(0).find("slave=1 function=6 address=20 values=120 result=ok"), std::string::npos) << WriteLog(0);
+    ASSERT_TRUE(WaitUntil([&] { return area_->CommandsList.GetFlag() == 3; }))
+        << +area_->CommandsList.GetFlag();
+    EXPECT_NE(WriteLog(0).find("slave=1 function=6 address=20 values=120 result=ok"), std::string::npos)
+        << WriteLog(0);
     EXPECT_TRUE(WaitUntil([&] { return DynamicValue("CMDSTATE1") == 1.0f; })) << DynamicValue("CMDSTATE1");
     EXPECT_TRUE(WaitUntil([&] { return StaticValue(1) == 12.0f; }));
 
@@ -452,8 +472,9 @@ TEST_P(ServerPollingByLink, ValuesReachTheTagsAndAPublishedWriteIsCarriedOut) {
     EXPECT_TRUE(WaitUntil([&] { return DynamicValue("CMDSTATE1") == 3.0f; })) << DynamicValue("CMDSTATE1");
     EXPECT_TRUE(WaitUntil([&] { return StaticValue(1) == 12.0f; }));
     EXPECT_NE(WriteLog(0).find("values=300 result=exception:2"), std::string::npos) << WriteLog(0);
-    EXPECT_TRUE(WaitUntil([&] { return Errors().find(platform::Cp("Ошибка обработки команды")) != std::string::npos; }))
-        << Errors();
+    EXPECT_TRUE(WaitUntil([&] {
+        return Errors().find(platform::Cp("Ошибка обработки команды")) != std::string::npos;
+    })) << Errors();
     ASSERT_NO_FATAL_FAILURE(Stop(server));
 }
 
@@ -490,7 +511,9 @@ TEST_F(ServerPollingTest, DevicesSplitByPortAreAllServed) {
     const std::string com1 = StartSim(TLink::Pty, "0=11,0");
     const std::string com2 = StartSim(TLink::Pty, "0=22,0");
     ASSERT_FALSE(com1.empty() || com2.empty());
-    Configure(true, Device("A", 1, TLink::Pty, "COM1") + Device("B", 1, TLink::Pty, "COM2") + Device("C", 1, TLink::Pty, "COM1"),
+    Configure(true,
+              Device("A", 1, TLink::Pty, "COM1") + Device("B", 1, TLink::Pty, "COM2") +
+                  Device("C", 1, TLink::Pty, "COM1"),
               "COM1=" + com1 + "\r\nCOM2=" + com2 + "\r\n");
     ASSERT_NO_FATAL_FAILURE(PrepareArea({1}));
     ServerProcess server(Exe());

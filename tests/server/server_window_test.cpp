@@ -12,12 +12,12 @@
 
 #include <QImage>
 
-#include "framework/threads_list.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
+#include "framework/threads_list.h"
 #include "framework/variable_index.h"
-#include "platform/clock.h"
 #include "modbus/modbus_driver.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/text.h"
 #include "server/server_globals.h"
@@ -37,7 +37,8 @@ class ServerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         static int serial = 0;
-        dir_ = fs::temp_directory_path() / (servertest::UseRunNamespace() + "-window-" + std::to_string(serial++));
+        dir_ = fs::temp_directory_path() /
+               (servertest::UseRunNamespace() + "-window-" + std::to_string(serial++));
         fs::create_directories(dir_);
         std::ofstream(dir_ / "Quillary.cfg", std::ios::binary)
             << "<KESTRAN ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"6000\" "
@@ -51,8 +52,8 @@ protected:
         area_ = framework::TIntercomInterface::Create(4, "Quillary.dat");
         ASSERT_TRUE(area_ && area_->IsOpen());
         Intercom = area_.get();
-        host_ = platform::CreateWindowHandle(
-            [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+        host_ = platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
+                                                platform::LPARAM) -> platform::LRESULT { return 0; });
         area_->OstrolinkaInfo.SetHostWindow(static_cast<int32_t>(host_));
         area_->OstrolinkaInfo.SetName(Cp("Модуль опроса"));
         window_ = std::make_unique<TServerWindow>();
@@ -91,7 +92,8 @@ TEST_F(ServerWindowTest, CreationRegistersAndShowsTheWindowWhenTheTrayIsMissing)
     auto errors = std::make_unique<framework::TServerErrorRegion>();
     area_->ServerErrorList.ReadAll(*errors, false);
     bool reported = false;
-    for (int32_t i = 0; i < errors->Count && i < 100; ++i) reported |= errors->Records[i].Code == -16;
+    for (int32_t i = 0; i < errors->Count && i < 100; ++i)
+        reported |= errors->Records[i].Code == -16;
     EXPECT_TRUE(reported);
     // No devices in the configuration: nothing to choose.
     EXPECT_EQ(window_->DeviceListComboBox.ItemCount(), 0);
@@ -142,7 +144,8 @@ TEST(ModuleStateTexts, EachRecordedStateShowsItsStage) {
         {framework::dsPassEnd, "7: Конец цикла потока."},
         {framework::dsLoopEnded, "8: Завершение потока."},
     };
-    for (const auto& c : cases) EXPECT_EQ(server::ModuleStateText(c.state), Cp(c.text)) << int(c.state);
+    for (const auto& c : cases)
+        EXPECT_EQ(server::ModuleStateText(c.state), Cp(c.text)) << int(c.state);
 }
 
 TEST_F(ServerWindowTest, LogMemoKeepsTheLast501Lines) {
@@ -253,7 +256,8 @@ public:
 
 protected:
     void Execute() override {
-        while (!Release.load()) platform::Sleep(5);
+        while (!Release.load())
+            platform::Sleep(5);
     }
 };
 
@@ -289,7 +293,8 @@ TEST_F(ServerWindowTest, PictureOfTheWindowRendersItsTexts) {
     area_->OstrolinkaInfo.SetState(2);
     window_->RefreshState();
     const char* bin = std::getenv("QUILLARY_BIN");
-    const fs::path outputs = fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
+    const fs::path outputs =
+        fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
     fs::create_directories(outputs);
     const fs::path png = outputs / "server_window.png";
     ASSERT_TRUE(window_->SaveImage(png.string()));
@@ -306,9 +311,11 @@ TEST_F(ServerWindowTest, PictureOfTheWindowRendersItsTexts) {
 }
 
 TEST_F(ServerWindowTest, PicturesOfTheStyledButtonsInTheirStates) {
-    const std::vector<QImage> pictures = sbtest::SaveButtonStates(
-        *window_, {&window_->OkBitBtn, &window_->ReloadBitBtn, &window_->ClearLogBitBtn, &window_->SaveRemoteTerminalBitBtn},
-        "server_window_buttons");
+    const std::vector<QImage> pictures =
+        sbtest::SaveButtonStates(*window_,
+                                 {&window_->OkBitBtn, &window_->ReloadBitBtn, &window_->ClearLogBitBtn,
+                                  &window_->SaveRemoteTerminalBitBtn},
+                                 "server_window_buttons");
     EXPECT_TRUE(sbtest::FourDistinctPictures(pictures));
 }
 

@@ -4,9 +4,9 @@
 
 #include "platform/text.h"
 #include "ui/application.h"
+#include "ui/control_test_access.h"
 #include "ui/form.h"
 #include "ui/std_controls.h"
-#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +27,8 @@ namespace {
 // Opens what the tests look at.
 class ProbeButton : public TsBitBtn {
 public:
-    using TsBitBtn::TsBitBtn;
     using TsBitBtn::PaintDisabledEffect;
+    using TsBitBtn::TsBitBtn;
 };
 
 void Mouse(QWidget* w, QEvent::Type type, Qt::MouseButton button, QPoint at) {
@@ -37,7 +37,8 @@ void Mouse(QWidget* w, QEvent::Type type, Qt::MouseButton button, QPoint at) {
     QApplication::sendEvent(w, &e);
 }
 
-void Key(QWidget* w, QEvent::Type type, int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+void Key(QWidget* w, QEvent::Type type, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+         const QString& text = {}) {
     QKeyEvent e(type, key, mods, text);
     QApplication::sendEvent(w, &e);
 }
@@ -65,7 +66,8 @@ protected:
         form_->Show();
         // Painting at once needs a window on the screen.
         ASSERT_TRUE(uitest::SpinUntil([&] {
-            return uitest::WidgetOf(*form_)->windowHandle() != nullptr && uitest::WidgetOf(*form_)->windowHandle()->isExposed();
+            return uitest::WidgetOf(*form_)->windowHandle() != nullptr &&
+                   uitest::WidgetOf(*form_)->windowHandle()->isExposed();
         }));
     }
     std::unique_ptr<ui::TForm> form_;
@@ -83,13 +85,15 @@ TEST_F(ButtonTest, LayoutOfCaptionAndGlyph) {
     const QFontMetrics fm(uitest::WidgetOf(b)->font());
     // The whole pixels that hold the text: a caption is never narrower than its advance.
     const auto textWidth = [&](const char* text) {
-        return static_cast<int>(std::ceil(QFontMetricsF(uitest::WidgetOf(b)->font()).horizontalAdvance(text)));
+        return static_cast<int>(
+            std::ceil(QFontMetricsF(uitest::WidgetOf(b)->font()).horizontalAdvance(text)));
     };
     const int TW = textWidth("Caption"), TH = fm.height();
     // No glyph, centred: the caption box around the text, one pixel further while pressed.
     const TRect plain{(84 - TW) / 2 - 1, (22 - TH) / 2, 84 - (84 - TW) / 2 + 2, 22 - (22 - TH) / 2};
     TRect r = b.GetCaptionRect();
-    EXPECT_EQ((std::array{r.Left, r.Top, r.Right, r.Bottom}), (std::array{plain.Left, plain.Top, plain.Right, plain.Bottom}));
+    EXPECT_EQ((std::array{r.Left, r.Top, r.Right, r.Bottom}),
+              (std::array{plain.Left, plain.Top, plain.Right, plain.Bottom}));
     b.SetPressed(true);
     r = b.GetCaptionRect();
     EXPECT_EQ((std::array{r.Left, r.Top}), (std::array{plain.Left + 1, plain.Top + 1}));
@@ -342,7 +346,7 @@ TEST_F(ButtonTest, CaptionIsPaintedOnlyWhenShown) {
     int top = 0;
     for (TsBitBtn* b : {&shown, &hidden, &empty}) {
         ApplyFormButtonLook(*b); // no fade, which would show the last look for a while
-        b->SetTop(top += 30); // a covered widget is not painted
+        b->SetTop(top += 30);    // a covered widget is not painted
         uitest::WidgetOf(*b)->clearFocus();
         uitest::WidgetOf(*b)->repaint();
     }
@@ -363,7 +367,8 @@ TEST_F(ButtonTest, FadeFramesMixTheTwoLooksByStep) {
     auto frame = [](TColor from, TColor to, int w) {
         const double x = (255 - w) / 256.0;
         auto mix = [&](int a, int b) { return static_cast<uint8_t>(std::nearbyint(x * (a - b) + b)); };
-        return RGB(mix(RedOf(from), RedOf(to)), mix(GreenOf(from), GreenOf(to)), mix(BlueOf(from), BlueOf(to)));
+        return RGB(mix(RedOf(from), RedOf(to)), mix(GreenOf(from), GreenOf(to)),
+                   mix(BlueOf(from), BlueOf(to)));
     };
     // What the window shows now.
     auto shown = [&b] {

@@ -19,7 +19,8 @@ namespace sbtest {
 inline std::filesystem::path TestOutputDir() {
     const char* bin = std::getenv("QUILLARY_BIN");
     const std::filesystem::path dir =
-        std::filesystem::path(bin ? bin : std::filesystem::temp_directory_path().c_str()).parent_path() / "test-output";
+        std::filesystem::path(bin ? bin : std::filesystem::temp_directory_path().c_str()).parent_path() /
+        "test-output";
     std::filesystem::create_directories(dir);
     return dir;
 }
@@ -27,7 +28,8 @@ inline std::filesystem::path TestOutputDir() {
 // Saves <stem>_normal.png (the first button not the default one), _active_default.png (it the
 // default one), _pressed.png and _disabled.png (every button so), puts the buttons back as they were
 // and returns the pictures.
-inline std::vector<QImage> SaveButtonStates(ui::TForm& form, const std::vector<styledbuttons::TsBitBtn*>& buttons,
+inline std::vector<QImage> SaveButtonStates(ui::TForm& form,
+                                            const std::vector<styledbuttons::TsBitBtn*>& buttons,
                                             const std::string& stem) {
     std::vector<QImage> pictures;
     auto save = [&](const char* state) {
@@ -40,12 +42,16 @@ inline std::vector<QImage> SaveButtonStates(ui::TForm& form, const std::vector<s
     buttons.front()->SetDefault(true);
     save("active_default");
     buttons.front()->SetDefault(wasDefault);
-    for (auto* b : buttons) b->SetPressed(true);
+    for (auto* b : buttons)
+        b->SetPressed(true);
     save("pressed");
-    for (auto* b : buttons) b->SetPressed(false);
-    for (auto* b : buttons) b->SetEnabled(false);
+    for (auto* b : buttons)
+        b->SetPressed(false);
+    for (auto* b : buttons)
+        b->SetEnabled(false);
     save("disabled");
-    for (auto* b : buttons) b->SetEnabled(true);
+    for (auto* b : buttons)
+        b->SetEnabled(true);
     return pictures;
 }
 

@@ -3,10 +3,10 @@
 #include "styledbuttons/button_clicks.h"
 #include "styledbuttons/sbutton.h"
 #include "ui/application.h"
+#include "ui/control_test_access.h"
 #include "ui/form.h"
 #include "ui/page_control.h"
 #include "ui/std_controls.h"
-#include "ui/control_test_access.h"
 #include "ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -39,8 +39,9 @@ std::vector<int> PlainButtonLines(const std::string& text) {
 }
 
 TEST(PlainButtons, TheScanTellsPlainFromStyledButtons) {
-    EXPECT_EQ(PlainButtonLines("ui::TButton OkBitBtn;\nstyledbuttons::TsBitBtn Other;\nnew QPushButton(\"x\");\n"),
-              (std::vector<int>{1, 3}));
+    EXPECT_EQ(
+        PlainButtonLines("ui::TButton OkBitBtn;\nstyledbuttons::TsBitBtn Other;\nnew QPushButton(\"x\");\n"),
+        (std::vector<int>{1, 3}));
     EXPECT_TRUE(PlainButtonLines("TsButton a; TsBitBtn b; TButtonLayout c; MyTButtonX d;").empty());
 }
 
@@ -54,7 +55,8 @@ TEST(PlainButtons, NoneUnderServerOrModule) {
             std::stringstream text;
             text << in.rdbuf();
             ++scanned;
-            for (int line : PlainButtonLines(text.str())) ADD_FAILURE() << entry.path() << ":" << line;
+            for (int line : PlainButtonLines(text.str()))
+                ADD_FAILURE() << entry.path() << ":" << line;
         }
     }
     EXPECT_GT(scanned, 10) << "the source tree was not found";

@@ -18,7 +18,8 @@ namespace {
 
 fs::path Outputs() {
     const char* bin = std::getenv("QUILLARY_BIN");
-    const fs::path outputs = fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
+    const fs::path outputs =
+        fs::path(bin ? bin : fs::temp_directory_path().c_str()).parent_path() / "test-output";
     fs::create_directories(outputs);
     return outputs;
 }
@@ -46,7 +47,8 @@ TEST(StylePictureTest, ButtonLooksAndBorderMasksAreWrittenForReview) {
         bool focused, pressed;
     };
     Bitmap24 previous;
-    for (const Look& look : {Look{"normal", false, false}, Look{"hot", true, false}, Look{"pressed", true, true}}) {
+    for (const Look& look :
+         {Look{"normal", false, false}, Look{"hot", true, false}, Look{"pressed", true, true}}) {
         owner.HasInputFocus = look.focused;
         owner.IsPressed = look.pressed;
         PaintButton(s);

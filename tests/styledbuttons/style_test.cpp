@@ -20,7 +20,8 @@ protected:
 
 // A row's pixels all of one colour.
 void ExpectRow(const Bitmap24& b, int y, const Bgr& want, int from = 0) {
-    for (int x = from; x < b.Width(); ++x) ASSERT_EQ(At(b, x, y), want) << "at " << x << "," << y;
+    for (int x = from; x < b.Width(); ++x)
+        ASSERT_EQ(At(b, x, y), want) << "at " << x << "," << y;
 }
 
 } // namespace
@@ -110,7 +111,8 @@ TEST_F(StyleTest, NormalBackgroundOfEveryRow) {
         FormButtonLook(s, colour);
         s.ResizeCache();
         s.PaintBackground(s.CacheBmp);
-        for (int y = 0; y < 22; ++y) ExpectRow(s.CacheBmp, y, Grey(rows[y]));
+        for (int y = 0; y < 22; ++y)
+            ExpectRow(s.CacheBmp, y, Grey(rows[y]));
     }
 }
 
@@ -129,7 +131,8 @@ TEST_F(StyleTest, HotBackgroundAndItsPressedShift) {
     s.CacheBmp.Fill(RGB(10, 20, 30));
     s.PaintBackground(s.CacheBmp);
     ExpectRow(s.CacheBmp, 0, Bgr{83, 69, 50});
-    for (int y = 0; y < 22; ++y) EXPECT_EQ(At(s.CacheBmp, 0, y), (Bgr{83, 69, 50}));
+    for (int y = 0; y < 22; ++y)
+        EXPECT_EQ(At(s.CacheBmp, 0, y), (Bgr{83, 69, 50}));
     ExpectRow(s.CacheBmp, 1, Bgr{152, 144, 132}, 1);
 }
 
@@ -165,7 +168,8 @@ TEST_F(StyleTest, PictureOverGradientWeightsAndTheColourAloneAtZeroPercent) {
         s.ResizeCache();
         s.PaintBackground(s.CacheBmp);
         const Bgr want = hot ? Bgr{0xCF, 0xB7, 0x8F} : Grey(192);
-        for (int y = 0; y < 22; ++y) ExpectRow(s.CacheBmp, y, want);
+        for (int y = 0; y < 22; ++y)
+            ExpectRow(s.CacheBmp, y, want);
     }
 }
 
@@ -277,14 +281,16 @@ TEST_F(StyleTest, ShadowNeedsAStyledParentAndClampsItsTransparency) {
 TEST_F(StyleTest, SoftCornersLeaveTheRegionWithAndWithoutMaskedBorders) {
     owner_.W = 75;
     owner_.H = 25;
-    const QRegion corners = QRegion(0, 0, 1, 1) | QRegion(74, 0, 1, 1) | QRegion(0, 24, 1, 1) | QRegion(74, 24, 1, 1);
+    const QRegion corners =
+        QRegion(0, 0, 1, 1) | QRegion(74, 0, 1, 1) | QRegion(0, 24, 1, 1) | QRegion(74, 24, 1, 1);
     const QRegion soft = QRegion(0, 0, 75, 25) - corners;
     TsActiveBGStyle s(&owner_);
     s.ControlKind = KindBitBtn;
     s.UpdateRegion();
     ASSERT_TRUE(owner_.LastRegion.has_value());
     int area = 0;
-    for (const QRect& r : *owner_.LastRegion) area += r.width() * r.height();
+    for (const QRect& r : *owner_.LastRegion)
+        area += r.width() * r.height();
     EXPECT_EQ(area, 1871);
     EXPECT_FALSE(owner_.LastRegion->contains(QPoint(0, 0)));
     // without a masked frame the paint keeps the soft corners
@@ -299,7 +305,8 @@ TEST_F(StyleTest, MaskedFrameCutsTheCornersAndSmallCustomMasksFallBack) {
     TsActiveBGStyle s(&owner_);
     FormButtonLook(s, clBtnFace);
     PaintButton(s);
-    const QRegion corners = QRegion(0, 0, 1, 1) | QRegion(83, 0, 1, 1) | QRegion(0, 21, 1, 1) | QRegion(83, 21, 1, 1);
+    const QRegion corners =
+        QRegion(0, 0, 1, 1) | QRegion(83, 0, 1, 1) | QRegion(0, 21, 1, 1) | QRegion(83, 21, 1, 1);
     ASSERT_TRUE(owner_.LastRegion.has_value());
     EXPECT_EQ(*owner_.LastRegion, QRegion(0, 0, 84, 22) - corners);
 

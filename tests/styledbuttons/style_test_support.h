@@ -16,7 +16,8 @@ public:
     std::string Class = "TsBitBtn";
     int X = 10, Y = 20, W = 84, H = 22;
     bool IsEnabled = true, IsVisible = true, IsCreating = false, IsDestroying = false, HasInputFocus = false;
-    bool ButtonControl = true, PushButton = true, IsPressed = false, IsDefault = false, IsActiveDefault = false;
+    bool ButtonControl = true, PushButton = true, IsPressed = false, IsDefault = false,
+         IsActiveDefault = false;
     int Bevel = 2;
     bool Parent = true;
     TColor ParentColour = clBtnFace;

@@ -13,6 +13,8 @@ struct TControlTestAccess {
 
 namespace uitest {
 
-inline QWidget* WidgetOf(const ui::TControl& control) { return ui::TControlTestAccess::Widget(control); }
+inline QWidget* WidgetOf(const ui::TControl& control) {
+    return ui::TControlTestAccess::Widget(control);
+}
 
 } // namespace uitest

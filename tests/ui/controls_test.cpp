@@ -5,8 +5,8 @@
 #include "ui/std_controls.h"
 #include "ui/timer.h"
 
-#include "platform/text.h"
 #include "control_test_access.h"
+#include "platform/text.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -184,7 +184,8 @@ TEST(Memos, LineAccessStaysInStepWithTheControl) {
 
     // A long log trimmed from the front, line by line.
     for (int i = 0; i < 600; ++i) {
-        while (memo.Lines().Count() > 500) memo.Lines().Delete(0);
+        while (memo.Lines().Count() > 500)
+            memo.Lines().Delete(0);
         memo.Lines().Add(std::to_string(i));
     }
     EXPECT_EQ(memo.Lines().Count(), 501);
@@ -229,14 +230,16 @@ TEST(Memos, KeepTheirScrollBarAndScrollToTheEnd) {
         return static_cast<QPlainTextEdit*>(uitest::WidgetOf(memo))->verticalScrollBar();
     };
     std::string lines;
-    for (int i = 0; i < 200; ++i) lines += std::to_string(i) + "\r\n";
+    for (int i = 0; i < 200; ++i)
+        lines += std::to_string(i) + "\r\n";
     const struct {
         std::string text;
         bool scrolls;
     } cases[] = {{"one line", false}, {lines, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scrolls ? "long" : "short");
-        for (TMemo* memo : {&plain, &log}) memo->SetText(c.text);
+        for (TMemo* memo : {&plain, &log})
+            memo->SetText(c.text);
         ASSERT_TRUE(uitest::SpinUntil([&] { return bar(plain)->isVisible() == c.scrolls; }));
         EXPECT_TRUE(bar(log)->isVisible());
         EXPECT_EQ(bar(log)->value(), 0);

@@ -35,10 +35,16 @@ protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
         if (QThread::currentThread() != qApp->thread()) onGuiThread = false;
         switch (msg) {
-        case WM_TERMINALUPDATE: ++handled; return static_cast<LRESULT>(wParam) + 1;
-        case WM_FINISH: SetModalResult(static_cast<int>(wParam)); return 7;
-        case WM_RAISE: throw std::runtime_error("handler failed");
-        default: return TForm::WndProc(msg, wParam, lParam);
+        case WM_TERMINALUPDATE:
+            ++handled;
+            return static_cast<LRESULT>(wParam) + 1;
+        case WM_FINISH:
+            SetModalResult(static_cast<int>(wParam));
+            return 7;
+        case WM_RAISE:
+            throw std::runtime_error("handler failed");
+        default:
+            return TForm::WndProc(msg, wParam, lParam);
         }
     }
 };
@@ -91,7 +97,8 @@ TEST(Forms, ModalResultFromTimerAndButton) {
 
 TEST(Forms, AnAnswerWhoseModalWindowNeverCameFailsAndNeverFiresLater) {
     int lost = 0, answered = 0;
-    EXPECT_NONFATAL_FAILURE({ const auto answer = WhenModal([&](QWidget*) { ++lost; }); }, "no modal window came");
+    EXPECT_NONFATAL_FAILURE({ const auto answer = WhenModal([&](QWidget*) { ++lost; }); },
+                            "no modal window came");
     // The next modal window gets its own answer only.
     TForm form;
     const auto answer = WhenModal([&](QWidget*) {
@@ -170,7 +177,8 @@ TEST(FormMessages, SentFromAWorkerAreHandledDuringAModalLoop) {
     EchoForm form;
     std::atomic<LRESULT> answers{0};
     Worker worker([&] {
-        for (int i = 0; i < 50; ++i) answers += platform::SendMessage(form.Handle(), WM_TERMINALUPDATE, 1, 0);
+        for (int i = 0; i < 50; ++i)
+            answers += platform::SendMessage(form.Handle(), WM_TERMINALUPDATE, 1, 0);
         answers += platform::SendMessage(form.Handle(), WM_FINISH, mrOk, 0);
     });
     TTimer deadline;

@@ -1,8 +1,8 @@
 #include "ui/form.h"
 #include "ui/std_controls.h"
 
-#include "platform/text.h"
 #include "control_test_access.h"
+#include "platform/text.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -107,7 +107,8 @@ TEST(PanelsAndImages, ShowTheirColourAndPixels) {
     const QImage shot = uitest::WidgetOf(panel)->grab().toImage();
     bool darkRed = false;
     for (int y = 0; y < shot.height() && !darkRed; ++y)
-        for (int x = 0; x < shot.width() && !darkRed; ++x) darkRed = shot.pixelColor(x, y) == QColor(128, 0, 0);
+        for (int x = 0; x < shot.width() && !darkRed; ++x)
+            darkRed = shot.pixelColor(x, y) == QColor(128, 0, 0);
     EXPECT_TRUE(darkRed);
 
     TImage image(&form);

@@ -2,8 +2,8 @@
 #include "ui/list_box.h"
 #include "ui/std_controls.h"
 
-#include "platform/text.h"
 #include "control_test_access.h"
+#include "platform/text.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -68,15 +68,18 @@ TEST(ListBoxes, TwoColumnRowsAreNavyWhenSelectedAndSplitUnderTheHeaders) {
     // The name starts at the first header, the value at the second.
     auto isNotNavy = [&](QColor c) { return c != navy; };
     auto isNotWhite = [&](QColor c) { return c != white; };
-    EXPECT_FALSE(AnyPixel(image, QRect(row0.left(), row0.top(), nameX - row0.left(), row0.height()), isNotNavy));
+    EXPECT_FALSE(
+        AnyPixel(image, QRect(row0.left(), row0.top(), nameX - row0.left(), row0.height()), isNotNavy));
     EXPECT_TRUE(AnyPixel(image, QRect(nameX, row0.top(), valueX - nameX, row0.height()), isNotNavy));
     EXPECT_TRUE(AnyPixel(image, QRect(valueX, row0.top(), 60, row0.height()), isNotNavy));
-    EXPECT_FALSE(AnyPixel(image, QRect(row1.left(), row1.top(), valueX - row1.left(), row1.height()), isNotWhite));
+    EXPECT_FALSE(
+        AnyPixel(image, QRect(row1.left(), row1.top(), valueX - row1.left(), row1.height()), isNotWhite));
     EXPECT_TRUE(AnyPixel(image, QRect(valueX, row1.top(), 60, row1.height()), isNotWhite));
     // Text is centred vertically: as much row above the glyphs as below, give or take the descent.
     int top = row1.bottom(), bottom = row1.top();
     for (int y = row1.top(); y <= row1.bottom(); ++y)
-        if (AnyPixel(image, QRect(valueX, y, 60, 1), isNotWhite)) top = std::min(top, y), bottom = std::max(bottom, y);
+        if (AnyPixel(image, QRect(valueX, y, 60, 1), isNotWhite))
+            top = std::min(top, y), bottom = std::max(bottom, y);
     EXPECT_LE(std::abs((top - row1.top()) - (row1.bottom() - bottom)), 3);
 }
 
@@ -85,7 +88,8 @@ TEST(ListBoxes, EventsRunOnTheUsersDoingOnly) {
     int changes = 0, doubleClicks = 0;
     t.list.OnChange = [&] { ++changes; };
     t.list.OnDblClick = [&] { ++doubleClicks; };
-    for (const char* item : {"a", "b", "c"}) t.list.AddItem(item);
+    for (const char* item : {"a", "b", "c"})
+        t.list.AddItem(item);
     t.list.SetItemIndex(2);
     t.list.DeleteItem(2);
     t.list.SetItemIndex(9);
@@ -97,7 +101,8 @@ TEST(ListBoxes, EventsRunOnTheUsersDoingOnly) {
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(t.list.ItemIndex(), 1);
     const QPoint at = t.Widget()->visualItemRect(t.Widget()->item(0)).center();
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick}) {
+    for (QEvent::Type type :
+         {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick}) {
         QMouseEvent event(type, at, t.Widget()->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                           Qt::NoModifier);
         QApplication::sendEvent(t.Widget()->viewport(), &event);

@@ -7,8 +7,8 @@
 #include "ui/timer.h"
 #include "ui/tray_icon.h"
 
-#include "platform/text.h"
 #include "control_test_access.h"
+#include "platform/text.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>

@@ -71,7 +71,9 @@ private:
     bool fired_ = false;
 };
 
-inline TModalAnswer WhenModal(std::function<void(QWidget*)> step) { return TModalAnswer(std::move(step)); }
+inline TModalAnswer WhenModal(std::function<void(QWidget*)> step) {
+    return TModalAnswer(std::move(step));
+}
 
 // A thread the test joins once it has finished; one that is stuck past the deadline is a deadlock,
 // and the run stops there rather than hanging.

@@ -45,8 +45,8 @@
 #include "server/server_window.h"
 #include "styledbuttons/button_clicks.h"
 #include "styledbuttons/button_test_support.h"
-#include "ui/list_box.h"
 #include "ui/control_test_access.h"
+#include "ui/list_box.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -66,7 +66,8 @@ bool ConvertedTwice(const QString& text) {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString decoded = utf8(QByteArray::fromStdString(ui::FromQt(text)));
     if (utf8.hasError()) return false;
-    return std::any_of(decoded.begin(), decoded.end(), [](QChar c) { return c.unicode() >= 0x400 && c.unicode() < 0x500; });
+    return std::any_of(decoded.begin(), decoded.end(),
+                       [](QChar c) { return c.unicode() >= 0x400 && c.unicode() < 0x500; });
 }
 
 // What is wrong with the texts the window shows now; nothing for a sound window.
@@ -83,7 +84,8 @@ public:
 
 private:
     void Read(const QString& text, const char* what) {
-        if (ConvertedTwice(text)) findings_.insert(std::string("garbled ") + what + " \"" + text.toStdString() + "\"");
+        if (ConvertedTwice(text))
+            findings_.insert(std::string("garbled ") + what + " \"" + text.toStdString() + "\"");
     }
     void Cut(const char* what, const QString& text, const std::string& why) {
         findings_.insert(std::string("cut ") + what + " \"" + text.toStdString() + "\": " + why);
@@ -94,11 +96,13 @@ private:
     }
 
     void Check(QWidget* w) {
-        if (auto* button = dynamic_cast<styledbuttons::TsButtonControl*>(ui::ControlOf(w))) return StyledButton(*button);
+        if (auto* button = dynamic_cast<styledbuttons::TsButtonControl*>(ui::ControlOf(w)))
+            return StyledButton(*button);
         if (auto* label = qobject_cast<QLabel*>(w)) return Label(label);
         if (auto* box = qobject_cast<QAbstractButton*>(w)) {
             Read(box->text(), "check box");
-            if (!box->text().isEmpty() && (box->sizeHint().width() > box->width() || box->sizeHint().height() > box->height()))
+            if (!box->text().isEmpty() &&
+                (box->sizeHint().width() > box->width() || box->sizeHint().height() > box->height()))
                 Cut("check box", box->text(), Fits(box->sizeHint(), box->size()));
             return;
         }
@@ -117,12 +121,14 @@ private:
             }
             // Tabs are shortened only where they do not all fit.
             const QWidget* room = tabs->parentWidget() ? tabs->parentWidget() : tabs;
-            if (tabs->sizeHint().width() > room->width()) Cut("tabs", all, Fits(tabs->sizeHint(), room->size()));
+            if (tabs->sizeHint().width() > room->width())
+                Cut("tabs", all, Fits(tabs->sizeHint(), room->size()));
             return;
         }
         if (auto* list = qobject_cast<QListWidget*>(w)) return List(list);
         if (auto* combo = qobject_cast<QComboBox*>(w)) {
-            for (int i = 0; i < combo->count(); ++i) Read(combo->itemText(i), "list item");
+            for (int i = 0; i < combo->count(); ++i)
+                Read(combo->itemText(i), "list item");
             return;
         }
         if (auto* edit = qobject_cast<QLineEdit*>(w)) return Read(edit->text(), "edit");
@@ -140,7 +146,8 @@ private:
             return;
         }
         const QSize need = label->sizeHint();
-        if (need.width() > label->width() || need.height() > label->height()) Cut("label", text, Fits(need, label->size()));
+        if (need.width() > label->width() || need.height() > label->height())
+            Cut("label", text, Fits(need, label->size()));
     }
 
     // A row of a two-column list keeps its name to the left of the value column.
@@ -152,7 +159,8 @@ private:
             Read(line, "list item");
             const QString name = line.left(line.indexOf(QChar(8)));
             if (room >= 0 && TextWidth(list->font(), name) > room)
-                Cut("property name", name, std::to_string(TextWidth(list->font(), name)) + " in " + std::to_string(room));
+                Cut("property name", name,
+                    std::to_string(TextWidth(list->font(), name)) + " in " + std::to_string(room));
         }
     }
 
@@ -162,7 +170,8 @@ private:
         Read(caption, "button");
         if (caption.isEmpty()) return;
         const styledbuttons::TPoint extent = button.GetTextExtent();
-        if (extent.Y > QFontMetrics(uitest::WidgetOf(button)->font()).height()) Cut("button", caption, "wraps");
+        if (extent.Y > QFontMetrics(uitest::WidgetOf(button)->font()).height())
+            Cut("button", caption, "wraps");
         const styledbuttons::TRect r = button.GetCaptionRect();
         const int left = r.Left + (r.Right - r.Left - extent.X) / 2;
         if (left < kButtonFrame || left + extent.X + 1 > button.Width() - kButtonFrame)
@@ -262,7 +271,8 @@ protected:
     }
     // The window as it shows now; saved when a name is given.
     void CheckPage(QWidget* window, const std::string& name = {}) {
-        for (const std::string& finding : TTextChecker(window).Findings()) ADD_FAILURE() << finding;
+        for (const std::string& finding : TTextChecker(window).Findings())
+            ADD_FAILURE() << finding;
         if (name.empty()) return;
         const fs::path png = sbtest::TestOutputDir() / ("walk_" + name + ".png");
         EXPECT_TRUE(window->grab().save(QString::fromStdString(png.string()))) << png;
@@ -282,8 +292,9 @@ protected:
         }
         std::ofstream(dir_ / "Quillary.ini", std::ios::binary) << "[server]\r\ndelay_on_start=0\r\n";
         server::CfgPath = (dir_ / "Quillary.cfg").string();
-        const platform::HWND host = platform::CreateWindowHandle(
-            [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+        const platform::HWND host =
+            platform::CreateWindowHandle([](platform::HWND, platform::UINT, platform::WPARAM,
+                                            platform::LPARAM) -> platform::LRESULT { return 0; });
         area_->OstrolinkaInfo.SetHostWindow(static_cast<int32_t>(host));
         area_->OstrolinkaInfo.SetName(Cp("Модуль опроса"));
         area_->OstrolinkaInfo.SetState(2);

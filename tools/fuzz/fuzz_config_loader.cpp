@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(device->ListIndex == i);
         Check(device->DeviceName.size() <= 255);
         // The first device of a prefix and address is found by them.
-        const framework::TDeviceRecord* found = list->FindDevice(device->RoutingPrefix, device->DeviceAddress);
+        const framework::TDeviceRecord* found =
+            list->FindDevice(device->RoutingPrefix, device->DeviceAddress);
         Check(found != nullptr && found->Device->DeviceAddress == device->DeviceAddress);
     }
     return 0;

@@ -44,7 +44,8 @@ void CheckModel(modbus::TEDDV2File& file) {
             Check(command->TypeCode != 0);
             if (c > 0) Check(device->Commands.Commands(c - 1)->tsaddress < command->tsaddress);
             Check(device->Commands.FindByTsAddress(command->tsaddress) == command);
-            for (int32_t a = 0; a < command->Actions.Count(); ++a) Check(command->Actions.Actions(a)->address >= 0);
+            for (int32_t a = 0; a < command->Actions.Count(); ++a)
+                Check(command->Actions.Actions(a)->address >= 0);
         }
     }
 }

@@ -13,8 +13,8 @@ using fuzz::Check;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = fuzz::InputFile(data, size, ".ini");
     const platform::TIniFile ini(path);
-    static const char* const keys[][2] = {{"server", "delay_on_start"}, {"ports", "COM1"}, {"debug", "trace"},
-                                          {"a", "b"}, {"", ""}};
+    static const char* const keys[][2] = {
+        {"server", "delay_on_start"}, {"ports", "COM1"}, {"debug", "trace"}, {"a", "b"}, {"", ""}};
     for (const auto& [section, key] : keys) {
         const std::string value = ini.ReadString(section, key, "\x01missing");
         int32_t number = 0;

@@ -8,25 +8,21 @@ namespace {
 
 struct FaultSyntax {
     const char* name;
-    const char* argument;  // what stands for "on"
+    const char* argument; // what stands for "on"
 };
 
 constexpr FaultSyntax kSyntax[kFaultCount] = {
-    {"silent", "on"},        {"badcrc", "on"},         {"wrongslave", "ADDRESS"},
-    {"exception", "CODE"},   {"split", "MS"},          {"garbage-before", "HEX"},
-    {"garbage-after", "HEX"}, {"drop-mid", "on"},
+    {"silent", "on"}, {"badcrc", "on"},          {"wrongslave", "ADDRESS"}, {"exception", "CODE"},
+    {"split", "MS"},  {"garbage-before", "HEX"}, {"garbage-after", "HEX"},  {"drop-mid", "on"},
 };
 
 } // namespace
 
-bool Faults::Command(const std::vector<std::string_view>& words, bool tcp, std::string& reply)
-{
+bool Faults::Command(const std::vector<std::string_view>& words, bool tcp, std::string& reply) {
     int index = -1;
     for (int i = 0; i < kFaultCount; ++i)
-        if (!words.empty() && words[0] == kSyntax[i].name)
-            index = i;
-    if (index < 0)
-        return false;
+        if (!words.empty() && words[0] == kSyntax[i].name) index = i;
+    if (index < 0) return false;
     const FaultSyntax& syntax = kSyntax[index];
     const bool once = words.size() == 3 && words[2] == "once";
     if (words.size() < 2 || words.size() > 3 || (words.size() == 3 && !once)) {
@@ -56,10 +52,12 @@ bool Faults::Command(const std::vector<std::string_view>& words, bool tcp, std::
         const auto value = ParseInt(arg);
         const long low = fault == Fault::exception ? 1 : 0;
         // libmodbus builds exception answers only for the codes it knows.
-        const long high = fault == Fault::exception ? MODBUS_EXCEPTION_MAX - 1 : fault == Fault::split ? 60000 : 255;
+        const long high = fault == Fault::exception ? MODBUS_EXCEPTION_MAX - 1
+                          : fault == Fault::split   ? 60000
+                                                    : 255;
         if (!value || *value < low || *value > high)
-            error = std::string("bad ") + syntax.argument + " '" + std::string(arg) + "' (" + std::to_string(low) +
-                    ".." + std::to_string(high) + ")";
+            error = std::string("bad ") + syntax.argument + " '" + std::string(arg) + "' (" +
+                    std::to_string(low) + ".." + std::to_string(high) + ")";
         else
             state.value = *value;
     }
@@ -74,30 +72,24 @@ bool Faults::Command(const std::vector<std::string_view>& words, bool tcp, std::
     return true;
 }
 
-void Faults::Clear()
-{
+void Faults::Clear() {
     for (auto& state : states_)
         state = FaultState{};
 }
 
-bool Faults::IsOn(Fault fault) const
-{
+bool Faults::IsOn(Fault fault) const {
     return states_[static_cast<int>(fault)].on;
 }
 
-std::optional<FaultState> Faults::Take(Fault fault)
-{
+std::optional<FaultState> Faults::Take(Fault fault) {
     FaultState& state = states_[static_cast<int>(fault)];
-    if (!state.on)
-        return std::nullopt;
+    if (!state.on) return std::nullopt;
     FaultState taken = state;
-    if (state.once)
-        state = FaultState{};
+    if (state.once) state = FaultState{};
     return taken;
 }
 
-std::vector<Chunk> Faults::Shape(Bytes answer)
-{
+std::vector<Chunk> Faults::Shape(Bytes answer) {
     if (auto wrong = Take(Fault::wrongslave); wrong && !answer.empty()) {
         answer[0] = static_cast<uint8_t>(wrong->value);
         RewriteCrc(answer);
@@ -107,8 +99,7 @@ std::vector<Chunk> Faults::Shape(Bytes answer)
         answer[answer.size() - 2] ^= 0xFF;
     }
     Bytes out;
-    if (auto before = Take(Fault::garbage_before))
-        out = before->bytes;
+    if (auto before = Take(Fault::garbage_before)) out = before->bytes;
     out.insert(out.end(), answer.begin(), answer.end());
     if (auto after = Take(Fault::garbage_after))
         out.insert(out.end(), after->bytes.begin(), after->bytes.end());
@@ -116,15 +107,15 @@ std::vector<Chunk> Faults::Shape(Bytes answer)
     // Dropping the connection wins over a split: the second half would never go out.
     const auto drop = Take(Fault::drop_mid);
     const auto split = drop ? std::nullopt : Take(Fault::split);
-    if ((!drop && !split) || out.size() < 2)
-        return {Chunk{std::move(out), 0, false}};
+    if ((!drop && !split) || out.size() < 2) return {Chunk{std::move(out), 0, false}};
     const auto half = static_cast<std::ptrdiff_t>(out.size() / 2);
     Chunk first{Bytes(out.begin(), out.begin() + half), 0, false};
     if (drop) {
         first.drop_after = true;
         return {std::move(first)};
     }
-    return {std::move(first), Chunk{Bytes(out.begin() + half, out.end()), static_cast<int>(split->value), false}};
+    return {std::move(first),
+            Chunk{Bytes(out.begin() + half, out.end()), static_cast<int>(split->value), false}};
 }
 
 } // namespace modbus_sim

@@ -16,8 +16,8 @@ constexpr int kFaultCount = 8;
 struct FaultState {
     bool on = false;
     bool once = false;
-    long value = 0;  // slave address, exception code or pause in milliseconds
-    Bytes bytes;     // garbage
+    long value = 0; // slave address, exception code or pause in milliseconds
+    Bytes bytes;    // garbage
 };
 
 // A piece of an answer: sent after a pause, possibly followed by dropping the connection.

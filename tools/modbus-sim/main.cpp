@@ -75,28 +75,43 @@ following answer, or with "once" to the next one only; a silent device ignores r
 Exit status: 0 after a stop, 1 when the line or a file cannot be opened, 2 on bad usage.
 )";
 
-int Usage(const std::string& message)
-{
+int Usage(const std::string& message) {
     std::fprintf(stderr, "modbus-sim: %s\n(see modbus-sim --help)\n", message.c_str());
     return 2;
 }
 
 // Error text for a number outside low..high, or empty.
-std::string Number(const std::string& text, long low, long high, const char* what, long& out)
-{
+std::string Number(const std::string& text, long low, long high, const char* what, long& out) {
     const auto value = modbus_sim::ParseInt(text);
     if (!value || *value < low || *value > high)
-        return std::string("bad ") + what + " '" + text + "' (" + std::to_string(low) + ".." + std::to_string(high) + ")";
+        return std::string("bad ") + what + " '" + text + "' (" + std::to_string(low) + ".." +
+               std::to_string(high) + ")";
     out = *value;
     return {};
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    enum { kPty = 1000, kTcp, kBaud, kGap, kSlave, kCoils, kDiscrete, kHolding, kInput, kConfig,
-           kAnimate, kWriteLog, kControlPort, kLifetime, kStdinEof, kWithParent, kHelpOption };
+int main(int argc, char** argv) {
+    enum {
+        kPty = 1000,
+        kTcp,
+        kBaud,
+        kGap,
+        kSlave,
+        kCoils,
+        kDiscrete,
+        kHolding,
+        kInput,
+        kConfig,
+        kAnimate,
+        kWriteLog,
+        kControlPort,
+        kLifetime,
+        kStdinEof,
+        kWithParent,
+        kHelpOption
+    };
     static const option kOptions[] = {
         {"pty", required_argument, nullptr, kPty},
         {"tcp", required_argument, nullptr, kTcp},
@@ -129,36 +144,47 @@ int main(int argc, char** argv)
         std::string error;
         switch (opt) {
         case kPty:
-            if (arg.empty())
-                return Usage("--pty needs a link path");
+            if (arg.empty()) return Usage("--pty needs a link path");
             options.pty_link = arg;
             break;
         case kTcp:
             error = Number(arg, 0, 65535, "TCP port", value);
             options.tcp_port = static_cast<int>(value);
             break;
-        case kBaud: error = Number(arg, 1, 4000000, "baud rate", value); break;
+        case kBaud:
+            error = Number(arg, 1, 4000000, "baud rate", value);
+            break;
         case kGap:
             error = Number(arg, 1, 10000, "gap in ms", value);
             options.gap_ms = static_cast<int>(value);
             break;
         case kSlave:
             error = Number(arg, -1000000, 1000000, "slave address", value);
-            if (error.empty())
-                error = options.slaves.Select(value);
+            if (error.empty()) error = options.slaves.Select(value);
             break;
-        case kCoils: error = options.slaves.AddValues(modbus_sim::Table::coils, arg); break;
-        case kDiscrete: error = options.slaves.AddValues(modbus_sim::Table::discrete, arg); break;
-        case kHolding: error = options.slaves.AddValues(modbus_sim::Table::holding, arg); break;
-        case kInput: error = options.slaves.AddValues(modbus_sim::Table::input, arg); break;
-        case kConfig: error = options.slaves.LoadFile(arg); break;
+        case kCoils:
+            error = options.slaves.AddValues(modbus_sim::Table::coils, arg);
+            break;
+        case kDiscrete:
+            error = options.slaves.AddValues(modbus_sim::Table::discrete, arg);
+            break;
+        case kHolding:
+            error = options.slaves.AddValues(modbus_sim::Table::holding, arg);
+            break;
+        case kInput:
+            error = options.slaves.AddValues(modbus_sim::Table::input, arg);
+            break;
+        case kConfig:
+            error = options.slaves.LoadFile(arg);
+            break;
         case kAnimate:
             value = 1000;
-            if (optarg)
-                error = Number(arg, 1, 3600000, "animation period in ms", value);
+            if (optarg) error = Number(arg, 1, 3600000, "animation period in ms", value);
             options.animate_ms = static_cast<int>(value);
             break;
-        case kWriteLog: options.write_log = arg; break;
+        case kWriteLog:
+            options.write_log = arg;
+            break;
         case kControlPort:
             error = Number(arg, 0, 65535, "control port", value);
             options.control_port = static_cast<int>(value);
@@ -167,24 +193,30 @@ int main(int argc, char** argv)
             error = Number(arg, 1, 100000000, "lifetime in seconds", value);
             options.lifetime_s = value;
             break;
-        case kStdinEof: options.exit_on_stdin_eof = true; break;
-        case kWithParent: with_parent = true; break;
-        case kHelpOption: std::fputs(kHelp, stdout); return 0;
-        case ':': return Usage(name + " needs an argument");
-        default: return Usage("unknown option '" + name + "'");
+        case kStdinEof:
+            options.exit_on_stdin_eof = true;
+            break;
+        case kWithParent:
+            with_parent = true;
+            break;
+        case kHelpOption:
+            std::fputs(kHelp, stdout);
+            return 0;
+        case ':':
+            return Usage(name + " needs an argument");
+        default:
+            return Usage("unknown option '" + name + "'");
         }
-        if (!error.empty())
-            return Usage(error);
+        if (!error.empty()) return Usage(error);
     }
-    if (optind < argc)
-        return Usage(std::string("unexpected argument '") + argv[optind] + "'");
+    if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
     if (options.pty_link.empty() == (options.tcp_port < 0))
         return Usage("give exactly one of --pty LINK and --tcp PORT");
 
     if (with_parent) {
         const pid_t parent = getppid();
         prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)  // it died before the request took hold
+        if (getppid() != parent) // it died before the request took hold
             return 0;
     }
 

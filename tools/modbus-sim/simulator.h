@@ -15,13 +15,13 @@
 namespace modbus_sim {
 
 struct Options {
-    std::string pty_link;       // pty mode when not empty
-    int tcp_port = -1;          // TCP mode when >= 0
-    int control_port = -1;      // no control channel when < 0
-    int gap_ms = 10;            // silence that ends a request frame
-    int animate_ms = 0;         // 0: values stay as set
+    std::string pty_link;  // pty mode when not empty
+    int tcp_port = -1;     // TCP mode when >= 0
+    int control_port = -1; // no control channel when < 0
+    int gap_ms = 10;       // silence that ends a request frame
+    int animate_ms = 0;    // 0: values stay as set
     std::string write_log;
-    long lifetime_s = 0;        // 0: no limit
+    long lifetime_s = 0; // 0: no limit
     bool exit_on_stdin_eof = false;
     SlaveSet slaves;
 };
@@ -74,14 +74,14 @@ private:
     Options options_;
     std::vector<Slave> slaves_;
     Faults faults_;
-    int reply_pair_[2] = {-1, -1};  // libmodbus writes its answers into [0], we read them from [1]
+    int reply_pair_[2] = {-1, -1}; // libmodbus writes its answers into [0], we read them from [1]
     int signal_fd_ = -1;
     int pty_master_ = -1;
-    int pty_hold_ = -1;  // keeps the slave end open, so the master never sees a hang-up
+    int pty_hold_ = -1; // keeps the slave end open, so the master never sees a hang-up
     std::string pty_path_;
     bool link_made_ = false;
     int listen_fd_ = -1;
-    int line_fd_ = -1;  // the pty master, or the accepted TCP connection
+    int line_fd_ = -1; // the pty master, or the accepted TCP connection
     int control_fd_ = -1;
     std::vector<ControlClient> control_clients_;
     int log_fd_ = -1;

@@ -10,13 +10,11 @@ namespace {
 
 constexpr const char* kNames[kTableCount] = {"coils", "discrete", "holding", "input"};
 
-bool IsBitTable(Table table)
-{
+bool IsBitTable(Table table) {
     return table == Table::coils || table == Table::discrete;
 }
 
-std::string CheckValue(Table table, long value)
-{
+std::string CheckValue(Table table, long value) {
     if (IsBitTable(table) ? (value != 0 && value != 1) : (value < -32768 || value > 65535))
         return std::string("value ") + std::to_string(value) + " does not fit the " + TableName(table) +
                " table (" + (IsBitTable(table) ? "0 or 1" : "-32768..65535") + ")";
@@ -25,8 +23,7 @@ std::string CheckValue(Table table, long value)
 
 } // namespace
 
-bool TableFromName(std::string_view name, Table& table)
-{
+bool TableFromName(std::string_view name, Table& table) {
     for (int i = 0; i < kTableCount; ++i) {
         if (name == kNames[i]) {
             table = static_cast<Table>(i);
@@ -36,15 +33,12 @@ bool TableFromName(std::string_view name, Table& table)
     return false;
 }
 
-const char* TableName(Table table)
-{
+const char* TableName(Table table) {
     return kNames[static_cast<int>(table)];
 }
 
-std::string SlaveSet::Select(long address)
-{
-    if (address < 1 || address > 255)
-        return "slave address " + std::to_string(address) + " is not 1..255";
+std::string SlaveSet::Select(long address) {
+    if (address < 1 || address > 255) return "slave address " + std::to_string(address) + " is not 1..255";
     for (size_t i = 0; i < slaves_.size(); ++i) {
         if (slaves_[i].address == address) {
             current_ = i;
@@ -56,29 +50,23 @@ std::string SlaveSet::Select(long address)
     return {};
 }
 
-SlaveData& SlaveSet::Current()
-{
-    if (slaves_.empty())
-        Select(1);
+SlaveData& SlaveSet::Current() {
+    if (slaves_.empty()) Select(1);
     return slaves_[current_];
 }
 
-std::vector<SlaveData>& SlaveSet::Slaves()
-{
+std::vector<SlaveData>& SlaveSet::Slaves() {
     Current();
     return slaves_;
 }
 
-std::string SlaveSet::AddValues(Table table, std::string_view text)
-{
+std::string SlaveSet::AddValues(Table table, std::string_view text) {
     const std::string bad = std::string("bad ") + TableName(table) + " values '" + std::string(text) +
                             "' (expected ADDR=V[,V...], V may be VALUE*COUNT)";
     const size_t eq = text.find('=');
-    if (eq == std::string_view::npos)
-        return bad;
+    if (eq == std::string_view::npos) return bad;
     const auto start = ParseInt(text.substr(0, eq));
-    if (!start || *start < 0 || *start > 65535)
-        return bad;
+    if (!start || *start < 0 || *start > 65535) return bad;
     std::map<uint16_t, uint16_t> added;
     long address = *start;
     std::string_view rest = text.substr(eq + 1);
@@ -88,19 +76,16 @@ std::string SlaveSet::AddValues(Table table, std::string_view text)
         const size_t star = item.find('*');
         const auto value = ParseInt(item.substr(0, star));
         std::optional<long> count = 1L;
-        if (star != std::string_view::npos)
-            count = ParseInt(item.substr(star + 1));
-        if (!value || !count || *count < 1 || *count > 65536)
-            return bad;
-        if (std::string error = CheckValue(table, *value); !error.empty())
-            return error;
+        if (star != std::string_view::npos) count = ParseInt(item.substr(star + 1));
+        if (!value || !count || *count < 1 || *count > 65536) return bad;
+        if (std::string error = CheckValue(table, *value); !error.empty()) return error;
         for (long i = 0; i < *count; ++i, ++address) {
             if (address > 65535)
-                return std::string(TableName(table)) + " values '" + std::string(text) + "' run past address 65535";
+                return std::string(TableName(table)) + " values '" + std::string(text) +
+                       "' run past address 65535";
             added[static_cast<uint16_t>(address)] = static_cast<uint16_t>(*value);
         }
-        if (comma == std::string_view::npos)
-            break;
+        if (comma == std::string_view::npos) break;
         rest = rest.substr(comma + 1);
     }
     for (const auto& [a, v] : added)
@@ -108,18 +93,14 @@ std::string SlaveSet::AddValues(Table table, std::string_view text)
     return {};
 }
 
-std::string SlaveSet::LoadFile(const std::string& path)
-{
+std::string SlaveSet::LoadFile(const std::string& path) {
     std::ifstream in(path);
-    if (!in)
-        return "cannot open data file " + path;
+    if (!in) return "cannot open data file " + path;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        if (const size_t hash = line.find('#'); hash != std::string::npos)
-            line.erase(hash);
+        if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
         const auto words = SplitWords(line);
-        if (words.empty())
-            continue;
+        if (words.empty()) continue;
         std::string error;
         Table table;
         if (words.size() != 2) {
@@ -132,14 +113,12 @@ std::string SlaveSet::LoadFile(const std::string& path)
         } else {
             error = "unknown keyword '" + std::string(words[0]) + "'";
         }
-        if (!error.empty())
-            return path + ":" + std::to_string(number) + ": " + error;
+        if (!error.empty()) return path + ":" + std::to_string(number) + ": " + error;
     }
     return {};
 }
 
-modbus_mapping_t* NewMapping(const SlaveData& data)
-{
+modbus_mapping_t* NewMapping(const SlaveData& data) {
     int start[kTableCount] = {};
     int count[kTableCount] = {};
     for (int t = 0; t < kTableCount; ++t) {
@@ -149,10 +128,9 @@ modbus_mapping_t* NewMapping(const SlaveData& data)
             count[t] = values.rbegin()->first - start[t] + 1;
         }
     }
-    modbus_mapping_t* mapping = modbus_mapping_new_start_address(
-        start[0], count[0], start[1], count[1], start[2], count[2], start[3], count[3]);
-    if (mapping == nullptr)
-        return nullptr;
+    modbus_mapping_t* mapping = modbus_mapping_new_start_address(start[0], count[0], start[1], count[1],
+                                                                 start[2], count[2], start[3], count[3]);
+    if (mapping == nullptr) return nullptr;
     for (const auto& [a, v] : data.values[0])
         mapping->tab_bits[a - start[0]] = static_cast<uint8_t>(v);
     for (const auto& [a, v] : data.values[1])
@@ -164,18 +142,28 @@ modbus_mapping_t* NewMapping(const SlaveData& data)
     return mapping;
 }
 
-int MappingIndex(const modbus_mapping_t* mapping, Table table, long address)
-{
+int MappingIndex(const modbus_mapping_t* mapping, Table table, long address) {
     int start = 0;
     int count = 0;
     switch (table) {
-    case Table::coils: start = mapping->start_bits; count = mapping->nb_bits; break;
-    case Table::discrete: start = mapping->start_input_bits; count = mapping->nb_input_bits; break;
-    case Table::holding: start = mapping->start_registers; count = mapping->nb_registers; break;
-    case Table::input: start = mapping->start_input_registers; count = mapping->nb_input_registers; break;
+    case Table::coils:
+        start = mapping->start_bits;
+        count = mapping->nb_bits;
+        break;
+    case Table::discrete:
+        start = mapping->start_input_bits;
+        count = mapping->nb_input_bits;
+        break;
+    case Table::holding:
+        start = mapping->start_registers;
+        count = mapping->nb_registers;
+        break;
+    case Table::input:
+        start = mapping->start_input_registers;
+        count = mapping->nb_input_registers;
+        break;
     }
-    if (address < start || address >= start + count)
-        return -1;
+    if (address < start || address >= start + count) return -1;
     return static_cast<int>(address - start);
 }
 

@@ -21,15 +21,25 @@ int32_t DLMGetDeviceInfo(TDeviceInfoRecord* info) {
 
 int32_t DLMInitDeviceDrv(TDrvInitRecord) {
     static platform::TSharedMemory area;
-    if (area.Create("Quillary.dat", 4096) != platform::TSharedMemoryResult::Ok) std::printf("no exchange area\n");
+    if (area.Create("Quillary.dat", 4096) != platform::TSharedMemoryResult::Ok)
+        std::printf("no exchange area\n");
     std::printf("inside DLMInitDeviceDrv\n");
     std::fflush(stdout);
     // A signal handler of the host may run here; the call goes on regardless.
-    for (;;) ::pause();
+    for (;;)
+        ::pause();
 }
 
-int32_t DLMRunDeviceDrv() { return 0; }
-int32_t DLMStopDeviceDrv() { return 0; }
-int32_t DLMDoneDeviceDrv() { return 0; }
-int32_t DLMWriteDataDrv(const void*, int32_t) { return 0; }
+int32_t DLMRunDeviceDrv() {
+    return 0;
+}
+int32_t DLMStopDeviceDrv() {
+    return 0;
+}
+int32_t DLMDoneDeviceDrv() {
+    return 0;
+}
+int32_t DLMWriteDataDrv(const void*, int32_t) {
+    return 0;
+}
 }

@@ -33,9 +33,12 @@ int RunModuleOnPrivateShm() {
     TInitRecord record{};
     std::memcpy(record.Directory, dir, std::strlen(dir));
     out.Init = module.Init(record);
-    out.Reported = WaitFor([&] {
-        return ReadText(fs::path(dir) / "module.log").find("DLM::IntercomInterface not initialized!") != std::string::npos;
-    }, 5000);
+    out.Reported = WaitFor(
+        [&] {
+            return ReadText(fs::path(dir) / "module.log").find("DLM::IntercomInterface not initialized!") !=
+                   std::string::npos;
+        },
+        5000);
     out.Named = fs::exists("/dev/shm/" + platform::NamespacedName("Quillary.dat"));
     module.Stop();
     module.Done();
@@ -109,8 +112,9 @@ TEST_F(DlmExports, AnswersBeforeInitialisationAndAfterShutdown) {
 TEST_F(DlmExports, IdentityRecordCarriesThePrefixListOnlyAfterInitialisation) {
     WriteTags({Tag(1, "A1", "A: DEVICE=1; ADDRESS=1"), Tag(2, "A2", "A: DEVICE=2; ADDRESS=1"),
                Tag(3, "B1", "B: DEVICE=1; ADDRESS=1"), Tag(4, "OTHER", "C: DEVICE=1; ADDRESS=1")});
-    ASSERT_NO_FATAL_FAILURE(Prepare({"DeviceAddress=\"1\" RoutingPrefix=\"a\"", "DeviceAddress=\"1\" RoutingPrefix=\"B\"",
-                                     "DeviceAddress=\"2\" RoutingPrefix=\"A\""}));
+    ASSERT_NO_FATAL_FAILURE(
+        Prepare({"DeviceAddress=\"1\" RoutingPrefix=\"a\"", "DeviceAddress=\"1\" RoutingPrefix=\"B\"",
+                 "DeviceAddress=\"2\" RoutingPrefix=\"A\""}));
     TIdentity before;
     std::memset(&before, 0xEE, sizeof before);
     ASSERT_EQ(module.GetDeviceInfo(&before), 0);
@@ -126,7 +130,8 @@ TEST_F(DlmExports, IdentityRecordCarriesThePrefixListOnlyAfterInitialisation) {
     EXPECT_STREQ(after.PrefixList, "A::B:");
     // Everything else byte for byte as before, the rest of the prefix field zero.
     EXPECT_EQ(std::memcmp(&before, &after, offsetof(TIdentity, PrefixList)), 0);
-    for (std::size_t i = std::strlen(after.PrefixList); i < sizeof after.PrefixList; ++i) ASSERT_EQ(after.PrefixList[i], 0) << i;
+    for (std::size_t i = std::strlen(after.PrefixList); i < sizeof after.PrefixList; ++i)
+        ASSERT_EQ(after.PrefixList[i], 0) << i;
 
     // The area holds the three variables of the two domains, each domain loaded once.
     auto reader = std::make_unique<TRawBlock>();

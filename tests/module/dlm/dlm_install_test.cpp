@@ -57,7 +57,8 @@ private:
     static constexpr uint64_t kDeadlineMs = 30000;
 
     static intptr_t Proc(void* context, uint32_t, uint32_t msg, uintptr_t, intptr_t) {
-        if (msg == kStart && QApplication::instance() != nullptr) static_cast<TDialogWatch*>(context)->Start();
+        if (msg == kStart && QApplication::instance() != nullptr)
+            static_cast<TDialogWatch*>(context)->Start();
         return 0;
     }
     void Start() {
@@ -116,7 +117,8 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(DlmTest::SetUp());
         // The module decides by itself that there is no display.
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(name);
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            ::unsetenv(name);
         src_ = dir_ / "dist";
         dst_ = dir_ / "drivers";
         fs::create_directories(src_);
@@ -127,12 +129,14 @@ protected:
     // The folder text as a host passes it: with the separator at the end.
     static std::string Dir(const fs::path& p) { return p.string() + "/"; }
     void Distribute(const std::vector<std::string>& files) {
-        for (const std::string& f : files) WriteText(src_ / f, "contents of " + f + std::string(3000, f[9]));
+        for (const std::string& f : files)
+            WriteText(src_ / f, "contents of " + f + std::string(3000, f[9]));
         if (fs::exists(src_ / "Quillary.srv")) fs::permissions(src_ / "Quillary.srv", fs::perms::owner_all);
     }
     static std::set<std::string> Names(const fs::path& dir) {
         std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(dir))
+            names.insert(e.path().filename().string());
         return names;
     }
 
@@ -141,7 +145,9 @@ protected:
         bool Shown;
         std::string Caption, Message, Log;
     };
-    TRun Install(const std::string& source, const std::string& target) { return Install(source, target.c_str()); }
+    TRun Install(const std::string& source, const std::string& target) {
+        return Install(source, target.c_str());
+    }
     TRun Install(const std::string& source, const char* target) {
         const fs::path saveTo = dir_ / ("saved-" + std::to_string(runs_++) + ".txt");
         TDialogWatch watch(saveTo);
@@ -161,13 +167,14 @@ protected:
         std::memcpy(&d3, identity.GUID + 6, 2);
         const uint8_t* b = identity.GUID + 8;
         char guid[64];
-        std::snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", d1, d2, d3, b[0], b[1],
-                      b[2], b[3], b[4], b[5], b[6], b[7]);
+        std::snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", d1, d2, d3,
+                      b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
         return std::string("GUID=") + guid + "\r\nName=" + identity.Title + "\r\n";
     }
-    static std::string Step(const char* header, const std::string& src, const std::string& dst, const char* outcome) {
-        return Cp(header) + "\r\n" + Cp("Исходный файл: ") + src + "\r\n" + Cp("Целевой файл: ") + dst + "\r\n" +
-               (*outcome ? Cp(outcome) + "\r\n" : std::string());
+    static std::string Step(const char* header, const std::string& src, const std::string& dst,
+                            const char* outcome) {
+        return Cp(header) + "\r\n" + Cp("Исходный файл: ") + src + "\r\n" + Cp("Целевой файл: ") + dst +
+               "\r\n" + (*outcome ? Cp(outcome) + "\r\n" : std::string());
     }
     static constexpr const char* kServer = "Копируем сервер доступа к устройству...";
     static constexpr const char* kConfig = "Копируется конфигурационный файл по умолчанию...";
@@ -179,9 +186,10 @@ protected:
     static constexpr const char* kNoConfig = "WARRNING: Файл конфигурации поумолчанию не определен.";
     static constexpr const char* kNoDescription = "WARRNING: Файл описания устроства не определен.";
     static std::string FatalMessage() {
-        return Cp("При установке драйвера произошли серьезные ошибки. Пожалуйста, проанализируйте журнал установки "
-                  "драйвера. В случае необходимости, сохраните содержимое журнала в файл и свяжитесь со службой "
-                  "технической поддержки компании Pravel Software House.");
+        return Cp(
+            "При установке драйвера произошли серьезные ошибки. Пожалуйста, проанализируйте журнал установки "
+            "драйвера. В случае необходимости, сохраните содержимое журнала в файл и свяжитесь со службой "
+            "технической поддержки компании Pravel Software House.");
     }
 
     fs::path src_, dst_;
@@ -198,7 +206,8 @@ TEST_F(DlmInstall, CopiesAllFiveFilesOverOldOnesWithoutShowingTheLog) {
     const TRun run = Install(Dir(src_), Dir(dst_));
     EXPECT_TRUE(run.Result);
     EXPECT_FALSE(run.Shown);
-    for (const std::string& f : files) EXPECT_EQ(ReadText(dst_ / f), ReadText(src_ / f)) << f;
+    for (const std::string& f : files)
+        EXPECT_EQ(ReadText(dst_ / f), ReadText(src_ / f)) << f;
     // The user's configuration is kept beside; the old server is only replaced.
     std::set<std::string> kept(files.begin(), files.end());
     kept.insert("Quillary.cfg.bak");
@@ -263,7 +272,8 @@ TEST_F(DlmInstall, AFolderDifferingInLetterCaseIsAnotherFolder) {
     EXPECT_TRUE(made.Result);
     EXPECT_FALSE(made.Shown);
     EXPECT_EQ(Names(dir_ / "DIST"), Names(src_));
-    for (const char* f : kFiles) EXPECT_EQ(ReadText(dir_ / "DIST" / f), ReadText(src_ / f)) << f;
+    for (const char* f : kFiles)
+        EXPECT_EQ(ReadText(dir_ / "DIST" / f), ReadText(src_ / f)) << f;
 }
 
 TEST_F(DlmInstall, NoTargetFolderInstallsNothing) {
@@ -274,7 +284,8 @@ TEST_F(DlmInstall, NoTargetFolderInstallsNothing) {
     const fs::path was = fs::current_path();
     fs::current_path(work);
     for (const char* target : {static_cast<const char*>(nullptr), "", "  "}) {
-        EXPECT_FALSE(Install(Dir(src_), target).Result) << (target ? "\"" + std::string(target) + "\"" : "null");
+        EXPECT_FALSE(Install(Dir(src_), target).Result)
+            << (target ? "\"" + std::string(target) + "\"" : "null");
         EXPECT_TRUE(fs::is_empty(work));
     }
     fs::current_path(was);
@@ -328,7 +339,8 @@ TEST_F(DlmInstall, AServerThatCannotBeCopiedFailsTheInstall) {
 }
 
 TEST_F(DlmInstall, RemovesTheServerConfigurationAndIconOfExactlyTheseNames) {
-    for (const char* f : kFiles) WriteText(dst_ / f, f);
+    for (const char* f : kFiles)
+        WriteText(dst_ / f, f);
     WriteText(dst_ / "QUILLARY.SRV", "someone else's");
     EXPECT_TRUE(module.RemoveDriver(7, Dir(dst_).c_str()));
     EXPECT_EQ(Names(dst_), (std::set<std::string>{"Quillary.ini", "Quillary.edd", "QUILLARY.SRV"}));
@@ -357,7 +369,8 @@ TEST_F(DlmInstall, AServerThatCannotBeDeletedKeepsTheRest) {
 TEST_F(DlmInstall, AfterShutdownInstallFailsAndRemoveHasNothingToDo) {
     WriteConfig(ConfigText({}, 60, 6000, false));
     Distribute({"Quillary.srv", "Quillary.cfg"});
-    for (const char* f : kFiles) WriteText(dst_ / f, f);
+    for (const char* f : kFiles)
+        WriteText(dst_ / f, f);
     EXPECT_EQ(module.Done(), -5);
     const TRun run = Install(Dir(src_), Dir(dst_));
     EXPECT_FALSE(run.Result);
@@ -403,9 +416,11 @@ TEST_F(DlmInstall, AHostsOwnApplicationIsUsedOnlyOnItsThread) {
             std::thread([&] {
                 new QApplication(argc, argv);
                 made = true;
-                for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+                for (;;)
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
             }).detach();
-            while (!made) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (!made)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             const bool result = module.InstallDriver(0, Dir(src_).c_str(), Dir(dst_).c_str());
             LeaveHost(!result && Names(dst_).empty() ? 0 : 1, dir_);
         },
@@ -418,5 +433,7 @@ TEST_F(DlmInstall, AHostsOwnApplicationIsUsedOnlyOnItsThread) {
 #if defined(__SANITIZE_ADDRESS__)
 // The font configuration library that the module's windows load keeps its caches to the end of the
 // process; the module's own copy of this hook is not visible from a shared object.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 #endif

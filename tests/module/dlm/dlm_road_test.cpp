@@ -32,8 +32,9 @@ class DlmRoad : public DlmTest {
 protected:
     void StartSimulator() {
         sim = std::make_unique<simtest::SimProcess>(
-            std::vector<std::string>{"--pty", (dir_ / "ttyRTU").string(), "--holding", "0=1234,77", "--holding", "20=0",
-                                     "--control-port", "0", "--write-log", (dir_ / "writes.log").string()},
+            std::vector<std::string>{"--pty", (dir_ / "ttyRTU").string(), "--holding", "0=1234,77",
+                                     "--holding", "20=0", "--control-port", "0", "--write-log",
+                                     (dir_ / "writes.log").string()},
             (dir_ / "sim.err").string());
         ASSERT_FALSE(sim->Ready().empty()) << ReadText(dir_ / "sim.err");
     }
@@ -41,14 +42,17 @@ protected:
     void Prepare(int checkServerInterval = 60) {
         ASSERT_NO_FATAL_FAILURE(StartSimulator());
         WriteDescription(kDescription);
-        WriteConfig(ConfigText({"DeviceName=\"sim\" DeviceAddress=\"1\" TimeOut=\"500\" RetryCount=\"1\" "
-                                "RoutingPrefix=\"plc\" ReqwestInterval=\"100\" ICMPOnConnect=\"FALSE\" "
-                                "VarConnectStateName=\"LINK\" CommandStateName=\"CMDSTATE\" VarBlockCommand=\"LOCK\" "
-                                "TypeOfConnection=\"RS232\" RS232Port=\"" + sim->Ready() + "\" RequestType=\"sim\""},
-                               checkServerInterval));
-        WriteTags({Tag(kFirst, "FIRST", "PLC: DEVICE=1; ADDRESS=1"), Tag(kSecond, "SECOND", "PLC: DEVICE=1; ADDRESS=2"),
-                   Tag(kCommand, "SETPOINT", "PLC: DEVICE=1; ADDRESS=100"), Tag(kCommandState, "CMDSTATE", ""),
-                   Tag(kLink, "LINK", "", 7), Tag(kLock, "LOCK", "", 0)});
+        WriteConfig(
+            ConfigText({"DeviceName=\"sim\" DeviceAddress=\"1\" TimeOut=\"500\" RetryCount=\"1\" "
+                        "RoutingPrefix=\"plc\" ReqwestInterval=\"100\" ICMPOnConnect=\"FALSE\" "
+                        "VarConnectStateName=\"LINK\" CommandStateName=\"CMDSTATE\" VarBlockCommand=\"LOCK\" "
+                        "TypeOfConnection=\"RS232\" RS232Port=\"" +
+                        sim->Ready() + "\" RequestType=\"sim\""},
+                       checkServerInterval));
+        WriteTags({Tag(kFirst, "FIRST", "PLC: DEVICE=1; ADDRESS=1"),
+                   Tag(kSecond, "SECOND", "PLC: DEVICE=1; ADDRESS=2"),
+                   Tag(kCommand, "SETPOINT", "PLC: DEVICE=1; ADDRESS=100"),
+                   Tag(kCommandState, "CMDSTATE", ""), Tag(kLink, "LINK", "", 7), Tag(kLock, "LOCK", "", 0)});
         ASSERT_NO_FATAL_FAILURE(Load());
     }
     void StartModule() {
@@ -59,7 +63,8 @@ protected:
     std::vector<std::string> WriteLog() const {
         std::vector<std::string> lines;
         std::istringstream in(ReadText(dir_ / "writes.log"));
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
         return lines;
     }
 
@@ -80,7 +85,8 @@ TEST_F(DlmRoad, PolledValuesReachTheHostWindowAndAWriteReachesTheDevice) {
         ASSERT_TRUE(OpenArea(area));
         const std::size_t dynamic = intercom_test::Dynamic(3);
         std::vector<std::string> names;
-        for (int32_t i = 0; i < area.I32(dynamic + 256) && i < 255; ++i) names.push_back(area.Short(dynamic + 260 + 1029 * i));
+        for (int32_t i = 0; i < area.I32(dynamic + 256) && i < 255; ++i)
+            names.push_back(area.Short(dynamic + 260 + 1029 * i));
         EXPECT_EQ(names, (std::vector<std::string>{"LINK", "CMDSTATE"}));
     }
 
@@ -123,7 +129,8 @@ TEST_F(DlmRoad, StopAndDoneLeaveNoServerNoThreadAndNoArea) {
 
     EXPECT_EQ(module.Done(), 0);
     EXPECT_FALSE(AreaExists());
-    EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threadsBefore; }, 5000)) << ThreadCount() << " > " << threadsBefore;
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threadsBefore; }, 5000))
+        << ThreadCount() << " > " << threadsBefore;
     // The driver object is gone with it.
     TIdentity identity;
     EXPECT_EQ(module.GetDeviceInfo(&identity), -1);

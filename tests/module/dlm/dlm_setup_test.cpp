@@ -37,11 +37,14 @@ struct TSetupAnswers {
                 Devices = modal->findChildren<QListWidget*>().value(0)->count();
                 Click(modal, answer);
             } else if (Box.empty()) {
-                for (QLabel* label : modal->findChildren<QLabel*>()) Box += label->text().toStdString();
+                for (QLabel* label : modal->findChildren<QLabel*>())
+                    Box += label->text().toStdString();
                 if (picture != nullptr) {
-                    const fs::path outputs = fs::path(std::getenv("QUILLARY_BIN")).parent_path() / "test-output";
+                    const fs::path outputs =
+                        fs::path(std::getenv("QUILLARY_BIN")).parent_path() / "test-output";
                     fs::create_directories(outputs);
-                    EXPECT_TRUE(modal->grab().save(QString::fromStdString((outputs / picture).string()), "PNG"));
+                    EXPECT_TRUE(
+                        modal->grab().save(QString::fromStdString((outputs / picture).string()), "PNG"));
                 }
                 Click(modal, "Да");
             }
@@ -53,7 +56,7 @@ struct TSetupAnswers {
         QWidget* button = sbtest::ButtonNamed(window, QString::fromUtf8(caption));
         QTimer::singleShot(0, button, [button] { sbtest::ClickButton(button); });
     }
-    std::string Box; // the message box's text, UTF-8; empty when none was shown
+    std::string Box;  // the message box's text, UTF-8; empty when none was shown
     int Devices = -1; // the setup window's devices; -1 when it did not open
     QTimer timer;
 };
@@ -64,7 +67,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(DlmTest::SetUp());
         UseHostApplication();
         // The windows' pictures lie beside the module, as installed.
-        for (const char* picture : {"QuillaryQuestion.bmp", "QuillaryError.bmp", "QuillaryInformation.bmp", "QuillarySetup.jpg"})
+        for (const char* picture :
+             {"QuillaryQuestion.bmp", "QuillaryError.bmp", "QuillaryInformation.bmp", "QuillarySetup.jpg"})
             fs::copy_file(fs::path(bin_) / picture, dir_ / picture, fs::copy_options::overwrite_existing);
         ASSERT_NO_FATAL_FAILURE(Load());
         ASSERT_TRUE(module.Bind(Setup, "DLMSetupDeviceDrv"));
@@ -86,11 +90,14 @@ TEST_F(DlmSetup, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASave)
         return text.insert(text.rfind("</KESTRAN>"), tail);
     };
     std::string nested;
-    for (int i = 0; i <= 1000; ++i) nested += "<device>";
-    for (int i = 0; i <= 1000; ++i) nested += "</device>";
+    for (int i = 0; i <= 1000; ++i)
+        nested += "<device>";
+    for (int i = 0; i <= 1000; ++i)
+        nested += "</device>";
     std::string noise(762, '\0');
     std::mt19937 bytes(20);
-    for (char& c : noise) c = static_cast<char>(bytes());
+    for (char& c : noise)
+        c = static_cast<char>(bytes());
     noise[0] = 'Z';
     const std::string truncated = good.substr(0, good.size() / 2);
     const std::string comment = beforeEnd("<!-- note -->\r\n"), foreign = beforeEnd("   <note/>\r\n"),
@@ -110,10 +117,12 @@ TEST_F(DlmSetup, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASave)
         const char* answer;
         bool roomForBackup;
     } cases[] = {
-        {"a comment before the root's end", comment, "после комментария нет элемента" + at(comment, "<!--"), 0, "Да", true},
-        {"a foreign element after two devices", foreign, "элемент note не является устройством" + at(foreign, "<note"), 2,
-         "Да", true},
-        {"a device nested past the reader's limit", deep, unclosed + at(deep, "<device><device>"), 0, "Да", true},
+        {"a comment before the root's end", comment, "после комментария нет элемента" + at(comment, "<!--"),
+         0, "Да", true},
+        {"a foreign element after two devices", foreign,
+         "элемент note не является устройством" + at(foreign, "<note"), 2, "Да", true},
+        {"a device nested past the reader's limit", deep, unclosed + at(deep, "<device><device>"), 0, "Да",
+         true},
         {"a truncated file", truncated, unclosed + at(truncated, "<"), 0, "Да", true},
         {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да", true},
         {"cancelled", truncated, unclosed + at(truncated, "<"), 0, "Отмена", true},
@@ -123,17 +132,20 @@ TEST_F(DlmSetup, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASave)
     const fs::path bak = dir_ / "Quillary.cfg.bak";
     for (const bool initialised : {false, true}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(initialised ? "after initialisation: " : "before initialisation: ") + c.what);
+            SCOPED_TRACE(std::string(initialised ? "after initialisation: " : "before initialisation: ") +
+                         c.what);
             WriteText(cfg, c.text);
             fs::remove_all(bak);
             if (!c.roomForBackup) fs::create_directories(bak / "inside");
             if (initialised) {
                 ASSERT_EQ(module.Init(Record(true)), 0);
-                EXPECT_TRUE(LogHas("Конфигурационный файл " + cfg.string() + " не прочитан: " + c.reason)) << Log();
+                EXPECT_TRUE(LogHas("Конфигурационный файл " + cfg.string() + " не прочитан: " + c.reason))
+                    << Log();
                 // Only a foreign element after whole devices leaves them to the module.
                 EXPECT_EQ(PrefixList(), c.shown > 0 ? "A::B:" : "");
             }
-            TSetupAnswers watch(c.answer, !initialised && c.shown > 0 ? "dlm_setup_unread_configuration.png" : nullptr);
+            TSetupAnswers watch(c.answer,
+                                !initialised && c.shown > 0 ? "dlm_setup_unread_configuration.png" : nullptr);
             const bool saved = Setup(0);
 
             EXPECT_NE(watch.Box.find(cfg.string() + " не прочитан: "), std::string::npos) << watch.Box;
@@ -145,7 +157,8 @@ TEST_F(DlmSetup, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASave)
             if (save) {
                 EXPECT_EQ(ReadText(bak), c.text);
                 EXPECT_EQ(ReadText(cfg).find("DeviceName=\"Fan\"") != std::string::npos, c.shown > 0);
-                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + bak.string() + "."), initialised);
+                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + bak.string() + "."),
+                          initialised);
             } else {
                 EXPECT_EQ(ReadText(cfg), c.text);
                 EXPECT_EQ(fs::is_directory(bak), !c.roomForBackup);

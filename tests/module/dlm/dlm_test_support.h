@@ -89,12 +89,16 @@ inline std::string ReadText(const fs::path& path) {
     return s.str();
 }
 
-inline void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+inline void WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 inline int ThreadCount() {
     std::error_code ec;
     int n = 0;
-    for (auto it = fs::directory_iterator("/proc/self/task", ec); !ec && it != fs::directory_iterator(); it.increment(ec)) ++n;
+    for (auto it = fs::directory_iterator("/proc/self/task", ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        ++n;
     return n;
 }
 
@@ -132,8 +136,9 @@ struct TModule {
         Handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (Handle == nullptr) return false;
         return Bind(GetDeviceInfo, "DLMGetDeviceInfo") && Bind(Init, "DLMInitDeviceDrv") &&
-               Bind(Done, "DLMDoneDeviceDrv") && Bind(Run, "DLMRunDeviceDrv") && Bind(Stop, "DLMStopDeviceDrv") &&
-               Bind(Write, "DLMWriteDataDrv") && Bind(Read, "DLMReadDataDrv") && Bind(Sinhronize, "DLMSinhronize") &&
+               Bind(Done, "DLMDoneDeviceDrv") && Bind(Run, "DLMRunDeviceDrv") &&
+               Bind(Stop, "DLMStopDeviceDrv") && Bind(Write, "DLMWriteDataDrv") &&
+               Bind(Read, "DLMReadDataDrv") && Bind(Sinhronize, "DLMSinhronize") &&
                Bind(GetErrorStr, "DLMGetErrorStr") && Bind(InstallDriver, "DLMInstallDriver") &&
                Bind(RemoveDriver, "DLMRemoveDriver");
     }
@@ -164,7 +169,8 @@ public:
     }
     int CountOf(int32_t id) const {
         int n = 0;
-        for (const TValueEntry& v : Values) n += v.VariableId == id;
+        for (const TValueEntry& v : Values)
+            n += v.VariableId == id;
         return n;
     }
 
@@ -196,18 +202,21 @@ inline std::vector<unsigned char> WriteBlock(const std::vector<TValueEntry>& req
     std::vector<unsigned char> block(8 + sizeof(TValueEntry) * requests.size());
     const int32_t count = static_cast<int32_t>(requests.size());
     std::memcpy(block.data() + 4, &count, 4);
-    if (!requests.empty()) std::memcpy(block.data() + 8, requests.data(), sizeof(TValueEntry) * requests.size());
+    if (!requests.empty())
+        std::memcpy(block.data() + 8, requests.data(), sizeof(TValueEntry) * requests.size());
     return block;
 }
 
 // The configuration file: the root element with its attributes, then one session per device.
 inline std::string ConfigText(const std::vector<std::string>& sessions, int checkServerInterval = 60,
                               int commandInterval = 6000, bool autoRun = true) {
-    std::string text = "<KESTRAN ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"" +
-                       std::to_string(commandInterval) + "\" AutoRunServer=\"" + (autoRun ? "-1" : "0") +
-                       "\" CheckServerInterval=\"" +
-                       std::to_string(checkServerInterval) + "\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n";
-    for (const std::string& s : sessions) text += "   <device>\r\n      <session " + s + " />\r\n   </device>\r\n";
+    std::string text =
+        "<KESTRAN ThreadOnPort=\"False\" ErrorMngrDisabled=\"False\" GeneralCommandInterval=\"" +
+        std::to_string(commandInterval) + "\" AutoRunServer=\"" + (autoRun ? "-1" : "0") +
+        "\" CheckServerInterval=\"" + std::to_string(checkServerInterval) +
+        "\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n";
+    for (const std::string& s : sessions)
+        text += "   <device>\r\n      <session " + s + " />\r\n   </device>\r\n";
     return text + "</KESTRAN>\r\n";
 }
 
@@ -225,7 +234,8 @@ protected:
         std::error_code stale;
         fs::remove_all(dir_, stale);
         fs::create_directories(dir_);
-        for (const char* file : {"Quillary.dlm", "Quillary.srv", "libostroplatform.so", "libMirandol.so", "libVantorel.so"})
+        for (const char* file :
+             {"Quillary.dlm", "Quillary.srv", "libostroplatform.so", "libMirandol.so", "libVantorel.so"})
             fs::copy_file(fs::path(bin_) / file, dir_ / file, fs::copy_options::overwrite_existing);
         tagdb_ = dir_ / "host.tagdb";
         ::setenv("OSTROLINKA_TAGDB", tagdb_.c_str(), 1);
@@ -263,7 +273,8 @@ protected:
     int LogCount(const std::string& text) const {
         const std::string log = Log();
         int n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++n;
         return n;
     }
 
@@ -286,7 +297,8 @@ protected:
     void UseRecordingServer() {
         const fs::path exe = dir_ / "Quillary.srv";
         fs::remove(exe);
-        WriteText(exe, "#!/bin/sh\necho \"$(date +%s%3N) $0 $1\" >> \"" + (dir_ / "starts.log").string() + "\"\n");
+        WriteText(exe,
+                  "#!/bin/sh\necho \"$(date +%s%3N) $0 $1\" >> \"" + (dir_ / "starts.log").string() + "\"\n");
         fs::permissions(exe, fs::perms::owner_all);
     }
     struct TStart {
@@ -305,7 +317,9 @@ protected:
         return starts;
     }
     static int64_t WallMs() {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
     }
     // The module thread's tick counter in the status region.
     static int32_t Ticks(const intercom_test::TRawBlock& area) {
@@ -330,11 +344,14 @@ protected:
     // A live server registered in slot 0.
     bool ServerRunning() {
         const int32_t pid = SlotPid();
-        if (pid <= 0 || SlotWindow() == 0 || !platform::IsWindow(static_cast<uint32_t>(SlotWindow()))) return false;
+        if (pid <= 0 || SlotWindow() == 0 || !platform::IsWindow(static_cast<uint32_t>(SlotWindow())))
+            return false;
         serverPid_ = pid;
         return true;
     }
-    static bool ProcessAlive(int32_t pid) { return pid > 0 && platform::GetProcessVersion(static_cast<uint32_t>(pid)) != 0; }
+    static bool ProcessAlive(int32_t pid) {
+        return pid > 0 && platform::GetProcessVersion(static_cast<uint32_t>(pid)) != 0;
+    }
 
     std::string ns_;
     std::string bin_;

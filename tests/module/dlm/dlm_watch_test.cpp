@@ -20,7 +20,8 @@ struct TBlockedHost {
         owner = std::thread([this] {
             busy = std::make_unique<THostWindow>();
             made = true;
-            while (!pump.load()) std::this_thread::yield();
+            while (!pump.load())
+                std::this_thread::yield();
             platform::WaitDispatching([&] { return finished.load(); }, 60000);
             busy.reset();
         });
@@ -36,8 +37,8 @@ class DlmWatch : public DlmTest {
 protected:
     void StartOnBlockedHost(TBlockedHost& host) {
         WriteTags({Tag(10, "CMDSTATE", "")});
-        WriteConfig(
-            ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 6000, false));
+        WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60,
+                               6000, false));
         ASSERT_NO_FATAL_FAILURE(Load());
         ASSERT_TRUE(WaitFor([&] { return host.made.load(); }));
         TInitRecord record = Record();
@@ -67,15 +68,18 @@ TEST_F(DlmWatch, TheServerIsStartedFromItsCommandLineAtMostOncePerCheckInterval)
     EXPECT_GE(starts[0].WallMs - initAt, 100);
     EXPECT_LT(starts[0].WallMs - initAt, 3000);
     // The stand-in writes its time when the shell has started, which varies a little.
-    for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_GE(starts[i].WallMs - starts[i - 1].WallMs, 700) << i;
-    EXPECT_GE(starts.back().WallMs - starts.front().WallMs, 1000 * static_cast<int64_t>(starts.size() - 1) - 300);
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        EXPECT_GE(starts[i].WallMs - starts[i - 1].WallMs, 700) << i;
+    EXPECT_GE(starts.back().WallMs - starts.front().WallMs,
+              1000 * static_cast<int64_t>(starts.size() - 1) - 300);
     for (const TStart& s : starts) {
         EXPECT_EQ(s.Exe, (dir_ / "Quillary.srv").string());
         EXPECT_EQ(s.Cfg, (dir_ / "Quillary.cfg").string());
     }
     // The third failed start is reported, once.
-    const std::string failed = "DLM::Ошибка запуска сервера доступа к устройству. " + (dir_ / "Quillary.srv").string() +
-                               " " + (dir_ / "Quillary.cfg").string() + ": -1";
+    const std::string failed = "DLM::Ошибка запуска сервера доступа к устройству. " +
+                               (dir_ / "Quillary.srv").string() + " " + (dir_ / "Quillary.cfg").string() +
+                               ": -1";
     EXPECT_EQ(LogCount(failed), 1) << Log();
 
     // After the stop no server is started again, even on run.
@@ -122,8 +126,10 @@ TEST_F(DlmWatch, ServerErrorsReachTheLogInOrderAfterADeadServersLockIsReleased) 
     const std::size_t errors = intercom_test::Errors(0);
     const std::size_t before = Starts().size();
     area.Put<uint8_t>(errors + 4, 1); // held by the "dead" server
-    for (int t = 0; t < 3; ++t) area.Put<uint8_t>(intercom_test::Terminal(0, t) + 8, 1);
-    const std::vector<std::pair<int32_t, std::string>> posted = {{-11, "first error"}, {-12, "second error"}, {-9, "third"}};
+    for (int t = 0; t < 3; ++t)
+        area.Put<uint8_t>(intercom_test::Terminal(0, t) + 8, 1);
+    const std::vector<std::pair<int32_t, std::string>> posted = {
+        {-11, "first error"}, {-12, "second error"}, {-9, "third"}};
     for (std::size_t i = 0; i < posted.size(); ++i) {
         const std::size_t record = errors + 16 + 272 * i;
         area.Put<int32_t>(record, posted[i].first);
@@ -138,7 +144,8 @@ TEST_F(DlmWatch, ServerErrorsReachTheLogInOrderAfterADeadServersLockIsReleased) 
     EXPECT_LT(log.find("first error: -11"), log.find("second error: -12"));
     EXPECT_LT(log.find("second error: -12"), log.find("third: -9"));
     EXPECT_EQ(area.I32(errors + 8), 0);
-    for (int t = 0; t < 3; ++t) EXPECT_EQ(area.U8(intercom_test::Terminal(0, t) + 8), 0) << t;
+    for (int t = 0; t < 3; ++t)
+        EXPECT_EQ(area.U8(intercom_test::Terminal(0, t) + 8), 0) << t;
     EXPECT_EQ(module.Stop(), 0);
     EXPECT_EQ(module.Done(), 0);
     module.Handle = nullptr;
@@ -149,7 +156,8 @@ TEST_F(DlmWatch, ServerErrorsReachTheLogInOrderAfterADeadServersLockIsReleased) 
 TEST_F(DlmWatch, ABatchNobodyTakesIsGivenUpAndTheHostGetsItsOldValues) {
     WriteTags({Tag(1, "A1", "A: DEVICE=1; ADDRESS=1"), Tag(2, "A2", "A: DEVICE=1; ADDRESS=2"),
                Tag(3, "A3", "A: DEVICE=1; ADDRESS=3"), Tag(10, "CMDSTATE", "")});
-    WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 300, false));
+    WriteConfig(ConfigText({"DeviceAddress=\"1\" RoutingPrefix=\"A\" CommandStateName=\"CMDSTATE\""}, 60, 300,
+                           false));
     ASSERT_NO_FATAL_FAILURE(Load());
     ASSERT_EQ(module.Init(Record()), 0);
     ASSERT_EQ(module.Run(), 0);

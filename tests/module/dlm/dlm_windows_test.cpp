@@ -16,8 +16,8 @@ namespace {
 
 // Every entry point that the host binds by name, by ordinal.
 const char* const kExports[] = {
-    "DLMRemoveDriver", "DLMInstallDriver", "DLMGetErrorStr",  "DLMShowLogList",   "DLMAbout",
-    "DLMShowState",    "DLMSinhronize",    "DLMReadDataDrv",  "DLMWriteDataDrv",  "DLMStopDeviceDrv",
+    "DLMRemoveDriver", "DLMInstallDriver", "DLMGetErrorStr",   "DLMShowLogList",   "DLMAbout",
+    "DLMShowState",    "DLMSinhronize",    "DLMReadDataDrv",   "DLMWriteDataDrv",  "DLMStopDeviceDrv",
     "DLMRunDeviceDrv", "DLMDoneDeviceDrv", "DLMInitDeviceDrv", "DLMGetDeviceInfo", "DLMSetupDeviceDrv",
 };
 
@@ -29,7 +29,8 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(DlmTest::SetUp());
         UseHostApplication();
-        WriteConfig(ConfigText({"DeviceName=\"Pump\" DeviceAddress=\"1\" RoutingPrefix=\"A\""}, 60, 6000, false));
+        WriteConfig(
+            ConfigText({"DeviceName=\"Pump\" DeviceAddress=\"1\" RoutingPrefix=\"A\""}, 60, 6000, false));
         ASSERT_NO_FATAL_FAILURE(Load());
         ASSERT_TRUE(module.Bind(ShowLogList, "DLMShowLogList") && module.Bind(About, "DLMAbout") &&
                     module.Bind(ShowState, "DLMShowState"));
@@ -57,7 +58,8 @@ protected:
 };
 
 TEST_F(DlmWindows, EntryPointsBindAndTheStateWindowWantsAFullInitialisation) {
-    for (const char* name : kExports) EXPECT_NE(::dlsym(module.Handle, name), nullptr) << name;
+    for (const char* name : kExports)
+        EXPECT_NE(::dlsym(module.Handle, name), nullptr) << name;
     EXPECT_EQ(ShowState(0), -5);
     ASSERT_EQ(module.Init(Record(true)), 0);
     EXPECT_EQ(ShowState(0), -5) << "a configuration-only initialisation is not a full one";

@@ -85,5 +85,6 @@ TEST(BorderMasksTest, SecondMaskHasWeightZeroAllRoundItsRimAndOnlyTheCornerPixel
         EXPECT_EQ(m.Pixel(a + 29, 29), Magenta);
         EXPECT_NE(m.Pixel(a + 1, 0), Magenta);
     }
-    EXPECT_EQ(&PredefinedBorderMask(TsPredefinedBorders::pdCustom), &PredefinedBorderMask(TsPredefinedBorders::pdBorder1));
+    EXPECT_EQ(&PredefinedBorderMask(TsPredefinedBorders::pdCustom),
+              &PredefinedBorderMask(TsPredefinedBorders::pdBorder1));
 }

@@ -134,6 +134,6 @@ TEST(DottedFrameTest, BlackDotsWithWhiteOnesAboveLeft) {
     b.Fill(RGB(128, 128, 128));
     DrawDottedFrame(b, TRect{1, 1, 7, 4});
     EXPECT_EQ(Picture(b, {{'.', RGB(128, 128, 128)}, {'k', clBlack}, {'w', clWhite}}),
-              (std::vector<std::string>{"w..w..w..", ".k..k..k.", ".........", "w..w..w..",
-                                        ".k..k..k.", "........."}));
+              (std::vector<std::string>{"w..w..w..", ".k..k..k.", ".........", "w..w..w..", ".k..k..k.",
+                                        "........."}));
 }

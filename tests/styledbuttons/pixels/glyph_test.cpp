@@ -15,7 +15,9 @@ const TColor Green = RGB(0, 255, 0);
 const TColor Blue = RGB(0, 0, 255);
 
 // 2 × 2: red, green over the transparent key, blue.
-Bitmap24 Glyph() { return MakeBitmap(2, 2, {Red, Green, Key, Blue}); }
+Bitmap24 Glyph() {
+    return MakeBitmap(2, 2, {Red, Green, Key, Blue});
+}
 
 const TRect Where{1, 1, 3, 3};
 
@@ -47,8 +49,8 @@ TEST(DrawGlyphImageTest, BlendPercentMixesUnlessHot) {
 TEST(DrawGlyphImageTest, GrayedGlyphStillLeavesOutItsBackground) {
     Bitmap24 t = Filled(4, 4, RGB(9, 9, 9));
     DrawGlyphImage(Glyph(), t, Where, 0, false, dgBlended, true, true, 1);
-    EXPECT_EQ(At(t, 1, 1), Grey(85));  // 255 div 3
-    EXPECT_EQ(At(t, 1, 2), Grey(9));   // the key, grey as well, is still transparent
+    EXPECT_EQ(At(t, 1, 1), Grey(85));    // 255 div 3
+    EXPECT_EQ(At(t, 1, 2), Grey(9));     // the key, grey as well, is still transparent
     EXPECT_EQ(Glyph().Pixel(0, 0), Red); // the caller's glyph stays as it was
 }
 

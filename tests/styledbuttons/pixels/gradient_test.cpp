@@ -17,7 +17,8 @@ std::vector<int> RowGreys(const Bitmap24& b, int left, int right) {
     std::vector<int> out;
     for (int y = 0; y < b.Height(); ++y) {
         const Bgr first = At(b, left, y);
-        for (int x = left; x < right; ++x) EXPECT_EQ(At(b, x, y), first) << x << "," << y;
+        for (int x = left; x < right; ++x)
+            EXPECT_EQ(At(b, x, y), first) << x << "," << y;
         EXPECT_TRUE(first[0] == first[1] && first[1] == first[2]) << y;
         out.push_back(first[0]);
     }
@@ -82,7 +83,8 @@ TEST(PaintGradientTest, ButtonGradientOn22Rows) {
     Bitmap24 b(4, 22);
     PaintGradient(b, TRect{0, 0, 4, 22}, Parsed(ButtonGradient));
     const std::vector<int> rows = RowGreys(b, 0, 4);
-    for (int k = 0; k < 22; ++k) EXPECT_EQ(rows[k], std::nearbyint(128 + 127.0 * k / 21)) << k;
+    for (int k = 0; k < 22; ++k)
+        EXPECT_EQ(rows[k], std::nearbyint(128 + 127.0 * k / 21)) << k;
     EXPECT_EQ(rows[0], 128);
     EXPECT_EQ(rows[1], 134);  // 134.05
     EXPECT_EQ(rows[10], 188); // 188.48
@@ -96,10 +98,10 @@ TEST(PaintGradientTest, HotGradientOn22RowsRoundsHalvesToEven) {
     // stops cover rows 0..2 (10%), 2..11 (43%), 11..17 (28%), 17..20 (18%) and 20..21; each stop's
     // first row repaints the previous stop's last
     const std::vector<int> expected = {
-        128, 128,                                // grey
+        128, 128,                                    // grey
         128, 142, 156, 170, 184, 199, 213, 227, 241, // 128 + 127j/9
-        255, 240, 224, 208, 193, 178,            // 255 - 15.5j: 239.5 -> 240, 208.5 -> 208, 177.5 -> 178
-        162, 178, 194,                           // 162 + 16j
+        255, 240, 224, 208, 193, 178,                // 255 - 15.5j: 239.5 -> 240, 208.5 -> 208, 177.5 -> 178
+        162, 178, 194,                               // 162 + 16j
         210, 210};
     EXPECT_EQ(RowGreys(b, 0, 3), expected);
 }

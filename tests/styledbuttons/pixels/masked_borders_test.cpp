@@ -28,8 +28,9 @@ Bitmap24 CoordinateMask(int weight, int height = 60) {
 // Expected values computed with IEEE doubles, f = p / 100, round(f * byte + (1 - f) * colour) with
 // halves to even (Python's round).
 TEST(BlendRectToColorTest, KeepsThePercentOfTheImageInsideTheInclusiveRectangleOnly) {
-    Bitmap24 b = MakeBitmap(3, 2, {RGB(128, 128, 128), RGB(128, 128, 128), RGB(10, 200, 255),
-                                   RGB(1, 2, 3), RGB(1, 2, 3), RGB(1, 2, 3)});
+    Bitmap24 b = MakeBitmap(3, 2,
+                            {RGB(128, 128, 128), RGB(128, 128, 128), RGB(10, 200, 255), RGB(1, 2, 3),
+                             RGB(1, 2, 3), RGB(1, 2, 3)});
     BlendRectToColor(b, TRect{1, -4, 9, 0}, 70, RGB(143, 183, 192));
     EXPECT_EQ(At(b, 0, 0), (Bgr{128, 128, 128}));
     EXPECT_EQ(At(b, 1, 0), (Bgr{147, 144, 132})); // 132.5 rounds down to the even 132
@@ -75,7 +76,8 @@ TEST(BlendMaskPartTest, ColumnsOutsideTheTargetAreLeftOut) {
     BlendMaskPart(TRect{4, 0, 8, 0}, TRect{0, 0, 4, 0}, target, 0xFF00FF, nullptr, mask);
     EXPECT_EQ(At(target, 4, 0), (Bgr{100, 0, 0}));
     EXPECT_EQ(At(target, 5, 0), (Bgr{100, 0, 1}));
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(At(target, x, 1), Grey(255)) << x;
+    for (int x = 0; x < 6; ++x)
+        EXPECT_EQ(At(target, x, 1), Grey(255)) << x;
     // and a negative left edge starts inside the piece
     BlendMaskPart(TRect{-3, 1, 1, 1}, TRect{0, 0, 4, 0}, target, 0xFF00FF, nullptr, mask);
     EXPECT_EQ(At(target, 0, 1), (Bgr{100, 0, 3}));
@@ -92,7 +94,9 @@ struct TileCase {
 
 TEST(PaintMaskedBordersTest, EveryPixelComesFromItsCellOnce) {
     auto tiled = [](int size) {
-        return [size](int v) { return v < 10 ? v : v >= size - 10 ? 20 + v - (size - 10) : 10 + (v - 10) % 10; };
+        return [size](int v) {
+            return v < 10 ? v : v >= size - 10 ? 20 + v - (size - 10) : 10 + (v - 10) % 10;
+        };
     };
     const TileCase cases[] = {
         // 84 x 22: top edge tiles at 10..60 and a 4-column one at 70; side edges one 2-row tile
@@ -113,8 +117,8 @@ TEST(PaintMaskedBordersTest, EveryPixelComesFromItsCellOnce) {
                     const int sx = frame * 30 + c.column(x), sy = c.row(y);
                     const Bgr want{(100 * 128 + 255 * 128) / 256, (sy * 128 + 255 * 128) / 256,
                                    (sx * 128 + 255 * 128) / 256};
-                    ASSERT_EQ(At(target, x, y), want) << c.width << "x" << c.height << " frame " << frame
-                                                      << " at " << x << "," << y;
+                    ASSERT_EQ(At(target, x, y), want)
+                        << c.width << "x" << c.height << " frame " << frame << " at " << x << "," << y;
                 }
             }
         }

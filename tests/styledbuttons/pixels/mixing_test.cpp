@@ -123,8 +123,9 @@ TEST(MakeGrayscaleTest, MeanOfTheThreeBytes) {
 
 TEST(CopyTransparentTest, ClipsAtEveryEdgeAndLeavesOutTheColour) {
     const TColor key = RGB(255, 0, 255);
-    const Bitmap24 s = MakeBitmap(3, 2, {RGB(1, 1, 1), key, RGB(3, 3, 3), //
-                                         RGB(4, 4, 4), RGB(5, 5, 5), key});
+    const Bitmap24 s = MakeBitmap(3, 2,
+                                  {RGB(1, 1, 1), key, RGB(3, 3, 3), //
+                                   RGB(4, 4, 4), RGB(5, 5, 5), key});
     Bitmap24 t = Filled(2, 2, clWhite);
     CopyTransparent(t, s, -1, key, 1);
     EXPECT_EQ(At(t, 0, 0), Grey(255));
@@ -138,8 +139,9 @@ TEST(CopyTransparentTest, ClipsAtEveryEdgeAndLeavesOutTheColour) {
 }
 
 TEST(CopyTransparentTest, SourceRectangleIsInclusiveAndCutToTheSource) {
-    const Bitmap24 s = MakeBitmap(3, 2, {RGB(1, 1, 1), RGB(2, 2, 2), RGB(3, 3, 3), //
-                                         RGB(4, 4, 4), RGB(5, 5, 5), RGB(6, 6, 6)});
+    const Bitmap24 s = MakeBitmap(3, 2,
+                                  {RGB(1, 1, 1), RGB(2, 2, 2), RGB(3, 3, 3), //
+                                   RGB(4, 4, 4), RGB(5, 5, 5), RGB(6, 6, 6)});
     Bitmap24 t = Filled(4, 3, clWhite);
     CopyTransparentRect(t, s, 0, clWhite, TRect{1, 1, 8, 8}, 0);
     EXPECT_EQ(At(t, 0, 0), Grey(5));
@@ -152,10 +154,11 @@ namespace {
 
 // A 2 × 4 border mask: picture rows 0..1 above weight rows 2..3.
 Bitmap24 SmallMask(TColor corner) {
-    return MakeBitmap(2, 4, {corner, RGB(100, 100, 100), //
-                             RGB(0, 0, 0), RGB(200, 200, 200), //
-                             RGB(0, 0, 0), RGB(128, 64, 255), //
-                             RGB(255, 255, 255), RGB(0, 0, 0)});
+    return MakeBitmap(2, 4,
+                      {corner, RGB(100, 100, 100),       //
+                       RGB(0, 0, 0), RGB(200, 200, 200), //
+                       RGB(0, 0, 0), RGB(128, 64, 255),  //
+                       RGB(255, 255, 255), RGB(0, 0, 0)});
 }
 
 } // namespace
@@ -164,10 +167,10 @@ TEST(BlendMaskAreaTest, BlendsThroughTheWeightHalf) {
     Bitmap24 t = Filled(3, 3, RGB(50, 50, 50));
     BlendMaskArea(TRect{1, 1, 3, 3}, TRect{0, 0, 2, 2}, t, TBackgroundCache{}, SmallMask(clWhite));
     // (P * (256 - W) + D * W) div 256
-    EXPECT_EQ(At(t, 1, 1), Grey(255));                  // weight 0: the picture
+    EXPECT_EQ(At(t, 1, 1), Grey(255)); // weight 0: the picture
     // blue (100 + 50*255) div 256 = 50, green (100*192 + 50*64) div 256 = 87, red 19200 div 256 = 75
     EXPECT_EQ(At(t, 2, 1), (Bgr{50, 87, 75}));
-    EXPECT_EQ(At(t, 1, 2), Grey(49));                   // weight 255 over picture 0
+    EXPECT_EQ(At(t, 1, 2), Grey(49)); // weight 255 over picture 0
     EXPECT_EQ(At(t, 2, 2), Grey(200));
     EXPECT_EQ(At(t, 0, 0), Grey(50));
 }
@@ -188,8 +191,9 @@ TEST(BlendMaskAreaTest, NegativeCornersMoveBothRectangles) {
 
 TEST(BlendMaskAreaTest, MagentaShowsTheReadyCache) {
     const TColor magenta = RGB(255, 0, 255);
-    const Bitmap24 cacheBmp = MakeBitmap(3, 2, {RGB(1, 1, 1), RGB(2, 2, 2), RGB(3, 3, 3), //
-                                                RGB(4, 4, 4), RGB(5, 5, 5), RGB(6, 6, 6)});
+    const Bitmap24 cacheBmp = MakeBitmap(3, 2,
+                                         {RGB(1, 1, 1), RGB(2, 2, 2), RGB(3, 3, 3), //
+                                          RGB(4, 4, 4), RGB(5, 5, 5), RGB(6, 6, 6)});
     Bitmap24 t = Filled(2, 2, RGB(50, 50, 50));
     BlendMaskArea(TRect{1, 0, 2, 1}, TRect{0, 0, 1, 1}, t, TBackgroundCache{&cacheBmp, 1, 1, true},
                   SmallMask(magenta));

@@ -26,9 +26,8 @@ namespace {
 class PictureFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("sb_picture_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("sb_picture_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -75,7 +74,8 @@ protected:
 };
 
 void Put32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        d[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // File and info headers of an uncompressed bitmap.
@@ -125,7 +125,7 @@ TEST_F(PictureFileTest, JpegLoadsWithItsSizeAndColours) {
 TEST_F(PictureFileTest, BitmapsOfTwentyFourAndEightBits) {
     // 3 × 2, bottom-up, rows padded to 12 bytes
     std::vector<uint8_t> bmp = BmpHeader(3, 2, 24, 0, 54);
-    const uint8_t rows[24] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, // bottom row
+    const uint8_t rows[24] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0, 0, 0, // bottom row
                               10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};
     bmp.insert(bmp.end(), rows, rows + 24);
     WriteBytes(Path("a.bmp"), bmp);

@@ -5,12 +5,12 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <future>
-#include <thread>
-#include <cstdint>
 #include <initializer_list>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,7 +27,8 @@ inline Bitmap24 MakeBitmap(int width, int height, std::initializer_list<TColor> 
     Bitmap24 b(width, height);
     auto it = colours.begin();
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width && it != colours.end(); ++x) b.SetPixel(x, y, *it++);
+        for (int x = 0; x < width && it != colours.end(); ++x)
+            b.SetPixel(x, y, *it++);
     return b;
 }
 
@@ -43,7 +44,9 @@ inline Bgr At(const Bitmap24& b, int x, int y) {
     return {p[0], p[1], p[2]};
 }
 
-inline Bgr Grey(int v) { return {v, v, v}; }
+inline Bgr Grey(int v) {
+    return {v, v, v};
+}
 
 // Runs `work` on its own thread and gives it a deadline: a tiling that never ends fails the test
 // instead of hanging the run.

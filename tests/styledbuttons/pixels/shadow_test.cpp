@@ -12,7 +12,8 @@ TEST(TintRectByMaskTest, NoBlurNoRadiusTintsTheWholeRectangleWithMask127) {
     TintRectByMask(b, TRect{1, 1, 3, 3}, 50, 0, 0, RGB(0, 100, 0));
     // (127 t + 128 c) div 256: 200 over 0 -> 99; 255 over 100 -> 176 (176.5 cut)
     for (int y = 1; y < 3; ++y)
-        for (int x = 1; x < 3; ++x) EXPECT_EQ(At(b, x, y), (Bgr{99, 176, 99})) << x << "," << y;
+        for (int x = 1; x < 3; ++x)
+            EXPECT_EQ(At(b, x, y), (Bgr{99, 176, 99})) << x << "," << y;
     EXPECT_EQ(At(b, 0, 1), (Bgr{200, 255, 200}));
     EXPECT_EQ(At(b, 3, 2), (Bgr{200, 255, 200}));
     EXPECT_EQ(At(b, 1, 0), (Bgr{200, 255, 200}));
@@ -29,8 +30,9 @@ TEST(TintRectByMaskTest, BlurGradesFromTheRimInward) {
 }
 
 TEST(PaintShadowAreaTest, OpaqueFillsAndFullyTransparentCopies) {
-    const Bitmap24 canvas = MakeBitmap(3, 2, {RGB(1, 1, 1), RGB(2, 2, 2), RGB(3, 3, 3), //
-                                              RGB(4, 4, 4), RGB(5, 5, 5), RGB(6, 6, 6)});
+    const Bitmap24 canvas = MakeBitmap(3, 2,
+                                       {RGB(1, 1, 1), RGB(2, 2, 2), RGB(3, 3, 3), //
+                                        RGB(4, 4, 4), RGB(5, 5, 5), RGB(6, 6, 6)});
     Bitmap24 dest = Filled(3, 3, clWhite);
     PaintShadowArea(canvas, TRect{1, 0, 3, 2}, dest, 0, 0, 4, clBtnShadow, 0, TPoint{2, 2});
     EXPECT_EQ(At(dest, 2, 2), Grey(160));

@@ -24,7 +24,9 @@ constexpr int kLines = 4;
 constexpr int kSlavesPerLine = 8;
 constexpr int kRegisters = 10;
 
-int Expected(int device, int address) { return device * 100 + address; }
+int Expected(int device, int address) {
+    return device * 100 + address;
+}
 
 // CPU per second of wall time between two samples of a process's threads, one line each.
 void PrintThreads(const std::map<std::string, double>& before, const std::map<std::string, double>& after,
@@ -58,8 +60,9 @@ void UnderTheHost(const bench::ScratchDir& dir, int tags, int seconds) {
     bench::LayOutSystem(dir.Path(""), "", db);
     bench::HostRun host({"--seconds", std::to_string(seconds + 120), dir.Path("")});
     const int last = tags - 1;
-    const std::string lastLine =
-        "  T" + std::to_string(last) + " = " + std::to_string(Expected(last / kRegisters + 1, last % kRegisters + 1)) + "\n";
+    const std::string lastLine = "  T" + std::to_string(last) + " = " +
+                                 std::to_string(Expected(last / kRegisters + 1, last % kRegisters + 1)) +
+                                 "\n";
     if (!host.Await(lastLine, 30000)) {
         std::printf("under the host: the last tag did not arrive within 30 s\n");
         return;
@@ -102,15 +105,17 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<simtest::SimProcess>> sims;
     std::vector<std::string> sessions;
     for (int line = 0; line < kLines; ++line) {
-        std::vector<std::string> args = {"--pty", dir.Path("tty" + std::to_string(line)), "--gap", "2",
+        std::vector<std::string> args = {"--pty",      dir.Path("tty" + std::to_string(line)), "--gap", "2",
                                          "--lifetime", std::to_string(seconds + 120)};
         for (int s = 1; s <= kSlavesPerLine; ++s) {
             const int device = line * kSlavesPerLine + s;
             std::string values = "0=";
-            for (int a = 1; a <= kRegisters; ++a) values += (a > 1 ? "," : "") + std::to_string(Expected(device, a));
+            for (int a = 1; a <= kRegisters; ++a)
+                values += (a > 1 ? "," : "") + std::to_string(Expected(device, a));
             args.insert(args.end(), {"--slave", std::to_string(s), "--holding", values});
         }
-        sims.push_back(std::make_unique<simtest::SimProcess>(args, dir.Path("sim" + std::to_string(line) + ".err"), false));
+        sims.push_back(std::make_unique<simtest::SimProcess>(
+            args, dir.Path("sim" + std::to_string(line) + ".err"), false));
         if (sims.back()->Ready().empty()) {
             std::fprintf(stderr, "modbus-sim did not start\n");
             return 1;
@@ -150,7 +155,8 @@ int main(int argc, char** argv) {
 
     bench::ServerRun server(dir, *area);
     if (!server.WaitRegistered(15000)) {
-        std::fprintf(stderr, "the server did not register: %s\n", simtest::ReadFile(dir.Path("server.err")).c_str());
+        std::fprintf(stderr, "the server did not register: %s\n",
+                     simtest::ReadFile(dir.Path("server.err")).c_str());
         return 1;
     }
     // Every tag holds its register's value: all devices have been polled.

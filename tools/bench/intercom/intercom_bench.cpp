@@ -23,8 +23,9 @@ std::unique_ptr<TIntercomInterface> MakeArea(int32_t tags) {
     for (int32_t i = 0; i < tags; ++i) {
         info.VariableId = i;
         // 100 devices of 500 registers each
-        platform::SetFieldText(info.Routing, "PLC" + std::to_string(i % 4) + ": DEVICE=" + std::to_string(i / 500) +
-                                       "; ADDRESS=" + std::to_string(40001 + i % 500));
+        platform::SetFieldText(info.Routing, "PLC" + std::to_string(i % 4) +
+                                                 ": DEVICE=" + std::to_string(i / 500) +
+                                                 "; ADDRESS=" + std::to_string(40001 + i % 500));
         info.Divisor = (i % 3 == 0) ? 10.0f : 0.0f;
         area->DMLVariablesList.Add(info);
     }

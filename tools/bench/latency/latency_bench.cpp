@@ -26,16 +26,19 @@ enum class Link { Serial, Tcp };
 void Run(Link link, int samples) {
     bench::ScratchDir dir("latency");
     std::vector<std::string> args;
-    if (link == Link::Serial) args = {"--pty", dir.Path("tty")};
-    else args = {"--tcp", "0"};
+    if (link == Link::Serial)
+        args = {"--pty", dir.Path("tty")};
+    else
+        args = {"--tcp", "0"};
     args.insert(args.end(), {"--gap", "2", "--holding", "0=1,0", "--control-port", "0", "--lifetime", "900"});
     simtest::SimProcess sim(args, dir.Path("sim.err"), false);
     if (sim.Ready().empty()) {
         std::printf("modbus-sim did not start\n");
         return;
     }
-    std::string session = "RoutingPrefix=\"LAT\" DeviceAddress=\"1\" ReqwestInterval=\"100\" ICMPOnConnect=\"FALSE\" "
-                          "RequestType=\"lat\" ";
+    std::string session =
+        "RoutingPrefix=\"LAT\" DeviceAddress=\"1\" ReqwestInterval=\"100\" ICMPOnConnect=\"FALSE\" "
+        "RequestType=\"lat\" ";
     if (link == Link::Serial)
         session += "TypeOfConnection=\"RS232\" RS232Port=\"" + sim.Ready() + "\" TimeOut=\"500\"";
     else
@@ -72,15 +75,17 @@ void Run(Link link, int samples) {
         ms.push_back(static_cast<double>(*t1 - t0) / 1000.0);
     }
     const int status = host.Stop(20000);
-    std::printf("%-7s %7zu %5d %10.1f %10.1f %10.1f %10.1f %10.1f   host exit %d\n",
-                link == Link::Serial ? "serial" : "tcp", ms.size(), lost, bench::Percentile(ms, 50),
-                bench::Percentile(ms, 99), bench::Percentile(ms, 0), bench::Percentile(ms, 100),
-                [&] {
-                    double s = 0;
-                    for (double v : ms) s += v;
-                    return ms.empty() ? 0.0 : s / static_cast<double>(ms.size());
-                }(),
-                status);
+    std::printf(
+        "%-7s %7zu %5d %10.1f %10.1f %10.1f %10.1f %10.1f   host exit %d\n",
+        link == Link::Serial ? "serial" : "tcp", ms.size(), lost, bench::Percentile(ms, 50),
+        bench::Percentile(ms, 99), bench::Percentile(ms, 0), bench::Percentile(ms, 100),
+        [&] {
+            double s = 0;
+            for (double v : ms)
+                s += v;
+            return ms.empty() ? 0.0 : s / static_cast<double>(ms.size());
+        }(),
+        status);
     std::fflush(stdout);
 }
 
@@ -90,15 +95,18 @@ int main(int argc, char** argv) {
     const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) : 150;
     bench::UseOwnNamespace("latency-bench");
     if (!bench::SystemBuilt()) {
-        std::printf("latency: needs Quillary.dlm and ostrolinka-host in %s; not measured\n", bench::BinDir().c_str());
+        std::printf("latency: needs Quillary.dlm and ostrolinka-host in %s; not measured\n",
+                    bench::BinDir().c_str());
         return 0;
     }
-    std::printf("latency: register change in modbus-sim -> value printed by ostrolinka-host; poll interval 100 ms, "
-                "module scan interval 100 ms (default); serial TimeOut 500 ms, TCP TimeOut 100 ms\n");
+    std::printf(
+        "latency: register change in modbus-sim -> value printed by ostrolinka-host; poll interval 100 ms, "
+        "module scan interval 100 ms (default); serial TimeOut 500 ms, TCP TimeOut 100 ms\n");
     std::printf("machine: %s\n", bench::MachineLine().c_str());
-    std::printf("%-7s %7s %5s %10s %10s %10s %10s %10s\n", "link", "samples", "lost", "median ms", "p99 ms", "min ms",
-                "max ms", "mean ms");
-    for (Link link : {Link::Serial, Link::Tcp}) Run(link, samples);
+    std::printf("%-7s %7s %5s %10s %10s %10s %10s %10s\n", "link", "samples", "lost", "median ms", "p99 ms",
+                "min ms", "max ms", "mean ms");
+    for (Link link : {Link::Serial, Link::Tcp})
+        Run(link, samples);
     std::printf("load after: %s\n", bench::LoadAverage().c_str());
     return 0;
 }

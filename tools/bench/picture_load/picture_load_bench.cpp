@@ -65,23 +65,27 @@ TRun Load(const std::string& path) {
 
 int main(int argc, char** argv) {
     std::vector<unsigned> sides;
-    for (int i = 1; i < argc; ++i) sides.push_back(static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10)));
+    for (int i = 1; i < argc; ++i)
+        sides.push_back(static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10)));
     if (sides.empty()) sides = {32768, 16384, 4096, 1024};
     std::printf("%s\n", bench::MachineLine().c_str());
     bench::ScratchDir dir("picture_load");
 
     const TRun idle = InChild([] { return TRun{}; });
     std::printf("child that loads nothing: peak RSS %.1f MiB\n\n", idle.peakKb / 1024.0);
-    std::printf("| claimed sides | file bytes | result | median ms | peak RSS MiB |\n|---|---|---|---|---|\n");
+    std::printf(
+        "| claimed sides | file bytes | result | median ms | peak RSS MiB |\n|---|---|---|---|---|\n");
     for (const unsigned side : sides) {
         const std::string bytes = sbtest::ProgressiveJpegClaiming(side, side);
         const std::string path = dir.Path("claims" + std::to_string(side) + ".jpg");
         dir.Write("claims" + std::to_string(side) + ".jpg", bytes);
         std::vector<TRun> runs;
-        for (int i = 0; i < 5; ++i) runs.push_back(InChild([&] { return Load(path); }));
+        for (int i = 0; i < 5; ++i)
+            runs.push_back(InChild([&] { return Load(path); }));
         std::sort(runs.begin(), runs.end(), [](const TRun& a, const TRun& b) { return a.ms < b.ms; });
         long peak = 0;
-        for (const TRun& r : runs) peak = std::max(peak, r.peakKb);
+        for (const TRun& r : runs)
+            peak = std::max(peak, r.peakKb);
         std::printf("| %u x %u | %zu | %s | %.3f | %.1f |\n", side, side, bytes.size(),
                     runs[2].loaded ? "decoded" : "refused", runs[2].ms, peak / 1024.0);
     }

@@ -19,16 +19,16 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "framework/threads_list.h"
 #include "framework/driver.h"
 #include "framework/intercom.h"
+#include "framework/threads_list.h"
 #include "framework/variable_index.h"
 #include "modbus-sim/sim_process.h"
 #include "modbus/modbus_driver.h"
 
 namespace {
 
-constexpr int kRegisters = 10;     // per request
+constexpr int kRegisters = 10;      // per request
 constexpr int kSerialEndGapMs = 35; // one empty one-byte read: 10 ms per byte + 25 ms
 constexpr int kTcpTimeOutMs = 100;  // the device's TimeOut on the converter link
 constexpr int kSerialTimeOutMs = 500;
@@ -40,9 +40,9 @@ struct Result {
     Link link;
     int k;
     int passes;
-    double periodMs;       // measured pass period
-    double cycleMs;        // mean poll cycle as the thread timed it (ms ticks)
-    double lineMs;         // raw request-to-answer time on the link
+    double periodMs; // measured pass period
+    double cycleMs;  // mean poll cycle as the thread timed it (ms ticks)
+    double lineMs;   // raw request-to-answer time on the link
     double floorMs;
     double stepFloorMs; // TCP: the read's own rounds counted in
 };
@@ -69,7 +69,8 @@ double RawRoundTripMs(Link link, const std::string& ready) {
     const simtest::Bytes request = simtest::WithCrc({1, 3, 0, 0, 0, kRegisters});
     const std::size_t answer = 5 + 2 * kRegisters;
     std::vector<double> samples;
-    simtest::RawLine line = link == Link::Serial ? simtest::RawLine::Pty(ready) : simtest::RawLine::Tcp(std::stoi(ready));
+    simtest::RawLine line =
+        link == Link::Serial ? simtest::RawLine::Pty(ready) : simtest::RawLine::Tcp(std::stoi(ready));
     if (!line.IsOpen()) return -1;
     for (int i = 0; i < 21; ++i) {
         const uint64_t t0 = bench::NowUs();
@@ -88,32 +89,39 @@ Result Run(Link link, int k) {
     dir.Write("Quillary.edd", bench::DescriptionText("bench", bench::Requests(k, kRegisters)));
 
     std::vector<std::string> args;
-    if (link == Link::Serial) args = {"--pty", dir.Path("ttyRTU")};
-    else args = {"--tcp", "0"};
-    args.insert(args.end(), {"--gap", std::to_string(kSimGapMs), "--holding",
-                             "0=" + std::to_string(1234) + "*" + std::to_string(k * kRegisters), "--lifetime", "300"});
+    if (link == Link::Serial)
+        args = {"--pty", dir.Path("ttyRTU")};
+    else
+        args = {"--tcp", "0"};
+    args.insert(args.end(),
+                {"--gap", std::to_string(kSimGapMs), "--holding",
+                 "0=" + std::to_string(1234) + "*" + std::to_string(k * kRegisters), "--lifetime", "300"});
     simtest::SimProcess sim(args, dir.Path("sim.err"), false);
     if (sim.Ready().empty()) {
-        std::fprintf(stderr, "modbus-sim did not start: %s\n", simtest::ReadFile(dir.Path("sim.err")).c_str());
+        std::fprintf(stderr, "modbus-sim did not start: %s\n",
+                     simtest::ReadFile(dir.Path("sim.err")).c_str());
         return r;
     }
     r.lineMs = RawRoundTripMs(link, sim.Ready());
 
     std::vector<std::pair<std::string, std::string>> props = {
-        {"DeviceName", "bench"}, {"DeviceAddress", "1"}, {"RoutingPrefix", "BENCH"}, {"ReqwestInterval", "0"},
-        {"RequestType", "bench"}, {"ICMPOnConnect", "FALSE"}};
+        {"DeviceName", "bench"},  {"DeviceAddress", "1"},   {"RoutingPrefix", "BENCH"},
+        {"ReqwestInterval", "0"}, {"RequestType", "bench"}, {"ICMPOnConnect", "FALSE"}};
     if (link == Link::Serial) {
-        props.insert(props.end(), {{"TypeOfConnection", "RS232"}, {"RS232Port", sim.Ready()},
-                                   {"RS232BaudRate", "19200"}, {"TimeOut", std::to_string(kSerialTimeOutMs)}});
+        props.insert(props.end(), {{"TypeOfConnection", "RS232"},
+                                   {"RS232Port", sim.Ready()},
+                                   {"RS232BaudRate", "19200"},
+                                   {"TimeOut", std::to_string(kSerialTimeOutMs)}});
     } else {
-        props.insert(props.end(), {{"TypeOfConnection", "TCP/IP"}, {"DeviceIPAddress", "127.0.0.1"},
-                                   {"IPPort", sim.Ready()}, {"TimeOut", std::to_string(kTcpTimeOutMs)}});
+        props.insert(props.end(), {{"TypeOfConnection", "TCP/IP"},
+                                   {"DeviceIPAddress", "127.0.0.1"},
+                                   {"IPPort", sim.Ready()},
+                                   {"TimeOut", std::to_string(kTcpTimeOutMs)}});
     }
     dir.Write("Quillary.cfg", bench::ConfigText(false, {bench::SessionLine(props)}));
 
-    auto area = bench::MakeArea(k * kRegisters, [](int32_t i) {
-        return "BENCH: DEVICE=1; ADDRESS=" + std::to_string(i + 1);
-    });
+    auto area = bench::MakeArea(
+        k * kRegisters, [](int32_t i) { return "BENCH: DEVICE=1; ADDRESS=" + std::to_string(i + 1); });
     framework::Intercom = area.get();
     area->RequestTerminal.SetOwner(0);
 
@@ -151,7 +159,9 @@ Result Run(Link link, int k) {
                 cycleSum += params.Interval;
             }
         }
-        if (changes >= maxPasses || (changes >= minPasses && now - first >= budgetUs) || now - start >= hardUs) break;
+        if (changes >= maxPasses || (changes >= minPasses && now - first >= budgetUs) ||
+            now - start >= hardUs)
+            break;
         usleep(200);
     }
     threads->TerminateAll();
@@ -166,9 +176,11 @@ Result Run(Link link, int k) {
         r.periodMs = static_cast<double>(latest - first) / 1000.0 / changes;
         r.cycleMs = cycleSum / changes;
     }
-    const double perRequest = link == Link::Serial ? r.lineMs + kSerialEndGapMs + readDelay : kTcpTimeOutMs + readDelay;
+    const double perRequest =
+        link == Link::Serial ? r.lineMs + kSerialEndGapMs + readDelay : kTcpTimeOutMs + readDelay;
     r.floorMs = k * perRequest + 1.0;
-    r.stepFloorMs = link == Link::Serial ? r.floorMs : k * (TcpReadRoundsMs(r.lineMs, kTcpTimeOutMs) + readDelay) + 1.0;
+    r.stepFloorMs =
+        link == Link::Serial ? r.floorMs : k * (TcpReadRoundsMs(r.lineMs, kTcpTimeOutMs) + readDelay) + 1.0;
     return r;
 }
 
@@ -180,13 +192,14 @@ int main() {
         std::fprintf(stderr, "no Modbus driver object\n");
         return 1;
     }
-    std::printf("poll overhead: one device, K requests of %d holding registers, poll interval 0\n", kRegisters);
+    std::printf("poll overhead: one device, K requests of %d holding registers, poll interval 0\n",
+                kRegisters);
     std::printf("machine: %s\n", bench::MachineLine().c_str());
     std::printf("serial: pty from modbus-sim (--gap %d), TimeOut %d ms; TCP: converter port on 127.0.0.1, "
                 "TimeOut %d ms, CloseConnection TRUE (reconnect every poll)\n",
                 kSimGapMs, kSerialTimeOutMs, kTcpTimeOutMs);
-    std::printf("%-7s %3s %6s %10s %10s %9s %10s %7s %12s %7s\n", "link", "K", "passes", "period ms", "cycle ms",
-                "line ms", "floor ms", "ratio", "step floor", "ratio");
+    std::printf("%-7s %3s %6s %10s %10s %9s %10s %7s %12s %7s\n", "link", "K", "passes", "period ms",
+                "cycle ms", "line ms", "floor ms", "ratio", "step floor", "ratio");
     for (Link link : {Link::Serial, Link::Tcp})
         for (int k : {1, 4, 16}) {
             const Result r = Run(link, k);

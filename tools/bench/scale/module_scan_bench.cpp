@@ -48,8 +48,8 @@ void Scan(int32_t tags, module::TReceivedBuffer& buffer, int32_t step, const cha
         blocks = messages - m0;
     }
     const double median = bench::Percentile(ms, 50);
-    std::printf("  %-22s %8.2f ms per pass (median of %d, %.1f M tags/s), %llu values in %llu messages\n", what,
-                median, kRepeats, tags / median / 1000.0, static_cast<unsigned long long>(sent),
+    std::printf("  %-22s %8.2f ms per pass (median of %d, %.1f M tags/s), %llu values in %llu messages\n",
+                what, median, kRepeats, tags / median / 1000.0, static_cast<unsigned long long>(sent),
                 static_cast<unsigned long long>(blocks));
 }
 
@@ -58,7 +58,8 @@ void Scan(int32_t tags, module::TReceivedBuffer& buffer, int32_t step, const cha
 int main(int argc, char** argv) {
     bench::UseOwnNamespace("scan-bench");
     std::vector<int32_t> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes = {10000, 50000};
     std::printf("module scan pass: static-tag region -> value blocks at a host window (deadband 0)\n");
     std::printf("machine: %s\n", bench::MachineLine().c_str());

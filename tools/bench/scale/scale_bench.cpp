@@ -13,16 +13,18 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "host_run.h"
 #include "framework/tag_routing.h"
 #include "framework/variable_index.h"
+#include "host_run.h"
 #include "modbus-sim/sim_process.h"
 
 namespace {
 
 constexpr int kRepeats = 5;
 
-double MsSince(uint64_t t0) { return static_cast<double>(bench::NowUs() - t0) / 1000.0; }
+double MsSince(uint64_t t0) {
+    return static_cast<double>(bench::NowUs() - t0) / 1000.0;
+}
 
 void InProcess(int32_t tags) {
     uint64_t t0 = bench::NowUs();
@@ -42,8 +44,8 @@ void InProcess(int32_t tags) {
         build.push_back(MsSince(t0));
     }
     const double buildMs = bench::Percentile(build, 50);
-    std::printf("  tag index build: %.1f ms median of %d (%.0f tags/s), %d items, %.1f MiB of items\n", buildMs,
-                kRepeats, tags / buildMs * 1000.0, framework::VariableIndex->Count(),
+    std::printf("  tag index build: %.1f ms median of %d (%.0f tags/s), %d items, %.1f MiB of items\n",
+                buildMs, kRepeats, tags / buildMs * 1000.0, framework::VariableIndex->Count(),
                 framework::VariableIndex->Count() * sizeof(framework::TVariableIndexItem) / 1048576.0);
 
     // Every tag receives a new value; the queue is filled as a decoding fills it, then flushed.
@@ -52,16 +54,17 @@ void InProcess(int32_t tags) {
     for (int r = 0; r < kRepeats; ++r) {
         t0 = bench::NowUs();
         for (int32_t i = 0; i < tags; ++i)
-            received.Add(bench::PlantPrefix(i), bench::PlantDevice(i), static_cast<float>(r * 7 + i % 1000), "",
-                         bench::PlantAddress(i));
+            received.Add(bench::PlantPrefix(i), bench::PlantDevice(i), static_cast<float>(r * 7 + i % 1000),
+                         "", bench::PlantAddress(i));
         fill.push_back(MsSince(t0));
         t0 = bench::NowUs();
         if (!received.Flush()) std::printf("  (a flush reported a failure)\n");
         flush.push_back(MsSince(t0));
     }
     const double flushMs = bench::Percentile(flush, 50);
-    std::printf("  value flush: %d values in %.1f ms median of %d (%.0f values/s); queueing them took %.1f ms\n", tags,
-                flushMs, kRepeats, tags / flushMs * 1000.0, bench::Percentile(fill, 50));
+    std::printf(
+        "  value flush: %d values in %.1f ms median of %d (%.0f values/s); queueing them took %.1f ms\n",
+        tags, flushMs, kRepeats, tags / flushMs * 1000.0, bench::Percentile(fill, 50));
     delete framework::VariableIndex;
     framework::VariableIndex = nullptr;
     framework::Intercom = nullptr;
@@ -71,17 +74,20 @@ void InProcess(int32_t tags) {
 // description and configuration files of the folder for it: device 1 of prefix PLC0.
 std::unique_ptr<simtest::SimProcess> StartOneDevice(const bench::ScratchDir& dir) {
     auto sim = std::make_unique<simtest::SimProcess>(
-        std::vector<std::string>{"--pty", dir.Path("tty"), "--gap", "2", "--holding", "0=1,2,3,4,5,6,7,8,9,10",
-                                 "--lifetime", "300"},
+        std::vector<std::string>{"--pty", dir.Path("tty"), "--gap", "2", "--holding",
+                                 "0=1,2,3,4,5,6,7,8,9,10", "--lifetime", "300"},
         dir.Path("sim.err"), false);
     if (sim->Ready().empty()) return nullptr;
     dir.Write("Quillary.edd", bench::DescriptionText("scale", {bench::Request{0, 10, 40001}}));
-    dir.Write("Quillary.cfg",
-              bench::ConfigText(false, {bench::SessionLine({{"DeviceName", "scale"}, {"DeviceAddress", "1"},
-                                                            {"RoutingPrefix", "PLC0"}, {"ReqwestInterval", "200"},
-                                                            {"RequestType", "scale"}, {"ICMPOnConnect", "FALSE"},
-                                                            {"TypeOfConnection", "RS232"}, {"RS232Port", sim->Ready()},
-                                                            {"TimeOut", "500"}})}));
+    dir.Write("Quillary.cfg", bench::ConfigText(false, {bench::SessionLine({{"DeviceName", "scale"},
+                                                                            {"DeviceAddress", "1"},
+                                                                            {"RoutingPrefix", "PLC0"},
+                                                                            {"ReqwestInterval", "200"},
+                                                                            {"RequestType", "scale"},
+                                                                            {"ICMPOnConnect", "FALSE"},
+                                                                            {"TypeOfConnection", "RS232"},
+                                                                            {"RS232Port", sim->Ready()},
+                                                                            {"TimeOut", "500"}})}));
     return sim;
 }
 
@@ -109,11 +115,12 @@ void ServerMemory(int32_t tags) {
             const double firstValueMs = MsSince(t0);
             std::this_thread::sleep_for(std::chrono::seconds(2));
             const pid_t pid = server.Pid();
-            std::printf("  server: first value %.0f ms after start; VmRSS %ld KiB (anonymous %ld, shared memory %ld, "
-                        "files %ld), VmHWM %ld KiB\n",
-                        firstValueMs, bench::StatusKb(pid, "VmRSS"), bench::StatusKb(pid, "RssAnon"),
-                        bench::StatusKb(pid, "RssShmem"), bench::StatusKb(pid, "RssFile"),
-                        bench::StatusKb(pid, "VmHWM"));
+            std::printf(
+                "  server: first value %.0f ms after start; VmRSS %ld KiB (anonymous %ld, shared memory %ld, "
+                "files %ld), VmHWM %ld KiB\n",
+                firstValueMs, bench::StatusKb(pid, "VmRSS"), bench::StatusKb(pid, "RssAnon"),
+                bench::StatusKb(pid, "RssShmem"), bench::StatusKb(pid, "RssFile"),
+                bench::StatusKb(pid, "VmHWM"));
         }
     }
     framework::Intercom = nullptr;
@@ -123,7 +130,8 @@ void ServerMemory(int32_t tags) {
 // makes the area and starts the server; the memory of both once the device's first value arrived.
 void SystemMemory(int32_t tags) {
     if (!bench::SystemBuilt()) {
-        std::printf("  host and server under the host: Quillary.dlm or ostrolinka-host not built; not measured\n");
+        std::printf(
+            "  host and server under the host: Quillary.dlm or ostrolinka-host not built; not measured\n");
         return;
     }
     bench::ScratchDir dir("scale-host");
@@ -149,16 +157,19 @@ void SystemMemory(int32_t tags) {
     const double firstValueMs = MsSince(t0);
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const pid_t server = bench::FindProcessByExe(dir.Path("Quillary.srv"));
-    std::printf("  under the host program: first value %.0f ms after the host started; exchange area %ld bytes\n",
-                firstValueMs, bench::SharedBlockBytes("Quillary.dat"));
-    std::printf("  host (with the module): VmRSS %ld KiB (anonymous %ld, shared memory %ld, files %ld), VmHWM %ld KiB\n",
+    std::printf(
+        "  under the host program: first value %.0f ms after the host started; exchange area %ld bytes\n",
+        firstValueMs, bench::SharedBlockBytes("Quillary.dat"));
+    std::printf("  host (with the module): VmRSS %ld KiB (anonymous %ld, shared memory %ld, files %ld), "
+                "VmHWM %ld KiB\n",
                 bench::StatusKb(host.Pid(), "VmRSS"), bench::StatusKb(host.Pid(), "RssAnon"),
                 bench::StatusKb(host.Pid(), "RssShmem"), bench::StatusKb(host.Pid(), "RssFile"),
                 bench::StatusKb(host.Pid(), "VmHWM"));
     if (server > 0)
-        std::printf("  server started by the module: VmRSS %ld KiB (anonymous %ld, shared memory %ld, files %ld)\n",
-                    bench::StatusKb(server, "VmRSS"), bench::StatusKb(server, "RssAnon"),
-                    bench::StatusKb(server, "RssShmem"), bench::StatusKb(server, "RssFile"));
+        std::printf(
+            "  server started by the module: VmRSS %ld KiB (anonymous %ld, shared memory %ld, files %ld)\n",
+            bench::StatusKb(server, "VmRSS"), bench::StatusKb(server, "RssAnon"),
+            bench::StatusKb(server, "RssShmem"), bench::StatusKb(server, "RssFile"));
     std::printf("  host stop: exit %d\n", host.Stop(30000));
 }
 
@@ -167,7 +178,8 @@ void SystemMemory(int32_t tags) {
 int main(int argc, char** argv) {
     bench::UseOwnNamespace("scale-bench");
     std::vector<int32_t> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes = {10000, 50000};
     std::printf("scale: static tags routed as PLCn: DEVICE=d; ADDRESS=a (4 prefixes, 500 tags a device)\n");
     std::printf("machine: %s\n", bench::MachineLine().c_str());

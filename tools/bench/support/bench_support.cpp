@@ -63,9 +63,9 @@ std::string MachineLine() {
 }
 
 uint64_t NowUs() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 namespace {
@@ -91,7 +91,9 @@ double StatCpuSeconds(const std::string& path, std::string* name = nullptr) {
 
 } // namespace
 
-double ProcessCpuSeconds(pid_t pid) { return StatCpuSeconds("/proc/" + std::to_string(pid) + "/stat"); }
+double ProcessCpuSeconds(pid_t pid) {
+    return StatCpuSeconds("/proc/" + std::to_string(pid) + "/stat");
+}
 
 std::map<std::string, double> ThreadCpuSeconds(pid_t pid) {
     std::map<std::string, double> out;
@@ -124,10 +126,12 @@ PumpedWindow::PumpedWindow(platform::WindowProc proc) {
     thread_ = std::thread([this, &made, proc] {
         handle_ = platform::CreateWindowHandle(proc);
         made = true;
-        while (!stop_) platform::WaitMessages(20);
+        while (!stop_)
+            platform::WaitMessages(20);
         platform::DestroyWindowHandle(handle_);
     });
-    while (!made) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!made)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 PumpedWindow::~PumpedWindow() {
@@ -157,7 +161,8 @@ std::string DescriptionText(const std::string& type, const std::vector<Request>&
         text += "  <request name=\"r" + std::to_string(r) + "\" address=\"" + std::to_string(q.address) +
                 "\" size=\"" + std::to_string(q.size) + "\" function=\"3\"><datablock>\r\n";
         for (int i = 0; i < q.size; ++i)
-            text += "   <item type=\"word\" proc=\"value\" tsaddress=\"" + std::to_string(q.firstTag + i) + "\"/>\r\n";
+            text += "   <item type=\"word\" proc=\"value\" tsaddress=\"" + std::to_string(q.firstTag + i) +
+                    "\"/>\r\n";
         text += "  </datablock></request>\r\n";
     }
     text += " </requestlist>\r\n</device>\r\n</EDDV2_Ostrolinka>\r\n";
@@ -166,13 +171,15 @@ std::string DescriptionText(const std::string& type, const std::vector<Request>&
 
 std::vector<Request> Requests(int k, int size) {
     std::vector<Request> out;
-    for (int r = 0; r < k; ++r) out.push_back({r * size, size, 1 + r * size});
+    for (int r = 0; r < k; ++r)
+        out.push_back({r * size, size, 1 + r * size});
     return out;
 }
 
 std::string SessionLine(const std::vector<std::pair<std::string, std::string>>& properties) {
     std::string line = "  <device>\r\n   <session ";
-    for (const auto& [name, value] : properties) line += name + "=\"" + value + "\" ";
+    for (const auto& [name, value] : properties)
+        line += name + "=\"" + value + "\" ";
     return line + "/>\r\n  </device>\r\n";
 }
 
@@ -180,7 +187,8 @@ std::string ConfigText(bool threadOnPort, const std::vector<std::string>& sessio
     std::string text = std::string("<KESTRAN ThreadOnPort=\"") + (threadOnPort ? "True" : "False") +
                        "\" ErrorMngrDisabled=\"True\" GeneralCommandInterval=\"6000\" AutoRunServer=\"-1\" "
                        "CheckServerInterval=\"60\" RAPEnabled=\"False\" RAPPort=\"6042\" >\r\n";
-    for (const std::string& s : sessions) text += s;
+    for (const std::string& s : sessions)
+        text += s;
     return text + "</KESTRAN>\r\n";
 }
 
@@ -198,17 +206,23 @@ std::unique_ptr<framework::TIntercomInterface> MakeArea(int32_t tags,
     return area;
 }
 
-std::string PlantPrefix(int32_t i) { return "PLC" + std::to_string(i % 4); }
-int32_t PlantDevice(int32_t i) { return i / kPlantTagsPerDevice + 1; }
-int32_t PlantAddress(int32_t i) { return 40001 + i % kPlantTagsPerDevice; }
+std::string PlantPrefix(int32_t i) {
+    return "PLC" + std::to_string(i % 4);
+}
+int32_t PlantDevice(int32_t i) {
+    return i / kPlantTagsPerDevice + 1;
+}
+int32_t PlantAddress(int32_t i) {
+    return 40001 + i % kPlantTagsPerDevice;
+}
 std::string PlantRouting(int32_t i) {
-    return PlantPrefix(i) + ": DEVICE=" + std::to_string(PlantDevice(i)) + "; ADDRESS=" + std::to_string(PlantAddress(i));
+    return PlantPrefix(i) + ": DEVICE=" + std::to_string(PlantDevice(i)) +
+           "; ADDRESS=" + std::to_string(PlantAddress(i));
 }
 
 ServerRun::ServerRun(const ScratchDir& dir, framework::TIntercomInterface& area)
-    : area_(area), host_([](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
-          return 0;
-      }) {
+    : area_(area), host_([](platform::HWND, platform::UINT, platform::WPARAM,
+                            platform::LPARAM) -> platform::LRESULT { return 0; }) {
     for (const char* file : {"Quillary.srv", "libostroplatform.so"})
         fs::copy_file(fs::path(BinDir()) / file, dir.Path(file), fs::copy_options::overwrite_existing);
     dir.Write("Quillary.ini", "[server]\r\ndelay_on_start=0\r\n");
@@ -229,7 +243,9 @@ ServerRun::ServerRun(const ScratchDir& dir, framework::TIntercomInterface& area)
     }
 }
 
-ServerRun::~ServerRun() { Stop(10000); }
+ServerRun::~ServerRun() {
+    Stop(10000);
+}
 
 bool ServerRun::WaitRegistered(int timeoutMs) {
     const uint64_t end = NowUs() + static_cast<uint64_t>(timeoutMs) * 1000;

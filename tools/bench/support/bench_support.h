@@ -80,7 +80,8 @@ std::string SessionLine(const std::vector<std::pair<std::string, std::string>>& 
 std::string ConfigText(bool threadOnPort, const std::vector<std::string>& sessions);
 
 // The exchange area as the module makes it, with `tags` static tags routed by `routing(i)`.
-std::unique_ptr<framework::TIntercomInterface> MakeArea(int32_t tags, const std::function<std::string(int32_t)>& routing);
+std::unique_ptr<framework::TIntercomInterface> MakeArea(int32_t tags,
+                                                        const std::function<std::string(int32_t)>& routing);
 
 // Routing of static tag i in the large-plant shape: four prefixes, devices of 500 tags
 // ("PLCn: DEVICE=d; ADDRESS=a", a from 40001), and the same key for a received value.

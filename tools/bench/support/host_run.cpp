@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 namespace bench {
 
 namespace {
-const char* const kProducts[] = {"Quillary.dlm", "Quillary.srv", "Quillary.ico", "libostroplatform.so",
-                                 "libMirandol.so", "libVantorel.so"};
+const char* const kProducts[] = {"Quillary.dlm",        "Quillary.srv",   "Quillary.ico",
+                                 "libostroplatform.so", "libMirandol.so", "libVantorel.so"};
 }
 
 bool SystemBuilt() {
@@ -25,11 +25,12 @@ bool SystemBuilt() {
     return fs::exists(BinDir() + "/Quillary.dlm", ec) && fs::exists(BinDir() + "/ostrolinka-host", ec);
 }
 
-void LayOutSystem(const std::string& dir, const std::string& iniExtra, const std::vector<host::THostTag>& tags) {
+void LayOutSystem(const std::string& dir, const std::string& iniExtra,
+                  const std::vector<host::THostTag>& tags) {
     for (const char* file : kProducts)
         fs::copy_file(BinDir() + "/" + file, dir + "/" + file, fs::copy_options::overwrite_existing);
-    std::ofstream(dir + "/Quillary.ini", std::ios::binary)
-        << "[DLM]\r\nLogFile=" << dir << "/module.log\r\n" << iniExtra << "[server]\r\ndelay_on_start=0\r\n";
+    std::ofstream(dir + "/Quillary.ini", std::ios::binary) << "[DLM]\r\nLogFile=" << dir << "/module.log\r\n"
+                                                           << iniExtra << "[server]\r\ndelay_on_start=0\r\n";
     host::WriteHostTagDatabase(dir + "/Ostrolinka.tagdb", tags);
 }
 
@@ -47,7 +48,8 @@ pid_t FindProcessByExe(const std::string& exe) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::error_code e2;
-        if (fs::read_symlink(entry.path() / "exe", e2).string() == exe) return static_cast<pid_t>(std::stol(name));
+        if (fs::read_symlink(entry.path() / "exe", e2).string() == exe)
+            return static_cast<pid_t>(std::stol(name));
     }
     return -1;
 }
@@ -63,7 +65,8 @@ HostRun::HostRun(const std::vector<std::string>& args) {
         ::close(fds[0]);
         ::close(fds[1]);
         std::vector<char*> argv{const_cast<char*>("ostrolinka-host"), const_cast<char*>("--lines")};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         ::execv(exe.c_str(), argv.data());
         platform::ExitReleasingNames(127);

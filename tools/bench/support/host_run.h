@@ -17,7 +17,8 @@ namespace bench {
 bool SystemBuilt();
 
 // Copies the products into the folder and writes the settings file and the host tag database.
-void LayOutSystem(const std::string& dir, const std::string& iniExtra, const std::vector<host::THostTag>& tags);
+void LayOutSystem(const std::string& dir, const std::string& iniExtra,
+                  const std::vector<host::THostTag>& tags);
 
 // A host tag routed to a device reading.
 host::THostTag RoutedTag(int32_t id, const std::string& name, const std::string& routing);

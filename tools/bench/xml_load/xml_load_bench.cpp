@@ -47,15 +47,18 @@ std::string DeviceType(int n) {
 
 std::string FlatDescription(int types) {
     std::string text = "<EDDV2_Ostrolinka>\r\n";
-    for (int n = 1; n <= types; ++n) text += DeviceType(n);
+    for (int n = 1; n <= types; ++n)
+        text += DeviceType(n);
     return text + "</EDDV2_Ostrolinka>\r\n";
 }
 
 std::string Nested(const std::string& name, int depth) {
     std::string text;
     text.reserve(static_cast<std::size_t>(depth) * (2 * name.size() + 5));
-    for (int i = 0; i < depth; ++i) text += "<" + name + ">";
-    for (int i = 0; i < depth; ++i) text += "</" + name + ">";
+    for (int i = 0; i < depth; ++i)
+        text += "<" + name + ">";
+    for (int i = 0; i < depth; ++i)
+        text += "</" + name + ">";
     return text;
 }
 
@@ -65,11 +68,16 @@ std::string FlatConfiguration(int devices) {
     for (int n = 1; n <= devices; ++n)
         sessions.push_back(bench::SessionLine({{"DeviceName", "device " + std::to_string(n)},
                                                {"DeviceAddress", std::to_string(n % 247 + 1)},
-                                               {"TimeOut", "100"}, {"RetryCount", "3"}, {"Enabled", "TRUE"},
+                                               {"TimeOut", "100"},
+                                               {"RetryCount", "3"},
+                                               {"Enabled", "TRUE"},
                                                {"RoutingPrefix", "PLC" + std::to_string(n)},
-                                               {"ReqwestInterval", "500"}, {"RS232Port", "COM1"},
-                                               {"TypeOfConnection", "TCP/IP"}, {"DeviceIPAddress", "127.0.0.1"},
-                                               {"IPPort", "4001"}, {"RequestType", "type" + std::to_string(n)}}));
+                                               {"ReqwestInterval", "500"},
+                                               {"RS232Port", "COM1"},
+                                               {"TypeOfConnection", "TCP/IP"},
+                                               {"DeviceIPAddress", "127.0.0.1"},
+                                               {"IPPort", "4001"},
+                                               {"RequestType", "type" + std::to_string(n)}}));
     return bench::ConfigText(false, sessions);
 }
 
@@ -120,8 +128,8 @@ void Case(const char* what, const std::string& path, double limit, const std::fu
     if (seconds.empty())
         std::printf("> %.0f s (stopped)\n", limit);
     else
-        std::printf("%9.3f s  %-5s %d read  (median of %zu)\n", bench::Percentile(seconds, 50), r.ok ? "True" : "False",
-                    r.count, seconds.size());
+        std::printf("%9.3f s  %-5s %d read  (median of %zu)\n", bench::Percentile(seconds, 50),
+                    r.ok ? "True" : "False", r.count, seconds.size());
     std::printf("    load after: %s\n", bench::LoadAverage().c_str());
 }
 
@@ -146,24 +154,29 @@ int main(int argc, char** argv) {
     double limit = 120;
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc) limit = std::atof(argv[++i]);
-        else sizes.push_back(std::atoi(argv[i]));
+        if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc)
+            limit = std::atof(argv[++i]);
+        else
+            sizes.push_back(std::atoi(argv[i]));
     }
     if (sizes.empty()) sizes = {1000, 10000, 100000};
-    std::printf("XML file load (whole file read, parsed and modelled; own process per load, limit %.0f s)\n", limit);
+    std::printf("XML file load (whole file read, parsed and modelled; own process per load, limit %.0f s)\n",
+                limit);
     std::printf("machine: %s\n", bench::MachineLine().c_str());
     bench::ScratchDir dir("xml-load-bench");
 
     for (int n : sizes) {
         const std::string edd = dir.Path("flat.edd");
         dir.Write("flat.edd", FlatDescription(n));
-        Case((".edd, " + std::to_string(n) + " device types").c_str(), edd, limit, [&] { return LoadDescription(edd); });
+        Case((".edd, " + std::to_string(n) + " device types").c_str(), edd, limit,
+             [&] { return LoadDescription(edd); });
         // Every device keeps two trace buffers of 40 KiB: beyond 10,000 devices the list itself
         // would take gigabytes.
         if (n > kMaxDevices) continue;
         const std::string cfg = dir.Path("flat.cfg");
         dir.Write("flat.cfg", FlatConfiguration(n));
-        Case((".cfg, " + std::to_string(n) + " devices").c_str(), cfg, limit, [&] { return LoadConfiguration(cfg); });
+        Case((".cfg, " + std::to_string(n) + " devices").c_str(), cfg, limit,
+             [&] { return LoadConfiguration(cfg); });
     }
 
     const std::string edd = dir.Path("nested.edd"), cfg = dir.Path("nested.cfg");
