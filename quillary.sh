@@ -2,7 +2,8 @@
 # The one set-up and run script of the project.
 #   ./quillary.sh demo [--seconds N]   install what is missing, build, run the system on a simulated
 #                                      device for N seconds (default 30; Ctrl-C ends it sooner)
-#   ./quillary.sh test [--repeat N]    install what is missing, build the presets, run every test: the
+#   ./quillary.sh test [--repeat N]    install what is missing, check the C++ files' layout, build the
+#                                      presets, run every test: the
 #                                      default and asan presets, then the Qt-free test programs under
 #                                      ThreadSanitizer (tsan); --repeat runs the suites N times in a row
 #                                      and stops at the first failure
@@ -11,7 +12,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev libjpeg-dev libmodbus-dev libmuparser-dev socat xvfb
-          iproute2 fonts-dejavu-core)
+          iproute2 fonts-dejavu-core clang-format)
 
 install_packages() {
     local missing=()
@@ -34,6 +35,18 @@ build() {
 
 PRESETS=(default asan tsan)
 
+# Every C++ file as the repository's .clang-format lays it out; the files that drift are named and
+# the tests fail before anything is built.
+check_format() {
+    local drift
+    drift=$(git ls-files -z '*.cpp' '*.h' | xargs -0 -n 16 -P 8 sh -c \
+        'for f; do clang-format --style=file "$f" | cmp -s - "$f" || echo "$f"; done; true' sh | sort)
+    [ -z "$drift" ] && return 0
+    echo "== these files drift from .clang-format (clang-format -i <file> lays them out):" >&2
+    echo "$drift" >&2
+    return 1
+}
+
 # One run of a preset's suite; its log goes to build/<preset>/ctest.log.
 run_suite() {
     ctest --preset "$1" > "build/$1/ctest.log" 2>&1
@@ -50,6 +63,7 @@ run_tests() {
     done
     [[ "$repeat" =~ ^[0-9]+$ ]] || { echo "--repeat needs a whole number" >&2; exit 2; }
     install_packages
+    check_format
     local preset
     for preset in "${PRESETS[@]}"; do build "$preset"; done
     if [ "$repeat" -eq 0 ]; then
