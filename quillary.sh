@@ -3,10 +3,9 @@
 #   ./quillary.sh demo [--seconds N]   install what is missing, build, run the system on a simulated
 #                                      device for N seconds (default 30; Ctrl-C ends it sooner)
 #   ./quillary.sh test [--repeat N]    install what is missing, check the C++ files' layout, build the
-#                                      presets, run every test: the
-#                                      default and asan presets, then the Qt-free test programs under
-#                                      ThreadSanitizer (tsan); --repeat runs the suites N times in a row
-#                                      and stops at the first failure
+#                                      presets, run every test: the default and asan presets, then the
+#                                      Qt-free test programs under ThreadSanitizer (tsan); --repeat runs
+#                                      the suites N times in a row and stops at the first failure
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
