@@ -325,7 +325,12 @@ int32_t DoneModule() {
         // The thread uses every object below: it ends before any of them is freed.
         std::unique_ptr<platform::TThread> thread(DriverThread);
         DriverThread = nullptr;
-        if (!platform::TThread::Free(std::move(thread), kThreadWaitMs)) {
+        bool freed;
+        {
+            const platform::TServingLoop serving; // the host's windows go on while the thread ends
+            freed = platform::TThread::Free(std::move(thread), kThreadWaitMs);
+        }
+        if (!freed) {
             // It still runs and was left to itself; what it uses stays.
             ThreadLeftRunning = true;
             return 0;
@@ -369,7 +374,10 @@ int32_t StopModule() {
         DriverThread->Terminate();
         // The thread may be sending values to the host's window: keep dispatching them. The host's
         // handlers run meanwhile and may shut the module down: then its area is gone.
-        platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
+        {
+            const platform::TServingLoop serving;
+            platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
+        }
         for (int32_t i = 0; i < framework::kServerSlotCount && framework::Intercom == &area; ++i) {
             const int32_t slotWindow = area.ServerData.GetSlotWindow(i);
             if (slotWindow == 0) continue;
@@ -394,6 +402,7 @@ namespace {
 
 // One turn of the calling thread's messages, and of its event loop where it has one.
 void ServeMessages() {
+    const platform::TServingLoop serving;
     platform::WaitDispatching([] { return false; }, 0);
 }
 
@@ -414,6 +423,7 @@ bool RestartThread(uint32_t waitMs) {
     // The waits below dispatch the messages of the host's thread (the old thread may be sending
     // values to the host's window) and serve the host's loop: its handlers may shut the module down
     // or free the thread meanwhile, so the thread is not touched again unless it is still the module's.
+    const platform::TServingLoop serving;
     TDriverThread* const old = DriverThread;
     // None: the module was shut down; a thread now would run over what it freed.
     if (old == nullptr) return false;

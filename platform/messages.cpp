@@ -330,13 +330,25 @@ bool WaitMessages(uint32_t timeoutMs) {
     return WaitAndDispatch(timeoutMs) > 0;
 }
 
+namespace {
+thread_local int servingLoops = 0;
+}
+
+TServingLoop::TServingLoop() {
+    ++servingLoops;
+}
+
+TServingLoop::~TServingLoop() {
+    --servingLoops;
+}
+
 bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs) {
     const auto q = WaitQueue();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         DispatchQueued();
         if (done()) return true;
-        if (q->loopHook) {
+        if (q->loopHook && servingLoops > 0) {
             // A copy: a handler run by the loop may replace the hook.
             const std::function<void()> serve = q->loopHook;
             serve();

@@ -8,16 +8,20 @@
 #include "ui/tray_icon.h"
 
 #include "control_test_access.h"
+#include "platform/messages.h"
 #include "platform/text.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTimer>
 
 #include <cstdio>
 #include <filesystem>
@@ -70,6 +74,24 @@ TEST(Timers, FireUntilDisabledAndRestartOnChange) {
     };
     timer.SetEnabled(true);
     EXPECT_TRUE(SpinUntil([&] { return ticks >= 5; }));
+}
+
+// Only a wait that serves the loop runs Qt's timers: a window's own handler that waits for its threads
+// must not be entered again from inside itself.
+TEST(Waits, QtTimersRunOnlyInAWaitThatServesTheLoop) {
+    ui::EnsureApplication();
+    for (const bool serving : {false, true}) {
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start(0);
+        {
+            std::optional<platform::TServingLoop> scope;
+            if (serving) scope.emplace();
+            platform::WaitDispatching([] { return false; }, 50);
+        }
+        EXPECT_EQ(ticks > 0, serving) << ticks;
+    }
 }
 
 TEST(Icons, LoadFromPictureFiles) {
