@@ -148,9 +148,9 @@ void TInstallProcDialog::SaveLogBitBtnClick() {
 
 bool TInstallProcDialog::KeepReplaced(const std::string& src, const std::string& dst) {
     std::string fresh, old;
-    // A distribution file that cannot be read replaces nothing: its copy fails by itself.
-    if (!FileExists(dst) || !platform::ReadRegularFile(src, fresh)) return true;
-    if (!platform::ReadRegularFile(dst, old)) return false;
+    if (!FileExists(dst)) return true;
+    // Old bytes that cannot be compared with the new ones, or kept, are not replaced.
+    if (!platform::ReadRegularFile(src, fresh) || !platform::ReadRegularFile(dst, old)) return false;
     if (old == fresh) return true;
     if (!framework::ReplaceFile(framework::BackupName(dst), old)) return false;
     Log("Прежний файл сохранен как: "_cp + framework::BackupName(dst));

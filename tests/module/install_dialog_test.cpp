@@ -1,6 +1,7 @@
 #include "module/install.h"
 
 #include "modbus/modbus_driver.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "styledbuttons/button_test_support.h"
 #include "ui/ui_test_support.h"
@@ -71,6 +72,12 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
             EXPECT_EQ(ReadBytes(path), refused ? "the user's settings" : "new " + c.name);
         }
     }
+    // A distribution file past the read bound cannot be compared with the user's: it replaces nothing.
+    fs::resize_file(src / "Quillary.edd", platform::kMaxFileSize + 1);
+    std::ofstream(dst / "Quillary.edd", std::ios::binary) << "the user's types";
+    module::TInstallProcDialog dialog;
+    EXPECT_FALSE(dialog.Install(driver, src.string() + "/", dst.string() + "/"));
+    EXPECT_EQ(ReadBytes(dst / "Quillary.edd"), "the user's types");
     fs::remove_all(dir);
 }
 
