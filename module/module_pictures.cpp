@@ -20,8 +20,7 @@ styledbuttons::Bitmap24 ModulePicture(const std::string& fileName) {
     styledbuttons::TPicture picture;
     std::string why;
     styledbuttons::LoadPictureFile(picture, ModuleDirectory() + fileName, false, &why);
-    if (!why.empty() && framework::ErrorObj != nullptr)
-        framework::ErrorObj->WriteMessage(framework::kErrNone, why);
+    if (!why.empty()) framework::Report(framework::kErrNone, why);
     return picture.Empty() ? styledbuttons::Bitmap24() : picture.Image;
 }
 

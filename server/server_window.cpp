@@ -12,6 +12,7 @@
 #include "framework/variable_index.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "platform/shared_memory.h"
 #include "platform/text.h"
 #include "server/server_error.h"
 #include "server/server_globals.h"
@@ -218,7 +219,7 @@ void TServerWindow::PlaceEdit(ui::TEdit& edit, ui::TControl& parent, const std::
 }
 
 void TServerWindow::OnCreateWindow() {
-    if (Intercom == nullptr) std::_Exit(100);
+    if (Intercom == nullptr) platform::ExitReleasingNames(100);
     image_.reset();
     remote_.reset();
     RemoteAccessServer.DefaultPort = 6024;
