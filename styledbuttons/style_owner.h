@@ -58,10 +58,12 @@ constexpr uint32_t WM_STYLESHADOWBLUR = 0xA455;
 // LParam points to a TsGroupSettings.
 constexpr uint32_t WM_STYLEGROUPSETTINGS = 0xA464;
 
-// The library messages the styles pass to their group handlers: two blocks, the query not among
-// them, and 0xA415..0xA432 belong to controls this system does not have.
+// The last message of the first block; 0xA415..0xA432 belong to controls this system does not have.
+constexpr uint32_t WM_STYLEFIRSTBLOCKEND = 0xA414;
+
+// The library messages the styles pass to their group handlers: two blocks, the query not among them.
 constexpr bool IsStyleLibraryMessage(uint32_t msg) {
-    return (msg > WM_STYLEQUERY && msg <= 0xA414) ||
+    return (msg > WM_STYLEQUERY && msg <= WM_STYLEFIRSTBLOCKEND) ||
            (msg >= WM_STYLESOFTCONTROL && msg <= WM_STYLEGROUPSETTINGS);
 }
 

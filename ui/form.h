@@ -65,6 +65,10 @@ protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // The programs' windows derive from forms: to them the widget is closed; they use the operations.
+    using TControl::Widget;
+    using TControl::WidgetOf;
+
     bool CloseQuery();
     void EndModal();
 
