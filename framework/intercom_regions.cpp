@@ -94,12 +94,14 @@ void TOstrolinkaInfo::SetName(std::string_view name) {
     if (region_) StoreShort(region_ + offsetof(TOstrolinkaInfoRegion, Title), name);
 }
 
+// The host's thread (run, stop) and the module thread (its stages) both write the state, and the
+// server reads it: one byte stored and loaded whole.
 uint8_t TOstrolinkaInfo::GetState() const {
-    return region_ ? region_[offsetof(TOstrolinkaInfoRegion, State)] : 0;
+    return region_ ? AcquireByte(region_ + offsetof(TOstrolinkaInfoRegion, State)) : 0;
 }
 
 void TOstrolinkaInfo::SetState(uint8_t state) {
-    if (region_) region_[offsetof(TOstrolinkaInfoRegion, State)] = state;
+    if (region_) ReleaseByte(region_ + offsetof(TOstrolinkaInfoRegion, State), state);
 }
 
 void TOstrolinkaInfo::SetPrefixes(std::string_view prefixes) {
