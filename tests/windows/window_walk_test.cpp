@@ -1,7 +1,7 @@
 // Every window of both programs, page by page, as a user sees it: no text that was converted twice, no
-// caption, label or property name cut by the room its control gives it. The forms carry their own
-// font, so the walk runs under a large application font such as a host may set. Each page is saved
-// as walk_<window>_<page>.png in the build's test-output folder.
+// caption, label or property name cut by the room its control gives it, no plain button on any page.
+// The forms carry their own font, so the walk runs under a large application font such as a host may
+// set. Each page is saved as walk_<window>_<page>.png in the build's test-output folder.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -16,7 +16,6 @@
 #include <QStringDecoder>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <cmath>
 #include <filesystem>
@@ -190,24 +189,6 @@ public:
     bool Extras = false;
 };
 
-// Runs step on the modal window that opens from inside the call that follows; dropped, once the
-// caller's scope ends, when no window opened.
-class TOnModal {
-public:
-    explicit TOnModal(std::function<void(QWidget*)> step) {
-        QTimer::singleShot(0, &context_, [this, step = std::move(step)] {
-            QWidget* window = QApplication::activeModalWidget();
-            if (window == nullptr) return;
-            Ran = true;
-            step(window);
-        });
-    }
-    bool Ran = false;
-
-private:
-    QObject context_;
-};
-
 // Answers a box with its button of that caption; a box without it is closed, so nothing hangs.
 void Answer(QWidget* box, const QString& caption) {
     QWidget* button = sbtest::ButtonNamed(box, caption);
@@ -248,6 +229,8 @@ protected:
 
     // Each page of the window shown in turn, checked and saved.
     void Walk(QWidget* window, const std::string& name) {
+        for (const std::string& plain : sbtest::PlainButtons(window))
+            ADD_FAILURE() << "plain button " << plain;
         window->show();
         QApplication::processEvents();
         const QList<QTabWidget*> pageControls = window->findChildren<QTabWidget*>();
@@ -367,12 +350,11 @@ protected:
         }
         module::TSettingEditor editor(&properties, "DeviceName");
         editor.SettingTextEdit.SetText("a\"b");
-        TOnModal refusal([&](QWidget* box) {
+        const auto refusal = uitest::WhenModal([&](QWidget* box) {
             Walk(box, "info_box");
             Answer(box, QStringLiteral("Да"));
         });
         editor.OkBitBtn.Click();
-        EXPECT_TRUE(refusal.Ran) << "the value was not refused";
     }
 
     // The state window with a traced device, and the box that asks before a restart.
@@ -390,12 +372,11 @@ protected:
             area_->CommandsTerminal.WriteText(Cp("Команда 1"));
             window.OnUpdateByTimer();
             Walk(uitest::WidgetOf(window), "state_window");
-            TOnModal question([&](QWidget* box) {
+            const auto question = uitest::WhenModal([&](QWidget* box) {
                 Walk(box, "ask_box");
                 Answer(box, QStringLiteral("Нет"));
             });
             window.ResumeThreadBitBtn.Click();
-            EXPECT_TRUE(question.Ran) << "the restart did not ask";
         }
         driver_.DeviceList->FreeAll();
     }
