@@ -93,24 +93,22 @@ private:
         return std::to_string(need.width()) + "x" + std::to_string(need.height()) + " in " +
                std::to_string(room.width()) + "x" + std::to_string(room.height());
     }
+    // Read, and cut where its control needs more room than it has.
+    void Shown(const char* what, const QString& text, const QSize& need, const QSize& room) {
+        Read(text, what);
+        if (need.width() > room.width() || need.height() > room.height()) Cut(what, text, Fits(need, room));
+    }
 
     void Check(QWidget* w) {
         if (auto* button = dynamic_cast<styledbuttons::TsButtonControl*>(ui::ControlOf(w)))
             return StyledButton(*button);
         if (auto* label = qobject_cast<QLabel*>(w)) return Label(label);
         if (auto* box = qobject_cast<QAbstractButton*>(w)) {
-            Read(box->text(), "check box");
-            if (!box->text().isEmpty() &&
-                (box->sizeHint().width() > box->width() || box->sizeHint().height() > box->height()))
-                Cut("check box", box->text(), Fits(box->sizeHint(), box->size()));
+            if (!box->text().isEmpty()) Shown("check box", box->text(), box->sizeHint(), box->size());
             return;
         }
-        if (auto* group = qobject_cast<QGroupBox*>(w)) {
-            Read(group->title(), "group");
-            if (group->minimumSizeHint().width() > group->width())
-                Cut("group", group->title(), Fits(group->minimumSizeHint(), group->size()));
-            return;
-        }
+        if (auto* group = qobject_cast<QGroupBox*>(w))
+            return Shown("group", group->title(), {group->minimumSizeHint().width(), 0}, group->size());
         if (auto* tabs = qobject_cast<QTabBar*>(w)) {
             QString all;
             for (int i = 0; i < tabs->count(); ++i) {
@@ -135,18 +133,11 @@ private:
     }
 
     void Label(QLabel* label) {
-        const QString text = label->text();
-        if (text.isEmpty()) return;
-        Read(text, "label");
-        if (label->wordWrap()) {
-            // Wrapped, it needs its lines' height.
-            const int need = label->heightForWidth(label->width());
-            if (need > label->height()) Cut("label", text, Fits({label->width(), need}, label->size()));
-            return;
-        }
-        const QSize need = label->sizeHint();
-        if (need.width() > label->width() || need.height() > label->height())
-            Cut("label", text, Fits(need, label->size()));
+        if (label->text().isEmpty()) return;
+        // Wrapped, it needs its lines' height.
+        const QSize need = label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width()))
+                                             : label->sizeHint();
+        Shown("label", label->text(), need, label->size());
     }
 
     // A row of a two-column list keeps its name to the left of the value column.
@@ -342,11 +333,9 @@ protected:
             const std::string name = properties.Property(i)->Name;
             module::TSettingEditor editor(&properties, name);
             editor.Show();
-            CheckPage(uitest::WidgetOf(editor));
-        }
-        for (const char* name : {"DeviceName", "VarConnectStateName", "RS232Parity"}) {
-            module::TSettingEditor editor(&properties, name);
-            Walk(uitest::WidgetOf(editor), std::string("value_editor_") + name);
+            const bool pictured =
+                name == "DeviceName" || name == "VarConnectStateName" || name == "RS232Parity";
+            Walk(uitest::WidgetOf(editor), pictured ? "value_editor_" + name : "");
         }
         module::TSettingEditor editor(&properties, "DeviceName");
         editor.SettingTextEdit.SetText("a\"b");
