@@ -130,7 +130,7 @@ struct ValueCase {
     const char* name;
     const char* stored;
     std::function<void(module::TSettingEditor&)> edit;
-    const char* expected; // stored after OK
+    std::string expected; // stored after OK
     bool refused;
 };
 
@@ -150,6 +150,28 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
             Type(uitest::WidgetOf(e.SettingTextEdit), QString::fromUtf8(utf8));
         };
     };
+    // "..." puts the host tag picked in the host's chooser; a cancelled chooser keeps the value.
+    auto pick = [](int row) {
+        return [row](module::TSettingEditor& e) {
+            const auto chooser = WhenModal([row](QWidget* chooser) {
+                auto* names = chooser->findChild<QListWidget*>();
+                QStringList offered;
+                for (int i = 0; i < names->count(); ++i)
+                    offered << names->item(i)->text();
+                EXPECT_EQ(offered, (QStringList{"A1", QString::fromUtf8("Давление")}));
+                names->setCurrentRow(row);
+                chooser->findChild<QDialogButtonBox*>()
+                    ->button(row < 0 ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)
+                    ->click();
+            });
+            e.VarManagerBitBtn.Click();
+        };
+    };
+    const fs::path tagdb = fs::temp_directory_path() / ("setup-tags-" + std::to_string(::getpid()));
+    ASSERT_TRUE(
+        host::WriteHostTagDatabase(tagdb.string(), {host_test::Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"),
+                                                    host_test::Tag(2, Cp("Давление"), "")}));
+    ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
         {"Enabled", "True", nothing, "True", false},
@@ -176,6 +198,8 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         {"VarConnectStateName", "", typed("中"), "", true},
         {"VarConnectStateName", "", text("  Tag1 "), "Tag1", false},
         {"VarConnectStateName", "", text("Tag\"1"), "", true},
+        {"VarConnectStateName", "Old", pick(1), Cp("Давление"), false},
+        {"VarConnectStateName", "Old", pick(-1), "Old", false},
         {"RequestType", "custom", nothing, "custom", false}, // no entries: kept
         {"RS232Parity", "9", nothing, "0", false},           // not an entry: the first one
         {"RS232Parity", "3", nothing, "3", false},
@@ -201,6 +225,8 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         EXPECT_EQ(message.empty(), !c.refused) << platform::Utf8FromCp1251(message);
         EXPECT_EQ(Value(c.name), c.expected);
     }
+    ::unsetenv("OSTROLINKA_TAGDB");
+    fs::remove(tagdb);
 }
 
 TEST_F(ValueEditorTest, KeyFilterOfIntegersRealsAndPickListsAppliesToTypingAndPasting) {
@@ -303,49 +329,6 @@ TEST(DeviceSetupDialog, RowsShowCaptionAndValueAndCancelAfterEditsChangesNothing
     EXPECT_TRUE(module::EditDevice(0, device, &properties));
     EXPECT_EQ(properties.FindProperty("TimeOut")->Value, "555");
     EXPECT_EQ(properties.FindProperty("Enabled")->Value, "False");
-}
-
-TEST(DeviceSetupDialog, TheTagChooserButtonPutsTheHostTagPickedInThePropertyAndCancelKeepsIt) {
-    const fs::path tagdb =
-        fs::temp_directory_path() / ("setup-tags-" + std::to_string(::getpid()) + ".tagdb");
-    ASSERT_TRUE(
-        host::WriteHostTagDatabase(tagdb.string(), {host_test::Tag(1, "A1", "PLC: DEVICE=1; ADDRESS=1"),
-                                                    host_test::Tag(2, Cp("Давление"), "")}));
-    ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
-    modbus::TModbus_Device device;
-    framework::TDevicePropertyList& properties = *device.Properties;
-    const int row = RowOf(properties, "VarConnectStateName");
-    struct Case {
-        int pick; // -1: the chooser is cancelled
-        std::string stored;
-    };
-    for (const Case& c : {Case{1, Cp("Давление")}, Case{-1, "Old"}}) {
-        SCOPED_TRACE(c.pick);
-        properties.FindProperty("VarConnectStateName")->Value = "Old";
-        QStringList offered;
-        const auto answer = WhenModal([&](QWidget* dialog) {
-            const auto editor = WhenModal([&](QWidget* editor) {
-                const auto chooser = WhenModal([&](QWidget* chooser) {
-                    auto* names = chooser->findChild<QListWidget*>();
-                    ASSERT_NE(names, nullptr);
-                    for (int i = 0; i < names->count(); ++i)
-                        offered << names->item(i)->text();
-                    names->setCurrentRow(c.pick);
-                    auto* buttons = chooser->findChild<QDialogButtonBox*>();
-                    buttons->button(c.pick < 0 ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
-                });
-                Press(editor, "...");
-                Press(editor, "Да");
-            });
-            DoubleClickRow(ListOf(dialog, 0), row);
-            Press(dialog, "Да");
-        });
-        EXPECT_TRUE(module::EditDevice(0, device, &properties));
-        EXPECT_EQ(offered, (QStringList{"A1", QString::fromUtf8("Давление")}));
-        EXPECT_EQ(properties.FindProperty("VarConnectStateName")->Value, c.stored);
-    }
-    ::unsetenv("OSTROLINKA_TAGDB");
-    fs::remove(tagdb);
 }
 
 // ---- Driver setup window

@@ -337,8 +337,4 @@ TEST_F(ServerWindowTest, PicturesOfTheSilverButtonsOnTheLogAndRemotePages) {
     }
 }
 
-TEST_F(ServerWindowTest, NoPlainButtonOnAnyPage) {
-    EXPECT_EQ(sbtest::PlainButtons(uitest::WidgetOf(*window_)), std::vector<std::string>());
-}
-
 } // namespace

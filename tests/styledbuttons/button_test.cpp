@@ -316,17 +316,17 @@ TEST_F(ButtonTest, DisabledCaptionIsTheFontColourTintedHalfwayTowardTheParent) {
         TsBitBtn b(form_.get(), "III");
         ApplyFormButtonLook(b);
         b.SetBounds(10, 10, 75, 25);
-        QPalette own = uitest::WidgetOf(b)->palette();
-        own.setColor(QPalette::Active, QPalette::WindowText, c.font);
-        own.setColor(QPalette::Inactive, QPalette::WindowText, c.font);
+        QWidget* w = uitest::WidgetOf(b);
+        QPalette own = w->palette();
+        own.setColor(QPalette::WindowText, c.font);
         own.setColor(QPalette::Disabled, QPalette::WindowText, c.disabledText);
-        uitest::WidgetOf(b)->setPalette(own);
-        QFont font = uitest::WidgetOf(b)->font();
+        w->setPalette(own);
+        QFont font = w->font();
         font.setPixelSize(16); // stems wide enough to hold pixels of the font colour itself
         font.setBold(true);
-        uitest::WidgetOf(b)->setFont(font);
+        w->setFont(font);
         b.SetEnabled(false);
-        uitest::WidgetOf(b)->repaint();
+        w->repaint();
         const Bitmap24& image = b.sStyle->CacheBmp;
         const TRect r = b.GetCaptionRect();
         TColor darkest = clWhite;

@@ -1,5 +1,6 @@
 // Every button of both programs is a styled one: no plain push button under server/ or module/, and
-// the walk over a live window that the programs' window tests run tells plain buttons from the rest.
+// the check the window walk makes on every live window tells plain buttons from the rest (on the
+// programs' sound windows it finds none, so only here does it show that it can).
 #include "styledbuttons/button_clicks.h"
 #include "styledbuttons/sbutton.h"
 #include "ui/application.h"

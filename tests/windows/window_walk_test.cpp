@@ -1,7 +1,7 @@
 // Every window of both programs, page by page, as a user sees it: no text that was converted twice, no
-// caption, label or property name cut by the room its control gives it. The forms carry their own
-// font, so the walk runs under a large application font such as a host may set. Each page is saved
-// as walk_<window>_<page>.png in the build's test-output folder.
+// caption, label or property name cut by the room its control gives it, no plain button on any page.
+// The forms carry their own font, so the walk runs under a large application font such as a host may
+// set. Each page is saved as walk_<window>_<page>.png in the build's test-output folder.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -16,7 +16,6 @@
 #include <QStringDecoder>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <cmath>
 #include <filesystem>
@@ -94,24 +93,22 @@ private:
         return std::to_string(need.width()) + "x" + std::to_string(need.height()) + " in " +
                std::to_string(room.width()) + "x" + std::to_string(room.height());
     }
+    // Read, and cut where its control needs more room than it has.
+    void Shown(const char* what, const QString& text, const QSize& need, const QSize& room) {
+        Read(text, what);
+        if (need.width() > room.width() || need.height() > room.height()) Cut(what, text, Fits(need, room));
+    }
 
     void Check(QWidget* w) {
         if (auto* button = dynamic_cast<styledbuttons::TsButtonControl*>(ui::ControlOf(w)))
             return StyledButton(*button);
         if (auto* label = qobject_cast<QLabel*>(w)) return Label(label);
         if (auto* box = qobject_cast<QAbstractButton*>(w)) {
-            Read(box->text(), "check box");
-            if (!box->text().isEmpty() &&
-                (box->sizeHint().width() > box->width() || box->sizeHint().height() > box->height()))
-                Cut("check box", box->text(), Fits(box->sizeHint(), box->size()));
+            if (!box->text().isEmpty()) Shown("check box", box->text(), box->sizeHint(), box->size());
             return;
         }
-        if (auto* group = qobject_cast<QGroupBox*>(w)) {
-            Read(group->title(), "group");
-            if (group->minimumSizeHint().width() > group->width())
-                Cut("group", group->title(), Fits(group->minimumSizeHint(), group->size()));
-            return;
-        }
+        if (auto* group = qobject_cast<QGroupBox*>(w))
+            return Shown("group", group->title(), {group->minimumSizeHint().width(), 0}, group->size());
         if (auto* tabs = qobject_cast<QTabBar*>(w)) {
             QString all;
             for (int i = 0; i < tabs->count(); ++i) {
@@ -136,18 +133,11 @@ private:
     }
 
     void Label(QLabel* label) {
-        const QString text = label->text();
-        if (text.isEmpty()) return;
-        Read(text, "label");
-        if (label->wordWrap()) {
-            // Wrapped, it needs its lines' height.
-            const int need = label->heightForWidth(label->width());
-            if (need > label->height()) Cut("label", text, Fits({label->width(), need}, label->size()));
-            return;
-        }
-        const QSize need = label->sizeHint();
-        if (need.width() > label->width() || need.height() > label->height())
-            Cut("label", text, Fits(need, label->size()));
+        if (label->text().isEmpty()) return;
+        // Wrapped, it needs its lines' height.
+        const QSize need = label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width()))
+                                             : label->sizeHint();
+        Shown("label", label->text(), need, label->size());
     }
 
     // A row of a two-column list keeps its name to the left of the value column.
@@ -190,24 +180,6 @@ public:
     bool Extras = false;
 };
 
-// Runs step on the modal window that opens from inside the call that follows; dropped, once the
-// caller's scope ends, when no window opened.
-class TOnModal {
-public:
-    explicit TOnModal(std::function<void(QWidget*)> step) {
-        QTimer::singleShot(0, &context_, [this, step = std::move(step)] {
-            QWidget* window = QApplication::activeModalWidget();
-            if (window == nullptr) return;
-            Ran = true;
-            step(window);
-        });
-    }
-    bool Ran = false;
-
-private:
-    QObject context_;
-};
-
 // Answers a box with its button of that caption; a box without it is closed, so nothing hangs.
 void Answer(QWidget* box, const QString& caption) {
     QWidget* button = sbtest::ButtonNamed(box, caption);
@@ -248,6 +220,8 @@ protected:
 
     // Each page of the window shown in turn, checked and saved.
     void Walk(QWidget* window, const std::string& name) {
+        for (const std::string& plain : sbtest::PlainButtons(window))
+            ADD_FAILURE() << "plain button " << plain;
         window->show();
         QApplication::processEvents();
         const QList<QTabWidget*> pageControls = window->findChildren<QTabWidget*>();
@@ -359,20 +333,17 @@ protected:
             const std::string name = properties.Property(i)->Name;
             module::TSettingEditor editor(&properties, name);
             editor.Show();
-            CheckPage(uitest::WidgetOf(editor));
-        }
-        for (const char* name : {"DeviceName", "VarConnectStateName", "RS232Parity"}) {
-            module::TSettingEditor editor(&properties, name);
-            Walk(uitest::WidgetOf(editor), std::string("value_editor_") + name);
+            const bool pictured =
+                name == "DeviceName" || name == "VarConnectStateName" || name == "RS232Parity";
+            Walk(uitest::WidgetOf(editor), pictured ? "value_editor_" + name : "");
         }
         module::TSettingEditor editor(&properties, "DeviceName");
         editor.SettingTextEdit.SetText("a\"b");
-        TOnModal refusal([&](QWidget* box) {
+        const auto refusal = uitest::WhenModal([&](QWidget* box) {
             Walk(box, "info_box");
             Answer(box, QStringLiteral("Да"));
         });
         editor.OkBitBtn.Click();
-        EXPECT_TRUE(refusal.Ran) << "the value was not refused";
     }
 
     // The state window with a traced device, and the box that asks before a restart.
@@ -390,12 +361,11 @@ protected:
             area_->CommandsTerminal.WriteText(Cp("Команда 1"));
             window.OnUpdateByTimer();
             Walk(uitest::WidgetOf(window), "state_window");
-            TOnModal question([&](QWidget* box) {
+            const auto question = uitest::WhenModal([&](QWidget* box) {
                 Walk(box, "ask_box");
                 Answer(box, QStringLiteral("Нет"));
             });
             window.ResumeThreadBitBtn.Click();
-            EXPECT_TRUE(question.Ran) << "the restart did not ask";
         }
         driver_.DeviceList->FreeAll();
     }

@@ -1,14 +1,19 @@
 // The module's windows as a host that loaded Quillary.dlm calls them: the entry points bind by name,
 // the state window needs a full initialisation, and a released driver or a thread without the
-// application shows nothing. The test host runs a Qt application of its own, as a Qt host does;
-// the module's modal windows are answered from inside their loops.
-#include "dlm_host_application.h"
+// application shows nothing. The driver setup (DLMSetupDeviceDrv) names a configuration that is
+// there but could not be read to the user before its window opens, and keeps its bytes as
+// Quillary.cfg.bak before a save replaces it. The test host runs a Qt application of its own, as a
+// Qt host does; the module's modal windows are answered from inside their loops.
 #include "dlm_test_support.h"
+#include "styledbuttons/button_clicks.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
+#include <QListWidget>
 #include <QTimer>
 
+#include <random>
 #include <thread>
 
 namespace dlmtest {
@@ -23,17 +28,68 @@ const char* const kExports[] = {
 
 using FWindow = void (*)(uint32_t);
 using FShowState = int32_t (*)(uint32_t);
+using FSetup = bool (*)(uint32_t);
+
+// The setup's windows answered from inside their loops: a message box that comes first is read (and
+// pictured when asked) and confirmed, then the setup window's devices are counted and it is answered
+// with `answer`. Past the deadline the window is closed, so that the test fails rather than hangs.
+struct TSetupAnswers {
+    TSetupAnswers(const char* answer, const char* picture) {
+        const uint64_t deadline = platform::MonotonicMs() + 15000;
+        QObject::connect(&timer, &QTimer::timeout, [=, this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || Devices >= 0) return;
+            if (platform::MonotonicMs() > deadline) {
+                modal->close();
+                return;
+            }
+            if (modal->windowTitle() != QString::fromUtf8("Внимание")) {
+                Devices = modal->findChildren<QListWidget*>().value(0)->count();
+                Click(modal, answer);
+            } else if (Box.empty()) {
+                for (QLabel* label : modal->findChildren<QLabel*>())
+                    Box += label->text().toStdString();
+                if (picture != nullptr) {
+                    const fs::path outputs =
+                        fs::path(std::getenv("QUILLARY_BIN")).parent_path() / "test-output";
+                    fs::create_directories(outputs);
+                    EXPECT_TRUE(
+                        modal->grab().save(QString::fromStdString((outputs / picture).string()), "PNG"));
+                }
+                Click(modal, "Да");
+            }
+        });
+        timer.start(1);
+    }
+    // Queued: the window the click closes ends its loop outside this step.
+    static void Click(QWidget* window, const char* caption) {
+        QWidget* button = sbtest::ButtonNamed(window, QString::fromUtf8(caption));
+        QTimer::singleShot(0, button, [button] { sbtest::ClickButton(button); });
+    }
+    std::string Box;  // the message box's text, UTF-8; empty when none was shown
+    int Devices = -1; // the setup window's devices; -1 when it did not open
+    QTimer timer;
+};
 
 class DlmWindows : public DlmTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(DlmTest::SetUp());
-        UseHostApplication();
+        if (QApplication::instance() == nullptr) {
+            static int argc = 1;
+            static char name[] = "module_dlm_tests";
+            static char* argv[] = {name, nullptr};
+            new QApplication(argc, argv);
+        }
+        // The windows' pictures lie beside the module, as installed.
+        for (const char* picture :
+             {"QuillaryQuestion.bmp", "QuillaryError.bmp", "QuillaryInformation.bmp", "QuillarySetup.jpg"})
+            fs::copy_file(fs::path(bin_) / picture, dir_ / picture, fs::copy_options::overwrite_existing);
         WriteConfig(
             ConfigText({"DeviceName=\"Pump\" DeviceAddress=\"1\" RoutingPrefix=\"A\""}, 60, 6000, false));
         ASSERT_NO_FATAL_FAILURE(Load());
         ASSERT_TRUE(module.Bind(ShowLogList, "DLMShowLogList") && module.Bind(About, "DLMAbout") &&
-                    module.Bind(ShowState, "DLMShowState"));
+                    module.Bind(ShowState, "DLMShowState") && module.Bind(Setup, "DLMSetupDeviceDrv"));
     }
 
     // Calls the entry point; a modal window it shows is closed from inside its loop, its caption noted
@@ -52,9 +108,16 @@ protected:
         return call();
     }
 
+    std::string PrefixList() {
+        TIdentity identity;
+        EXPECT_EQ(module.GetDeviceInfo(&identity), 0);
+        return identity.PrefixList;
+    }
+
     FWindow ShowLogList = nullptr;
     FWindow About = nullptr;
     FShowState ShowState = nullptr;
+    FSetup Setup = nullptr;
 };
 
 TEST_F(DlmWindows, EntryPointsBindAndTheStateWindowWantsAFullInitialisation) {
@@ -93,6 +156,99 @@ TEST_F(DlmWindows, WindowsShowWhileTheDriverLivesOnTheApplicationsThreadOnly) {
     EXPECT_EQ(caption, "");
     EXPECT_EQ(ShowState(0), -5);
     module.Handle = nullptr;
+}
+
+TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASave) {
+    const std::string good = ConfigText({"DeviceName=\"Pump\" DeviceAddress=\"1\" RoutingPrefix=\"A\"",
+                                         "DeviceName=\"Fan\" DeviceAddress=\"2\" RoutingPrefix=\"B\""});
+    const auto beforeEnd = [&](const std::string& tail) {
+        std::string text = good;
+        return text.insert(text.rfind("</KESTRAN>"), tail);
+    };
+    std::string nested;
+    for (int i = 0; i <= 1000; ++i)
+        nested += "<device>";
+    for (int i = 0; i <= 1000; ++i)
+        nested += "</device>";
+    std::string noise(762, '\0');
+    std::mt19937 bytes(20);
+    for (char& c : noise)
+        c = static_cast<char>(bytes());
+    noise[0] = 'Z';
+    const std::string truncated = good.substr(0, good.size() / 2);
+    const std::string comment = beforeEnd("<!-- note -->\r\n"), foreign = beforeEnd("   <note/>\r\n"),
+                      deep = beforeEnd(nested);
+    // What stopped the reading and its offset in the file.
+    const auto at = [](const std::string& text, const std::string& what) {
+        return ", смещение " + std::to_string(text.find(what));
+    };
+    const std::string unclosed = "элемент не закрыт или вложен глубже 1000 уровней";
+    // Without room for the backup (a folder holds its name) the save fails as in a read-only folder or
+    // on a full disk.
+    const struct {
+        const char* what;
+        std::string text;
+        std::string reason;
+        int shown; // devices the setup window shows
+        const char* answer;
+        bool roomForBackup;
+    } cases[] = {
+        {"a comment before the root's end", comment, "после комментария нет элемента" + at(comment, "<!--"),
+         0, "Да", true},
+        {"a foreign element after two devices", foreign,
+         "элемент note не является устройством" + at(foreign, "<note"), 2, "Да", true},
+        {"a device nested past the reader's limit", deep, unclosed + at(deep, "<device><device>"), 0, "Да",
+         true},
+        {"a truncated file", truncated, unclosed + at(truncated, "<"), 0, "Да", true},
+        {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да", true},
+        {"cancelled", truncated, unclosed + at(truncated, "<"), 0, "Отмена", true},
+        {"no room for the kept bytes", truncated, unclosed + at(truncated, "<"), 0, "Да", false},
+    };
+    const fs::path cfg = dir_ / "Quillary.cfg";
+    const fs::path bak = dir_ / "Quillary.cfg.bak";
+    for (const bool initialised : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(initialised ? "after initialisation: " : "before initialisation: ") +
+                         c.what);
+            WriteText(cfg, c.text);
+            fs::remove_all(bak);
+            if (!c.roomForBackup) fs::create_directories(bak / "inside");
+            if (initialised) {
+                ASSERT_EQ(module.Init(Record(true)), 0);
+                EXPECT_TRUE(LogHas("Конфигурационный файл " + cfg.string() + " не прочитан: " + c.reason))
+                    << Log();
+                // Only a foreign element after whole devices leaves them to the module.
+                EXPECT_EQ(PrefixList(), c.shown > 0 ? "A::B:" : "");
+            }
+            TSetupAnswers watch(c.answer,
+                                !initialised && c.shown > 0 ? "dlm_setup_unread_configuration.png" : nullptr);
+            const bool saved = Setup(0);
+
+            EXPECT_NE(watch.Box.find(cfg.string() + " не прочитан: "), std::string::npos) << watch.Box;
+            EXPECT_NE(watch.Box.find(c.reason), std::string::npos) << watch.Box;
+            EXPECT_NE(watch.Box.find(bak.string()), std::string::npos) << watch.Box;
+            EXPECT_EQ(watch.Devices, c.shown);
+            const bool save = std::string(c.answer) == "Да" && c.roomForBackup;
+            EXPECT_EQ(saved, save);
+            if (save) {
+                EXPECT_EQ(ReadText(bak), c.text);
+                EXPECT_EQ(ReadText(cfg).find("DeviceName=\"Fan\"") != std::string::npos, c.shown > 0);
+                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + bak.string() + "."),
+                          initialised);
+            } else {
+                EXPECT_EQ(ReadText(cfg), c.text);
+                EXPECT_EQ(fs::is_directory(bak), !c.roomForBackup);
+                EXPECT_EQ(LogHas("Ошибка записи файла конфигурации.: 1"), initialised && !c.roomForBackup);
+            }
+        }
+    }
+    // A configuration that reads opens the setup without a word.
+    WriteText(cfg, good);
+    ASSERT_EQ(module.Init(Record(true)), 0);
+    TSetupAnswers watch("Отмена", nullptr);
+    EXPECT_FALSE(Setup(0));
+    EXPECT_EQ(watch.Box, "");
+    EXPECT_EQ(watch.Devices, 2);
 }
 
 } // namespace
