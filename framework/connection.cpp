@@ -77,7 +77,7 @@ TRS232_Connection::TRS232_Connection(TDevicePropertyList* Properties)
       TimeOut(PropInteger(Properties, "TimeOut", 1000)),
       IPAddress(PropString(Properties, "DeviceIPAddress", "")),
       PINGTimeOut(PropInteger(Properties, "PINGTimeOut", 500)),
-      ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", false)) {
+      ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", kICMPFallback)) {
     PortSettings.DCBlength = 28;
 }
 

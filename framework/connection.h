@@ -62,6 +62,8 @@ public:
     // A serial answer that never pauses is cut here, so that the reading thread cannot hang.
     static constexpr std::size_t kMaxAnswerLength = 32000;
     static constexpr uint64_t kMaxAnswerMs = 10000;
+    // What an ICMPOnConnect that does not read as yes or no is taken for.
+    static constexpr bool kICMPFallback = false;
 
     // Reads every field from the list; a missing property (or a nil list) gives the default.
     explicit TRS232_Connection(TDevicePropertyList* Properties);
@@ -88,7 +90,7 @@ public:
     int32_t TimeOut = 1000; // compared by SettingsChanged only; reads get the device's time-out
     std::string IPAddress;  // the converter that the ICMP check pings
     int32_t PINGTimeOut = 500;
-    bool ICMPOnConnect = false;
+    bool ICMPOnConnect = kICMPFallback;
     platform::TSerialSettings PortSettings;
     platform::TSerialTimeouts PortTimeouts;
 

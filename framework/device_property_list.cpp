@@ -232,6 +232,11 @@ bool TDevicePropertyList::GetBoolean(const std::string& name, bool aDefault) {
     return aDefault;
 }
 
+bool TDevicePropertyList::GetBooleanFallback(const std::string&) {
+    // The device takes such an Enabled as clear; the base list makes no connection to read the rest.
+    return false;
+}
+
 void TDevicePropertyList::ChoiceToValue(const std::string& name, const std::vector<std::string>* items,
                                         std::string& value, int32_t choiceIndex) {
     value.clear();

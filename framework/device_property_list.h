@@ -56,6 +56,8 @@ public:
     virtual std::string GetString(const std::string& name, const std::string& aDefault);
     virtual int32_t GetInteger(const std::string& name, int32_t aDefault);
     virtual bool GetBoolean(const std::string& name, bool aDefault);
+    // What the property's reader takes a value for that does not read as yes or no.
+    virtual bool GetBooleanFallback(const std::string& name);
     // The stored text for pick-list entry `choiceIndex`; empty when `items` is null or the index is
     // outside it.
     virtual void ChoiceToValue(const std::string& name, const std::vector<std::string>* items,

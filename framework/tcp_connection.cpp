@@ -29,8 +29,8 @@ TTCPConnection::TTCPConnection(TDevicePropertyList* Properties)
     : TOstrolinkaConnection(Properties), IPAddress(PropString(Properties, "DeviceIPAddress", "")),
       IPPort(PropInteger(Properties, "IPPort", 502)), TimeOut(PropInteger(Properties, "TimeOut", 1000)),
       PINGTimeOut(PropInteger(Properties, "PINGTimeOut", 500)),
-      ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", true)),
-      CloseConnectionFlag(PropBoolean(Properties, "CloseConnection", true)) {}
+      ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", kFlagsFallback)),
+      CloseConnectionFlag(PropBoolean(Properties, "CloseConnection", kFlagsFallback)) {}
 
 TTCPConnection::~TTCPConnection() {
     Close(nullptr);

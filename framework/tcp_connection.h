@@ -18,6 +18,8 @@ public:
     // Driver code for a write that could not be made.
     static constexpr int32_t kWriteFailed = kErrPortWrite;
     static constexpr std::size_t kReceiveBufferSize = 32000;
+    // What an ICMPOnConnect or CloseConnection that does not read as yes or no is taken for.
+    static constexpr bool kFlagsFallback = true;
 
     explicit TTCPConnection(TDevicePropertyList* Properties);
     // Closes the link (no log).
@@ -39,8 +41,8 @@ public:
     int32_t IPPort = 502;
     int32_t TimeOut = 1000; // the connect time-out
     int32_t PINGTimeOut = 500;
-    bool ICMPOnConnect = true;
-    bool CloseConnectionFlag = true;
+    bool ICMPOnConnect = kFlagsFallback;
+    bool CloseConnectionFlag = kFlagsFallback;
     std::unique_ptr<platform::TTcpClient> Client; // nil when closed
 };
 

@@ -1,5 +1,6 @@
 #include "modbus/modbus_device.h"
 
+#include "framework/tcp_connection.h"
 #include "modbus/rtu_frames.h"
 #include "platform/text.h"
 
@@ -99,6 +100,15 @@ bool TModbus_Property::GetEditInfo(const std::string& name, int32_t& minValue,
         SetChoiceRange(*items, minValue, maxValue);
     }
     return result;
+}
+
+bool TModbus_Property::GetBooleanFallback(const std::string& name) {
+    // The flags are read by the connection the driver makes for the kind of link.
+    if (name == "ICMPOnConnect" || name == "CloseConnection")
+        return GetString("TypeOfConnection", "") == kTcpConnection
+                   ? framework::TTCPConnection::kFlagsFallback
+                   : framework::TRS232_Connection::kICMPFallback;
+    return TDevicePropertyList::GetBooleanFallback(name);
 }
 
 void TModbus_Property::ChoiceToValue(const std::string& name, const std::vector<std::string>* items,

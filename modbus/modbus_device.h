@@ -20,6 +20,7 @@ public:
     std::string GetDefaultValue(const std::string& name) override;
     bool GetEditInfo(const std::string& name, int32_t& minValue, std::vector<std::string>* items,
                      framework::TPropertyType& propType, int32_t& maxValue) override;
+    bool GetBooleanFallback(const std::string& name) override;
     void ChoiceToValue(const std::string& name, const std::vector<std::string>* items, std::string& value,
                        int32_t choiceIndex) override;
     void ValueToChoice(const std::string& name, const std::string& value, std::string& choice) override;

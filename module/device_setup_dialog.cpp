@@ -193,14 +193,12 @@ void TSettingEditor::OnCreateDialog() {
     properties_->GetEditInfo(name_, minValue, &items_, editType, maxValue);
     for (const std::string& item : items_)
         ListsComboBox.AddItem(item);
-    // A yes/no value opens on what it means as the list reads it ("1" is TRUE), so that OK without a
-    // choice keeps that meaning; a text the list cannot read has no entry.
+    // A yes/no value opens on what its reader takes it for ("1" is TRUE, an unreadable text the
+    // reader's fallback), so that OK without a choice keeps that meaning.
     auto found = std::find(items_.begin(), items_.end(), shown);
-    if (type == TPropertyType::Boolean) {
-        const bool meaning = properties_->GetBoolean(name_, false);
-        const bool readable = meaning == properties_->GetBoolean(name_, true);
-        found = readable && items_.size() == 2 ? items_.begin() + (meaning ? 1 : 0) : items_.end();
-    }
+    if (type == TPropertyType::Boolean && items_.size() == 2)
+        found =
+            items_.begin() + (properties_->GetBoolean(name_, properties_->GetBooleanFallback(name_)) ? 1 : 0);
     int32_t index = static_cast<int32_t>(found - items_.begin());
     if (found == items_.end() && !items_.empty()) {
         index = 0;

@@ -178,7 +178,9 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         // A yes/no value opens on what it means as the list reads it: OK without a choice keeps that.
         {"Enabled", "1", nothing, "True", false},
         {"ICMPOnConnect", "-1", nothing, "True", false},
-        {"Enabled", "yes", nothing, "False", false}, // not read as yes or no: the first entry
+        // Not read as yes or no: what the reader takes it for, the device clear, the TCP link set.
+        {"Enabled", "yes", nothing, "False", false},
+        {"ICMPOnConnect", " 1", nothing, "True", false},
         {"Enabled", "false", choose(1), "True", false},
         {"ICMPOnConnect", "TRUE", choose(0), "False", false},
         {"TimeOut", "100", text("  "), "0", false},
@@ -205,6 +207,7 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         {"RS232Parity", "3", nothing, "3", false},
         {"RS232StopBits", "0", choose(1), "1", false},
         {"TypeOfConnection", "TCP/IP", choose(1), "RS232", false},
+        {"ICMPOnConnect", "\xE4\xE0", nothing, "False", false}, // "да" on the serial link set above
     };
     for (const ValueCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.stored);
