@@ -23,15 +23,18 @@ constexpr int MaxSide = 16384;
 constexpr uint64_t MaxPictureBytes = platform::kMaxFileSize;
 
 // Whether a picture of these sides may be decoded, told by its header alone: its 24-bit pixels and
-// what the decoder must hold besides (`held`) stay within the bound. Otherwise `why` says so.
+// what the decoder must hold besides (`held`) stay within the bound. Otherwise `why` says which of
+// the two was passed.
 bool Fits(const std::string& fileName, uint64_t width, uint64_t height, uint64_t held, std::string* why) {
-    if (width <= static_cast<uint64_t>(MaxSide) && height <= static_cast<uint64_t>(MaxSide) &&
-        width * height * 3 + held <= MaxPictureBytes)
-        return true;
+    const bool sides = width <= static_cast<uint64_t>(MaxSide) && height <= static_cast<uint64_t>(MaxSide);
+    if (sides && width * height * 3 + held <= MaxPictureBytes) return true;
     if (why != nullptr)
         *why = "Рисунок \""_cp + fileName + "\" не загружен: "_cp +
                platform::IntToStr(static_cast<int64_t>(width)) + " x " +
-               platform::IntToStr(static_cast<int64_t>(height)) + " точек больше предела."_cp;
+               platform::IntToStr(static_cast<int64_t>(height)) +
+               (sides ? " точек требуют больше "_cp +
+                            platform::IntToStr(static_cast<int64_t>(MaxPictureBytes)) + " байт памяти."_cp
+                      : " точек больше предела."_cp);
     return false;
 }
 

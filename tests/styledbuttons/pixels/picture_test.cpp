@@ -184,8 +184,9 @@ TEST_F(PictureFileTest, FailuresAreSwallowed) {
 }
 
 // Judged by the header before anything is decoded: sides beyond the limit, or sides whose pixels and
-// decoder buffers pass the bound (a progressive image keeps every coefficient until its last scan),
-// or a bitmap of one bit a pixel whose small file implies 192 MB of pixels.
+// decoder buffers pass the bound (a progressive image keeps every coefficient until its last scan:
+// 4400 x 4400 has pixels within it but not both), or a bitmap of one bit a pixel whose small file
+// implies 192 MB of pixels.
 TEST_F(PictureFileTest, PicturesTooBigAreRefusedFromTheirHeaders) {
     WriteJpeg(Path("x.jpg"));
     TPicture pic;
@@ -194,23 +195,28 @@ TEST_F(PictureFileTest, PicturesTooBigAreRefusedFromTheirHeaders) {
 
     const std::string sides = ProgressiveJpegClaiming(32768, 32768);
     const std::string memory = ProgressiveJpegClaiming(16384, 16384);
+    const std::string buffers = ProgressiveJpegClaiming(4400, 4400);
     ASSERT_LT(sides.size(), 2000u);
     WriteBytes(Path("sides.jpg"), {sides.begin(), sides.end()});
     WriteBytes(Path("memory.jpg"), {memory.begin(), memory.end()});
+    WriteBytes(Path("buffers.jpg"), {buffers.begin(), buffers.end()});
     WriteBytes(Path("bits.bmp"), BmpHeader(16384, 4096, 1, 2, 62));
     ASSERT_EQ(::truncate(Path("bits.bmp").c_str(), 62 + 16384 / 8 * 4096), 0); // sparse pixels
 
     struct TCase {
         const char* Name;
-        const char* Sides;
+        std::string Refusal; // after the file's name
     };
-    for (const TCase& c : {TCase{"sides.jpg", "32768 x 32768"}, TCase{"memory.jpg", "16384 x 16384"},
-                           TCase{"bits.bmp", "16384 x 4096"}}) {
+    const std::string memoryPast = " точек требуют больше 67108864 байт памяти.";
+    for (const TCase& c :
+         {TCase{"sides.jpg", "32768 x 32768 точек больше предела."},
+          TCase{"memory.jpg", "16384 x 16384" + memoryPast}, TCase{"buffers.jpg", "4400 x 4400" + memoryPast},
+          TCase{"bits.bmp", "16384 x 4096" + memoryPast}}) {
         std::string why;
         EXPECT_FALSE(LoadPictureFile(pic, Path(c.Name), false, &why));
         EXPECT_EQ(pic.Image, loaded.Image) << c.Name;
         EXPECT_EQ(platform::Utf8FromCp1251(why),
-                  "Рисунок \"" + Path(c.Name) + "\" не загружен: " + c.Sides + " точек больше предела.");
+                  "Рисунок \"" + Path(c.Name) + "\" не загружен: " + c.Refusal);
     }
 }
 
