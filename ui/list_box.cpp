@@ -13,6 +13,27 @@ namespace {
 
 constexpr QColor SelectedRow(0, 0, 128);
 
+// A row shows no more of its text than a screen holds: laying out a value of megabytes would hold
+// the thread for minutes. A two-column row keeps as much of its name and of its value.
+constexpr std::size_t ShownChars = 1024;
+
+QString Shown(const std::string& item) {
+    const std::size_t split = item.find('\x08');
+    if (split == std::string::npos) return ToQt(item.substr(0, ShownChars));
+    return ToQt(item.substr(0, std::min(split, ShownChars)) + '\x08' + item.substr(split + 1, ShownChars));
+}
+
+// The whole item, kept beside the row only when the row shows less of it.
+constexpr int WholeItem = Qt::UserRole;
+
+void SetRow(QListWidgetItem& row, const std::string& item) {
+    const QString shown = Shown(item);
+    row.setText(shown);
+    row.setData(WholeItem, static_cast<std::size_t>(shown.size()) < item.size()
+                               ? QVariant(QByteArray(item.data(), static_cast<qsizetype>(item.size())))
+                               : QVariant());
+}
+
 // Paints a row as name and value under the two headers.
 class TwoColumnDelegate : public QStyledItemDelegate {
 public:
@@ -106,11 +127,13 @@ QListWidget* TListBox::List() const {
 void TListBox::AddItem(const std::string& item) {
     if (!List()) return;
     ByCode code(*this);
-    List()->addItem(ToQt(item));
+    auto* row = new QListWidgetItem;
+    SetRow(*row, item);
+    List()->addItem(row);
 }
 
 void TListBox::SetItem(int index, const std::string& item) {
-    if (List() && index >= 0 && index < List()->count()) List()->item(index)->setText(ToQt(item));
+    if (List() && index >= 0 && index < List()->count()) SetRow(*List()->item(index), item);
 }
 
 void TListBox::DeleteItem(int index) {
@@ -130,8 +153,10 @@ int TListBox::ItemCount() const {
 }
 
 std::string TListBox::Item(int index) const {
-    return List() && index >= 0 && index < List()->count() ? FromQt(List()->item(index)->text())
-                                                           : std::string();
+    if (!List() || index < 0 || index >= List()->count()) return {};
+    const QListWidgetItem* row = List()->item(index);
+    const QVariant whole = row->data(WholeItem);
+    return whole.isValid() ? whole.toByteArray().toStdString() : FromQt(row->text());
 }
 
 int TListBox::ItemIndex() const {

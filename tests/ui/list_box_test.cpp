@@ -81,6 +81,14 @@ TEST(ListBoxes, TwoColumnRowsAreNavyWhenSelectedAndSplitUnderTheHeaders) {
         if (AnyPixel(image, QRect(valueX, y, 60, 1), isNotWhite))
             top = std::min(top, y), bottom = std::max(bottom, y);
     EXPECT_LE(std::abs((top - row1.top()) - (row1.bottom() - bottom)), 3);
+
+    // A value far longer than a screen shows only what a screen could; the item stays whole.
+    const std::string longRow = Cp("Имя") + "\x08" + std::string(100000, 'W');
+    t.list.SetItem(1, longRow);
+    EXPECT_EQ(t.list.Item(1), longRow);
+    const QString shown = t.Widget()->item(1)->text();
+    EXPECT_TRUE(shown.startsWith(QString::fromUtf8("Имя\bWWW"))) << shown.left(10).toStdString();
+    EXPECT_LT(shown.size(), 4000);
 }
 
 TEST(ListBoxes, EventsRunOnTheUsersDoingOnly) {
