@@ -1,40 +1,30 @@
 #include "framework/terminal_data.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace framework {
 
-TTerminalDataClass::TTerminalDataClass() : buffer_(new char[kBufferSize]), length_(0) {
-    std::memset(buffer_, 0, kBufferSize);
-}
-
-TTerminalDataClass::~TTerminalDataClass() {
-    delete[] buffer_;
-}
-
 void TTerminalDataClass::Clear() {
     std::lock_guard<std::mutex> guard(lock_);
-    std::memset(buffer_, 0, kBufferSize);
-    length_ = 0;
+    text_.clear();
 }
 
 void TTerminalDataClass::AddLine(std::string_view s) {
     std::lock_guard<std::mutex> guard(lock_);
-    const std::size_t separator = length_ > 0 ? 2 : 0;
-    if (length_ + separator + s.size() + 2 >= kBufferSize) return;
-    if (separator) {
-        buffer_[length_++] = '\r';
-        buffer_[length_++] = '\n';
-    }
-    std::memcpy(buffer_ + length_, s.data(), s.size());
-    length_ += s.size();
-    buffer_[length_] = '\0';
-    if (std::memchr(s.data(), 0, s.size()) != nullptr) length_ = std::strlen(buffer_);
+    const std::size_t separator = text_.empty() ? 0 : 2;
+    if (text_.size() + separator + s.size() + 2 >= kBufferSize) return;
+    // The whole line is judged above, but the text ends at its first zero.
+    s = s.substr(0, s.find('\0'));
+    const std::size_t size = text_.size() + separator + s.size();
+    // Grown by hand: doubling alone would take a full log past the bound.
+    if (size > text_.capacity()) text_.reserve(std::min(kBufferSize, std::max(size, 2 * text_.capacity())));
+    if (separator) text_.insert(text_.end(), {'\r', '\n'});
+    text_.insert(text_.end(), s.begin(), s.end());
 }
 
 std::string TTerminalDataClass::GetText() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return std::string(buffer_, length_);
+    return std::string(text_.data(), text_.size());
 }
 
 void AddLog(TTerminalDataClass* log, std::string_view line) {

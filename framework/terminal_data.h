@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace framework {
 
@@ -12,8 +13,8 @@ class TTerminalDataClass {
 public:
     static constexpr std::size_t kBufferSize = 40961;
 
-    TTerminalDataClass();
-    virtual ~TTerminalDataClass();
+    TTerminalDataClass() = default;
+    virtual ~TTerminalDataClass() = default;
     TTerminalDataClass(const TTerminalDataClass&) = delete;
     TTerminalDataClass& operator=(const TTerminalDataClass&) = delete;
 
@@ -26,8 +27,8 @@ public:
 private:
     // The error object's log is written from several threads; the lock keeps lines whole.
     mutable std::mutex lock_;
-    char* buffer_;       // zero-terminated, kBufferSize characters
-    std::size_t length_; // characters before the terminating zero
+    // Grows with the lines written, never past kBufferSize: a device's logs are mostly never written.
+    std::vector<char> text_;
 };
 
 // Appends a line to a log that may be absent (a step that has no log to write to).

@@ -48,6 +48,8 @@ TEST(TerminalData, FirstLineLimitAndZeroBytes) {
     cut.AddLine(std::string("ab\0cd", 5)); // the text ends at its first zero
     cut.AddLine("e");
     EXPECT_EQ(cut.GetText(), "ab\r\ne");
+    cut.AddLine(std::string("f\0", 2) + std::string(40950, 'z')); // judged whole, not at its zero
+    EXPECT_EQ(cut.GetText(), "ab\r\ne");
 }
 
 TEST(FormatLogData, TwoUpperCaseHexDigitsPerByte) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
@@ -275,6 +276,15 @@ bool ServerRun::Stop(int timeoutMs) {
     ::waitpid(pid_, nullptr, 0);
     reaped_ = true;
     return false;
+}
+
+void LimitAndCounts(int argc, char** argv, double& limitSeconds, std::vector<int>& counts) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc)
+            limitSeconds = std::atof(argv[++i]);
+        else
+            counts.push_back(std::atoi(argv[i]));
+    }
 }
 
 double Percentile(std::vector<double> samples, double p) {

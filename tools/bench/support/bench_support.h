@@ -110,6 +110,9 @@ private:
     bool reaped_ = false;
 };
 
+// "[--limit s] [N...]": what is not given keeps the value passed in.
+void LimitAndCounts(int argc, char** argv, double& limitSeconds, std::vector<int>& counts);
+
 // Median and percentile of samples (sorted copy); 0 for none.
 double Percentile(std::vector<double> samples, double p);
 
