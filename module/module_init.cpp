@@ -327,7 +327,7 @@ int32_t DoneModule() {
         DriverThread = nullptr;
         bool freed;
         {
-            const platform::TServingLoop serving; // the host's windows go on while the thread ends
+            const platform::TWaitsServeLoop serving; // the host's windows go on while the thread ends
             freed = platform::TThread::Free(std::move(thread), kThreadWaitMs);
         }
         if (!freed) {
@@ -375,7 +375,7 @@ int32_t StopModule() {
         // The thread may be sending values to the host's window: keep dispatching them. The host's
         // handlers run meanwhile and may shut the module down: then its area is gone.
         {
-            const platform::TServingLoop serving;
+            const platform::TWaitsServeLoop serving;
             platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
         }
         for (int32_t i = 0; i < framework::kServerSlotCount && framework::Intercom == &area; ++i) {
@@ -402,7 +402,7 @@ namespace {
 
 // One turn of the calling thread's messages, and of its event loop where it has one.
 void ServeMessages() {
-    const platform::TServingLoop serving;
+    const platform::TWaitsServeLoop serving;
     platform::WaitDispatching([] { return false; }, 0);
 }
 
@@ -423,7 +423,7 @@ bool RestartThread(uint32_t waitMs) {
     // The waits below dispatch the messages of the host's thread (the old thread may be sending
     // values to the host's window) and serve the host's loop: its handlers may shut the module down
     // or free the thread meanwhile, so the thread is not touched again unless it is still the module's.
-    const platform::TServingLoop serving;
+    const platform::TWaitsServeLoop serving;
     TDriverThread* const old = DriverThread;
     // None: the module was shut down; a thread now would run over what it freed.
     if (old == nullptr) return false;
