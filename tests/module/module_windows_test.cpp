@@ -507,7 +507,7 @@ TEST_F(ModuleWindows, RestartKeepsAThreadThatDoesNotEndAndStartsNoSecond) {
 // The host's handlers run during the module's waits for its thread, its loop served meanwhile. One
 // that shuts the module down leaves the wait nothing freed to touch, no thread is started over what
 // it freed, and nothing the ending thread uses is freed or replaced under it. A click of the restart
-// while it waits does nothing.
+// while it waits does nothing; a run while the stop waits is refused.
 TEST_F(ModuleWindows, AShutdownDuringTheModulesWaitsIsSafe) {
     const fs::path dir = fs::temp_directory_path() / ("modwin-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -534,6 +534,13 @@ TEST_F(ModuleWindows, AShutdownDuringTheModulesWaitsIsSafe) {
              shutDown();
          }},
         {"stop", [] { EXPECT_EQ(module::StopModule(), 0); }, shutDown},
+        {"run during the stop",
+         [&] {
+             EXPECT_EQ(module::StopModule(), 0);
+             EXPECT_EQ(framework::Intercom->ServerData.GetRunFlag(), 0);
+             shutDown();
+         },
+         [] { EXPECT_EQ(module::RunModule(), -5); }},
         {"shutdown", shutDown,
          [&record] {
              EXPECT_EQ(module::InitModule(record), -4);
