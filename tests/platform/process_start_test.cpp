@@ -65,23 +65,19 @@ protected:
 
 TEST_F(ProcessStart, ProgramRunsWithItsArgumentsAndTheCallersEnvironment) {
     // A folder's name may hold a quote: the program named runs, never one at the name cut there.
-    const fs::path quoted = dir_ / "dq\"x";
-    fs::create_directories(quoted);
-    fs::copy_file("/bin/sh", quoted / "sh");
+    const fs::path shell = dir_ / "dq\"x" / "sh";
+    fs::create_directories(shell.parent_path());
+    fs::copy_file("/bin/sh", shell);
     std::ofstream(dir_ / "dq") << "#!/bin/sh\ntouch '" << Out("cut").string() << "'\n";
     fs::permissions(dir_ / "dq", fs::perms::owner_all);
-    for (const std::string& shell : {std::string("/bin/sh"), (quoted / "sh").string()}) {
-        SCOPED_TRACE(shell);
-        ::setenv("OSTROLINKA_NAMESPACE", ("pstart" + std::to_string(::getpid())).c_str(), 1);
-        uint32_t pid = 0;
-        ASSERT_TRUE(platform::StartDetachedProcess(
-            ShellLine("printf '%s|%s' $OSTROLINKA_NAMESPACE $0", "env", shell), &pid));
-        ::unsetenv("OSTROLINKA_NAMESPACE");
-        EXPECT_NE(pid, 0u);
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(Out("env")); }));
-        EXPECT_EQ(ReadText(Out("env")), "pstart" + std::to_string(::getpid()) + "|" + shell);
-        fs::remove(Out("env"));
-    }
+    ::setenv("OSTROLINKA_NAMESPACE", ("pstart" + std::to_string(::getpid())).c_str(), 1);
+    uint32_t pid = 0;
+    ASSERT_TRUE(platform::StartDetachedProcess(
+        ShellLine("printf '%s|%s' $OSTROLINKA_NAMESPACE $0", "env", shell.string()), &pid));
+    ::unsetenv("OSTROLINKA_NAMESPACE");
+    EXPECT_NE(pid, 0u);
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(Out("env")); }));
+    EXPECT_EQ(ReadText(Out("env")), "pstart" + std::to_string(::getpid()) + "|" + shell.string());
     EXPECT_FALSE(fs::exists(Out("cut")));
 }
 
@@ -91,7 +87,6 @@ TEST_F(ProcessStart, ExecFailureIsReportedAsFailure) {
     std::ofstream(notExecutable) << "text";
     EXPECT_FALSE(platform::StartDetachedProcess({notExecutable.string()}));
     EXPECT_FALSE(platform::StartDetachedProcess({}));
-    EXPECT_FALSE(platform::StartDetachedProcess({""}));
     // Cut at its zero byte the name would be another program's.
     EXPECT_FALSE(platform::StartDetachedProcess({std::string("/bin/true\0x", 11)}));
 }
