@@ -503,12 +503,6 @@ void TTerminalClass::WriteText(std::string_view text) {
     });
 }
 
-std::string TTerminalClass::ReadText() const {
-    std::string text;
-    TryReadText(LockTimeout, text);
-    return text;
-}
-
 bool TTerminalClass::TryReadText(uint64_t waitMs, std::string& text) const {
     if (region_ == nullptr) return false;
     const char* t = reinterpret_cast<const char*>(region_ + offsetof(TTerminalRegion, Text));

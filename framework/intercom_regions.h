@@ -194,11 +194,10 @@ public:
 
     // A text of more than 56535 characters changes nothing.
     void WriteText(std::string_view text);
-    std::string ReadText() const;
     // Locked; 0 when the lock cannot be taken.
     int32_t GetCounter() const;
-    // The same, waiting at most waitMs for the lock, for a reader that must not stand still and tries
-    // again later; false, reading nothing, when the lock was not had.
+    // The text and the counter, waiting at most waitMs for the lock, for a reader that must not stand
+    // still and tries again later; false, reading nothing, when the lock was not had.
     bool TryReadText(uint64_t waitMs, std::string& text) const;
     bool TryGetCounter(uint64_t waitMs, int32_t& counter) const;
     int32_t GetOwner() const;

@@ -57,10 +57,6 @@ void TOnceReport::Raise() {
     Report(code_, text_);
 }
 
-std::string ServerCommandLine(const std::string& exe, const std::string& cfg) {
-    return "\"" + exe + "\" \"" + cfg + "\"";
-}
-
 TDriverThread::TDriverThread() : noIntercom_(-1, "DLM::IntercomInterface not initialized!") {}
 
 void TDriverThread::Execute() {
@@ -266,7 +262,8 @@ bool TDriverThread::EnsureServer(bool allowStart) {
                "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
     if (StopFlag.load() != 0) return false;
     ReleaseStaleLocks();
-    return platform::StartDetachedProcess(ServerCommandLine(exe, cfg));
+    // Each path goes whole: a folder's name may hold any byte a line would be split at.
+    return platform::StartDetachedProcess({exe, cfg});
 }
 
 } // namespace module

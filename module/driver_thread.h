@@ -41,9 +41,6 @@ private:
     bool raised_ = false;
 };
 
-// The server's command line: the program and the configuration, each in double quotes.
-std::string ServerCommandLine(const std::string& exe, const std::string& cfg);
-
 class TDriverThread : public platform::TThread {
 public:
     static constexpr int32_t kTickMs = 10;

@@ -47,6 +47,22 @@ bool ThreadLeftRunning = false;
 // Set while the shutdown runs: its wait for the thread lets the host's handlers run, and they neither
 // make nor free the module's objects meanwhile.
 bool ShutdownRunning = false;
+// Set while the stop waits for the thread: a run meanwhile would mark running a module whose thread
+// was told to end.
+bool StopRunning = false;
+
+// Sets a flag for the life of a scope, and puts back what it was.
+class TFlagScope {
+public:
+    explicit TFlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~TFlagScope() { flag_ = old_; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+    const bool old_;
+};
 
 // The owner of the exchange area that framework::Intercom points to.
 std::unique_ptr<framework::TIntercomInterface> Area;
@@ -317,17 +333,14 @@ int32_t DoneModule() {
         if (DriverThread == nullptr && !ThreadLeftRunning && !ShutdownRunning) FreeModuleObjects();
         return framework::kErrNotInitialized;
     }
-    ShutdownRunning = true;
-    struct Reset {
-        ~Reset() { ShutdownRunning = false; }
-    } reset;
+    const TFlagScope shutdown(ShutdownRunning);
     try {
         // The thread uses every object below: it ends before any of them is freed.
         std::unique_ptr<platform::TThread> thread(DriverThread);
         DriverThread = nullptr;
         bool freed;
         {
-            const platform::TServingLoop serving; // the host's windows go on while the thread ends
+            const platform::TWaitsServeLoop serving; // the host's windows go on while the thread ends
             freed = platform::TThread::Free(std::move(thread), kThreadWaitMs);
         }
         if (!freed) {
@@ -355,7 +368,7 @@ bool ModuleThreadLeftRunning() {
 }
 
 int32_t RunModule() {
-    if (!IsDriverInitialized()) return framework::kErrNotInitialized;
+    if (!IsDriverInitialized() || StopRunning) return framework::kErrNotInitialized;
     framework::Intercom->OstrolinkaInfo.SetState(framework::dsRunning);
     framework::Intercom->ServerData.SetRunFlag(1);
     DriverThread->Resume();
@@ -375,7 +388,8 @@ int32_t StopModule() {
         // The thread may be sending values to the host's window: keep dispatching them. The host's
         // handlers run meanwhile and may shut the module down: then its area is gone.
         {
-            const platform::TServingLoop serving;
+            const platform::TWaitsServeLoop serving;
+            const TFlagScope stopping(StopRunning);
             platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
         }
         for (int32_t i = 0; i < framework::kServerSlotCount && framework::Intercom == &area; ++i) {
@@ -402,7 +416,7 @@ namespace {
 
 // One turn of the calling thread's messages, and of its event loop where it has one.
 void ServeMessages() {
-    const platform::TServingLoop serving;
+    const platform::TWaitsServeLoop serving;
     platform::WaitDispatching([] { return false; }, 0);
 }
 
@@ -423,7 +437,7 @@ bool RestartThread(uint32_t waitMs) {
     // The waits below dispatch the messages of the host's thread (the old thread may be sending
     // values to the host's window) and serve the host's loop: its handlers may shut the module down
     // or free the thread meanwhile, so the thread is not touched again unless it is still the module's.
-    const platform::TServingLoop serving;
+    const platform::TWaitsServeLoop serving;
     TDriverThread* const old = DriverThread;
     // None: the module was shut down; a thread now would run over what it freed.
     if (old == nullptr) return false;

@@ -331,15 +331,15 @@ bool WaitMessages(uint32_t timeoutMs) {
 }
 
 namespace {
-thread_local int servingLoops = 0;
+thread_local int loopServingScopes = 0;
 }
 
-TServingLoop::TServingLoop() {
-    ++servingLoops;
+TWaitsServeLoop::TWaitsServeLoop() {
+    ++loopServingScopes;
 }
 
-TServingLoop::~TServingLoop() {
-    --servingLoops;
+TWaitsServeLoop::~TWaitsServeLoop() {
+    --loopServingScopes;
 }
 
 bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs) {
@@ -348,7 +348,7 @@ bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs) {
     for (;;) {
         DispatchQueued();
         if (done()) return true;
-        if (q->loopHook && servingLoops > 0) {
+        if (q->loopHook && loopServingScopes > 0) {
             // A copy: a handler run by the loop may replace the hook.
             const std::function<void()> serve = q->loopHook;
             serve();

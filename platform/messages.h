@@ -66,19 +66,19 @@ bool WaitDispatching(const std::function<bool()>& done, uint32_t timeoutMs);
 void SetThreadWakeHook(std::function<void()> hook);
 // The loop hook of the calling thread (empty to remove): runs the thread's own event loop for what is
 // pending and returns. WaitDispatching calls it on this thread between its checks while a
-// TServingLoop lives there.
+// TWaitsServeLoop lives there.
 void SetThreadLoopHook(std::function<void()> hook);
 
 // While one lives on the calling thread, its waits serve the thread's event loop too: the waits that
 // process messages for a host, whose windows must not stand still. Other waits (a window's timer or
 // destructor waiting for its threads) do not run the loop, so that its handlers are not entered
 // again from inside themselves.
-class TServingLoop {
+class TWaitsServeLoop {
 public:
-    TServingLoop();
-    ~TServingLoop();
-    TServingLoop(const TServingLoop&) = delete;
-    TServingLoop& operator=(const TServingLoop&) = delete;
+    TWaitsServeLoop();
+    ~TWaitsServeLoop();
+    TWaitsServeLoop(const TWaitsServeLoop&) = delete;
+    TWaitsServeLoop& operator=(const TWaitsServeLoop&) = delete;
 };
 
 } // namespace platform

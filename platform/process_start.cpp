@@ -13,29 +13,6 @@ extern char** environ;
 
 namespace platform {
 
-std::vector<std::string> SplitCommandLine(std::string_view line) {
-    std::vector<std::string> args;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        if (line[i] == ' ' || line[i] == '\t') {
-            ++i;
-            continue;
-        }
-        std::string arg;
-        if (line[i] == '"') {
-            const std::size_t end = line.find('"', i + 1);
-            if (end == std::string_view::npos) return {};
-            arg.assign(line.substr(i + 1, end - i - 1));
-            i = end + 1;
-        } else {
-            while (i < line.size() && line[i] != ' ' && line[i] != '\t')
-                arg += line[i++];
-        }
-        args.push_back(std::move(arg));
-    }
-    return args;
-}
-
 namespace {
 
 bool WriteFull(int fd, const void* data, std::size_t size) {
@@ -88,9 +65,12 @@ std::size_t ReadFull(int fd, void* data, std::size_t size) {
 
 } // namespace
 
-bool StartDetachedProcess(std::string_view commandLine, uint32_t* processId) {
-    std::vector<std::string> args = SplitCommandLine(commandLine);
-    if (args.empty() || args[0].empty()) return false;
+bool StartDetachedProcess(const std::vector<std::string>& arguments, uint32_t* processId) {
+    if (arguments.empty() || arguments[0].empty()) return false;
+    // A zero byte would end the argument early: a cut program name names another program.
+    for (const std::string& a : arguments)
+        if (a.find('\0') != std::string::npos) return false;
+    std::vector<std::string> args = arguments;
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

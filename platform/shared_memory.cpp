@@ -60,10 +60,13 @@ bool UnlinkWhenLast(int fd, const std::string& path) {
 }
 
 void RegisterHeldName(int fd, const std::string& path) {
-    HeldBy = ::getpid();
     THeldNames& held = Held();
-    std::lock_guard<std::mutex> guard(held.lock);
-    held.paths[fd] = path;
+    {
+        std::lock_guard<std::mutex> guard(held.lock);
+        held.paths[fd] = path;
+    }
+    // Only once the registry exists: an exit from a signal handler must find it made, not make it.
+    HeldBy.store(::getpid(), std::memory_order_release);
 }
 
 void UnregisterHeldName(int fd) {
@@ -72,15 +75,8 @@ void UnregisterHeldName(int fd) {
     held.paths.erase(fd);
 }
 
-void ReleaseHeldNames() {
-    THeldNames& held = Held();
-    std::lock_guard<std::mutex> guard(held.lock);
-    for (const auto& [fd, path] : held.paths)
-        UnlinkWhenLast(fd, path);
-}
-
 void ExitReleasingNames(int status) {
-    if (HeldBy.load() == ::getpid()) {
+    if (HeldBy.load(std::memory_order_acquire) == ::getpid()) {
         // Maybe from a signal handler that interrupted the lock's holder: wait a little, not for good.
         THeldNames& held = Held();
         bool locked = held.lock.try_lock();

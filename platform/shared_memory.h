@@ -65,11 +65,10 @@ bool UnlinkWhenLast(int fd, const std::string& path);
 // Every block this process holds, the window table included, as (descriptor, object name).
 void RegisterHeldName(int fd, const std::string& path);
 void UnregisterHeldName(int fd);
-// For a process that leaves by _exit while its threads may still use its blocks: gives up its hold on
-// the name of every block it holds, keeping the mappings, and removes the names nobody else holds.
-void ReleaseHeldNames();
-// How every program of the system leaves by _exit: its names given up first, as above. Usable from a
-// signal handler, and in a forked child, which leaves its parent's names alone.
+// How every program of the system leaves by _exit, maybe while its threads still use its blocks: it
+// gives up its hold on the name of every block it holds, keeping the mappings, and removes the names
+// nobody else holds. Usable from a signal handler, and in a forked child, which leaves its parent's
+// names alone.
 [[noreturn]] void ExitReleasingNames(int status);
 
 } // namespace platform

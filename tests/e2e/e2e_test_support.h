@@ -260,7 +260,7 @@ protected:
         if (tcp)
             args = {"--tcp", "0"};
         else
-            args = {"--pty", (dir_ / name).string()};
+            args = {"--pty", (root_ / name).string()}; // a configuration attribute names it
         args.insert(args.end(), data.begin(), data.end());
         for (const std::string& a : {std::string("--control-port"), std::string("0"),
                                      std::string("--write-log"), WriteLogPath(name).string()})

@@ -168,8 +168,8 @@ TEST_F(DeviceThreads, PollsReachTheStaticTagsTheTraceAndTheOwnersTerminal) {
     EXPECT_EQ(area.DynamicValue("LINK3"), 0.0f); // link restored
 
     ASSERT_TRUE(WaitUntil([&] {
-        return area.Area->RequestTerminal.ReadText().find("---- END DATA READING.... ----") !=
-               std::string::npos;
+        return intercom_test::TerminalText(area.Area->RequestTerminal)
+                   .find("---- END DATA READING.... ----") != std::string::npos;
     }));
     TTerminalParams params{};
     ASSERT_TRUE(area.Area->RequestTerminal.ReadParams(0, params));
@@ -260,7 +260,8 @@ TEST_F(DeviceThreads, TheAccessLockTagParksPollingAndReleasesIt) {
     TResponder line(pty);
     Start();
     TLineTestDevice& d = Served();
-    ASSERT_TRUE(WaitUntil([&] { return area.Area->RequestTerminal.ReadText() == "Device disabled!!!"; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return intercom_test::TerminalText(area.Area->RequestTerminal) == "Device disabled!!!"; }));
     const int passes = d.Passes.load();
     ASSERT_TRUE(WaitUntil([&] { return d.Passes.load() > passes + 5; }));
     EXPECT_EQ(line.Reads(kAddress), 0);

@@ -67,7 +67,7 @@ TEST_F(IntercomAccessTest, SecondCreationHasNoViewAndAnswersDefaults) {
     EXPECT_EQ(second->RequestTerminal.GetOwner(), -1);
     EXPECT_EQ(second->RequestTerminal.GetCounter(), 0);
     second->RequestTerminal.WriteText("x");
-    EXPECT_EQ(second->RequestTerminal.ReadText(), "");
+    EXPECT_EQ(TerminalText(second->RequestTerminal), "");
     TTerminalParams p{};
     EXPECT_FALSE(second->RequestTerminal.ReadParams(-1, p));
 
@@ -257,11 +257,11 @@ TEST_F(IntercomAccessTest, TerminalTextLimitsCounterAndParams) {
     EXPECT_EQ(term.GetCounter(), 1);
     term.WriteText(std::string(56535, 'x')); // the longest that fits
     EXPECT_EQ(term.GetCounter(), 2);
-    EXPECT_EQ(term.ReadText(), std::string(56535, 'x'));
+    EXPECT_EQ(TerminalText(term), std::string(56535, 'x'));
     term.WriteText(std::string(56536, 'y'));
     term.WriteText(std::string(70000, 'y'));
     EXPECT_EQ(term.GetCounter(), 2);
-    EXPECT_EQ(term.ReadText(), std::string(56535, 'x'));
+    EXPECT_EQ(TerminalText(term), std::string(56535, 'x'));
     EXPECT_EQ(raw.I32(Terminal(4, 2)), 0); // nothing spilled into the next terminal
 
     raw.Put<int32_t>(Terminal(4, 1), 65535);
@@ -351,7 +351,7 @@ TEST_F(IntercomAccessTest, HeldLocksAreGivenUpWithoutTouchingTheRegion) {
     const uint64_t start = platform::MonotonicMs();
     std::string read = "unset";
     int32_t counter = -1;
-    std::thread reader([&] { read = area->RequestTerminal.ReadText(); });
+    std::thread reader([&] { read = TerminalText(area->RequestTerminal); });
     // The counter is read under the lock as it is written: given up as well.
     std::thread counterReader([&] { counter = area->RequestTerminal.GetCounter(); });
     std::thread poster([&] { area->ServerErrorList.Add(-2, "lost"); });
@@ -367,7 +367,7 @@ TEST_F(IntercomAccessTest, HeldLocksAreGivenUpWithoutTouchingTheRegion) {
     raw.At(Terminal(4, 0) + 8)[0] = 0;
     raw.At(Errors(4) + 4)[0] = 0;
     EXPECT_EQ(area->RequestTerminal.GetCounter(), 1); // the lost write did not count
-    EXPECT_EQ(area->RequestTerminal.ReadText(), "kept");
+    EXPECT_EQ(TerminalText(area->RequestTerminal), "kept");
     EXPECT_EQ(raw.U8(Terminal(4, 0) + 8), 0); // released after the read
 }
 
@@ -410,7 +410,7 @@ TEST_F(IntercomAccessTest, CorruptCountsAndTextsStayInsideTheirRegions) {
         EXPECT_GE(+copy->Count, 0);
         EXPECT_LE(+copy->Count, 16);
 
-        EXPECT_EQ(area->RequestTerminal.ReadText(), std::string(56535, 'z'));
+        EXPECT_EQ(TerminalText(area->RequestTerminal), std::string(56535, 'z'));
         area->RequestTerminal.WriteText("t");
         EXPECT_GE(area->RequestTerminal.GetCounter(), 0);
         EXPECT_LE(area->RequestTerminal.GetCounter(), 65535);

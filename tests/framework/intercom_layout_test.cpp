@@ -177,7 +177,7 @@ TEST_F(IntercomLayoutTest, ServerFindsRegionsFromTheBlockSize) {
     EXPECT_EQ(raw.I32(12236 + 16), -5);
     EXPECT_STREQ(reinterpret_cast<const char*>(raw.At(Terminal(3, 2) + 280)), "remote");
     EXPECT_EQ(module->ServerErrorList.GetCount(), 1);
-    EXPECT_EQ(module->RemoteTerminal.ReadText(), "remote");
+    EXPECT_EQ(TerminalText(module->RemoteTerminal), "remote");
 
     // The server's attach rewrites the static-tag stamp and reserved word only.
     raw.Put<int32_t>(kStatic + 260, 5);

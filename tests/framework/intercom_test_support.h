@@ -26,6 +26,13 @@ extern char** environ;
 
 namespace intercom_test {
 
+// A terminal's text, read under its lock; empty when the lock is not had in time.
+inline std::string TerminalText(const framework::TTerminalClass& terminal) {
+    std::string text;
+    terminal.TryReadText(framework::LockTimeout, text);
+    return text;
+}
+
 // Region starts for n static tags, as the layout tables give them.
 constexpr std::size_t kStatus = 0;
 constexpr std::size_t kSlots = 777;

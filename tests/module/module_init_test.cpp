@@ -17,7 +17,6 @@
 #include "module/driver_thread.h"
 #include "module/drv_variable_list.h"
 #include "module/module_init.h"
-#include "platform/process_start.h"
 #include "platform/text.h"
 
 namespace {
@@ -145,14 +144,6 @@ TEST_F(ModuleInitTest, ConfigurationOnlyObjectsAreFreedByTheNextInitialisationAn
     ASSERT_EQ(module::InitModule(record), 0);
     EXPECT_TRUE(module::IsDriverInitialized());
     EXPECT_EQ(module::VarList->Count(), 1);
-}
-
-TEST(ServerCommandLine, SplitsBackIntoProgramAndConfigurationEvenWithBlanks) {
-    const std::string exe = "/opt/host dir/drivers/Quillary.srv";
-    const std::string cfg = "/opt/host dir/drivers/Quillary.cfg";
-    EXPECT_EQ(module::ServerCommandLine(exe, cfg), "\"" + exe + "\" \"" + cfg + "\"");
-    EXPECT_EQ(platform::SplitCommandLine(module::ServerCommandLine(exe, cfg)),
-              (std::vector<std::string>{exe, cfg}));
 }
 
 TEST(OnceReport, ReportsOnceUntilTheConditionClears) {

@@ -53,48 +53,47 @@ protected:
         fs::create_directories(dir_ / "with blank");
     }
     void TearDown() override { fs::remove_all(dir_); }
-    // A shell line run by /bin/sh; its output appears whole under `name` once it is complete.
-    std::string ShellLine(const std::string& script, const std::string& name) {
-        const fs::path out = dir_ / "with blank" / name;
-        return "\"/bin/sh\" \"-c\" \"" + script + " > '" + out.string() + ".tmp' && mv '" + out.string() +
-               ".tmp' '" + out.string() + "'\"";
+    // A script run by the shell; its output appears whole under `name` once it is complete.
+    std::vector<std::string> ShellLine(const std::string& script, const std::string& name,
+                                       const std::string& shell = "/bin/sh") {
+        const std::string out = Out(name).string();
+        return {shell, "-c", script + " > '" + out + ".tmp' && mv '" + out + ".tmp' '" + out + "'"};
     }
     fs::path Out(const std::string& name) { return dir_ / "with blank" / name; }
     fs::path dir_;
 };
 
-TEST(CommandLine, QuotedArgumentsKeepBlanksAndUnquotedOnesEndAtThem) {
-    EXPECT_EQ(platform::SplitCommandLine("\"/opt/a b/Quillary.srv\" \"/etc/my cfg/Quillary.cfg\""),
-              (std::vector<std::string>{"/opt/a b/Quillary.srv", "/etc/my cfg/Quillary.cfg"}));
-    EXPECT_EQ(platform::SplitCommandLine("  prog  x \"\" y "),
-              (std::vector<std::string>{"prog", "x", "", "y"}));
-    EXPECT_TRUE(platform::SplitCommandLine("\"/bin/true").empty());
-    EXPECT_TRUE(platform::SplitCommandLine("   ").empty());
-}
-
 TEST_F(ProcessStart, ProgramRunsWithItsArgumentsAndTheCallersEnvironment) {
+    // A folder's name may hold a quote: the program named runs, never one at the name cut there.
+    const fs::path shell = dir_ / "dq\"x" / "sh";
+    fs::create_directories(shell.parent_path());
+    fs::copy_file("/bin/sh", shell);
+    std::ofstream(dir_ / "dq") << "#!/bin/sh\ntouch '" << Out("cut").string() << "'\n";
+    fs::permissions(dir_ / "dq", fs::perms::owner_all);
     ::setenv("OSTROLINKA_NAMESPACE", ("pstart" + std::to_string(::getpid())).c_str(), 1);
     uint32_t pid = 0;
-    ASSERT_TRUE(
-        platform::StartDetachedProcess(ShellLine("printf '%s|%s' $OSTROLINKA_NAMESPACE $0", "env"), &pid));
+    ASSERT_TRUE(platform::StartDetachedProcess(
+        ShellLine("printf '%s|%s' $OSTROLINKA_NAMESPACE $0", "env", shell.string()), &pid));
     ::unsetenv("OSTROLINKA_NAMESPACE");
     EXPECT_NE(pid, 0u);
     ASSERT_TRUE(WaitFor([&] { return fs::exists(Out("env")); }));
-    EXPECT_EQ(ReadText(Out("env")), "pstart" + std::to_string(::getpid()) + "|/bin/sh");
+    EXPECT_EQ(ReadText(Out("env")), "pstart" + std::to_string(::getpid()) + "|" + shell.string());
+    EXPECT_FALSE(fs::exists(Out("cut")));
 }
 
 TEST_F(ProcessStart, ExecFailureIsReportedAsFailure) {
-    EXPECT_FALSE(platform::StartDetachedProcess("\"" + (dir_ / "no such program").string() + "\" \"x\""));
+    EXPECT_FALSE(platform::StartDetachedProcess({(dir_ / "no such program").string(), "x"}));
     const fs::path notExecutable = dir_ / "with blank" / "plain.txt";
     std::ofstream(notExecutable) << "text";
-    EXPECT_FALSE(platform::StartDetachedProcess("\"" + notExecutable.string() + "\""));
-    EXPECT_FALSE(platform::StartDetachedProcess(""));
-    EXPECT_FALSE(platform::StartDetachedProcess("\"/bin/true"));
+    EXPECT_FALSE(platform::StartDetachedProcess({notExecutable.string()}));
+    EXPECT_FALSE(platform::StartDetachedProcess({}));
+    // Cut at its zero byte the name would be another program's.
+    EXPECT_FALSE(platform::StartDetachedProcess({std::string("/bin/true\0x", 11)}));
 }
 
 TEST_F(ProcessStart, ProgramIsNoChildOfTheCallerAndLeavesNoZombie) {
     uint32_t pid = 0;
-    ASSERT_TRUE(platform::StartDetachedProcess("\"/bin/sleep\" \"30\"", &pid));
+    ASSERT_TRUE(platform::StartDetachedProcess({"/bin/sleep", "30"}, &pid));
     ASSERT_NE(pid, 0u);
     EXPECT_NE(platform::GetProcessVersion(pid), 0u);
     EXPECT_NE(StatField(pid, 4), static_cast<long>(::getpid())); // parent
@@ -105,7 +104,7 @@ TEST_F(ProcessStart, ProgramIsNoChildOfTheCallerAndLeavesNoZombie) {
     EXPECT_TRUE(WaitFor([&] { return platform::GetProcessVersion(pid) == 0; }));
 
     // A program that ends at once is not left as a zombie of ours either.
-    ASSERT_TRUE(platform::StartDetachedProcess("\"/bin/true\"", &pid));
+    ASSERT_TRUE(platform::StartDetachedProcess({"/bin/true"}, &pid));
     EXPECT_TRUE(WaitFor([&] { return platform::GetProcessVersion(pid) == 0; }));
     EXPECT_LE(::waitpid(-1, nullptr, WNOHANG), 0);
 }

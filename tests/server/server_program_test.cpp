@@ -445,8 +445,8 @@ TEST_P(ServerPollingByLink, ValuesReachTheTagsAndAPublishedWriteIsCarriedOut) {
     // The owner's terminal: the poll log and the device's parameters. A Modbus device shows its
     // converter address whenever it has a port number, the serial one too (its default 4001).
     ASSERT_TRUE(WaitUntil([&] {
-        return area_->RequestTerminal.ReadText().find("READING OK") != std::string::npos;
-    })) << area_->RequestTerminal.ReadText();
+        return intercom_test::TerminalText(area_->RequestTerminal).find("READING OK") != std::string::npos;
+    })) << intercom_test::TerminalText(area_->RequestTerminal);
     framework::TTerminalParams params{};
     ASSERT_TRUE(area_->RequestTerminal.ReadParams(0, params));
     EXPECT_EQ(params.PortName.Get(), "127.0.0.1:" + (link == TLink::Pty ? std::string("4001") : where));
@@ -492,8 +492,9 @@ TEST_F(ServerPollingTest, TheAccessLockTagInTheHostTagDatabasePausesPolling) {
     ASSERT_NO_FATAL_FAILURE(AwaitRegistration(server));
 
     // Locked: the terminal says so pass after pass, and the device's values are not read.
-    ASSERT_TRUE(WaitUntil([&] { return area_->RequestTerminal.ReadText() == "Device disabled!!!"; }))
-        << area_->RequestTerminal.ReadText();
+    ASSERT_TRUE(WaitUntil([&] {
+        return intercom_test::TerminalText(area_->RequestTerminal) == "Device disabled!!!";
+    })) << intercom_test::TerminalText(area_->RequestTerminal);
     const int32_t counter = area_->RequestTerminal.GetCounter();
     ASSERT_TRUE(WaitUntil([&] { return area_->RequestTerminal.GetCounter() > counter + 5; }));
     EXPECT_EQ(StaticValue(0), -1.0f);
@@ -501,7 +502,8 @@ TEST_F(ServerPollingTest, TheAccessLockTagInTheHostTagDatabasePausesPolling) {
     // The host clears the lock: polling resumes.
     WriteFile("tags.tagdb.new", "id=7\tname=LOCK1\tvalue=0\n");
     fs::rename(dir_ / "tags.tagdb.new", dir_ / "tags.tagdb");
-    ASSERT_TRUE(WaitUntil([&] { return StaticValue(0) == 7.0f; })) << area_->RequestTerminal.ReadText();
+    ASSERT_TRUE(WaitUntil([&] { return StaticValue(0) == 7.0f; }))
+        << intercom_test::TerminalText(area_->RequestTerminal);
     ASSERT_NO_FATAL_FAILURE(Stop(server));
 }
 

@@ -86,7 +86,7 @@ TEST(Waits, QtTimersRunOnlyInAWaitThatServesTheLoop) {
         QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
         timer.start(0);
         {
-            std::optional<platform::TServingLoop> scope;
+            std::optional<platform::TWaitsServeLoop> scope;
             if (serving) scope.emplace();
             platform::WaitDispatching([] { return false; }, 50);
         }

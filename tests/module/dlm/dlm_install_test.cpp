@@ -149,7 +149,8 @@ protected:
         return Install(source, target.c_str());
     }
     TRun Install(const std::string& source, const char* target) {
-        const fs::path saveTo = dir_ / ("saved-" + std::to_string(runs_++) + ".txt");
+        // Outside the quoted folder: the dialog's name field reads quoted names as a list.
+        const fs::path saveTo = root_ / ("saved-" + std::to_string(runs_++) + ".txt");
         TDialogWatch watch(saveTo);
         const bool result = module.InstallDriver(0, source.c_str(), target);
         EXPECT_EQ(watch.Saved, watch.Shown) << "a log shown is saved through the window's button";

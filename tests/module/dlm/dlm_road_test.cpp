@@ -32,7 +32,7 @@ class DlmRoad : public DlmTest {
 protected:
     void StartSimulator() {
         sim = std::make_unique<simtest::SimProcess>(
-            std::vector<std::string>{"--pty", (dir_ / "ttyRTU").string(), "--holding", "0=1234,77",
+            std::vector<std::string>{"--pty", (root_ / "ttyRTU").string(), "--holding", "0=1234,77",
                                      "--holding", "20=0", "--control-port", "0", "--write-log",
                                      (dir_ / "writes.log").string()},
             (dir_ / "sim.err").string());

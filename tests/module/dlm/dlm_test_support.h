@@ -229,11 +229,15 @@ protected:
         const char* bin = std::getenv("QUILLARY_BIN");
         ASSERT_NE(bin, nullptr) << "QUILLARY_BIN names the folder of the programs";
         bin_ = bin;
-        dir_ = fs::temp_directory_path() / (ns_ + "-" + std::to_string(serial++));
+        root_ = fs::temp_directory_path() / (ns_ + "-" + std::to_string(serial++));
         // The name holds our pid: what an earlier process of that pid left there is not ours.
         std::error_code stale;
-        fs::remove_all(dir_, stale);
+        fs::remove_all(root_, stale);
+        // A folder's name may hold a quote; a program at the name cut there must never run.
+        dir_ = root_ / "dq\"x";
         fs::create_directories(dir_);
+        WriteText(root_ / "dq", "#!/bin/sh\ntouch \"" + (root_ / "cut name ran").string() + "\"\n");
+        fs::permissions(root_ / "dq", fs::perms::owner_all);
         for (const char* file :
              {"Quillary.dlm", "Quillary.srv", "libostroplatform.so", "libMirandol.so", "libVantorel.so"})
             fs::copy_file(fs::path(bin_) / file, dir_ / file, fs::copy_options::overwrite_existing);
@@ -257,8 +261,9 @@ protected:
             return serverPid_ <= 0 || platform::GetProcessVersion(static_cast<uint32_t>(serverPid_)) == 0;
         };
         if (!WaitFor(serverGone, 10000)) ::kill(serverPid_, SIGKILL);
+        EXPECT_FALSE(fs::exists(root_ / "cut name ran"));
         std::error_code ec;
-        fs::remove_all(dir_, ec);
+        fs::remove_all(root_, ec);
     }
 
     void WriteTags(const std::vector<host::THostTag>& tags) {
@@ -298,7 +303,7 @@ protected:
         const fs::path exe = dir_ / "Quillary.srv";
         fs::remove(exe);
         WriteText(exe,
-                  "#!/bin/sh\necho \"$(date +%s%3N) $0 $1\" >> \"" + (dir_ / "starts.log").string() + "\"\n");
+                  "#!/bin/sh\necho \"$(date +%s%3N) $0 $1\" >> '" + (dir_ / "starts.log").string() + "'\n");
         fs::permissions(exe, fs::perms::owner_all);
     }
     struct TStart {
@@ -355,7 +360,7 @@ protected:
 
     std::string ns_;
     std::string bin_;
-    fs::path dir_;
+    fs::path root_, dir_;
     fs::path tagdb_;
     TModule module;
     std::unique_ptr<THostWindow> host;
