@@ -1,9 +1,9 @@
 // The module's windows as a host that loaded Quillary.dlm calls them: the entry points bind by name,
 // the state window needs a full initialisation, and a released driver or a thread without the
 // application shows nothing. The driver setup (DLMSetupDeviceDrv) names a configuration that is
-// there but could not be read to the user before its window opens, and keeps its bytes beside it
-// (Quillary.cfg.bak, or the next free name) before a save can replace them. The test host runs a Qt
-// application of its own, as a Qt host does; the module's modal windows are answered from inside their loops.
+// there but could not be read to the user before its window opens, and keeps its bytes as
+// Quillary.cfg.bak (or the next free name) first. The test host runs a Qt application of its own, as a
+// Qt host does; the module's modal windows are answered from inside their loops.
 #include "dlm_test_support.h"
 #include "platform/files.h"
 #include "styledbuttons/button_clicks.h"
@@ -184,9 +184,8 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         return ", смещение " + std::to_string(text.find(what));
     };
     const std::string unclosed = "элемент не закрыт или вложен глубже 1000 уровней";
-    // What else the folder holds: a folder at the backup's name (passed over), a link there to a file
-    // elsewhere or to the configuration itself (replaced, never written through), or a configuration
-    // past the read bound, which nobody reads and so nobody can keep.
+    // At the backup's name a folder is passed over, a link replaced (never written through); a file past
+    // the read bound cannot be kept by anybody.
     enum TBeside { kNothing, kFolderAtBak, kLinkElsewhere, kLinkToConfig, kPastBound };
     const std::string cut = unclosed + at(truncated, "<");
     const struct {
@@ -195,23 +194,25 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         std::string reason;
         int shown; // devices the setup window shows
         const char* answer;
+        bool canKeep;
         TBeside beside = kNothing;
-        const char* keptAs = ".bak"; // "" when the bytes cannot be kept
+        const char* keptAs = ".bak";
         fs::perms mode = fs::perms(0644);
     } cases[] = {
         {"a comment before the root's end", comment, "после комментария нет элемента" + at(comment, "<!--"),
-         0, "Да"},
+         0, "Да", true},
         {"a foreign element after two devices", foreign,
-         "элемент note не является устройством" + at(foreign, "<note"), 2, "Да"},
-        {"a device nested past the reader's limit", deep, unclosed + at(deep, "<device><device>"), 0, "Да"},
-        {"a truncated file", truncated, cut, 0, "Да"},
-        {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да"},
-        {"cancelled", truncated, cut, 0, "Отмена"},
-        {"a folder at the backup's name", truncated, cut, 0, "Да", kFolderAtBak, ".bak1"},
-        {"a link at the backup's name to a file elsewhere", truncated, cut, 0, "Да", kLinkElsewhere},
-        {"a link at the backup's name to the configuration", truncated, cut, 0, "Да", kLinkToConfig},
-        {"a file past the read bound", truncated, "он больше 67108864 байт", 0, "Да", kPastBound, ""},
-        {"a file only its owner reads", truncated, cut, 0, "Да", kNothing, ".bak", fs::perms(0600)},
+         "элемент note не является устройством" + at(foreign, "<note"), 2, "Да", true},
+        {"a device nested past the reader's limit", deep, unclosed + at(deep, "<device><device>"), 0, "Да",
+         true},
+        {"a truncated file", truncated, unclosed + at(truncated, "<"), 0, "Да", true},
+        {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да", true},
+        {"cancelled", truncated, unclosed + at(truncated, "<"), 0, "Отмена", true},
+        {"a folder at the backup's name", truncated, cut, 0, "Да", true, kFolderAtBak, ".bak1"},
+        {"a link at the backup's name to a file elsewhere", truncated, cut, 0, "Да", true, kLinkElsewhere},
+        {"a link at the backup's name to the configuration", truncated, cut, 0, "Да", true, kLinkToConfig},
+        {"a file past the read bound", truncated, "он больше 67108864 байт", 0, "Да", false, kPastBound},
+        {"a file only its owner reads", truncated, cut, 0, "Да", true, kNothing, ".bak", fs::perms(0600)},
     };
     const fs::path cfg = dir_ / "Quillary.cfg";
     const fs::path bak = dir_ / "Quillary.cfg.bak";
@@ -225,8 +226,8 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                          c.what);
             WriteText(cfg, c.text);
             fs::permissions(cfg, c.mode);
-            fs::remove_all(bak);
-            fs::remove_all(dir_ / "Quillary.cfg.bak1");
+            for (const char* name : {".bak", ".bak1"})
+                fs::remove_all(cfg.string() + name);
             if (c.beside == kFolderAtBak) fs::create_directories(bak / "inside");
             if (c.beside == kLinkElsewhere) fs::create_symlink(elsewhere, bak);
             if (c.beside == kLinkToConfig) fs::create_symlink(cfg, bak);
@@ -240,7 +241,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                 // Only a foreign element after whole devices leaves them to the module.
                 EXPECT_EQ(PrefixList(), c.shown > 0 ? "A::B:" : "");
             }
-            const fs::path kept = *c.keptAs ? fs::path(cfg.string() + c.keptAs) : fs::path();
+            const fs::path kept = c.canKeep ? fs::path(cfg.string() + c.keptAs) : fs::path();
             const char* picture = initialised    ? nullptr
                                   : c.shown > 0  ? "dlm_setup_unread_configuration.png"
                                   : kept.empty() ? "dlm_setup_unkept_configuration.png"
