@@ -7,7 +7,6 @@
 #include "framework/driver.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
-#include "framework/user_files.h"
 #include "framework/xml_data_item.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -162,7 +161,7 @@ TDeviceRecord* TDeviceList::AddDevice() {
 
 bool TDeviceList::SaveToFile(const std::string& fileName) {
     try {
-        return ReplaceFile(fileName, ConfigText(*this));
+        return platform::ReplaceRegularFile(fileName, ConfigText(*this));
     } catch (...) {
         return false;
     }

@@ -1,21 +1,15 @@
-// Saving the user's files (configuration, settings, description): a new file is written beside the
-// old one and renamed over it, and old bytes that are about to go can first be kept beside it as
-// <name>.bak.
+// Keeping the old bytes of a user's file (configuration, settings, description) beside it before
+// something replaces them.
 #pragma once
 
 #include <string>
 
 namespace framework {
 
-// Writes text to fileName through a temporary file renamed over it; a link is followed and the
-// file's permission bits are kept. False leaves the old file whole.
-bool ReplaceFile(const std::string& fileName, const std::string& text);
-
-// The name the old bytes of fileName are kept under.
-std::string BackupName(const std::string& fileName);
-
-// Keeps the bytes of fileName as BackupName(fileName), through ReplaceFile. False when they could
-// not be read or written; then nothing about to replace fileName may go ahead.
-bool KeepBackup(const std::string& fileName);
+// Keeps the bytes of fileName beside it: a new file with its permission bits under the first of
+// <name>.bak, <name>.bak1, <name>.bak2, ... that holds no other bytes. A link at such a name is
+// replaced, never written through. kept gets the name written; false with the log line (cp1251) in
+// why when the bytes could not be read or written, and then nothing may replace fileName.
+bool KeepBackup(const std::string& fileName, std::string& kept, std::string& why);
 
 } // namespace framework

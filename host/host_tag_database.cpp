@@ -2,12 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <set>
 
@@ -131,37 +128,22 @@ std::string FormatHostTagLine(const THostTag& tag) {
 }
 
 bool ReplaceFileWhole(const std::string& fileName, const std::string& text) {
-    const std::string temp = fileName + ".new" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << text;
-        out.flush();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
+    struct stat old, now;
+    const bool replacing = ::stat(fileName.c_str(), &old) == 0;
+    if (!platform::ReplaceRegularFile(fileName, text)) return false;
     // Readers see a change by the file's identity, size and times. A file's time only moves every
     // few milliseconds and a freed inode number comes back, so the new time is made later than the
     // old one by hand.
-    timespec times[2];
-    ::clock_gettime(CLOCK_REALTIME, &times[1]);
-    struct stat old;
-    if (::stat(fileName.c_str(), &old) == 0 &&
-        (times[1].tv_sec < old.st_mtim.tv_sec ||
-         (times[1].tv_sec == old.st_mtim.tv_sec && times[1].tv_nsec <= old.st_mtim.tv_nsec))) {
-        times[1] = old.st_mtim;
+    if (replacing && ::stat(fileName.c_str(), &now) == 0 &&
+        (now.st_mtim.tv_sec < old.st_mtim.tv_sec ||
+         (now.st_mtim.tv_sec == old.st_mtim.tv_sec && now.st_mtim.tv_nsec <= old.st_mtim.tv_nsec))) {
+        timespec times[2] = {old.st_mtim, old.st_mtim};
         if (++times[1].tv_nsec >= 1000000000) {
             times[1].tv_nsec = 0;
             ++times[1].tv_sec;
         }
-    }
-    times[0] = times[1];
-    ::utimensat(AT_FDCWD, temp.c_str(), times, 0);
-    if (std::rename(temp.c_str(), fileName.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
+        times[0] = times[1];
+        ::utimensat(AT_FDCWD, fileName.c_str(), times, 0);
     }
     return true;
 }

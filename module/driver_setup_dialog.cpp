@@ -24,12 +24,11 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The bytes of the configuration file that was not read, kept beside it; false when they could not
-// be, and then the file must not be written over.
-bool KeepUnreadConfig(const std::string& path) {
-    if (!framework::KeepBackup(path)) return false;
-    framework::Report(framework::kErrNone,
-                      "Прежний конфигурационный файл сохранен как "_cp + framework::BackupName(path) + ".");
+// The bytes of the configuration file that was not read, kept beside it as `kept`; false with the
+// reason in `why` when they could not be, and then the file must not be written over.
+bool KeepUnreadConfig(const std::string& path, std::string& kept, std::string& why) {
+    if (!framework::KeepBackup(path, kept, why)) return false;
+    framework::Report(framework::kErrNone, "Прежний конфигурационный файл сохранен как "_cp + kept + ".");
     return true;
 }
 
@@ -265,21 +264,27 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     const std::string path =
         initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
     if (!initialised && FileExists(path)) LoadConfiguration(driver, path);
-    // A file that is there but was not read is about to be written over: the user hears of it first,
-    // and its bytes are kept beside it before the save.
+    // A file that is there but was not read could be written over: its bytes are kept beside it
+    // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
     const bool unread = !UnreadConfigError.empty() && FileExists(path);
     if (unread) {
+        std::string kept, why;
+        const bool keptOld = KeepUnreadConfig(path, kept, why);
         InfoBox(nullptr, "Внимание"_cp,
                 UnreadConfigText(path) +
-                    " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
-                    framework::BackupName(path) + ".",
+                    (keptOld
+                         ? " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
+                               kept + "."
+                         : " Сохранить его рядом нельзя, поэтому настройка не открыта и он не заменен. "_cp +
+                               why),
                 false, false);
+        if (!keptOld) return false;
     }
     if (!ExecuteDriverSetup(parent)) return false;
     bool saved;
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
-        saved = (!unread || KeepUnreadConfig(path)) && driver.SaveConfig(path);
+        saved = driver.SaveConfig(path);
     }
     if (saved) UnreadConfigError.clear();
     if (!saved) framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);

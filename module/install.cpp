@@ -1,10 +1,8 @@
 #include "module/install.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "framework/user_files.h"
@@ -55,17 +53,6 @@ bool EntryExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string GuidText(const uint8_t guid[16]) {
@@ -80,37 +67,11 @@ std::string GuidText(const uint8_t guid[16]) {
 }
 
 bool CopyFileReplacing(const std::string& src, const std::string& dst) {
-    // Nothing waits in the open: a FIFO or a device is refused below.
-    const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (in < 0) return false;
+    std::string bytes;
     struct stat st;
-    std::string temp = dst + ".XXXXXX";
-    const int out = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode) ? ::mkostemp(temp.data(), O_CLOEXEC) : -1;
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    // Read to the end rather than to the size the file claims: some files claim none.
-    bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        if (!WriteAll(out, buffer, static_cast<size_t>(got))) {
-            ok = false;
-            break;
-        }
-    }
-    ::close(in);
-    ok = ok && ::fchmod(out, st.st_mode & 0777) == 0 && ::fsync(out) == 0;
-    ok = ::close(out) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), dst.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    return platform::ReadRegularFile(src, bytes) && ::stat(src.c_str(), &st) == 0 &&
+           platform::ReplaceRegularFile(dst, bytes, platform::TLinkAtName::Follow,
+                                        static_cast<int>(st.st_mode & 07777));
 }
 
 TInstallProcDialog::TInstallProcDialog()
@@ -147,13 +108,13 @@ void TInstallProcDialog::SaveLogBitBtnClick() {
 }
 
 bool TInstallProcDialog::KeepReplaced(const std::string& src, const std::string& dst) {
-    std::string fresh, old;
+    std::string fresh, old, kept, why;
     if (!FileExists(dst)) return true;
     // Old bytes that cannot be compared with the new ones, or kept, are not replaced.
     if (!platform::ReadRegularFile(src, fresh) || !platform::ReadRegularFile(dst, old)) return false;
     if (old == fresh) return true;
-    if (!framework::ReplaceFile(framework::BackupName(dst), old)) return false;
-    Log("Прежний файл сохранен как: "_cp + framework::BackupName(dst));
+    if (!framework::KeepBackup(dst, kept, why)) return false;
+    Log("Прежний файл сохранен как: "_cp + kept);
     return true;
 }
 

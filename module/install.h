@@ -42,8 +42,9 @@ private:
     // keepOld, a dst that differs from src is first kept beside it (KeepReplaced).
     TCopyOutcome CopyStep(const std::string& header, const std::string& src, const std::string& dst,
                           const std::string& missingLine, bool keepOld = false);
-    // A user's file that the copy of src is about to replace keeps its bytes as <dst>.bak, and the
-    // log names it; the same bytes as src need no keeping. False when they could not be kept.
+    // A user's file that the copy of src is about to replace keeps its bytes beside it (KeepBackup),
+    // and the log names the file they went to; the same bytes as src need no keeping. False when they
+    // could not be kept.
     bool KeepReplaced(const std::string& src, const std::string& dst);
     void Log(const std::string& line) { ProcessMemo.Lines().Add(line); }
 };
@@ -56,8 +57,8 @@ bool RemoveDriver(framework::TDriver& driver, const char* directory);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" from the platform's GUID bytes.
 std::string GuidText(const uint8_t guid[16]);
 
-// Replaces dst with a copy of src (its bytes and permission bits). The copy is written beside dst and
-// renamed over it, so that a copy that fails half-way leaves the old dst as it was.
+// Replaces dst with a copy of src (its bytes and permission bits) through platform::ReplaceRegularFile:
+// a copy that fails half-way leaves the old dst as it was, and a link at dst, the user's own, stays.
 bool CopyFileReplacing(const std::string& src, const std::string& dst);
 
 } // namespace module

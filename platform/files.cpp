@@ -1,9 +1,16 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <charconv>
 
 #include "platform/text.h"
 
@@ -18,6 +25,34 @@ std::string TooLarge() {
 }
 std::string Failure(int error) {
     return "ошибка "_cp + IntToStr(error);
+}
+std::string NotWritten(const std::string& path, const std::string& reason) {
+    return "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
+}
+
+// The writer's pid when name is one of base's temporary files, "<base>.<pid>-<n>.tmp"; 0 otherwise.
+unsigned TempWriter(std::string_view name, std::string_view base) {
+    if (name.size() < base.size() + 8 || !name.starts_with(base) || name[base.size()] != '.' ||
+        !name.ends_with(".tmp"))
+        return 0;
+    const char* const end = name.data() + name.size() - 4;
+    unsigned pid = 0, n = 0;
+    const auto [dash, failed] = std::from_chars(name.data() + base.size() + 1, end, pid);
+    if (failed != std::errc() || dash == end || *dash != '-') return 0;
+    const auto [last, bad] = std::from_chars(dash + 1, end, n);
+    return bad == std::errc() && last == end ? pid : 0;
+}
+
+// A save that was killed leaves its temporary file: the writer is gone, so the file goes too.
+void RemoveLeftovers(const std::string& folder, const std::string& base) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const unsigned pid = TempWriter(entry->d_name, base);
+        if (pid != 0 && pid <= INT_MAX && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 // Opens the file only when it is a regular one, links followed, and waits on nothing while it does;
@@ -100,20 +135,59 @@ bool AppendToRegularFile(const std::string& path, std::string_view bytes, std::s
     std::string reason;
     const int fd = OpenRegular(path, O_WRONLY | O_APPEND, true, st, reason);
     if (fd >= 0) {
-        while (!bytes.empty()) {
-            const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                reason = Failure(put < 0 ? errno : EIO);
-                break;
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(put));
-        }
+        if (const int error = WriteAll(fd, bytes)) reason = Failure(error);
         ::close(fd);
         if (reason.empty()) return true;
     }
-    if (why != nullptr) *why = "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
+    if (why != nullptr) *why = NotWritten(path, reason);
     return false;
+}
+
+bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAtName link, int mode,
+                        std::string* why) {
+    std::string target = path, reason;
+    struct stat st {};
+    bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (link == TLinkAtName::Replace) {
+            exists = false;
+        } else if (::realpath(path.c_str(), resolved) == nullptr || ::stat(resolved, &st) != 0) {
+            reason = Failure(errno);
+        } else {
+            target = resolved;
+        }
+    }
+    if (reason.empty() && exists && !S_ISREG(st.st_mode)) reason = NotRegular();
+    if (reason.empty()) {
+        const std::size_t slash = target.rfind('/');
+        RemoveLeftovers(slash == std::string::npos ? "." : target.substr(0, slash + 1),
+                        target.substr(slash + 1));
+        static std::atomic<unsigned> serial{0};
+        const std::string temp = target + "." + IntToStr(::getpid()) + "-" + IntToStr(++serial) + ".tmp";
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int error = fd < 0 ? errno : WriteAll(fd, bytes);
+        if (mode < 0 && exists) mode = static_cast<int>(st.st_mode & 07777);
+        if (error == 0 && mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
+        if (error == 0 && ::fsync(fd) != 0) error = errno;
+        if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
+        if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+        if (error == 0) return true;
+        if (fd >= 0) ::unlink(temp.c_str());
+        reason = Failure(error);
+    }
+    if (why != nullptr) *why = NotWritten(path, reason);
+    return false;
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return put < 0 ? errno : EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return 0;
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/shared_memory.h"
 
 extern char** environ;
@@ -15,16 +16,8 @@ namespace platform {
 
 namespace {
 
-bool WriteFull(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+void WriteWord(int fd, const int32_t& word) {
+    WriteAll(fd, std::string_view(reinterpret_cast<const char*>(&word), sizeof word));
 }
 
 // Reads until size bytes came or the writer closed; the count read.
@@ -51,7 +44,7 @@ std::size_t ReadFull(int fd, void* data, std::size_t size) {
         if (sig != SIGKILL && sig != SIGSTOP) ::signal(sig, SIG_DFL);
     }
     const int32_t pid = static_cast<int32_t>(::getpid());
-    WriteFull(reportFd, &pid, sizeof pid);
+    WriteWord(reportFd, pid);
     // Descriptors the caller did not mark close-on-exec must not reach the program either.
     const long maxFd = ::sysconf(_SC_OPEN_MAX);
     for (int fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd) {
@@ -59,7 +52,7 @@ std::size_t ReadFull(int fd, void* data, std::size_t size) {
     }
     ::execve(argv[0], argv, environ);
     const int32_t error = errno;
-    WriteFull(reportFd, &error, sizeof error);
+    WriteWord(reportFd, error);
     ExitReleasingNames(127);
 }
 

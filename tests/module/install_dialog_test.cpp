@@ -22,41 +22,50 @@ TEST(InstallDialog, PicturesOfTheStyledButtonsInTheirStates) {
 }
 
 // A reinstall keeps each user file (configuration, settings, description) that the copy replaces with
-// other bytes as <name>.bak, and the log names it; an equal one, the server and the icon are only
-// copied. A user file whose bytes cannot be kept (a folder holds the name) is not replaced.
+// other bytes as the first of <name>.bak, <name>.bak1, ... holding no other bytes (a link there is
+// replaced, a folder passed over), and the log names it; an equal one, the server and the icon are only
+// copied. A user's linked configuration stays a link.
 TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog) {
     const device_test::TTempDir src, dst;
     std::filesystem::create_directories(dst.Path / "Quillary.ini.bak" / "inside");
+    device_test::WriteBytes(dst.File("elsewhere"), "someone else's bytes");
+    std::filesystem::create_symlink(dst.File("elsewhere"), dst.File("Quillary.edd.bak"));
+    std::filesystem::create_symlink(dst.File("mine.cfg"), dst.File("Quillary.cfg"));
+    // What a setup leaves when it could not read the user's configuration: the bytes kept, its own list.
+    device_test::WriteBytes(dst.File("Quillary.cfg.bak"), "the user's devices");
     const struct {
         std::string name, old;
-        bool kept;
-    } cases[] = {{"Quillary.cfg", "the user's devices", true},
-                 {"Quillary.edd", "the user's types", true},
-                 {"Quillary.ini", "new Quillary.ini", false},
-                 {"Quillary.srv", "an older server", false},
-                 {"Quillary.ico", "an older icon", false}};
-    for (const auto& c : cases) {
-        device_test::WriteBytes(src.File(c.name), "new " + c.name);
+        const char* kept[2]; // by the first release and by the second; "" for none
+    } cases[] = {{"Quillary.cfg", "the setup's list", {".bak1", ".bak2"}},
+                 {"Quillary.edd", "the user's types", {".bak", ".bak1"}},
+                 {"Quillary.ini", "release 1 Quillary.ini", {"", ".bak1"}},
+                 {"Quillary.srv", "an older server", {"", ""}},
+                 {"Quillary.ico", "an older icon", {"", ""}}};
+    for (const auto& c : cases)
         device_test::WriteBytes(dst.File(c.name), c.old);
-    }
     modbus::TModbusrtu_Driver driver;
-    for (const bool roomForIni : {true, false}) {
-        if (!roomForIni) device_test::WriteBytes(dst.File("Quillary.ini"), "the user's settings");
+    for (const int release : {1, 2}) {
+        for (const auto& c : cases)
+            device_test::WriteBytes(src.File(c.name), "release " + std::to_string(release) + " " + c.name);
         module::TInstallProcDialog dialog;
-        EXPECT_EQ(dialog.Install(driver, src.File(""), dst.File("")), roomForIni);
+        EXPECT_TRUE(dialog.Install(driver, src.File(""), dst.File("")));
         const std::string log = dialog.ProcessMemo.Lines().Text();
         for (const auto& c : cases) {
-            SCOPED_TRACE(c.name);
-            const std::string bak = dst.File(c.name + ".bak");
-            const bool kept = roomForIni && c.kept;
-            EXPECT_EQ(log.find("Прежний файл сохранен как: "_cp + bak) != std::string::npos, kept) << log;
-            if (kept) {
-                EXPECT_EQ(ReadBytes(bak), c.old);
+            SCOPED_TRACE(c.name + " by release " + std::to_string(release));
+            const std::string kept = c.kept[release - 1],
+                              line = "Прежний файл сохранен как: "_cp + dst.File(c.name);
+            EXPECT_EQ(log.find(line) != std::string::npos, !kept.empty()) << log;
+            if (!kept.empty()) {
+                EXPECT_NE(log.find(line + kept + "\r\n"), std::string::npos) << log;
+                EXPECT_EQ(ReadBytes(dst.File(c.name + kept)), release == 1 ? c.old : "release 1 " + c.name);
             }
-            const bool refused = !roomForIni && c.name == "Quillary.ini";
-            EXPECT_EQ(ReadBytes(dst.File(c.name)), refused ? "the user's settings" : "new " + c.name);
+            EXPECT_EQ(ReadBytes(dst.File(c.name)), "release " + std::to_string(release) + " " + c.name);
         }
     }
+    EXPECT_EQ(ReadBytes(dst.File("Quillary.cfg.bak")), "the user's devices");
+    EXPECT_EQ(ReadBytes(dst.File("Quillary.edd.bak")), "the user's types");
+    EXPECT_EQ(ReadBytes(dst.File("elsewhere")), "someone else's bytes");
+    EXPECT_TRUE(std::filesystem::is_symlink(dst.File("Quillary.cfg")));
     // A distribution file past the read bound cannot be compared with the user's: it replaces nothing.
     std::filesystem::resize_file(src.File("Quillary.edd"), platform::kMaxFileSize + 1);
     device_test::WriteBytes(dst.File("Quillary.edd"), "the user's types");

@@ -2,9 +2,10 @@
 // the state window needs a full initialisation, and a released driver or a thread without the
 // application shows nothing. The driver setup (DLMSetupDeviceDrv) names a configuration that is
 // there but could not be read to the user before its window opens, and keeps its bytes as
-// Quillary.cfg.bak before a save replaces it. The test host runs a Qt application of its own, as a
+// Quillary.cfg.bak (or the next free name) first. The test host runs a Qt application of its own, as a
 // Qt host does; the module's modal windows are answered from inside their loops.
 #include "dlm_test_support.h"
+#include "platform/files.h"
 #include "styledbuttons/button_clicks.h"
 
 #include <QAbstractButton>
@@ -183,15 +184,20 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         return ", смещение " + std::to_string(text.find(what));
     };
     const std::string unclosed = "элемент не закрыт или вложен глубже 1000 уровней";
-    // Without room for the backup (a folder holds its name) the save fails as in a read-only folder or
-    // on a full disk.
+    // At the backup's name a folder is passed over, a link replaced (never written through); a file past
+    // the read bound cannot be kept by anybody.
+    enum TBeside { kNothing, kFolderAtBak, kLinkElsewhere, kLinkToConfig, kPastBound };
+    const std::string cut = unclosed + at(truncated, "<");
     const struct {
         const char* what;
         std::string text;
         std::string reason;
         int shown; // devices the setup window shows
         const char* answer;
-        bool roomForBackup;
+        bool canKeep;
+        TBeside beside = kNothing;
+        const char* keptAs = ".bak";
+        fs::perms mode = fs::perms(0644);
     } cases[] = {
         {"a comment before the root's end", comment, "после комментария нет элемента" + at(comment, "<!--"),
          0, "Да", true},
@@ -202,17 +208,32 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         {"a truncated file", truncated, unclosed + at(truncated, "<"), 0, "Да", true},
         {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да", true},
         {"cancelled", truncated, unclosed + at(truncated, "<"), 0, "Отмена", true},
-        {"no room for the kept bytes", truncated, unclosed + at(truncated, "<"), 0, "Да", false},
+        {"a folder at the backup's name", truncated, cut, 0, "Да", true, kFolderAtBak, ".bak1"},
+        {"a link at the backup's name to a file elsewhere", truncated, cut, 0, "Да", true, kLinkElsewhere},
+        {"a link at the backup's name to the configuration", truncated, cut, 0, "Да", true, kLinkToConfig},
+        {"a file past the read bound", truncated, "он больше 67108864 байт", 0, "Да", false, kPastBound},
+        {"a file only its owner reads", truncated, cut, 0, "Да", true, kNothing, ".bak", fs::perms(0600)},
     };
     const fs::path cfg = dir_ / "Quillary.cfg";
     const fs::path bak = dir_ / "Quillary.cfg.bak";
+    const fs::path elsewhere = dir_ / "elsewhere";
+    // What a save killed halfway leaves: the next save takes it away.
+    const fs::path leftover = dir_ / "Quillary.cfg.2147483647-1.tmp";
+    WriteText(elsewhere, "someone else's bytes");
     for (const bool initialised : {false, true}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(initialised ? "after initialisation: " : "before initialisation: ") +
                          c.what);
             WriteText(cfg, c.text);
-            fs::remove_all(bak);
-            if (!c.roomForBackup) fs::create_directories(bak / "inside");
+            fs::permissions(cfg, c.mode);
+            for (const char* name : {".bak", ".bak1"})
+                fs::remove_all(cfg.string() + name);
+            if (c.beside == kFolderAtBak) fs::create_directories(bak / "inside");
+            if (c.beside == kLinkElsewhere) fs::create_symlink(elsewhere, bak);
+            if (c.beside == kLinkToConfig) fs::create_symlink(cfg, bak);
+            if (c.beside == kPastBound) fs::resize_file(cfg, platform::kMaxFileSize + 1);
+            const std::string old = ReadText(cfg);
+            WriteText(leftover, "half a save");
             if (initialised) {
                 ASSERT_EQ(module.Init(Record(true)), 0);
                 EXPECT_TRUE(LogHas("Конфигурационный файл " + cfg.string() + " не прочитан: " + c.reason))
@@ -220,26 +241,37 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                 // Only a foreign element after whole devices leaves them to the module.
                 EXPECT_EQ(PrefixList(), c.shown > 0 ? "A::B:" : "");
             }
-            TSetupAnswers watch(c.answer,
-                                !initialised && c.shown > 0 ? "dlm_setup_unread_configuration.png" : nullptr);
+            const fs::path kept = c.canKeep ? fs::path(cfg.string() + c.keptAs) : fs::path();
+            const char* picture = initialised    ? nullptr
+                                  : c.shown > 0  ? "dlm_setup_unread_configuration.png"
+                                  : kept.empty() ? "dlm_setup_unkept_configuration.png"
+                                                 : nullptr;
+            TSetupAnswers watch(c.answer, picture);
             const bool saved = Setup(0);
 
             EXPECT_NE(watch.Box.find(cfg.string() + " не прочитан: "), std::string::npos) << watch.Box;
             EXPECT_NE(watch.Box.find(c.reason), std::string::npos) << watch.Box;
-            EXPECT_NE(watch.Box.find(bak.string()), std::string::npos) << watch.Box;
-            EXPECT_EQ(watch.Devices, c.shown);
-            const bool save = std::string(c.answer) == "Да" && c.roomForBackup;
+            EXPECT_NE(watch.Box.find(kept.empty() ? "Сохранить его рядом нельзя" : kept.string() + "."),
+                      std::string::npos)
+                << watch.Box;
+            EXPECT_EQ(watch.Devices, kept.empty() ? -1 : c.shown);
+            const bool save = std::string(c.answer) == "Да" && !kept.empty();
             EXPECT_EQ(saved, save);
-            if (save) {
-                EXPECT_EQ(ReadText(bak), c.text);
-                EXPECT_EQ(ReadText(cfg).find("DeviceName=\"Fan\"") != std::string::npos, c.shown > 0);
-                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + bak.string() + "."),
+            if (!kept.empty()) {
+                EXPECT_EQ(ReadText(kept), old);
+                EXPECT_EQ(fs::symlink_status(kept).permissions(), c.mode);
+                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + kept.string() + "."),
                           initialised);
             } else {
-                EXPECT_EQ(ReadText(cfg), c.text);
-                EXPECT_EQ(fs::is_directory(bak), !c.roomForBackup);
-                EXPECT_EQ(LogHas("Ошибка записи файла конфигурации.: 1"), initialised && !c.roomForBackup);
+                EXPECT_FALSE(fs::exists(bak));
             }
+            if (save) {
+                EXPECT_EQ(ReadText(cfg).find("DeviceName=\"Fan\"") != std::string::npos, c.shown > 0);
+            } else {
+                EXPECT_EQ(ReadText(cfg), old);
+            }
+            EXPECT_EQ(ReadText(elsewhere), "someone else's bytes");
+            EXPECT_EQ(fs::exists(leftover), !save);
         }
     }
     // A configuration that reads opens the setup without a word.
