@@ -38,6 +38,13 @@ void Report(const std::string& text) {
     framework::Report(framework::kErrReported, text);
 }
 
+// An element that does not parse fails the load, and the user is told which.
+bool ParseOrReport(const std::string& text, TXMLDataItem& item) {
+    if (item.Parse(text)) return true;
+    Report("XML ERROR: " + Copy100(text));
+    return false;
+}
+
 // A sorted list keeps the first of equal keys; a dropped item is still ours and is freed here.
 template <class T> void InsertOrDrop(framework::TSortedArray& list, std::unique_ptr<T> item) {
     int32_t index = 0;
@@ -150,7 +157,8 @@ bool TDataBlock::LoadFromXml(const std::string& text) {
         }
         Insert(item.release());
     }
-    // Loose text between the items is not looked at here; an item the reader could not take is.
+    // Text after the last item is passed over; the walk stopping before anything that may be an
+    // element, or before text that is followed by one, fails.
     if (elements.StoppedShort()) {
         ParseErrorText = elements.Rest();
         return false;
@@ -355,10 +363,7 @@ bool TEDDV2File::LoadFromStrings(const std::vector<std::string>& lines) {
     std::string c;
     while (children.Next(c)) {
         TXMLDataItem child;
-        if (!child.Parse(c)) {
-            Report("XML ERROR: " + Copy100(c));
-            return false;
-        }
+        if (!ParseOrReport(c, child)) return false;
         if (!SameText(child.Name, "device")) continue;
         auto record = std::make_unique<TDeviceTypeRecord>();
         record->name = CutName(child.GetAttribute("name", "Unknown"));
@@ -366,7 +371,7 @@ bool TEDDV2File::LoadFromStrings(const std::vector<std::string>& lines) {
         std::string d;
         while (parts.Next(d)) {
             TXMLDataItem part;
-            if (!part.Parse(d)) continue; // a child that does not parse is passed over
+            if (!ParseOrReport(d, part)) return false;
             if (SameText(part.Name, "requestlist")) {
                 if (!record->Requests.LoadFromXml(part.Content)) return false;
             } else if (SameText(part.Name, "commands")) {
@@ -376,8 +381,8 @@ bool TEDDV2File::LoadFromStrings(const std::vector<std::string>& lines) {
                 }
             }
         }
-        // Loose text in a device is passed over, but not an element the reader could not take: the
-        // request lists or commands behind it would be lost without a word.
+        // Text after the last child is passed over; the walk stopping before anything that may be an
+        // element, or before text that is followed by one, fails: what stands behind would be lost.
         if (parts.StoppedShort()) {
             Report("XML DATA ERROR: " + Copy100(parts.Rest()));
             return false;

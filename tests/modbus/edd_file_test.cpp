@@ -330,8 +330,10 @@ TEST_F(EddFileTest, RootChildrenMustParse) {
     EXPECT_NE(Device("ok"), nullptr);
 }
 
-TEST_F(EddFileTest, DeviceChildrenThatDoNotParseArePassedOver) {
-    ASSERT_TRUE(Load("<EDDV2_Ostrolinka><device name=\"D\"><requestlist x=1/>"
+TEST_F(EddFileTest, DeviceChildrenMustParseAndTextAfterThemIsPassedOver) {
+    EXPECT_FALSE(Load("<EDDV2_Ostrolinka><device name=\"D\"><requestlist x=1/></device></EDDV2_Ostrolinka>"));
+    EXPECT_EQ(Message(), "XML ERROR: <requestlist x=1/>");
+    ASSERT_TRUE(Load("<EDDV2_Ostrolinka><device name=\"D\">"
                      "<requestlist><request name=\"r\" address=\"0\" size=\"1\"/></requestlist>"
                      " loose text </device></EDDV2_Ostrolinka>"));
     EXPECT_EQ(Device("D")->Requests.Count(), 1);

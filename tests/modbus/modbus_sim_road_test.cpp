@@ -345,7 +345,9 @@ TEST_F(SimRoad, ADescriptionCutShortInsideTheDevicesTypeFailsAndTheDeviceSaysSo)
         std::string after, damage, message;
     } cases[] = {{"<device name=\"sim\">\r\n", deep, "XML DATA ERROR: "},
                  {"<device name=\"sim\">\r\n", "<note>never closed", "XML DATA ERROR: "},
-                 {"<datablock>\r\n", "<item type=\"byte\" tsaddress=\"9\">", "XML ERROR: "}};
+                 {"<datablock>\r\n", "<item type=\"byte\" tsaddress=\"9\">", "XML ERROR: "},
+                 {"<device name=\"sim\">\r\n <requestlist", " note=x", "XML ERROR: "},
+                 {"<device name=\"sim\">\r\n <requestlist", " note=\"x", "XML ERROR: "}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage.substr(0, 40));
         std::string description = kDescription;
@@ -353,7 +355,8 @@ TEST_F(SimRoad, ADescriptionCutShortInsideTheDevicesTypeFailsAndTheDeviceSaysSo)
         simtest::WriteFile(files.Path("Quillary.edd"), description.insert(at, c.damage));
         errors.Messages.clear();
         EXPECT_FALSE(driver.Init(false, files.Path("Quillary.cfg")));
-        EXPECT_EQ(errors.Messages, V{c.message + description.substr(at, 100)});
+        // Reported from the start of the element that holds the damage.
+        EXPECT_EQ(errors.Messages, V{c.message + description.substr(description.rfind('<', at), 100)});
         EXPECT_TRUE(Poll());
         EXPECT_EQ(received.Count(), 0);
         EXPECT_TRUE(PollLogHas("Список запросов к устройству не определен!")) << PollTrace();
