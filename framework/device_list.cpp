@@ -85,13 +85,12 @@ public:
         return std::string_view(text_).substr(end - root.Content.size(), root.Content.size());
     }
 
-    // No element could be taken where the text goes on.
+    // No element could be taken where the text goes on, past its comments.
     bool NoElement(std::string_view at) const {
         if (!at.starts_with("<")) return At("ожидался элемент"_cp, at);
-        if (at.starts_with("<!--"))
-            return At(at.find("-->") == std::string_view::npos ? "комментарий не закрыт"_cp
-                                                               : "после комментария нет элемента"_cp,
-                      at);
+        if (at.starts_with("<!--")) return At("комментарий не закрыт"_cp, at);
+        if (at.starts_with("<!") || at.starts_with("<?"))
+            return At("разметка XML, которая здесь не читается"_cp, at);
         return At("элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) +
                       " уровней"_cp,
                   at);
@@ -186,9 +185,11 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
 
         // The views below stay inside text, so that where the reading stops is an offset in the file.
         std::string_view rest = text;
+        SkipXmlDeclaration(rest);
         std::string element;
         if (!ExtractNextElement(rest, element)) return stop.NoElement(rest);
         const std::size_t rootAt = stop.StartOf(element, rest);
+        SkipComments(rest);
         if (!rest.empty()) return stop.At("текст после корневого элемента"_cp, rest);
         TXMLDataItem root;
         if (!root.Parse(element)) return stop.At("элемент не разбирается"_cp, rootAt);
@@ -210,8 +211,7 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
 
         // The content ends where the root's closing tag and the blanks before it begin.
         std::string_view content = stop.ContentOf(root, rootAt + element.size());
-        while (!content.empty()) {
-            if (!ExtractNextElement(content, element)) return stop.NoElement(content);
+        while (ExtractNextElement(content, element)) {
             const std::size_t at = stop.StartOf(element, content);
             TXMLDataItem item;
             if (!item.Parse(element)) return stop.At("элемент не разбирается"_cp, at);
@@ -229,6 +229,7 @@ bool TDeviceList::LoadFromFile(const std::string& fileName) {
             device->ListIndex = Count();
             AppendDevice(std::move(device));
         }
+        if (!content.empty()) return stop.NoElement(content);
         LoadError.clear();
         return true;
     } catch (...) {

@@ -88,13 +88,11 @@ private:
 
 // Cuts the element off the front of `text`; false leaves `text` unusable, the caller restores it.
 bool CutElement(std::string_view& text, std::string& element) {
-    while (text.starts_with("<!--")) {
-        const std::size_t end = text.find("-->");
-        if (end == std::string_view::npos) return false;
-        text = TrimmedView(text.substr(end + 3));
-    }
     const std::size_t gt = text.find('>');
-    if (text.size() <= 2 || text[0] != '<' || gt == std::string_view::npos) return false;
+    // A comment never closed, a declaration or an instruction is no element.
+    if (text.size() <= 2 || text[0] != '<' || text[1] == '!' || text[1] == '?' ||
+        gt == std::string_view::npos)
+        return false;
 
     if (text[gt - 1] == '/') {
         element = Trim(text.substr(0, gt + 1));
@@ -193,9 +191,25 @@ bool ParseElement(std::string_view text, std::vector<std::string>& list, std::st
 
 } // namespace xml_detail
 
+void SkipComments(std::string_view& text) {
+    text = TrimmedView(text);
+    while (text.starts_with("<!--")) {
+        const std::size_t end = text.find("-->");
+        if (end == std::string_view::npos) return;
+        text = TrimmedView(text.substr(end + 3));
+    }
+}
+
+void SkipXmlDeclaration(std::string_view& text) {
+    text = TrimmedView(text);
+    if (!text.starts_with("<?xml") || text.size() < 6 || !IsBlank(text[5])) return;
+    const std::size_t end = text.find("?>");
+    if (end != std::string_view::npos) text = TrimmedView(text.substr(end + 2));
+}
+
 bool ExtractNextElement(std::string_view& text, std::string& element) {
     element.clear();
-    text = TrimmedView(text);
+    SkipComments(text);
     std::string_view rest = text;
     if (CutElement(rest, element)) {
         text = rest;

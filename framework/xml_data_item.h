@@ -2,8 +2,9 @@
 //
 // ExtractNextElement cuts the next whole element off the front of a text; TXMLDataItem splits one
 // element into its name, attributes and content. A document is walked by extracting the root, parsing
-// it, then extracting its children one by one from its content. No entities, escapes, namespaces,
-// processing instructions or CDATA; names and closing tags compare case-sensitively; text is cp1251.
+// it, then extracting its children one by one from its content. Comments are passed over and so is a
+// declaration that opens a document; no entities, escapes, namespaces, other processing instructions
+// or CDATA; names and closing tags compare case-sensitively; text is cp1251.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +21,15 @@ namespace framework {
 // closings of the element's own name are the only nesting the reader matches.
 constexpr int kMaxElementNesting = 1000;
 
-// Takes the next element (with everything nested in it) off the front of `text`. When there is none,
-// `element` is empty and `text` is left trimmed but otherwise as it was. The view overload moves the
-// view instead of copying what is left; it is false when there is no element.
+// Passes over the blanks and the comments in front of the text; a comment never closed stays.
+void SkipComments(std::string_view& text);
+// Passes over the declaration that may open a document, "<?xml ... ?>", and the blanks after it.
+void SkipXmlDeclaration(std::string_view& text);
+
+// Takes the next element (with everything nested in it) off the front of `text`, comments in front
+// of it passed over. When there is none, `element` is empty and `text` is left at what stands where
+// the element was looked for, so that a text of comments alone is used up. The view overload moves
+// the view instead of copying what is left; it is false when there is no element.
 void ExtractNextElement(std::string& text, std::string& element);
 bool ExtractNextElement(std::string_view& text, std::string& element);
 

@@ -349,8 +349,14 @@ bool TEDDV2File::LoadFromStrings(const std::vector<std::string>& lines) {
         first = false;
     }
 
+    // The root alone, with the declaration and comments that XML lets stand around it.
+    std::string_view document = text;
+    framework::SkipXmlDeclaration(document);
+    std::string rootText;
+    framework::ExtractNextElement(document, rootText);
+    framework::SkipComments(document);
     TXMLDataItem root;
-    if (!root.Parse(text)) {
+    if (rootText.empty() || !document.empty() || !root.Parse(rootText)) {
         Report("XML ERROR: " + Copy100(text));
         return false;
     }

@@ -130,7 +130,9 @@ TEST(XmlExtract, SkipsCommentsOnlyInFront) {
     ExpectExtract("  <!-- one -->\r\n<!--two--><a>x</a>\r\n<!-- after -->", "<a>x</a>", "<!-- after -->");
     ExpectExtract("<a><!-- inside --></a>", "<a><!-- inside --></a>", "");
     ExpectExtract("  <!-- never closed <b/>  ", "", "<!-- never closed <b/>");
-    ExpectExtract("<!-- only a comment -->  ", "", "<!-- only a comment -->");
+    // Comments with no element behind them are used up; what stands behind them stays.
+    ExpectExtract("<!-- only a comment -->  ", "", "");
+    ExpectExtract("<!-- c --> text", "", "text");
 }
 
 TEST(XmlExtract, NestedElementsOfTheSameName) {

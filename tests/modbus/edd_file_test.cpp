@@ -56,6 +56,8 @@ TEST(EddTypes, DataTypeNamesAndProcNames) {
 TEST_F(EddFileTest, EmptyRootLoadsInLowerCaseButClosingTagMustMatch) {
     EXPECT_TRUE(Load("<eddv2_ostrolinka></eddv2_ostrolinka>"));
     EXPECT_TRUE(Load("<eddv2_ostrolinka/>"));
+    EXPECT_TRUE(Load(
+        "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<!-- a -->\n<eddv2_ostrolinka/>\n<!-- b -->"));
     EXPECT_EQ(file.Count(), 0);
     EXPECT_TRUE(errors.Messages.empty());
 

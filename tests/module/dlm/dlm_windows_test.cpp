@@ -177,8 +177,8 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         c = static_cast<char>(bytes());
     noise[0] = 'Z';
     const std::string truncated = good.substr(0, good.size() / 2);
-    const std::string comment = beforeEnd("<!-- note -->\r\n"), foreign = beforeEnd("   <note/>\r\n"),
-                      deep = beforeEnd(nested);
+    const std::string comment = beforeEnd("<!-- note\r\n"), foreign = beforeEnd("   <note/>\r\n"),
+                      deep = beforeEnd(nested), declaration = beforeEnd("<?xml version=\"1.0\"?>\r\n");
     // What stopped the reading and its offset in the file.
     const auto at = [](const std::string& text, const std::string& what) {
         return ", смещение " + std::to_string(text.find(what));
@@ -199,8 +199,9 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         const char* keptAs = ".bak";
         fs::perms mode = fs::perms(0644);
     } cases[] = {
-        {"a comment before the root's end", comment, "после комментария нет элемента" + at(comment, "<!--"),
-         0, "Да", true},
+        {"a comment never closed", comment, "комментарий не закрыт" + at(comment, "<!--"), 0, "Да", true},
+        {"a declaration after the root's start", declaration,
+         "разметка XML, которая здесь не читается" + at(declaration, "<?"), 0, "Да", true},
         {"a foreign element after two devices", foreign,
          "элемент note не является устройством" + at(foreign, "<note"), 2, "Да", true},
         {"a device nested past the reader's limit", deep, unclosed + at(deep, "<device><device>"), 0, "Да",
@@ -274,8 +275,10 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
             EXPECT_EQ(fs::exists(leftover), !save);
         }
     }
-    // A configuration that reads opens the setup without a word.
-    WriteText(cfg, good);
+    // A configuration that reads opens the setup without a word, the declaration and comments that
+    // XML allows included.
+    WriteText(cfg, "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<!-- a -->\r\n" +
+                       beforeEnd("<!-- b -->\r\n") + "<!-- c -->\r\n");
     ASSERT_EQ(module.Init(Record(true)), 0);
     TSetupAnswers watch("Отмена", nullptr);
     EXPECT_FALSE(Setup(0));
