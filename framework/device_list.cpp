@@ -1,6 +1,6 @@
 #include "framework/device_list.h"
 
-#include <filesystem>
+#include <new>
 #include <vector>
 
 #include "framework/connection.h"
@@ -122,7 +122,27 @@ private:
     std::string& error_;
 };
 
+// The driver settings that the root's attributes carry.
+void ReadSettings(const TXMLDataItem& root) {
+    ThreadOnPort = root.GetBoolAttribute("ThreadOnPort", false);
+    ErrorMngrDisabled = root.GetBoolAttribute("ErrorMngrDisabled", false);
+    GeneralCommandInterval = root.GetIntAttribute("GeneralCommandInterval", 6000);
+    AutoRunServer = root.GetBoolAttribute("AutoRunServer", true);
+    CheckServerInterval = root.GetIntAttribute("CheckServerInterval", 60);
+    if (Driver == nullptr || !Driver->SupportsRemoteAccess()) return;
+    RAPEnabled = root.GetBoolAttribute("RAPEnabled", RAPEnabled);
+    // Cut to 16 bits, a number beyond them would listen on another port; it is taken as a value
+    // that is not a number. 0 leaves the choice to the system.
+    const int32_t port = root.GetIntAttribute("RAPPort", RAPPort);
+    if (port >= 0 && port <= kMaxIPPort) RAPPort = static_cast<uint16_t>(port);
+}
+
 } // namespace
+
+std::string TConfigLoad::Message(const std::string& path) const {
+    if (Reason.empty()) return "Конфигурационный файл не найден."_cp;
+    return "Конфигурационный файл "_cp + path + " не прочитан: "_cp + Reason + ".";
+}
 
 TDeviceList::~TDeviceList() {
     if (Connection != nullptr) FreeConnection(Connection);
@@ -166,75 +186,57 @@ bool TDeviceList::SaveToFile(const std::string& fileName) {
     }
 }
 
-bool TDeviceList::LoadFromFile(const std::string& fileName) {
+TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
     FreeAll();
-    LoadStoppedAtForeignElement = false;
-    // Until its text is read, a file that is there is one that could not be read.
-    std::error_code there;
-    LoadError = std::filesystem::exists(fileName, there) ? "файл не читается"_cp : std::string();
+    TConfigLoad load;
     try {
-        std::string text, why, reason;
-        if (!platform::ReadRegularFile(fileName, text, &why, &reason)) {
-            if (!why.empty()) {
-                Report(kErrNone, why);
-                LoadError = reason;
-            }
-            return false;
-        }
-        const TReadStop stop(text, LoadError);
-
-        // The views below stay inside text, so that where the reading stops is an offset in the file.
-        std::string_view rest = text;
-        SkipXmlDeclaration(rest);
-        std::string element;
-        if (!ExtractNextElement(rest, element)) return stop.NoElement(rest);
-        const std::size_t rootAt = stop.StartOf(element, rest);
-        SkipComments(rest);
-        if (!rest.empty()) return stop.At("текст после корневого элемента"_cp, rest);
-        TXMLDataItem root;
-        if (!root.Parse(element)) return stop.At("элемент не разбирается"_cp, rootAt);
-        if (root.Name != RootName())
-            return stop.At("корневой элемент должен называться "_cp + RootName(), rootAt);
-
-        ThreadOnPort = root.GetBoolAttribute("ThreadOnPort", false);
-        ErrorMngrDisabled = root.GetBoolAttribute("ErrorMngrDisabled", false);
-        GeneralCommandInterval = root.GetIntAttribute("GeneralCommandInterval", 6000);
-        AutoRunServer = root.GetBoolAttribute("AutoRunServer", true);
-        CheckServerInterval = root.GetIntAttribute("CheckServerInterval", 60);
-        if (Driver != nullptr && Driver->SupportsRemoteAccess()) {
-            RAPEnabled = root.GetBoolAttribute("RAPEnabled", RAPEnabled);
-            // Cut to 16 bits, a number beyond them would listen on another port; it is taken as a
-            // value that is not a number. 0 leaves the choice to the system.
-            const int32_t port = root.GetIntAttribute("RAPPort", RAPPort);
-            if (port >= 0 && port <= kMaxIPPort) RAPPort = static_cast<uint16_t>(port);
-        }
-
-        // The content ends where the root's closing tag and the blanks before it begin.
-        std::string_view content = stop.ContentOf(root, rootAt + element.size());
-        while (ExtractNextElement(content, element)) {
-            const std::size_t at = stop.StartOf(element, content);
-            TXMLDataItem item;
-            if (!item.Parse(element)) return stop.At("элемент не разбирается"_cp, at);
-            if (platform::LowerCase(item.Name) != "device") {
-                // The devices before it were read whole: they stay.
-                LoadStoppedAtForeignElement = true;
-                return stop.At("элемент "_cp + item.Name + " не является устройством"_cp, at);
-            }
-            std::unique_ptr<TDevice> device = NewDevice();
-            if (!device->LoadFromXml(platform::Trim(item.Content))) {
-                device.reset();
-                FreeAll();
-                return stop.At("неверное описание устройства"_cp, at);
-            }
-            device->ListIndex = Count();
-            AppendDevice(std::move(device));
-        }
-        if (!content.empty()) return stop.NoElement(content);
-        LoadError.clear();
-        return true;
+        std::string text;
+        if (platform::ReadRegularFile(fileName, text, nullptr, &load.Reason))
+            load.Read = ReadConfig(text, load);
+    } catch (const std::bad_alloc&) {
+        load.Reason = "не хватает памяти"_cp;
     } catch (...) {
-        return false;
+        load.Reason = "файл не читается"_cp;
     }
+    return load;
+}
+
+bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
+    const TReadStop stop(text, load.Reason);
+    // The views below stay inside text, so that where the reading stops is an offset in the file.
+    std::string_view rest = text;
+    SkipXmlDeclaration(rest);
+    std::string element;
+    if (!ExtractNextElement(rest, element)) return stop.NoElement(rest);
+    const std::size_t rootAt = stop.StartOf(element, rest);
+    SkipComments(rest);
+    if (!rest.empty()) return stop.At("текст после корневого элемента"_cp, rest);
+    TXMLDataItem root;
+    if (!root.Parse(element)) return stop.At("элемент не разбирается"_cp, rootAt);
+    if (root.Name != RootName())
+        return stop.At("корневой элемент должен называться "_cp + RootName(), rootAt);
+    ReadSettings(root);
+
+    // The content ends where the root's closing tag and the blanks before it begin.
+    std::string_view content = stop.ContentOf(root, rootAt + element.size());
+    while (ExtractNextElement(content, element)) {
+        const std::size_t at = stop.StartOf(element, content);
+        TXMLDataItem item;
+        if (!item.Parse(element)) return stop.At("элемент не разбирается"_cp, at);
+        if (platform::LowerCase(item.Name) != "device") {
+            load.DevicesKept = true; // the devices before it were read whole
+            return stop.At("элемент "_cp + item.Name + " не является устройством"_cp, at);
+        }
+        std::unique_ptr<TDevice> device = NewDevice();
+        if (!device->LoadFromXml(platform::Trim(item.Content))) {
+            device.reset();
+            FreeAll();
+            return stop.At("неверное описание устройства"_cp, at);
+        }
+        device->ListIndex = Count();
+        AppendDevice(std::move(device));
+    }
+    return content.empty() || stop.NoElement(content);
 }
 
 std::unique_ptr<TOstrolinkaConnection> TDeviceList::CreateConnection(TDevicePropertyList*) {

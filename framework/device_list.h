@@ -23,6 +23,21 @@ extern std::atomic<int32_t> CheckServerInterval; // s between server starts
 extern std::atomic<bool> RAPEnabled;
 extern std::atomic<uint16_t> RAPPort;
 
+// What one load of the configuration file found.
+struct TConfigLoad {
+    bool Read = false;
+    // Why a file that is there was not read, as the user and the log are told: what stopped the
+    // reading and at which offset of the file. Empty when it was read and when it is not there.
+    std::string Reason;
+    // The reading stopped only at an element that is no device: the devices before it were read
+    // whole and stay in the list.
+    bool DevicesKept = false;
+
+    explicit operator bool() const { return Read; }
+    // The line that reports a load that did not read: the file is not there, or why it was not read.
+    std::string Message(const std::string& path) const;
+};
+
 struct TDeviceRecord {
     std::unique_ptr<TDevice> Device;
     platform::TDateTime LastPoll = 0; // start of the last poll
@@ -43,7 +58,8 @@ public:
     // A device with its default properties applied, appended last.
     virtual TDeviceRecord* AddDevice();
     virtual bool SaveToFile(const std::string& fileName);
-    virtual bool LoadFromFile(const std::string& fileName);
+    // Reports nothing: each caller tells the outcome in its own place.
+    virtual TConfigLoad LoadFromFile(const std::string& fileName);
     // A new, unopened connection for a device's settings; the base has none.
     virtual std::unique_ptr<TOstrolinkaConnection> CreateConnection(TDevicePropertyList* properties);
     virtual bool FreeConnection(TOstrolinkaConnection*& connection);
@@ -67,17 +83,13 @@ public:
     // Owned; made on demand by the cycles, nullptr until then.
     TOstrolinkaConnection* Connection = nullptr;
 
-    // Why the last LoadFromFile answered False, as the user and the log are told: what stopped the
-    // reading and at which offset of the file. Empty after a load that succeeded and for a file that
-    // is not there.
-    std::string LoadError;
-    // The last load stopped only at an element that is no device: the devices before it were read
-    // whole and stay in the list.
-    bool LoadStoppedAtForeignElement = false;
-
 protected:
     // Appends a record for a device, its times starting now.
     TDeviceRecord* AppendDevice(std::unique_ptr<TDevice> device);
+
+private:
+    // The settings and devices of a configuration text; false with load's reason set where it stops.
+    bool ReadConfig(const std::string& text, TConfigLoad& load);
 };
 
 } // namespace framework

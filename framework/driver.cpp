@@ -81,11 +81,15 @@ void TDriver::Shutdown() {
 }
 
 bool TDriver::SaveConfig(const std::string& fileName) {
-    return DeviceList->SaveToFile(fileName);
+    if (!DeviceList->SaveToFile(fileName)) return false;
+    LastConfigLoad = TConfigLoad();
+    LastConfigLoad.Read = true;
+    return true;
 }
 
-bool TDriver::LoadConfig(const std::string& fileName) {
-    return DeviceList->LoadFromFile(fileName);
+TConfigLoad TDriver::LoadConfig(const std::string& fileName) {
+    LastConfigLoad = DeviceList->LoadFromFile(fileName);
+    return LastConfigLoad;
 }
 
 void TDriver::BeforeSetup() {}

@@ -55,7 +55,8 @@ public:
     TDriver& operator=(const TDriver&) = delete;
 
     virtual bool SaveConfig(const std::string& fileName);
-    virtual bool LoadConfig(const std::string& fileName);
+    // Loads the master list and remembers what the load found (LastConfigLoad).
+    virtual TConfigLoad LoadConfig(const std::string& fileName);
     virtual void BeforeSetup();
     virtual void CancelSetup();
     virtual void BeforeInit();
@@ -92,6 +93,8 @@ public:
     static std::string BaseShortName();
 
     std::unique_ptr<TDeviceList> DeviceList;
+    // What the last LoadConfig found; after a save, a file that reads.
+    TConfigLoad LastConfigLoad;
 
 private:
     bool shutDown_ = false;

@@ -266,12 +266,13 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     if (!initialised && FileExists(path)) LoadConfiguration(driver, path);
     // A file that is there but was not read could be written over: its bytes are kept beside it
     // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
-    const bool unread = !UnreadConfigError.empty() && FileExists(path);
+    const framework::TConfigLoad& load = driver.LastConfigLoad;
+    const bool unread = !load.Reason.empty() && FileExists(path);
     if (unread) {
         std::string kept, why;
         const bool keptOld = KeepUnreadConfig(path, kept, why);
         InfoBox(nullptr, "Внимание"_cp,
-                UnreadConfigText(path) +
+                load.Message(path) +
                     (keptOld
                          ? " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
                                kept + "."
@@ -286,7 +287,6 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         std::lock_guard<std::mutex> guard(MasterListLock);
         saved = driver.SaveConfig(path);
     }
-    if (saved) UnreadConfigError.clear();
     if (!saved) framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
     return saved;
 }

@@ -35,7 +35,6 @@ std::atomic<int32_t> ThreadDelayTime{100};
 std::atomic<uint8_t> StopFlag{0};
 std::atomic<int32_t> RunningThreadCount{0};
 std::mutex MasterListLock;
-std::string UnreadConfigError;
 
 namespace {
 
@@ -225,9 +224,8 @@ void CreateModuleObjects(const TDrvInitRecord& record) {
 void LoadDriverConfiguration(framework::TDriver& driver, bool configOnly) {
     if (!driver.Init(configOnly, CfgPath))
         Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
-    if (!LoadConfiguration(driver, CfgPath))
-        Report(framework::kErrNone,
-               UnreadConfigError.empty() ? "Конфигурационный файл не найден."_cp : UnreadConfigText(CfgPath));
+    if (const framework::TConfigLoad load = LoadConfiguration(driver, CfgPath); !load)
+        Report(framework::kErrNone, load.Message(CfgPath));
 }
 
 // The prefixes this driver serves: from the devices, or in single-device mode (exactly one device)
@@ -279,17 +277,11 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 
 } // namespace
 
-bool LoadConfiguration(framework::TDriver& driver, const std::string& path) {
+framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path) {
     std::lock_guard<std::mutex> guard(MasterListLock);
-    framework::TDeviceList& list = *driver.DeviceList;
-    const bool loaded = driver.LoadConfig(path);
-    UnreadConfigError = loaded ? std::string() : list.LoadError;
-    if (!loaded && !list.LoadStoppedAtForeignElement) list.FreeAll();
-    return loaded;
-}
-
-std::string UnreadConfigText(const std::string& path) {
-    return "Конфигурационный файл "_cp + path + " не прочитан: "_cp + UnreadConfigError + ".";
+    const framework::TConfigLoad load = driver.LoadConfig(path);
+    if (!load && !load.DevicesKept) driver.DeviceList->FreeAll();
+    return load;
 }
 
 int32_t InitModule(const TDrvInitRecord& record) {

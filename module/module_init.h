@@ -62,16 +62,11 @@ std::string WithTrailingSeparator(const std::string& directory);
 
 bool IsDriverInitialized();
 
-// Why the configuration file that is there was not read, as the last load found it; empty when
-// that load read its file or found none. The setup tells the user and keeps the file's bytes
-// before it saves over it.
-extern std::string UnreadConfigError;
-
 // Loads the configuration file into the driver's master list under its lock. A list that did not
-// load is emptied, unless the reading stopped only at a foreign element after whole devices.
-bool LoadConfiguration(framework::TDriver& driver, const std::string& path);
-// The line that says the file at path was not read, and why (UnreadConfigError).
-std::string UnreadConfigText(const std::string& path);
+// load is emptied, unless the reading stopped only at a foreign element after whole devices. The
+// driver remembers the outcome: the setup tells the user of a file that was not read and keeps its
+// bytes before it saves over it.
+framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path);
 
 // 0, or -4 when the module is initialised already.
 int32_t InitModule(const TDrvInitRecord& record);

@@ -244,7 +244,11 @@ void TServerWindow::OnCreateWindow() {
         if (framework::Driver && !framework::Driver->Init(false, CfgPath))
             framework::ErrorObj->WriteMessage(framework::kErrNone,
                                               Cp("Ошибка инициализации специализированных данных."));
-        if (framework::Driver) framework::Driver->DeviceList->LoadFromFile(CfgPath);
+        if (framework::Driver) {
+            // The module reports the same line from its own load.
+            if (const framework::TConfigLoad load = framework::Driver->LoadConfig(CfgPath); !load)
+                framework::ErrorObj->WriteMessage(framework::kErrNone, load.Message(CfgPath));
+        }
         framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
 
         framework::VariableIndex = new framework::TVariableIndex();

@@ -200,7 +200,7 @@ TEST_F(DeviceListTest, AFileThatIsNotOneRootOfTheRightNameLoadsEmptyAndChangesNo
         list.AddDevice();
         GeneralCommandInterval = 1;
         WriteBytes(file, text);
-        const bool loaded = list.LoadFromFile(file);
+        const bool loaded = list.LoadFromFile(file).Read;
         return !loaded && list.Count() == 0 && GeneralCommandInterval == 1;
     };
     EXPECT_TRUE(rejects(""));
@@ -252,7 +252,7 @@ TEST_F(DeviceListTest, DevicesNestedBeyondTheReadersLimitFailTheLoad) {
             nested += "</device>";
         WriteBytes(file, Root("", nested));
         // Within the limit the outer device reads, the inner ones are no session of it.
-        EXPECT_EQ(list.LoadFromFile(file), depth <= kMaxElementNesting) << depth;
+        EXPECT_EQ(list.LoadFromFile(file).Read, depth <= kMaxElementNesting) << depth;
         EXPECT_EQ(list.Count(), depth <= kMaxElementNesting ? 1 : 0) << depth;
     }
 }

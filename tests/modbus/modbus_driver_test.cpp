@@ -199,7 +199,7 @@ TEST_F(ModbusDriverTest, ConfigurationRoundTripMakesModbusDevices) {
     EXPECT_NE(device_test::ReadBytes(Cfg()).find("<KESTRAN"), std::string::npos);
 
     TModbusrtu_Driver other;
-    const bool loaded = other.LoadConfig(Cfg());
+    const bool loaded = other.LoadConfig(Cfg()).Read;
     framework::Driver = previous;
     ASSERT_TRUE(loaded);
     ASSERT_EQ(other.DeviceList->Count(), 1);

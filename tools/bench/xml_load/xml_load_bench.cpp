@@ -143,7 +143,7 @@ TResult LoadDescription(const std::string& path) {
 TResult LoadConfiguration(const std::string& path) {
     const std::unique_ptr<framework::TDeviceList> list = framework::Driver->CreateDeviceList();
     const uint64_t t0 = bench::NowUs();
-    const bool ok = list->LoadFromFile(path);
+    const bool ok = list->LoadFromFile(path).Read;
     return {static_cast<double>(bench::NowUs() - t0) / 1e6, ok, list->Count()};
 }
 
