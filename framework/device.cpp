@@ -1,6 +1,7 @@
 #include "framework/device.h"
 
 #include <charconv>
+#include <new>
 
 #include "framework/driver.h"
 #include "framework/driver_error.h"
@@ -106,6 +107,8 @@ bool TDevice::LoadFromXml(const std::string& source) {
         }
         ApplyProperties();
         return true;
+    } catch (const std::bad_alloc&) {
+        throw; // the load says memory ran out, not that the device is wrong
     } catch (...) {
         return false;
     }

@@ -268,9 +268,9 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
     const framework::TConfigLoad& load = driver.LastConfigLoad;
     const bool unread = !load.Reason.empty() && FileExists(path);
+    std::string kept, why;
     if (unread) {
-        std::string kept, why;
-        const bool keptOld = KeepUnreadConfig(path, kept, why);
+        const bool keptOld = framework::KeepBackup(path, kept, why);
         InfoBox(nullptr, "Внимание"_cp,
                 load.Message(path) +
                     (keptOld
@@ -285,7 +285,8 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     bool saved;
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
-        saved = driver.SaveConfig(path);
+        // Kept again: the file may have changed while the window was open; the same bytes keep the name.
+        saved = (!unread || KeepUnreadConfig(path, kept, why)) && driver.SaveConfig(path);
     }
     if (!saved) framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
     return saved;

@@ -71,7 +71,7 @@ bool CopyFileReplacing(const std::string& src, const std::string& dst) {
     struct stat st;
     return platform::ReadRegularFile(src, bytes) && ::stat(src.c_str(), &st) == 0 &&
            platform::ReplaceRegularFile(dst, bytes, platform::TLinkAtName::Follow,
-                                        static_cast<int>(st.st_mode & 07777));
+                                        static_cast<int>(st.st_mode & 0777));
 }
 
 TInstallProcDialog::TInstallProcDialog()
@@ -113,7 +113,10 @@ bool TInstallProcDialog::KeepReplaced(const std::string& src, const std::string&
     // Old bytes that cannot be compared with the new ones, or kept, are not replaced.
     if (!platform::ReadRegularFile(src, fresh) || !platform::ReadRegularFile(dst, old)) return false;
     if (old == fresh) return true;
-    if (!framework::KeepBackup(dst, kept, why)) return false;
+    if (!framework::KeepBackup(dst, kept, why)) {
+        Log(why);
+        return false;
+    }
     Log("Прежний файл сохранен как: "_cp + kept);
     return true;
 }

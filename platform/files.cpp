@@ -99,6 +99,11 @@ bool ReadRegularFile(const std::string& path, std::string& data, std::string* wh
     std::string reason;
     const int fd = OpenRegular(path, O_RDONLY, false, st, reason);
     if (fd >= 0) {
+        // Closed however the reading ends: a full memory throws from the appends.
+        const struct TClose {
+            int fd;
+            ~TClose() { ::close(fd); }
+        } close{fd};
         // Read to the end, not to the size the file claims: it may grow, or claim none.
         if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
             reason = TooLarge();
@@ -120,7 +125,6 @@ bool ReadRegularFile(const std::string& path, std::string& data, std::string* wh
                 data.append(buffer, static_cast<std::size_t>(got));
             }
         }
-        ::close(fd);
         if (reason.empty()) return true;
         data.clear();
         data.shrink_to_fit();
@@ -165,9 +169,11 @@ bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAt
                         target.substr(slash + 1));
         static std::atomic<unsigned> serial{0};
         const std::string temp = target + "." + IntToStr(::getpid()) + "-" + IntToStr(++serial) + ".tmp";
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        int error = fd < 0 ? errno : WriteAll(fd, bytes);
         if (mode < 0 && exists) mode = static_cast<int>(st.st_mode & 07777);
+        // Only the owner may open the bytes until they have their own bits: a reader who opened the
+        // file earlier would keep reading whatever bits it gets later.
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode >= 0 ? 0600 : 0666);
+        int error = fd < 0 ? errno : WriteAll(fd, bytes);
         if (error == 0 && mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
         if (error == 0 && ::fsync(fd) != 0) error = errno;
         if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;

@@ -46,6 +46,7 @@ struct TSetupAnswers {
             }
             if (modal->windowTitle() != QString::fromUtf8("Внимание")) {
                 Devices = modal->findChildren<QListWidget*>().value(0)->count();
+                if (WhileOpen) WhileOpen();
                 Click(modal, answer);
             } else if (Box.empty()) {
                 for (QLabel* label : modal->findChildren<QLabel*>())
@@ -67,8 +68,9 @@ struct TSetupAnswers {
         QWidget* button = sbtest::ButtonNamed(window, QString::fromUtf8(caption));
         QTimer::singleShot(0, button, [button] { sbtest::ClickButton(button); });
     }
-    std::string Box;  // the message box's text, UTF-8; empty when none was shown
-    int Devices = -1; // the setup window's devices; -1 when it did not open
+    std::string Box;                 // the message box's text, UTF-8; empty when none was shown
+    int Devices = -1;                // the setup window's devices; -1 when it did not open
+    std::function<void()> WhileOpen; // what happens while the setup window is open
     QTimer timer;
 };
 
@@ -198,6 +200,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         TBeside beside = kNothing;
         const char* keptAs = ".bak";
         fs::perms mode = fs::perms(0644);
+        const char* changed = nullptr; // written into the file while the setup window is open
     } cases[] = {
         {"a comment never closed", comment, "комментарий не закрыт" + at(comment, "<!--"), 0, "Да", true},
         {"a declaration after the root's start", declaration,
@@ -214,6 +217,8 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         {"a link at the backup's name to the configuration", truncated, cut, 0, "Да", true, kLinkToConfig},
         {"a file past the read bound", truncated, "он больше 67108864 байт", 0, "Да", false, kPastBound},
         {"a file only its owner reads", truncated, cut, 0, "Да", true, kNothing, ".bak", fs::perms(0600)},
+        {"a file changed while the window is open", truncated, cut, 0, "Да", true, kNothing, ".bak",
+         fs::perms(0644), "<changed/>"},
     };
     const fs::path cfg = dir_ / "Quillary.cfg";
     const fs::path bak = dir_ / "Quillary.cfg.bak";
@@ -248,6 +253,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                                   : kept.empty() ? "dlm_setup_unkept_configuration.png"
                                                  : nullptr;
             TSetupAnswers watch(c.answer, picture);
+            if (c.changed) watch.WhileOpen = [&] { WriteText(cfg, c.changed); };
             const bool saved = Setup(0);
 
             EXPECT_NE(watch.Box.find(cfg.string() + " не прочитан: "), std::string::npos) << watch.Box;
@@ -261,7 +267,10 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
             if (!kept.empty()) {
                 EXPECT_EQ(ReadText(kept), old);
                 EXPECT_EQ(fs::symlink_status(kept).permissions(), c.mode);
-                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + kept.string() + "."),
+                // The save keeps what the file holds then: bytes changed meanwhile go to the next name.
+                const fs::path last = c.changed ? fs::path(cfg.string() + ".bak1") : kept;
+                EXPECT_EQ(ReadText(last), c.changed ? c.changed : old);
+                EXPECT_EQ(LogHas("Прежний конфигурационный файл сохранен как " + last.string() + "."),
                           initialised);
             } else {
                 EXPECT_FALSE(fs::exists(bak));
