@@ -20,6 +20,7 @@
 #include "platform/ini_file.h"
 #include "platform/messages.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace module {
 
@@ -49,19 +50,6 @@ bool ShutdownRunning = false;
 // Set while the stop waits for the thread: a run meanwhile would mark running a module whose thread
 // was told to end.
 bool StopRunning = false;
-
-// Sets a flag for the life of a scope, and puts back what it was.
-class TFlagScope {
-public:
-    explicit TFlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~TFlagScope() { flag_ = old_; }
-    TFlagScope(const TFlagScope&) = delete;
-    TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-    bool& flag_;
-    const bool old_;
-};
 
 // The owner of the exchange area that framework::Intercom points to.
 std::unique_ptr<framework::TIntercomInterface> Area;
@@ -325,7 +313,7 @@ int32_t DoneModule() {
         if (DriverThread == nullptr && !ThreadLeftRunning && !ShutdownRunning) FreeModuleObjects();
         return framework::kErrNotInitialized;
     }
-    const TFlagScope shutdown(ShutdownRunning);
+    const platform::TFlagScope shutdown(ShutdownRunning);
     try {
         // The thread uses every object below: it ends before any of them is freed.
         std::unique_ptr<platform::TThread> thread(DriverThread);
@@ -381,7 +369,7 @@ int32_t StopModule() {
         // handlers run meanwhile and may shut the module down: then its area is gone.
         {
             const platform::TWaitsServeLoop serving;
-            const TFlagScope stopping(StopRunning);
+            const platform::TFlagScope stopping(StopRunning);
             platform::WaitDispatching([] { return RunningThreadCount.load() <= 0; }, kThreadWaitMs);
         }
         for (int32_t i = 0; i < framework::kServerSlotCount && framework::Intercom == &area; ++i) {

@@ -14,6 +14,7 @@
 #include "module/qt_application.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace module {
 namespace {
@@ -212,10 +213,7 @@ void TTerminalWindow::OnLockTerminal() {
 
 void TTerminalWindow::ResumeThreadBitBtnClick() {
     if (RestartRunning) return;
-    RestartRunning = true;
-    struct Reset {
-        ~Reset() { RestartRunning = false; }
-    } reset;
+    const platform::TFlagScope restarting(RestartRunning);
     if (AskBox(this, "Внимание"_cp, "Вы уверены в том, что вам необходимо перезапустить поток драйвера?"_cp,
                true, true) == ui::mrCancel)
         return;

@@ -67,4 +67,18 @@ private:
     std::thread thread_;
 };
 
+// Sets a flag for the life of a scope and puts back what it was: the guard of a step that the waits
+// inside it may enter again.
+class TFlagScope {
+public:
+    explicit TFlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~TFlagScope() { flag_ = old_; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+    const bool old_;
+};
+
 } // namespace platform

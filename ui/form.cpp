@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "platform/thread.h"
+
 namespace ui {
 namespace {
 
@@ -183,11 +185,7 @@ bool TForm::CloseQuery() {
 
 void TForm::Close() {
     if (closing_) return;
-    closing_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{closing_};
+    const platform::TFlagScope closing(closing_);
     if (modalLoop_ != nullptr) {
         SetModalResult(mrCancel);
         return;
