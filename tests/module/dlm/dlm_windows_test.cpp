@@ -188,7 +188,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
     const std::string unclosed = "элемент не закрыт или вложен глубже 1000 уровней";
     // At the backup's name a folder is passed over, a link replaced (never written through); a file past
     // the read bound cannot be kept by anybody.
-    enum TBeside { kNothing, kFolderAtBak, kLinkElsewhere, kLinkToConfig, kPastBound };
+    enum TBeside { kNothing, kFolderAtBak, kLinkElsewhere, kLinkToConfig, kLinkToNothing, kPastBound };
     const std::string cut = unclosed + at(truncated, "<");
     const struct {
         const char* what;
@@ -215,6 +215,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         {"a folder at the backup's name", truncated, cut, 0, "Да", true, kFolderAtBak, ".bak1"},
         {"a link at the backup's name to a file elsewhere", truncated, cut, 0, "Да", true, kLinkElsewhere},
         {"a link at the backup's name to the configuration", truncated, cut, 0, "Да", true, kLinkToConfig},
+        {"a link at the backup's name to nothing", truncated, cut, 0, "Да", true, kLinkToNothing},
         {"a file past the read bound", truncated, "он больше 67108864 байт", 0, "Да", false, kPastBound},
         {"a file only its owner reads", truncated, cut, 0, "Да", true, kNothing, ".bak", fs::perms(0600)},
         {"a file changed while the window is open", truncated, cut, 0, "Да", true, kNothing, ".bak",
@@ -237,6 +238,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
             if (c.beside == kFolderAtBak) fs::create_directories(bak / "inside");
             if (c.beside == kLinkElsewhere) fs::create_symlink(elsewhere, bak);
             if (c.beside == kLinkToConfig) fs::create_symlink(cfg, bak);
+            if (c.beside == kLinkToNothing) fs::create_symlink(dir_ / "nowhere", bak);
             if (c.beside == kPastBound) fs::resize_file(cfg, platform::kMaxFileSize + 1);
             const std::string old = ReadText(cfg);
             WriteText(leftover, "half a save");
