@@ -89,17 +89,26 @@ bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines) {
     }
 }
 
-bool TDevice::LoadFromXml(const std::string& source) {
+bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
+    const auto stopped = [stop](std::string cause, std::size_t offset) {
+        if (stop != nullptr) *stop = {std::move(cause), offset};
+        return false;
+    };
     try {
-        TElementWalker elements(platform::Trim(source));
+        const std::string text = platform::Trim(source);
         InitDeviceProperties(Properties.get());
-        if (elements.Rest().empty()) return false;
-        TXMLDataItem item;
+        if (text.empty()) return false;
+        // Whole elements and comments only: a device read up to something it passes over in silence
+        // would come up with defaults, enabled and polling another address.
+        std::string_view rest = text;
         std::string element;
-        while (elements.Next(element)) {
-            // A half-parsed element still names what it could read.
-            item.Parse(element);
+        for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
+            const std::size_t at = text.size() - rest.size();
+            if (!ExtractNextElement(rest, element)) return stopped(NoElementCause(rest), at);
+            TXMLDataItem item;
+            const bool whole = item.Parse(element);
             if (platform::LowerCase(item.Name) != "session") continue;
+            if (!whole) return stopped("элемент session не разбирается"_cp, at);
             for (int32_t i = 0; i < Properties->Count(); ++i) {
                 TDeviceProperty* p = Properties->Property(i);
                 p->Value = item.GetAttribute(p->Name, p->Value);

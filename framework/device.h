@@ -24,6 +24,7 @@ class TReceiveVariables;
 class TImitatorVariableList;
 class TRemotePeer;
 struct TRemoteRequestHeader;
+struct TXmlStop;
 
 // LogData's direction and channel: what the cycles pass for overrides to tell the lines apart.
 constexpr uint8_t kLogReceived = 0;
@@ -65,8 +66,9 @@ public:
     virtual std::unique_ptr<TDevicePropertyList> CreateProperties();
     // Appends the `session` line; false only when something raised.
     virtual bool SaveToXml(int32_t indent, std::vector<std::string>& lines);
-    // Reads the properties from the content of a `device` element.
-    virtual bool LoadFromXml(const std::string& text);
+    // Reads the properties from the content of a `device` element: whole elements and comments, the
+    // `session` element parsing whole. False otherwise, with where in the trimmed text and why in stop.
+    virtual bool LoadFromXml(const std::string& text, TXmlStop* stop = nullptr);
     virtual void ApplyProperties();
     virtual void Imitate(TReceiveVariables* received, TTerminalDataClass* log);
     virtual void BeforePoll(TReceiveVariables* received);

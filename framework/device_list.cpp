@@ -40,8 +40,11 @@ std::string Attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + value + "\"";
 }
 
+} // namespace
+
 // The configuration lines exactly as the file carries them, CR LF after each.
-std::string ConfigText(const TDeviceList& list) {
+std::string TDeviceList::ConfigText() const {
+    const TDeviceList& list = *this;
     const std::string root = RootName();
     std::vector<std::string> lines;
     lines.push_back("<" + root + Attribute("ThreadOnPort", TrueFalse(ThreadOnPort)) +
@@ -62,6 +65,8 @@ std::string ConfigText(const TDeviceList& list) {
         text += line + "\r\n";
     return text;
 }
+
+namespace {
 
 // Says where the reading of a configuration text stopped and why: the offset in the file and the
 // beginning of what stands there. Every view it is given lies inside the text.
@@ -86,15 +91,7 @@ public:
     }
 
     // No element could be taken where the text goes on, past its comments.
-    bool NoElement(std::string_view at) const {
-        if (!at.starts_with("<")) return At("ожидался элемент"_cp, at);
-        if (at.starts_with("<!--")) return At("комментарий не закрыт"_cp, at);
-        if (at.starts_with("<!") || at.starts_with("<?"))
-            return At("разметка XML, которая здесь не читается"_cp, at);
-        return At("элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) +
-                      " уровней"_cp,
-                  at);
-    }
+    bool NoElement(std::string_view at) const { return At(NoElementCause(at), at); }
 
     bool At(const std::string& cause, std::string_view at) const { return At(cause, OffsetOf(at)); }
     // Always false, as the load that stops here.
@@ -121,6 +118,14 @@ private:
     const std::string& text_;
     std::string& error_;
 };
+
+// Where the trimmed content of an element taken whole from the file at `at` begins in the file.
+std::size_t ContentStart(const std::string& element, std::size_t at) {
+    std::size_t start = element.find('>') + 1;
+    while (start < element.size() && static_cast<unsigned char>(element[start]) <= 0x20)
+        ++start;
+    return at + start;
+}
 
 // The driver settings that the root's attributes carry.
 void ReadSettings(const TXMLDataItem& root) {
@@ -178,10 +183,11 @@ TDeviceRecord* TDeviceList::AddDevice() {
     return AppendDevice(std::move(device));
 }
 
-bool TDeviceList::SaveToFile(const std::string& fileName) {
+bool TDeviceList::SaveToFile(const std::string& fileName, std::string* why) {
     try {
-        return platform::ReplaceRegularFile(fileName, ConfigText(*this));
+        return platform::ReplaceRegularFile(fileName, ConfigText(), platform::TLinkAtName::Follow, -1, why);
     } catch (...) {
+        if (why != nullptr) *why = "Файл \""_cp + fileName + "\" не записан: не хватает памяти."_cp;
         return false;
     }
 }
@@ -193,11 +199,18 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
         std::string text;
         if (platform::ReadRegularFile(fileName, text, nullptr, &load.Reason))
             load.Read = ReadConfig(text, load);
+        // The module and the server leave the same list: a refused configuration polls nothing.
+        if (!load.Read && !load.DevicesKept) FreeAll();
+        load.Written = ConfigText();
+        return load;
     } catch (const std::bad_alloc&) {
         load.Reason = "не хватает памяти"_cp;
     } catch (...) {
         load.Reason = "файл не читается"_cp;
     }
+    FreeAll();
+    load.Read = load.DevicesKept = false;
+    load.Written.clear();
     return load;
 }
 
@@ -228,10 +241,11 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
             return stop.At("элемент "_cp + item.Name + " не является устройством"_cp, at);
         }
         std::unique_ptr<TDevice> device = NewDevice();
-        if (!device->LoadFromXml(platform::Trim(item.Content))) {
-            device.reset();
-            FreeAll();
-            return stop.At("неверное описание устройства"_cp, at);
+        TXmlStop inside;
+        if (!device->LoadFromXml(item.Content, &inside)) {
+            if (inside.Cause.empty()) return stop.At("неверное описание устройства"_cp, at);
+            return stop.At("элемент device не читается целиком: "_cp + inside.Cause,
+                           ContentStart(element, at) + inside.Offset);
         }
         device->ListIndex = Count();
         AppendDevice(std::move(device));

@@ -33,6 +33,9 @@ struct TConfigLoad {
     // whole and stay in the list.
     bool DevicesKept = false;
 
+    // What a save of the list as loaded writes: a file that holds anything else loses it unless kept.
+    std::string Written;
+
     explicit operator bool() const { return Read; }
     // The line that reports a load that did not read: the file is not there, or why it was not read.
     std::string Message(const std::string& path) const;
@@ -57,7 +60,8 @@ public:
     virtual void Assign(const TDeviceList* source);
     // A device with its default properties applied, appended last.
     virtual TDeviceRecord* AddDevice();
-    virtual bool SaveToFile(const std::string& fileName);
+    // False with the log line in why when the file was not written.
+    virtual bool SaveToFile(const std::string& fileName, std::string* why = nullptr);
     // Reports nothing: each caller tells the outcome in its own place.
     virtual TConfigLoad LoadFromFile(const std::string& fileName);
     // A new, unopened connection for a device's settings; the base has none.
@@ -69,6 +73,8 @@ public:
     // serial device after a TCP device with equal settings does not go over the TCP link.
     virtual bool ConnectionFits(const TOstrolinkaConnection& connection, TDevicePropertyList* properties);
 
+    // The configuration file's text for this list and the driver settings, as a save writes it.
+    std::string ConfigText() const;
     // Prefixes compare upper-cased, untrimmed.
     TDeviceRecord* FindDevice(const std::string& prefix, int32_t address) const;
     // The index of the device that the published command batch is for, or -1.

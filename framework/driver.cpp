@@ -80,10 +80,11 @@ void TDriver::Shutdown() {
     Done();
 }
 
-bool TDriver::SaveConfig(const std::string& fileName) {
-    if (!DeviceList->SaveToFile(fileName)) return false;
+bool TDriver::SaveConfig(const std::string& fileName, std::string* why) {
+    if (!DeviceList->SaveToFile(fileName, why)) return false;
     LastConfigLoad = TConfigLoad();
     LastConfigLoad.Read = true;
+    LastConfigLoad.Written = DeviceList->ConfigText();
     return true;
 }
 

@@ -54,7 +54,8 @@ public:
     TDriver(const TDriver&) = delete;
     TDriver& operator=(const TDriver&) = delete;
 
-    virtual bool SaveConfig(const std::string& fileName);
+    // False with the log line in why when the file was not written.
+    virtual bool SaveConfig(const std::string& fileName, std::string* why = nullptr);
     // Loads the master list and remembers what the load found (LastConfigLoad).
     virtual TConfigLoad LoadConfig(const std::string& fileName);
     virtual void BeforeSetup();

@@ -128,12 +128,17 @@ bool ParseAttributes(std::string_view text, std::vector<std::string>& list) {
     // The view moves along the text, so a tag of many attributes costs its length once.
     text = TrimmedView(text);
     if (text.empty()) return true;
+    // A tail without "=", or a name holding a blank or a quote (a value whose quote was lost), is
+    // not an attribute list: read on, the values after it would be dropped or taken apart.
     for (;;) {
         const std::size_t p = text.find('=');
-        if (p == std::string_view::npos) return true; // a tail without "=" is ignored
+        if (p == std::string_view::npos) return text.empty();
         const std::string attrName = Trim(text.substr(0, p));
         text = TrimmedView(text.substr(p + 1));
-        if (attrName.empty() || text.empty()) return false;
+        if (attrName.empty() || text.empty() || std::any_of(attrName.begin(), attrName.end(), [](char c) {
+                return IsBlank(c) || c == '"' || c == '\'';
+            }))
+            return false;
         const char quote = text[0];
         if (quote != '"' && quote != '\'') return false;
         const std::size_t end = text.find(quote, 1);
@@ -156,7 +161,9 @@ bool ParseElement(std::string_view text, std::vector<std::string>& list, std::st
     const bool selfClosing = text.size() >= 2 && text[text.size() - 2] == '/';
     if (selfClosing) text.remove_suffix(2);
 
-    const std::size_t b = text.find(' ');
+    // The name ends at any blank: a tag may go on over lines.
+    const auto blank = std::find_if(text.begin(), text.end(), IsBlank);
+    const std::size_t b = blank == text.end() ? none : static_cast<std::size_t>(blank - text.begin());
     const std::size_t g = text.find('>');
     // What follows the opening tag must end with the closing tag of the name.
     const auto takeContent = [&name, &content](std::string_view rest) {
@@ -205,6 +212,13 @@ void SkipXmlDeclaration(std::string_view& text) {
     if (!text.starts_with("<?xml") || text.size() < 6 || !IsBlank(text[5])) return;
     const std::size_t end = text.find("?>");
     if (end != std::string_view::npos) text = TrimmedView(text.substr(end + 2));
+}
+
+std::string NoElementCause(std::string_view at) {
+    if (!at.starts_with("<")) return "ожидался элемент"_cp;
+    if (at.starts_with("<!--")) return "комментарий не закрыт"_cp;
+    if (at.starts_with("<!") || at.starts_with("<?")) return "разметка XML, которая здесь не читается"_cp;
+    return "элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) + " уровней"_cp;
 }
 
 bool ExtractNextElement(std::string_view& text, std::string& element) {

@@ -235,10 +235,10 @@ TEST_F(DeviceListTest, AForeignElementAfterGoodDevicesKeepsThemButFails) {
     EXPECT_EQ(list.Device(0)->DeviceName, "A");
     EXPECT_EQ(GeneralCommandInterval, 900);
 
-    // Text that holds no element ends the read the same way.
+    // Text that holds no element fails the read and leaves nothing, as the module always did.
     WriteBytes(file, Root("", "<device><session DeviceName=\"A\"/></device> stray"));
     EXPECT_FALSE(list.LoadFromFile(file));
-    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Count(), 0);
 }
 
 TEST_F(DeviceListTest, DevicesNestedBeyondTheReadersLimitFailTheLoad) {

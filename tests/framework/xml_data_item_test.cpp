@@ -197,10 +197,12 @@ TEST(XmlDetail, AttributeLists) {
     Lines list;
     EXPECT_TRUE(ParseAttributes("   ", list));
     EXPECT_TRUE(list.empty());
-    EXPECT_TRUE(ParseAttributes(" a = 'x' b=\"y z\" trailing words", list));
+    EXPECT_TRUE(ParseAttributes(" a = 'x'\r\n b=\"y z\" ", list));
     EXPECT_EQ(list, (Lines{"a=\"x\"", "b=\"y z\""}));
 
-    for (const char* bad : {"=\"1\"", "a=", "a=1", "a='1", "a=\"1'"}) {
+    // A tail that is no attribute, and a value whose quote was lost, are not read past.
+    for (const char* bad :
+         {"=\"1\"", "a=", "a=1", "a='1", "a=\"1'", "a='x' trailing words", "a=\"Pump b=\"7\" c=\"8\""}) {
         Lines l;
         EXPECT_FALSE(ParseAttributes(bad, l)) << bad;
     }
