@@ -11,6 +11,7 @@
 #include "module/module_init.h"
 #include "module/qt_application.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace module {
@@ -24,9 +25,13 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The bytes of the configuration file that was not read, kept beside it as `kept`; false with the
-// reason in `why` when they could not be, and then the file must not be written over.
-bool KeepUnreadConfig(const std::string& path, std::string& kept, std::string& why) {
+// The bytes on disk that the save would not write back (a file that was not read, comments, other
+// layout, a change another program made) are kept beside it first as `kept`, and the log says where;
+// false with the reason in `why` when they could not be, and then the file must not be written over.
+bool KeepUnwritten(const std::string& path, const std::string& written, std::string& kept, std::string& why) {
+    std::string bytes;
+    if (!platform::ReadRegularFile(path, bytes, &why)) return why.empty(); // not there: nothing to lose
+    if (bytes == written) return true;
     if (!framework::KeepBackup(path, kept, why)) return false;
     framework::Report(framework::kErrNone, "Прежний конфигурационный файл сохранен как "_cp + kept + ".");
     return true;
@@ -267,9 +272,8 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     // A file that is there but was not read could be written over: its bytes are kept beside it
     // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
     const framework::TConfigLoad& load = driver.LastConfigLoad;
-    const bool unread = !load.Reason.empty() && FileExists(path);
     std::string kept, why;
-    if (unread) {
+    if (!load.Reason.empty() && FileExists(path)) {
         const bool keptOld = framework::KeepBackup(path, kept, why);
         InfoBox(nullptr, "Внимание"_cp,
                 load.Message(path) +
@@ -282,13 +286,23 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         if (!keptOld) return false;
     }
     if (!ExecuteDriverSetup(parent)) return false;
+    // The settings stay in the driver whatever happens here, so that OK again retries the save.
+    std::string keptNow;
     bool saved;
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
-        // Kept again: the file may have changed while the window was open; the same bytes keep the name.
-        saved = (!unread || KeepUnreadConfig(path, kept, why)) && driver.SaveConfig(path);
+        saved = KeepUnwritten(path, load.Written, keptNow, why) && driver.SaveConfig(path, &why);
     }
-    if (!saved) framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
+    if (!saved) {
+        framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
+        InfoBox(nullptr, "Внимание"_cp, "Ошибка записи файла конфигурации."_cp + " " + why, false, false);
+    } else if (!keptNow.empty() && keptNow != kept) {
+        InfoBox(nullptr, "Внимание"_cp,
+                "Конфигурационный файл "_cp + path +
+                    " содержал то, чего настройка не записывает; прежний файл сохранен как "_cp + keptNow +
+                    ".",
+                false, false);
+    }
     return saved;
 }
 

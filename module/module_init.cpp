@@ -267,9 +267,7 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 
 framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path) {
     std::lock_guard<std::mutex> guard(MasterListLock);
-    const framework::TConfigLoad load = driver.LoadConfig(path);
-    if (!load && !load.DevicesKept) driver.DeviceList->FreeAll();
-    return load;
+    return driver.LoadConfig(path);
 }
 
 int32_t InitModule(const TDrvInitRecord& record) {

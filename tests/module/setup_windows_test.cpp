@@ -543,25 +543,45 @@ TEST_F(DriverSetupTest, AnswersFalseOnAThreadWithoutTheApplication) {
     EXPECT_EQ(driver_.BeforeSetups, 0);
 }
 
-TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndAnswersFalse) {
-    const fs::path readOnly = dir_ / "ro";
-    fs::create_directories(readOnly);
-    ::chmod(readOnly.c_str(), 0555);
-    fs::path path = readOnly / "Quillary.cfg";
-    if (::access(readOnly.c_str(), W_OK) == 0) {
-        // Permissions do not hold back this user (root): a directory in the file's place fails alike.
-        std::cout
-            << "[ NOTE     ] folder still writable for this user; the file's place is taken by a directory\n";
-        ::chmod(readOnly.c_str(), 0755);
-        fs::create_directories(path);
-    }
+TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndTheBoxSaysWhy) {
     const fs::path log = dir_ / "module.log";
     module::TModuleErrorClass errors(log.string());
     framework::ErrorObj = &errors;
-    module::CfgPath = path.string(); // as after the initialisation
-    const auto answer = WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
-    EXPECT_FALSE(module::SetupDriver(0, dir_.string()));
-    EXPECT_EQ(ReadBytes(log), Cp("Ошибка записи файла конфигурации.: 1\r\n"));
+    // The suite runs as root, whom a read-only folder does not stop: what stands at the name does.
+    const struct {
+        const char* what;
+        fs::path path;
+        const char* reason;
+    } cases[] = {
+        {"a folder at the file's name", dir_ / "folder" / "Quillary.cfg", "это не обычный файл"},
+        {"a link to itself", dir_ / "loop" / "Quillary.cfg", "ошибка 40"},
+        {"a name past NAME_MAX", dir_ / (std::string(300, 'n') + ".cfg"), "ошибка 36"},
+        {"a folder that is not there", dir_ / "gone" / "Quillary.cfg", "не записан: ошибка 2."},
+    };
+    fs::create_directories(cases[0].path);
+    fs::create_directories(cases[1].path.parent_path());
+    fs::create_symlink(cases[1].path, cases[1].path);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(log);
+        module::CfgPath = c.path.string(); // as after the initialisation
+        const auto answer = WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
+        std::string box;
+        QTimer boxes;
+        QObject::connect(&boxes, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || !box.empty() || modal->windowTitle() != QString::fromUtf8("Внимание"))
+                return;
+            for (QLabel* label : modal->findChildren<QLabel*>())
+                box += ui::FromQt(label->text());
+            Press(modal, "Да");
+        });
+        boxes.start(1);
+        EXPECT_FALSE(module::SetupDriver(0, dir_.string()));
+        EXPECT_EQ(ReadBytes(log), Cp("Ошибка записи файла конфигурации.: 1\r\n"));
+        EXPECT_NE(box.find(Cp("Ошибка записи файла конфигурации. ")), std::string::npos);
+        EXPECT_NE(box.find(Cp(c.reason)), std::string::npos) << platform::Utf8FromCp1251(box);
+    }
     EXPECT_FALSE(fs::exists(dir_ / "Quillary.cfg")) << "the module's configuration path, not its directory";
 }
 

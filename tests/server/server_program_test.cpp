@@ -507,6 +507,33 @@ TEST_F(ServerPollingTest, TheAccessLockTagInTheHostTagDatabasePausesPolling) {
     ASSERT_NO_FATAL_FAILURE(Stop(server));
 }
 
+// A configuration the module refuses polls nothing here either, the devices before the slip included;
+// the log says why. A device the user switched off never comes up enabled with default settings.
+TEST_F(ServerPollingTest, ARefusedConfigurationPollsNothing) {
+    const std::string where = StartSim(TLink::Tcp, "0=1234,0");
+    const std::string good = Device("Pump", 1, TLink::Tcp, where);
+    const std::string switchedOff =
+        "<device>note\r\n" + Device("Pump A", 7, TLink::Tcp, where, "Enabled=\"FALSE\"").substr(8);
+    for (const std::string& devices : {good + switchedOff, good + "<device x=1></device>\r\n"}) {
+        SCOPED_TRACE(devices);
+        Configure(false, devices);
+        ASSERT_NO_FATAL_FAILURE(PrepareArea({1}));
+        ServerProcess server(Exe());
+        ASSERT_NO_FATAL_FAILURE(AwaitRegistration(server));
+        ASSERT_TRUE(WaitUntil([&] {
+            return Errors().find(platform::Cp(" не прочитан: ")) != std::string::npos;
+        })) << Errors();
+        // Its device threads would have polled every 20 ms in the seconds the window counts.
+        const int32_t ticks = area_->ServerData.GetTransactionId();
+        ASSERT_TRUE(WaitUntil([&] { return area_->ServerData.GetTransactionId() >= ticks + 2; }));
+        EXPECT_EQ(area_->RequestTerminal.GetCounter(), 0);
+        EXPECT_EQ(StaticValue(0), -1.0f);
+        ASSERT_NO_FATAL_FAILURE(Stop(server));
+        area_.reset();
+        host_.reset();
+    }
+}
+
 // Devices on COM1, COM2 and COM1 make two threads: each port's line is served, the two devices of
 // COM1 one after the other on one line.
 TEST_F(ServerPollingTest, DevicesSplitByPortAreAllServed) {

@@ -33,24 +33,27 @@ using FSetup = bool (*)(uint32_t);
 
 // The setup's windows answered from inside their loops: a message box that comes first is read (and
 // pictured when asked) and confirmed, then the setup window's devices are counted and it is answered
-// with `answer`. Past the deadline the window is closed, so that the test fails rather than hangs.
+// with `answer`; a box after it is read into After and confirmed. Past the deadline the window is
+// closed, so that the test fails rather than hangs.
 struct TSetupAnswers {
     TSetupAnswers(const char* answer, const char* picture) {
         const uint64_t deadline = platform::MonotonicMs() + 15000;
         QObject::connect(&timer, &QTimer::timeout, [=, this] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr || Devices >= 0) return;
+            if (modal == nullptr) return;
             if (platform::MonotonicMs() > deadline) {
                 modal->close();
                 return;
             }
-            if (modal->windowTitle() != QString::fromUtf8("Внимание")) {
+            const bool box = modal->windowTitle() == QString::fromUtf8("Внимание");
+            if (Devices >= 0) {
+                if (box && After.empty()) After = Confirmed(modal);
+            } else if (!box) {
                 Devices = modal->findChildren<QListWidget*>().value(0)->count();
                 if (WhileOpen) WhileOpen();
                 Click(modal, answer);
             } else if (Box.empty()) {
-                for (QLabel* label : modal->findChildren<QLabel*>())
-                    Box += label->text().toStdString();
+                Box = Confirmed(modal);
                 if (picture != nullptr) {
                     const fs::path outputs =
                         fs::path(std::getenv("QUILLARY_BIN")).parent_path() / "test-output";
@@ -58,10 +61,17 @@ struct TSetupAnswers {
                     EXPECT_TRUE(
                         modal->grab().save(QString::fromStdString((outputs / picture).string()), "PNG"));
                 }
-                Click(modal, "Да");
             }
         });
         timer.start(1);
+    }
+    // The box's text, UTF-8, once its "Да" is clicked.
+    static std::string Confirmed(QWidget* box) {
+        std::string text;
+        for (QLabel* label : box->findChildren<QLabel*>())
+            text += label->text().toStdString();
+        Click(box, "Да");
+        return text;
     }
     // Queued: the window the click closes ends its loop outside this step.
     static void Click(QWidget* window, const char* caption) {
@@ -69,6 +79,7 @@ struct TSetupAnswers {
         QTimer::singleShot(0, button, [button] { sbtest::ClickButton(button); });
     }
     std::string Box;                 // the message box's text, UTF-8; empty when none was shown
+    std::string After;               // the text of a box after the setup window
     int Devices = -1;                // the setup window's devices; -1 when it did not open
     std::function<void()> WhileOpen; // what happens while the setup window is open
     QTimer timer;
@@ -186,6 +197,20 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         return ", смещение " + std::to_string(text.find(what));
     };
     const std::string unclosed = "элемент не закрыт или вложен глубже 1000 уровней";
+    // A device the user switched off, written by hand with one slip: it must not load as an enabled
+    // device with every other setting at its default.
+    const auto pumpA = [&](const std::string& inside) {
+        return beforeEnd("   <device>\r\n      " + inside + "\r\n   </device>\r\n");
+    };
+    const std::string session = "<session DeviceName=\"Pump A\" DeviceAddress=\"7\" IPPort=\"4999\" "
+                                "Enabled=\"FALSE\" />",
+                      loose = pumpA("note\r\n      " + session),
+                      cdata = pumpA("<![CDATA[ x ]]>\r\n      " + session),
+                      unquoted = pumpA("<session DeviceName=PumpA DeviceAddress=\"7\" Enabled=\"FALSE\" />"),
+                      strayQuote = pumpA("<session DeviceName=\"Pump A DeviceAddress=\"7\" IPPort=\"4999\" "
+                                         "Enabled=\"FALSE\" />");
+    const std::string partly = "элемент device не читается целиком: ",
+                      unparsed = partly + "элемент session не разбирается";
     // At the backup's name a folder is passed over, a link replaced (never written through); a file past
     // the read bound cannot be kept by anybody.
     enum TBeside { kNothing, kFolderAtBak, kLinkElsewhere, kLinkToConfig, kLinkToNothing, kPastBound };
@@ -211,6 +236,13 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
          true},
         {"a truncated file", truncated, unclosed + at(truncated, "<"), 0, "Да", true},
         {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да", true},
+        {"loose text before a session", loose, partly + "ожидался элемент" + at(loose, "note"), 0, "Да",
+         true},
+        {"CDATA before a session", cdata,
+         partly + "разметка XML, которая здесь не читается" + at(cdata, "<![CDATA["), 0, "Да", true},
+        {"an unquoted value", unquoted, unparsed + at(unquoted, "<session DeviceName=PumpA"), 0, "Да", true},
+        {"a stray quote", strayQuote, unparsed + at(strayQuote, "<session DeviceName=\"Pump A D"), 0, "Да",
+         true},
         {"cancelled", truncated, unclosed + at(truncated, "<"), 0, "Отмена", true},
         {"a folder at the backup's name", truncated, cut, 0, "Да", true, kFolderAtBak, ".bak1"},
         {"a link at the backup's name to a file elsewhere", truncated, cut, 0, "Да", true, kLinkElsewhere},
@@ -287,14 +319,39 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         }
     }
     // A configuration that reads opens the setup without a word, the declaration and comments that
-    // XML allows included.
-    WriteText(cfg, "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<!-- a -->\r\n" +
-                       beforeEnd("<!-- b -->\r\n") + "<!-- c -->\r\n");
+    // XML allows included, a device the user commented out too. The save keeps what it does not write
+    // back, and so does a save over bytes another program wrote meanwhile; a file the system wrote
+    // itself is replaced with nothing kept.
+    const std::string commented = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<!-- a -->\r\n" +
+                                  beforeEnd("<!-- <device><session DeviceName=\"Old\"/></device> -->\r\n") +
+                                  "<!-- c -->\r\n";
+    WriteText(cfg, commented);
+    for (const char* name : {".bak", ".bak1", ".bak2"})
+        fs::remove_all(cfg.string() + name);
     ASSERT_EQ(module.Init(Record(true)), 0);
-    TSetupAnswers watch("Отмена", nullptr);
-    EXPECT_FALSE(Setup(0));
-    EXPECT_EQ(watch.Box, "");
-    EXPECT_EQ(watch.Devices, 2);
+    const struct {
+        const char* what;
+        const char* keptAs; // nullptr: nothing kept
+        const char* changed = nullptr;
+    } saves[] = {
+        {"comments", ".bak"}, {"the system's own file", nullptr}, {"changed meanwhile", ".bak1", "<x/>"}};
+    for (const auto& c : saves) {
+        SCOPED_TRACE(c.what);
+        const std::string before = ReadText(cfg);
+        TSetupAnswers watch("Да", nullptr);
+        if (c.changed) watch.WhileOpen = [&] { WriteText(cfg, c.changed); };
+        EXPECT_TRUE(Setup(0));
+        EXPECT_EQ(watch.Box, "");
+        EXPECT_EQ(watch.Devices, 2);
+        EXPECT_NE(ReadText(cfg).find("DeviceName=\"Fan\""), std::string::npos);
+        EXPECT_EQ(watch.After.empty(), c.keptAs == nullptr) << watch.After;
+        if (c.keptAs == nullptr) continue;
+        const std::string kept = cfg.string() + c.keptAs;
+        EXPECT_NE(watch.After.find(kept + "."), std::string::npos) << watch.After;
+        EXPECT_EQ(ReadText(kept), c.changed ? c.changed : before);
+    }
+    EXPECT_FALSE(fs::exists(cfg.string() + ".bak2"));
+    EXPECT_EQ(ReadText(cfg.string() + ".bak"), commented);
 }
 
 } // namespace
