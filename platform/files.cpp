@@ -15,6 +15,11 @@
 #include "platform/text.h"
 
 namespace platform {
+
+std::string ErrorNumberText(int error) {
+    return "ошибка "_cp + IntToStr(error);
+}
+
 namespace {
 
 std::string NotRegular() {
@@ -22,9 +27,6 @@ std::string NotRegular() {
 }
 std::string TooLarge() {
     return "он больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) + " байт"_cp;
-}
-std::string Failure(int error) {
-    return "ошибка "_cp + IntToStr(error);
 }
 std::string NotWritten(const std::string& path, const std::string& reason) {
     return "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
@@ -60,12 +62,12 @@ void RemoveLeftovers(const std::string& folder, const std::string& base) {
 int OpenRegular(const std::string& path, int flags, bool create, struct stat& st, std::string& reason) {
     reason.clear();
     if (path.empty() || path.find('\0') != std::string::npos) {
-        if (create) reason = Failure(ENOENT);
+        if (create) reason = ErrorNumberText(ENOENT);
         return -1;
     }
     if (::stat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) {
-            reason = Failure(errno);
+            reason = ErrorNumberText(errno);
             return -1;
         }
         if (!create) return -1;
@@ -78,7 +80,7 @@ int OpenRegular(const std::string& path, int flags, bool create, struct stat& st
     const int fd =
         ::open(path.c_str(), flags | (create ? O_CREAT : 0) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        reason = errno == ENXIO ? NotRegular() : Failure(errno); // ENXIO: a FIFO without a reader
+        reason = errno == ENXIO ? NotRegular() : ErrorNumberText(errno); // ENXIO: a FIFO without a reader
         return -1;
     }
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -87,6 +89,34 @@ int OpenRegular(const std::string& path, int flags, bool create, struct stat& st
         return -1;
     }
     return fd;
+}
+
+// Writes bytes to a new temporary file beside target, gives it access and renames it over target: 0,
+// or the error number that stopped it (the temporary file then gone).
+int WriteBeside(const std::string& target, std::string_view bytes, const TFileAccess& access) {
+    static std::atomic<unsigned> serial{0};
+    const std::string temp = target + "." + IntToStr(::getpid()) + "-" + IntToStr(++serial) + ".tmp";
+    // Only the owner may open the bytes until they have their own bits: a reader who opened the file
+    // earlier would keep reading whatever bits it gets later.
+    const int fd =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, access.Mode >= 0 ? 0600 : 0666);
+    int error = fd < 0 ? errno : WriteAll(fd, bytes);
+    // The owner before the bits: a change of owner clears the set-id bits. Where the process may not
+    // give the file away (EPERM), or the id means nothing in its user namespace (EINVAL), the file
+    // stays its own, in the group when that alone may be given.
+    if (error == 0 && (access.Uid != static_cast<uid_t>(-1) || access.Gid != static_cast<gid_t>(-1)) &&
+        ::fchown(fd, access.Uid, access.Gid) != 0) {
+        if (errno != EPERM && errno != EINVAL)
+            error = errno;
+        else
+            ::fchown(fd, static_cast<uid_t>(-1), access.Gid);
+    }
+    if (error == 0 && access.Mode >= 0 && ::fchmod(fd, static_cast<mode_t>(access.Mode)) != 0) error = errno;
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0 && fd >= 0) ::unlink(temp.c_str());
+    return error;
 }
 
 } // namespace
@@ -114,7 +144,7 @@ bool ReadRegularFile(const std::string& path, std::string& data, std::string* wh
                 const ssize_t got = ::read(fd, buffer, sizeof buffer);
                 if (got < 0 && errno == EINTR) continue;
                 if (got < 0) {
-                    reason = Failure(errno);
+                    reason = ErrorNumberText(errno);
                     break;
                 }
                 if (got == 0) break;
@@ -139,7 +169,7 @@ bool AppendToRegularFile(const std::string& path, std::string_view bytes, std::s
     std::string reason;
     const int fd = OpenRegular(path, O_WRONLY | O_APPEND, true, st, reason);
     if (fd >= 0) {
-        if (const int error = WriteAll(fd, bytes)) reason = Failure(error);
+        if (const int error = WriteAll(fd, bytes)) reason = ErrorNumberText(error);
         ::close(fd);
         if (reason.empty()) return true;
     }
@@ -147,8 +177,8 @@ bool AppendToRegularFile(const std::string& path, std::string_view bytes, std::s
     return false;
 }
 
-bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAtName link, int mode,
-                        std::string* why) {
+bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAtName link,
+                        const TFileAccess& access, std::string* why) {
     std::string target = path, reason;
     struct stat st {};
     bool exists = ::lstat(path.c_str(), &st) == 0;
@@ -157,7 +187,7 @@ bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAt
         if (link == TLinkAtName::Replace) {
             exists = false;
         } else if (::realpath(path.c_str(), resolved) == nullptr || ::stat(resolved, &st) != 0) {
-            reason = Failure(errno);
+            reason = ErrorNumberText(errno);
         } else {
             target = resolved;
         }
@@ -167,20 +197,15 @@ bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAt
         const std::size_t slash = target.rfind('/');
         RemoveLeftovers(slash == std::string::npos ? "." : target.substr(0, slash + 1),
                         target.substr(slash + 1));
-        static std::atomic<unsigned> serial{0};
-        const std::string temp = target + "." + IntToStr(::getpid()) + "-" + IntToStr(++serial) + ".tmp";
-        if (mode < 0 && exists) mode = static_cast<int>(st.st_mode & 07777);
-        // Only the owner may open the bytes until they have their own bits: a reader who opened the
-        // file earlier would keep reading whatever bits it gets later.
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode >= 0 ? 0600 : 0666);
-        int error = fd < 0 ? errno : WriteAll(fd, bytes);
-        if (error == 0 && mode >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
-        if (error == 0 && ::fsync(fd) != 0) error = errno;
-        if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
-        if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+        TFileAccess take = access;
+        if (exists) {
+            if (take.Mode < 0) take.Mode = static_cast<int>(st.st_mode & 07777);
+            if (take.Uid == static_cast<uid_t>(-1)) take.Uid = st.st_uid;
+            if (take.Gid == static_cast<gid_t>(-1)) take.Gid = st.st_gid;
+        }
+        const int error = WriteBeside(target, bytes, take);
         if (error == 0) return true;
-        if (fd >= 0) ::unlink(temp.c_str());
-        reason = Failure(error);
+        reason = ErrorNumberText(error);
     }
     if (why != nullptr) *why = NotWritten(path, reason);
     return false;

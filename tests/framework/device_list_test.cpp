@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <tuple>
+#include <unistd.h>
 
 #include "device_test_support.h"
 #include "framework/device_list.h"
@@ -294,11 +297,18 @@ TEST_F(DeviceListTest, SavingThroughALinkReplacesTheFileItPointsTo) {
     const std::string target = dir.File("real.cfg");
     const std::string link = dir.File("Quillary.cfg");
     WriteBytes(target, "old");
+    // A user's file that root saves stays the user's, bits and all.
+    ASSERT_EQ(::chown(target.c_str(), 1000, 1000), 0);
+    std::filesystem::permissions(target, std::filesystem::perms(0640));
     std::filesystem::create_symlink(target, link);
     TDeviceList list;
     ASSERT_TRUE(list.SaveToFile(link));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(target), kEmptyFile);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::make_tuple(1000u, 1000u, 0640u));
 }
 
 TEST_F(DeviceListTest, AssignMakesNewDevicesWithTheSourcesSettings) {
