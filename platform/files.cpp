@@ -4,6 +4,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +23,10 @@ std::string ErrorNumberText(int error) {
 
 namespace {
 
+constexpr time_t kLeftoverAge = 600; // seconds nobody wrote a leftover before it goes
+constexpr pid_t kPidLimit = 4194304; // the kernel's own bound when pid_max cannot be read
+constexpr int kTempNameTries = 100;  // temporary names tried when the ones before are taken
+
 std::string NotRegular() {
     return "это не обычный файл"_cp;
 }
@@ -32,26 +37,50 @@ std::string NotWritten(const std::string& path, const std::string& reason) {
     return "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
 }
 
+// Parses a number as the system writes one (digits, no leading zero) from p on.
+bool Number(const char*& p, const char* end, unsigned& value) {
+    if (p == end || *p < '1' || *p > '9') return false;
+    const auto [next, failed] = std::from_chars(p, end, value);
+    p = next;
+    return failed == std::errc();
+}
+
 // The writer's pid when name is one of base's temporary files, "<base>.<pid>-<n>.tmp"; 0 otherwise.
 unsigned TempWriter(std::string_view name, std::string_view base) {
     if (name.size() < base.size() + 8 || !name.starts_with(base) || name[base.size()] != '.' ||
         !name.ends_with(".tmp"))
         return 0;
+    const char* p = name.data() + base.size() + 1;
     const char* const end = name.data() + name.size() - 4;
     unsigned pid = 0, n = 0;
-    const auto [dash, failed] = std::from_chars(name.data() + base.size() + 1, end, pid);
-    if (failed != std::errc() || dash == end || *dash != '-') return 0;
-    const auto [last, bad] = std::from_chars(dash + 1, end, n);
-    return bad == std::errc() && last == end ? pid : 0;
+    return Number(p, end, pid) && p != end && *p++ == '-' && Number(p, end, n) && p == end ? pid : 0;
 }
 
-// A save that was killed leaves its temporary file: the writer is gone, so the file goes too.
+// Pids the system gives are below pid_max.
+pid_t PidLimit() {
+    static const pid_t limit = [] {
+        std::string text;
+        long value = 0;
+        if (ReadRegularFile("/proc/sys/kernel/pid_max", text))
+            std::from_chars(text.data(), text.data() + text.size(), value);
+        return value > 1 && value <= INT_MAX ? static_cast<pid_t>(value) : kPidLimit;
+    }();
+    return limit;
+}
+
+// A save that was killed leaves its temporary file; it goes only when nobody can still be writing
+// it: a regular file (a link or a FIFO of that name is someone else's) of a pid the system gives that
+// is gone, untouched for a while (from another pid namespace a live writer looks gone).
 void RemoveLeftovers(const std::string& folder, const std::string& base) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;
+    const time_t old = ::time(nullptr) - kLeftoverAge;
     while (const dirent* entry = ::readdir(dir)) {
         const unsigned pid = TempWriter(entry->d_name, base);
-        if (pid != 0 && pid <= INT_MAX && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        struct stat st {};
+        if (pid != 0 && pid < static_cast<unsigned>(PidLimit()) && ::kill(static_cast<pid_t>(pid), 0) != 0 &&
+            errno == ESRCH && ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_mtime <= old)
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
     ::closedir(dir);
@@ -95,11 +124,15 @@ int OpenRegular(const std::string& path, int flags, bool create, struct stat& st
 // or the error number that stopped it (the temporary file then gone).
 int WriteBeside(const std::string& target, std::string_view bytes, const TFileAccess& access) {
     static std::atomic<unsigned> serial{0};
-    const std::string temp = target + "." + IntToStr(::getpid()) + "-" + IntToStr(++serial) + ".tmp";
+    std::string temp;
+    int fd = -1;
     // Only the owner may open the bytes until they have their own bits: a reader who opened the file
-    // earlier would keep reading whatever bits it gets later.
-    const int fd =
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, access.Mode >= 0 ? 0600 : 0666);
+    // earlier would keep reading whatever bits it gets later. A name left taken is passed over.
+    for (int tries = 0; fd < 0 && tries < kTempNameTries; ++tries) {
+        temp = target + "." + IntToStr(::getpid()) + "-" + IntToStr(++serial) + ".tmp";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, access.Mode >= 0 ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     int error = fd < 0 ? errno : WriteAll(fd, bytes);
     // The owner before the bits: a change of owner clears the set-id bits. Where the process may not
     // give the file away (EPERM), or the id means nothing in its user namespace (EINVAL), the file
