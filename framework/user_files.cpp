@@ -32,7 +32,7 @@ bool KeepBackup(const std::string& fileName, std::string& kept, std::string& why
     for (int n = 1; !Free(kept, bytes); ++n)
         kept = fileName + ".bak" + platform::IntToStr(n);
     return platform::ReplaceRegularFile(kept, bytes, platform::TLinkAtName::Replace,
-                                        static_cast<int>(st.st_mode & 07777), &why);
+                                        {static_cast<int>(st.st_mode & 07777), st.st_uid, st.st_gid}, &why);
 }
 
 } // namespace framework

@@ -13,6 +13,7 @@
 #include "module/module_init.h"
 #include "module/received_buffer.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/process_start.h"
 #include "platform/text.h"
 
@@ -25,6 +26,9 @@ std::timed_mutex RegionLockTakers;
 namespace {
 
 using framework::Report;
+
+// Why the last start failed, 0 when it did not: the third attempt's report says it.
+std::atomic<int> LastStartError{0};
 
 std::string MessageOf(const std::exception& e) {
     return e.what();
@@ -257,13 +261,20 @@ bool TDriverThread::EnsureServer(bool allowStart) {
         WithTrailingSeparator(InitDirectory(InitRecord)) +
         (framework::Driver != nullptr ? framework::Driver->GetServerFileName() : std::string());
     const std::string cfg = CfgPath;
-    if (StartAttempts.load() == 3)
+    if (StartAttempts.load() == 3) {
         Report(framework::kErrReported,
                "DLM::Ошибка запуска сервера доступа к устройству."_cp + " " + exe + " " + cfg);
+        if (const int error = LastStartError.load())
+            Report(framework::kErrReported, "DLM::Сервер доступа к устройству не запущен: "_cp +
+                                                platform::ErrorNumberText(error) + ".");
+    }
     if (StopFlag.load() != 0) return false;
     ReleaseStaleLocks();
     // Each path goes whole: a folder's name may hold any byte a line would be split at.
-    return platform::StartDetachedProcess({exe, cfg});
+    int error = 0;
+    const bool started = platform::StartDetachedProcess({exe, cfg}, nullptr, &error);
+    LastStartError = started ? 0 : error;
+    return started;
 }
 
 } // namespace module

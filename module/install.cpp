@@ -71,7 +71,7 @@ bool CopyFileReplacing(const std::string& src, const std::string& dst) {
     struct stat st;
     return platform::ReadRegularFile(src, bytes) && ::stat(src.c_str(), &st) == 0 &&
            platform::ReplaceRegularFile(dst, bytes, platform::TLinkAtName::Follow,
-                                        static_cast<int>(st.st_mode & 0777));
+                                        {.Mode = static_cast<int>(st.st_mode & 0777)});
 }
 
 TInstallProcDialog::TInstallProcDialog()

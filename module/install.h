@@ -58,7 +58,8 @@ bool RemoveDriver(framework::TDriver& driver, const char* directory);
 std::string GuidText(const uint8_t guid[16]);
 
 // Replaces dst with a copy of src (its bytes and permission bits) through platform::ReplaceRegularFile:
-// a copy that fails half-way leaves the old dst as it was, and a link at dst, the user's own, stays.
+// a copy that fails half-way leaves the old dst as it was, a link at dst, the user's own, stays, and
+// a replaced dst's owner keeps the file.
 bool CopyFileReplacing(const std::string& src, const std::string& dst);
 
 } // namespace module

@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace platform {
 
-// The largest file the system reads: 64 MiB. Its largest real file is a device description, and a
-// description of 100,000 device types is 24 MB (it loads in about a second); a loader holds a few
-// copies of the text, so the bound keeps a load within a few hundred MB and seconds.
+// The largest file the system reads: 64 MiB. It bounds what a read holds of one file, not what a load
+// makes of it: the largest real file, a description of 100,000 device types, is 24 MB and loads in
+// about a second with a few copies of its text, while a configuration's memory follows its devices.
 inline constexpr std::uint64_t kMaxFileSize = 64ull * 1024 * 1024;
 
 // Reads the whole file into data. False when it is missing, not a regular file, larger than
@@ -30,12 +31,25 @@ enum class TLinkAtName {
     Replace, // a name the system picks itself (a backup): the link goes, what it points to is not touched
 };
 
+// The permission bits (0 to 07777) and the owner a replacing file takes; -1 for those of the file it
+// replaces.
+struct TFileAccess {
+    int Mode = -1;
+    uid_t Uid = static_cast<uid_t>(-1);
+    gid_t Gid = static_cast<gid_t>(-1);
+};
+
 // Replaces the file at path with bytes: a temporary file <file>.<pid>-<n>.tmp beside it is written
 // whole, synced and renamed over it, so a failure leaves the old file whole. The new file gets the
-// permission bits `mode` when given (0 to 07777), else those of the file it replaces. Temporary files
-// that a killed writer left beside it are removed first. False with the log line in `why`.
+// bits and the owner of `access`, each else the replaced file's; an owner the process may not give
+// is left its own. Temporary files that a killed writer left beside it are removed first. False with
+// the log line in `why`.
 bool ReplaceRegularFile(const std::string& path, std::string_view bytes,
-                        TLinkAtName link = TLinkAtName::Follow, int mode = -1, std::string* why = nullptr);
+                        TLinkAtName link = TLinkAtName::Follow, const TFileAccess& access = {},
+                        std::string* why = nullptr);
+
+// How a reason names a system error number: "ошибка N" (cp1251).
+std::string ErrorNumberText(int error);
 
 // Writes all the bytes to fd: 0, or the error number that stopped it.
 int WriteAll(int fd, std::string_view bytes);

@@ -58,11 +58,15 @@ std::size_t ReadFull(int fd, void* data, std::size_t size) {
 
 } // namespace
 
-bool StartDetachedProcess(const std::vector<std::string>& arguments, uint32_t* processId) {
-    if (arguments.empty() || arguments[0].empty()) return false;
+bool StartDetachedProcess(const std::vector<std::string>& arguments, uint32_t* processId, int* error) {
+    const auto fail = [error](int number) {
+        if (error != nullptr) *error = number;
+        return false;
+    };
+    if (arguments.empty() || arguments[0].empty()) return fail(ENOENT);
     // A zero byte would end the argument early: a cut program name names another program.
     for (const std::string& a : arguments)
-        if (a.find('\0') != std::string::npos) return false;
+        if (a.find('\0') != std::string::npos) return fail(EINVAL);
     std::vector<std::string> args = arguments;
     std::vector<char*> argv;
     for (auto& a : args)
@@ -70,18 +74,24 @@ bool StartDetachedProcess(const std::vector<std::string>& arguments, uint32_t* p
     argv.push_back(nullptr);
 
     int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return false;
+    if (::pipe2(report, O_CLOEXEC) != 0) return fail(errno);
     const pid_t child = ::fork();
     if (child < 0) {
+        const int number = errno;
         ::close(report[0]);
         ::close(report[1]);
-        return false;
+        return fail(number);
     }
     if (child == 0) {
         // The middle process only forks once more and ends, so that the program is adopted by init.
         ::close(report[0]);
         const pid_t grandchild = ::fork();
         if (grandchild == 0) RunGrandchild(report[1], argv.data());
+        if (grandchild < 0) {
+            const int32_t number = errno;
+            WriteWord(report[1], 0);
+            WriteWord(report[1], number);
+        }
         ExitReleasingNames(grandchild < 0 ? 1 : 0);
     }
     ::close(report[1]);
@@ -91,7 +101,9 @@ bool StartDetachedProcess(const std::vector<std::string>& arguments, uint32_t* p
     int32_t words[2] = {0, 0};
     const std::size_t got = ReadFull(report[0], words, sizeof words);
     ::close(report[0]);
-    if (got != sizeof words[0]) return false;
+    // A pid alone means the program runs; a failed exec or fork sends its errno after a word; with
+    // nothing at all the middle process died before it could say.
+    if (got != sizeof words[0]) return fail(got == sizeof words ? words[1] : ECHILD);
     if (processId != nullptr) *processId = static_cast<uint32_t>(words[0]);
     return true;
 }

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <tuple>
+#include <unistd.h>
 
 #include "device_test_support.h"
 #include "framework/device_list.h"
@@ -294,11 +301,68 @@ TEST_F(DeviceListTest, SavingThroughALinkReplacesTheFileItPointsTo) {
     const std::string target = dir.File("real.cfg");
     const std::string link = dir.File("Quillary.cfg");
     WriteBytes(target, "old");
+    // A user's file that root saves stays the user's, bits and all.
+    ASSERT_EQ(::chown(target.c_str(), 1000, 1000), 0);
+    std::filesystem::permissions(target, std::filesystem::perms(0640));
     std::filesystem::create_symlink(target, link);
     TDeviceList list;
     ASSERT_TRUE(list.SaveToFile(link));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(target), kEmptyFile);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::make_tuple(1000u, 1000u, 0640u));
+}
+
+// A save takes away what a killed save of the same file left, and nothing else; a temporary name left
+// taken by a writer of our pid (a restarted container's) makes it take the next.
+TEST_F(DeviceListTest, ASaveRemovesOnlyWhatAKilledSaveLeft) {
+    const std::string file = dir.File("Quillary.cfg"), pid = std::to_string(::getpid());
+    TDeviceList list;
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, dir.Path.c_str(), IN_CREATE), 0);
+    ASSERT_TRUE(list.SaveToFile(file));
+    alignas(inotify_event) char events[4096];
+    ASSERT_GT(::read(watch, events, sizeof events), 0);
+    ::close(watch);
+    // The temporary file that save used; the next save's name has the serial after it.
+    const std::string used = reinterpret_cast<const inotify_event*>(events)->name,
+                      prefix = "Quillary.cfg." + pid + "-";
+    const std::string next = prefix + std::to_string(std::stoi(used.substr(prefix.size())) + 1) + ".tmp";
+    pid_t dead = std::stoi(ReadBytes("/proc/sys/kernel/pid_max")) - 1;
+    while (::kill(dead, 0) == 0 || errno != ESRCH)
+        --dead;
+    const std::string gone = "Quillary.cfg." + std::to_string(dead) + "-";
+    enum TKind { kFile, kLink, kFifo };
+    const struct {
+        std::string name;
+        TKind kind;
+        int minutes; // since it was last written
+        bool stays;
+    } rows[] = {{"Quillary.cfg.20240115-1.tmp", kFile, 11, true}, // the user's own, of a date
+                {gone + "1.tmp", kLink, 11, true},
+                {gone + "2.tmp", kFifo, 11, true},
+                {next, kFile, 11, true},
+                {gone + "3.tmp", kFile, 11, false},
+                {gone + "4.tmp", kFile, 0, true}, // its writer may be alive in another pid namespace
+                {"Quillary.cfg.0" + std::to_string(dead) + "-1.tmp", kFile, 11, true}}; // not a name we write
+    WriteBytes(dir.File("pointed"), "the link's");
+    for (const auto& r : rows) {
+        const std::string path = dir.File(r.name);
+        if (r.kind == kFile) WriteBytes(path, "half a save");
+        if (r.kind == kLink) std::filesystem::create_symlink(dir.File("pointed"), path);
+        if (r.kind == kFifo) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+        const timespec then{::time(nullptr) - 60 * r.minutes, 0}, times[2] = {then, then};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+    EXPECT_TRUE(list.SaveToFile(file));
+    for (const auto& r : rows)
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(dir.File(r.name))), r.stays)
+            << r.name;
+    EXPECT_EQ(ReadBytes(dir.File("pointed")), "the link's");
 }
 
 TEST_F(DeviceListTest, AssignMakesNewDevicesWithTheSourcesSettings) {

@@ -8,6 +8,8 @@
 #include "ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +45,9 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
                  {"Quillary.ico", "an older icon", {"", ""}}};
     for (const auto& c : cases)
         device_test::WriteBytes(dst.File(c.name), c.old);
+    // The user's description stays the user's when root reinstalls, and so does its backup.
+    ASSERT_EQ(::chown(dst.File("Quillary.edd").c_str(), 1000, 1000), 0);
+    std::filesystem::permissions(dst.File("Quillary.edd"), std::filesystem::perms(0640));
     modbus::TModbusrtu_Driver driver;
     for (const int release : {1, 2}) {
         for (const auto& c : cases)
@@ -64,6 +69,13 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
     }
     EXPECT_EQ(ReadBytes(dst.File("Quillary.cfg.bak")), "the user's devices");
     EXPECT_EQ(ReadBytes(dst.File("Quillary.edd.bak")), "the user's types");
+    for (const char* name : {"Quillary.edd", "Quillary.edd.bak", "Quillary.edd.bak1"}) {
+        struct stat st {};
+        EXPECT_TRUE(::stat(dst.File(name).c_str(), &st) == 0 && st.st_uid == 1000 && st.st_gid == 1000)
+            << name;
+    }
+    EXPECT_EQ(std::filesystem::status(dst.File("Quillary.edd.bak")).permissions(),
+              std::filesystem::perms(0640));
     EXPECT_EQ(ReadBytes(dst.File("elsewhere")), "someone else's bytes");
     EXPECT_TRUE(std::filesystem::is_symlink(dst.File("Quillary.cfg")));
     // A distribution file past the read bound cannot be compared with the user's: it replaces nothing.

@@ -85,7 +85,16 @@ TEST_F(ProcessStart, ExecFailureIsReportedAsFailure) {
     EXPECT_FALSE(platform::StartDetachedProcess({(dir_ / "no such program").string(), "x"}));
     const fs::path notExecutable = dir_ / "with blank" / "plain.txt";
     std::ofstream(notExecutable) << "text";
-    EXPECT_FALSE(platform::StartDetachedProcess({notExecutable.string()}));
+    const fs::path noInterpreter = dir_ / "no interpreter";
+    std::ofstream(noInterpreter) << "touch started\n";
+    fs::permissions(noInterpreter, fs::perms::owner_all);
+    // The start says why: the number the program's exec failed with.
+    for (const auto& [program, reason] :
+         {std::pair{notExecutable, EACCES}, {dir_, EACCES}, {noInterpreter, ENOEXEC}}) {
+        int error = 0;
+        EXPECT_FALSE(platform::StartDetachedProcess({program.string()}, nullptr, &error));
+        EXPECT_EQ(error, reason) << program;
+    }
     EXPECT_FALSE(platform::StartDetachedProcess({}));
     // Cut at its zero byte the name would be another program's.
     EXPECT_FALSE(platform::StartDetachedProcess({std::string("/bin/true\0x", 11)}));

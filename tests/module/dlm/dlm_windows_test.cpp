@@ -256,8 +256,11 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
     const fs::path cfg = dir_ / "Quillary.cfg";
     const fs::path bak = dir_ / "Quillary.cfg.bak";
     const fs::path elsewhere = dir_ / "elsewhere";
-    // What a save killed halfway leaves: the next save takes it away.
-    const fs::path leftover = dir_ / "Quillary.cfg.2147483647-1.tmp";
+    // What a save killed halfway leaves, by a writer gone a while ago: the next save takes it away.
+    pid_t dead = std::stoi(ReadText("/proc/sys/kernel/pid_max")) - 1;
+    while (::kill(dead, 0) == 0 || errno != ESRCH)
+        --dead;
+    const fs::path leftover = dir_ / ("Quillary.cfg." + std::to_string(dead) + "-1.tmp");
     WriteText(elsewhere, "someone else's bytes");
     for (const bool initialised : {false, true}) {
         for (const auto& c : cases) {
@@ -274,6 +277,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
             if (c.beside == kPastBound) fs::resize_file(cfg, platform::kMaxFileSize + 1);
             const std::string old = ReadText(cfg);
             WriteText(leftover, "half a save");
+            fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::minutes(11));
             if (initialised) {
                 ASSERT_EQ(module.Init(Record(true)), 0);
                 EXPECT_TRUE(LogHas("Конфигурационный файл " + cfg.string() + " не прочитан: " + c.reason))
