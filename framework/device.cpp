@@ -143,7 +143,7 @@ void TDevice::ApplyProperties() {
             RetryCount = IntOr(v, 3);
         else if (key == "ENABLED") {
             bool b = false;
-            Enabled = platform::TryStrToBool(v, b) && b;
+            Enabled = platform::TryStrToBool(v, b) ? b : kEnabledFallback;
         } else if (key == "ROUTINGPREFIX")
             RoutingPrefix = v;
         else if (key == "REQWESTINTERVAL")

@@ -46,6 +46,8 @@ constexpr uint8_t kCommandDone = 3;
 class TDevice {
 public:
     static constexpr std::size_t kMaxNameLength = 255;
+    // What an Enabled that does not read as yes or no is taken for.
+    static constexpr bool kEnabledFallback = false;
 
     // Slot 1. The typed fields stay zero until ApplyProperties runs; the factory callers run it.
     TDevice();

@@ -1,5 +1,6 @@
 #include "framework/device_property_list.h"
 
+#include "framework/device.h"
 #include "platform/text.h"
 
 #include <array>
@@ -232,9 +233,9 @@ bool TDevicePropertyList::GetBoolean(const std::string& name, bool aDefault) {
     return aDefault;
 }
 
-bool TDevicePropertyList::GetBooleanFallback(const std::string&) {
-    // The device takes such an Enabled as clear; the base list makes no connection to read the rest.
-    return false;
+bool TDevicePropertyList::GetBooleanFallback(const std::string& name) {
+    // The device reads Enabled; the base list makes no connection to read the rest.
+    return platform::SameText(name, "Enabled") ? TDevice::kEnabledFallback : false;
 }
 
 void TDevicePropertyList::ChoiceToValue(const std::string& name, const std::vector<std::string>* items,

@@ -2,7 +2,6 @@
 
 #include "platform/text.h"
 
-#include <algorithm>
 #include <string_view>
 
 using platform::Trim;
@@ -25,30 +24,32 @@ std::string_view TrimmedView(std::string_view s) {
     return s.substr(i, n - i);
 }
 
-// Finds the end of an element whose opening tag starts `text` by matching the closing tags of its
-// name against the openings of the same name: the first close that finds no opening left to match
-// ends it. Self-closing tags of the name open nothing. Every search stops at the close that the next
-// opening must precede, so the cost is the element's length, not the length of the text behind it.
+// Finds the end of an element whose opening tag starts `text` by counting the openings and closings
+// of its name in one walk from "<" to "<": the close that finds no opening left to match ends it.
+// Self-closing tags of the name open nothing, and a comment is passed over whole, whatever markup it
+// holds. The walk stops at the element's close, so the cost is the element's length, not the length
+// of the text behind it.
 class TCloseFinder {
 public:
     TCloseFinder(std::string_view text, const std::string& name)
         : text_(text), open_("<" + name), close_("</" + name + ">") {}
 
-    // Index of the element's closing tag; npos when the closes run out or the nesting is too deep.
+    // Index of the element's closing tag; npos when the closes run out, a comment in the element is
+    // never closed or the nesting is too deep.
     std::size_t Find() {
-        std::size_t close = text_.find(close_);
-        std::size_t scanFrom = 1; // the element's own opening is not one of the nested ones
         int depth = 1;
-        while (close != npos) {
-            const std::size_t open = NextOpen(scanFrom, close);
-            if (open != npos) {
+        // The element's own opening is not one of the nested ones.
+        for (std::size_t at = text_.find('<', 1); at != npos; at = text_.find('<', at + 1)) {
+            const std::string_view rest = text_.substr(at);
+            if (rest.starts_with("<!--")) {
+                const std::size_t end = text_.find("-->", at + 4);
+                if (end == npos) return npos;
+                at = end + 2;
+            } else if (rest.starts_with(close_)) {
+                if (--depth == 0) return at;
+            } else if (OpensAt(rest) && !SelfClosingAt(at)) {
                 if (++depth > kMaxElementNesting) return npos;
-                scanFrom = open + 1;
-                continue;
             }
-            scanFrom = close; // every start before the close has been looked at
-            if (--depth == 0) return close;
-            close = text_.find(close_, close + 1);
         }
         return npos;
     }
@@ -58,15 +59,10 @@ public:
 private:
     static constexpr std::size_t npos = std::string_view::npos;
 
-    // The first opening of the name, not self-closing, starting at or after `from` and before `limit`.
-    std::size_t NextOpen(std::size_t from, std::size_t limit) {
-        const std::string_view window = text_.substr(0, std::min(text_.size(), limit + open_.size() - 1));
-        for (std::size_t at = window.find(open_, from); at != npos; at = window.find(open_, at + 1)) {
-            const std::size_t next = at + open_.size();
-            if (next >= text_.size() || (text_[next] != ' ' && text_[next] != '>')) continue;
-            if (!SelfClosingAt(at)) return at;
-        }
-        return npos;
+    // An opening tag of the name stands at the front of `rest`.
+    bool OpensAt(std::string_view rest) const {
+        return rest.size() > open_.size() && rest.starts_with(open_) &&
+               (rest[open_.size()] == ' ' || rest[open_.size()] == '>');
     }
 
     // The first ">" at or after `at` follows a "/". Positions only grow, so the ">" found for one
@@ -103,7 +99,8 @@ bool CutElement(std::string_view& text, std::string& element) {
     // The name ends at the first blank of the tag, or at its ">".
     std::size_t nameEnd = text.substr(0, gt).find(' ');
     if (nameEnd == std::string_view::npos) nameEnd = gt;
-    if (nameEnd <= 1) return false;
+    // A name holding "<" is none, and would let one look at the text cost the name's length.
+    if (nameEnd <= 1 || text.substr(1, nameEnd - 1).find('<') != std::string_view::npos) return false;
     TCloseFinder finder(text, Trim(text.substr(1, nameEnd - 1)));
     const std::size_t close = finder.Find();
     if (close == std::string_view::npos) return false;

@@ -52,6 +52,19 @@ template <class T> void InsertOrDrop(framework::TSortedArray& list, std::unique_
     list.AtInsert(index, item.release());
 }
 
+// The lines joined with CR LF, those whose first character past the blanks is ";" left out.
+std::string JoinUncommentedLines(const std::vector<std::string>& lines) {
+    std::string text;
+    bool first = true;
+    for (const std::string& line : lines) {
+        if (Trim(line).starts_with(';')) continue;
+        if (!first) text += "\r\n";
+        text += line;
+        first = false;
+    }
+    return text;
+}
+
 } // namespace
 
 uint8_t ParseDataType(const std::string& text) {
@@ -340,14 +353,7 @@ bool TEDDV2File::LoadFromFile(const std::string& path) {
 
 bool TEDDV2File::LoadFromStrings(const std::vector<std::string>& lines) {
     if (lines.empty()) return false;
-    std::string text;
-    bool first = true;
-    for (const std::string& line : lines) {
-        if (Trim(line).starts_with(';')) continue;
-        if (!first) text += "\r\n";
-        text += line;
-        first = false;
-    }
+    const std::string text = JoinUncommentedLines(lines);
 
     // The root alone, with the declaration and comments that XML lets stand around it.
     std::string_view document = text;

@@ -56,6 +56,10 @@ void SetChoiceRange(const std::vector<std::string>& items, int32_t& minValue, in
 
 } // namespace
 
+bool IsTcpConnection(framework::TDevicePropertyList* properties) {
+    return properties != nullptr && properties->GetString("TypeOfConnection", "") == kTcpConnection;
+}
+
 // ---- TModbus_Property
 
 void TModbus_Property::InitProperties() {
@@ -105,9 +109,8 @@ bool TModbus_Property::GetEditInfo(const std::string& name, int32_t& minValue,
 bool TModbus_Property::GetBooleanFallback(const std::string& name) {
     // The flags are read by the connection the driver makes for the kind of link.
     if (name == "ICMPOnConnect" || name == "CloseConnection")
-        return GetString("TypeOfConnection", "") == kTcpConnection
-                   ? framework::TTCPConnection::kFlagsFallback
-                   : framework::TRS232_Connection::kICMPFallback;
+        return IsTcpConnection(this) ? framework::TTCPConnection::kFlagsFallback
+                                     : framework::TRS232_Connection::kICMPFallback;
     return TDevicePropertyList::GetBooleanFallback(name);
 }
 

@@ -14,6 +14,10 @@
 
 namespace modbus {
 
+// The link the properties choose: the converter's TCP for a TypeOfConnection of "TCP/IP" exactly,
+// a serial port for any other (and for no list).
+bool IsTcpConnection(framework::TDevicePropertyList* properties);
+
 class TModbus_Property : public framework::TDevicePropertyList {
 public:
     void InitProperties() override;

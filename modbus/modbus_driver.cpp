@@ -61,8 +61,7 @@ int InitializeModbusDriverUnit() {
 // ---- TMyDeviceList
 
 std::unique_ptr<TOstrolinkaConnection> TMyDeviceList::CreateConnection(TDevicePropertyList* properties) {
-    const std::string kind = properties != nullptr ? properties->GetString("TypeOfConnection", "") : "";
-    if (kind == "TCP/IP") return std::make_unique<framework::TTCPBadLineConnection>(properties);
+    if (IsTcpConnection(properties)) return std::make_unique<framework::TTCPBadLineConnection>(properties);
     return std::make_unique<framework::TRS232_Connection>(properties);
 }
 

@@ -241,14 +241,7 @@ void TServerWindow::OnCreateWindow() {
             0)
             platform::Sleep(3000);
 
-        if (framework::Driver && !framework::Driver->Init(false, CfgPath))
-            framework::ErrorObj->WriteMessage(framework::kErrNone,
-                                              Cp("Ошибка инициализации специализированных данных."));
-        if (framework::Driver) {
-            // The module reports the same line from its own load.
-            if (const framework::TConfigLoad load = framework::Driver->LoadConfig(CfgPath); !load)
-                framework::ErrorObj->WriteMessage(framework::kErrNone, load.Message(CfgPath));
-        }
+        InitDriver();
         framework::ErrorObj->Enabled = !framework::ErrorMngrDisabled.load();
 
         framework::VariableIndex = new framework::TVariableIndex();
@@ -283,6 +276,17 @@ void TServerWindow::OnCreateWindow() {
     } catch (...) {
     }
     GeneralTimer.SetEnabled(true);
+}
+
+void TServerWindow::InitDriver() {
+    if (framework::Driver && !framework::Driver->Init(false, CfgPath))
+        framework::ErrorObj->WriteMessage(framework::kErrNone,
+                                          Cp("Ошибка инициализации специализированных данных."));
+    if (framework::Driver) {
+        // The module reports the same line from its own load.
+        if (const framework::TConfigLoad load = framework::Driver->LoadConfig(CfgPath); !load)
+            framework::ErrorObj->WriteMessage(framework::kErrNone, load.Message(CfgPath));
+    }
 }
 
 bool TServerWindow::CreateStatusIcon(const std::string& tip) {

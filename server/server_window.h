@@ -96,6 +96,8 @@ private:
     void MakeViewsReadOnly();
     void ConnectHandlers();
     void OnCreateWindow();
+    // The driver's own data, then the configuration; each failure is reported.
+    void InitDriver();
     bool CreateStatusIcon(const std::string& tip);
     void DeleteStatusIcon();
     void OnRequestSelectDevice();

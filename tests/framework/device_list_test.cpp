@@ -232,6 +232,18 @@ TEST_F(DeviceListTest, ADeviceWithEmptyContentEmptiesTheWholeList) {
     EXPECT_EQ(list.Count(), 0);
 }
 
+TEST_F(DeviceListTest, MarkupInACommentOfADeviceIsNoneOfItsTags) {
+    const std::string file = dir.File("a.cfg");
+    TDeviceList list;
+    for (const std::string comment : {"<!-- copied from the <device> of site B -->", "<!-- </device> -->"}) {
+        WriteBytes(file, Root("", "<device>" + comment +
+                                      "<session DeviceName=\"A\"/></device>"
+                                      "<device><session DeviceName=\"B\"/></device>"));
+        EXPECT_TRUE(list.LoadFromFile(file).Read) << comment;
+        EXPECT_EQ(list.Count(), 2) << comment;
+    }
+}
+
 TEST_F(DeviceListTest, AForeignElementAfterGoodDevicesKeepsThemButFails) {
     const std::string file = dir.File("a.cfg");
     WriteBytes(file, Root("GeneralCommandInterval=\"900\"",

@@ -129,6 +129,10 @@ TEST(XmlExtract, SkipsCommentsOnlyInFront) {
     // A comment after the element stays with the rest; one inside stays in the element.
     ExpectExtract("  <!-- one -->\r\n<!--two--><a>x</a>\r\n<!-- after -->", "<a>x</a>", "<!-- after -->");
     ExpectExtract("<a><!-- inside --></a>", "<a><!-- inside --></a>", "");
+    // Markup inside a comment is no opening or closing; a comment never closed leaves the element open.
+    ExpectExtract("<a><!-- the <a> of B --></a><c/>", "<a><!-- the <a> of B --></a>", "<c/>");
+    ExpectExtract("<a><!-- </a> --><b/></a>", "<a><!-- </a> --><b/></a>", "");
+    ExpectExtract("<a><!-- </a> </a>", "", "<a><!-- </a> </a>");
     ExpectExtract("  <!-- never closed <b/>  ", "", "<!-- never closed <b/>");
     // Comments with no element behind them are used up; what stands behind them stays.
     ExpectExtract("<!-- only a comment -->  ", "", "");
@@ -146,8 +150,8 @@ TEST(XmlExtract, NestedElementsOfTheSameName) {
 }
 
 TEST(XmlExtract, NoElementLeavesTheTextAsItWas) {
-    for (const char* text :
-         {"<?xml version=\"1.0\"?><root/>", "plain", "<>", "<a", "< a>x</a>", "<a>x", "<a><a>x</a>"})
+    for (const char* text : {"<?xml version=\"1.0\"?><root/>", "plain", "<>", "<a", "< a>x</a>", "<a>x",
+                             "<a><a>x</a>", "<a<b>x</a<b>"})
         ExpectExtract(std::string(" \t") + text + "\r\n", "", text);
 }
 

@@ -102,6 +102,7 @@ TEST_F(EddFileTest, FullDeviceTypeModel) {
   <!-- two device types, foreign elements between -->
   <vendor info="ignored"><anything/></vendor>
   <DEVICE name="Meter">
+    <!-- copied from the <DEVICE> of site B -->
     <notes>free <b>text</b></notes>
     <RequestList>
       <request name="status" id="7" address="$10" size="4" function="4" class="2">
@@ -131,7 +132,7 @@ TEST_F(EddFileTest, FullDeviceTypeModel) {
       <command type="byte" tsaddress="-5"><coil address="0" function="5"/></command>
     </commands>
   </DEVICE>
-  <device><requestlist/></device>
+  <device><!-- </device> --><requestlist/></device>
 </EDDV2_Ostrolinka>)"));
     EXPECT_TRUE(errors.Messages.empty());
     ASSERT_EQ(file.Count(), 2);
