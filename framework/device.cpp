@@ -104,7 +104,10 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
         std::string element;
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
-            if (!ExtractNextElement(rest, element)) return stopped(NoElementCause(rest), at);
+            if (!ExtractNextElement(rest, element)) {
+                const TXmlStop why = NoElementCause(rest);
+                return stopped(why.Cause, at + why.Offset);
+            }
             TXMLDataItem item;
             const bool whole = item.Parse(element);
             if (platform::LowerCase(item.Name) != "session") continue;

@@ -91,7 +91,10 @@ public:
     }
 
     // No element could be taken where the text goes on, past its comments.
-    bool NoElement(std::string_view at) const { return At(NoElementCause(at), at); }
+    bool NoElement(std::string_view at) const {
+        const TXmlStop why = NoElementCause(at);
+        return At(why.Cause, OffsetOf(at) + why.Offset);
+    }
 
     bool At(const std::string& cause, std::string_view at) const { return At(cause, OffsetOf(at)); }
     // Always false, as the load that stops here.
@@ -185,7 +188,7 @@ TDeviceRecord* TDeviceList::AddDevice() {
 
 bool TDeviceList::SaveToFile(const std::string& fileName, std::string* why) {
     try {
-        return platform::ReplaceRegularFile(fileName, ConfigText(), platform::TLinkAtName::Follow, -1, why);
+        return platform::ReplaceRegularFile(fileName, ConfigText(), platform::TLinkAtName::Follow, {}, why);
     } catch (...) {
         if (why != nullptr) *why = "Файл \""_cp + fileName + "\" не записан: не хватает памяти."_cp;
         return false;

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <string_view>
 
 using platform::Trim;
@@ -211,11 +212,17 @@ void SkipXmlDeclaration(std::string_view& text) {
     if (end != std::string_view::npos) text = TrimmedView(text.substr(end + 2));
 }
 
-std::string NoElementCause(std::string_view at) {
-    if (!at.starts_with("<")) return "ожидался элемент"_cp;
-    if (at.starts_with("<!--")) return "комментарий не закрыт"_cp;
-    if (at.starts_with("<!") || at.starts_with("<?")) return "разметка XML, которая здесь не читается"_cp;
-    return "элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) + " уровней"_cp;
+TXmlStop NoElementCause(std::string_view at) {
+    if (!at.starts_with("<")) return {"ожидался элемент"_cp};
+    if ((at.starts_with("<!") && !at.starts_with("<!--")) || at.starts_with("<?"))
+        return {"разметка XML, которая здесь не читается"_cp};
+    for (std::size_t open = at.find("<!--"); open != std::string_view::npos;) {
+        const std::size_t end = at.find("-->", open + 4);
+        if (end == std::string_view::npos) return {"комментарий не закрыт"_cp, open};
+        open = at.find("<!--", end + 3);
+    }
+    return {"элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) +
+            " уровней"_cp};
 }
 
 bool ExtractNextElement(std::string_view& text, std::string& element) {

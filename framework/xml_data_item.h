@@ -26,14 +26,15 @@ void SkipComments(std::string_view& text);
 // Passes over the declaration that may open a document, "<?xml ... ?>", and the blanks after it.
 void SkipXmlDeclaration(std::string_view& text);
 
-// Why no element could be taken where `at` stands (past its comments): the reason as a load reports it.
-std::string NoElementCause(std::string_view at);
-
 // Where a reading of a text stopped, as an offset in the text it was given, and why.
 struct TXmlStop {
     std::string Cause;
     std::size_t Offset = 0;
 };
+
+// Why no element could be taken where `at` stands (past its comments), as a load reports it, and
+// where from `at` the cause stands: an element is not closed where a comment in it never is.
+TXmlStop NoElementCause(std::string_view at);
 
 // Takes the next element (with everything nested in it) off the front of `text`, comments in front
 // of it passed over. When there is none, `element` is empty and `text` is left at what stands where
