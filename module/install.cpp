@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/user_files.h"
+#include "module/module_init.h"
 #include "module/qt_application.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -144,8 +145,9 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
                                  const std::string& targetDir) {
     bool result = true;
     FatalError = false;
-    SourceDir = sourceDir;
-    TargetDir = targetDir;
+    // A folder named without its separator would have the files named beside it.
+    SourceDir = WithTrailingSeparator(sourceDir);
+    TargetDir = WithTrailingSeparator(targetDir);
 
     framework::TDeviceInfoRecord info;
     driver.GetDeviceInfo(info);

@@ -1,8 +1,8 @@
 // Installing the driver's companion files into the host's driver folder, with the log window that is
 // shown when something went wrong, and removing them again.
 //
-// A path is the directory text followed by the file name, nothing put between them: the host passes
-// its directories with the separator at the end.
+// A path is the directory text, with a separator at its end when it has none, followed by the file
+// name.
 #pragma once
 
 #include <string>

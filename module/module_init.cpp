@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unordered_set>
 
 #include "framework/device_list.h"
 #include "framework/driver.h"
@@ -92,10 +93,32 @@ std::string ChangeExtension(const std::string& path, const std::string& ext) {
     return path.substr(0, dot) + ext;
 }
 
+// The "A::B:" text of prefixes, each once, in the order first seen. A prefix is there when ":prefix:"
+// stands in the text: while no prefix holds a colon that is a set lookup; one that does could stand
+// across two others, and from then on the text is searched.
+class TPrefixText {
+public:
+    // False when the prefix is there already.
+    bool Add(const std::string& prefix) {
+        const std::string entry = ":" + prefix + ":";
+        colons_ = colons_ || prefix.find(':') != std::string::npos;
+        if (colons_ ? text_.find(entry) != std::string::npos : seen_.count(prefix) != 0) return false;
+        seen_.insert(prefix);
+        text_ += entry;
+        return true;
+    }
+    std::string Text() const { return text_.empty() ? text_ : text_.substr(1); }
+
+private:
+    std::string text_;
+    std::unordered_set<std::string> seen_;
+    bool colons_ = false;
+};
+
 // Binds the domains of the devices' routing prefixes, each once, into the ":A::B:" list.
 bool BuildDevicePrefixList(std::string& list) {
     bool result = true;
-    list.clear();
+    TPrefixText text;
     framework::TDeviceList& devices = *framework::Driver->DeviceList;
     for (int32_t i = 0; i < devices.Count(); ++i) {
         framework::TDevice* device = devices.Device(i);
@@ -105,18 +128,18 @@ bool BuildDevicePrefixList(std::string& list) {
             Report(framework::kErrNoPrefix, PrefixError());
             continue;
         }
-        if (list.find(":" + prefix + ":") != std::string::npos) continue;
+        if (!text.Add(prefix)) continue;
         if (!VarList->LoadDomain(prefix.substr(0, 255))) result = false;
-        list += ":" + prefix + ":";
     }
     VarList->RebuildIndex();
-    if (!list.empty() && list[0] == ':') list.erase(0, 1);
+    list = text.Text();
     return result;
 }
 
 // Single-device mode: every host variable whose routing names a prefix is bound.
 bool BuildHostPrefixList(std::string& list) {
     list.clear();
+    TPrefixText text;
     hostapi::VLHandle handle = nullptr;
     if (VLGetVariablesListByType(0, 0, 0, &handle) != 0 || handle == nullptr) return false;
     const auto* block = static_cast<const unsigned char*>(handle);
@@ -132,12 +155,12 @@ bool BuildHostPrefixList(std::string& list) {
                                        ? platform::Trim(routing.substr(0, colon))
                                        : std::string();
         if (prefix.empty()) continue;
-        if (list.find(":" + prefix + ":") == std::string::npos) list += ":" + prefix + ":";
+        text.Add(prefix);
         VarList->AddVariable(info);
     }
     VLFreeResource(&handle);
     VarList->RebuildIndex();
-    if (!list.empty() && list[0] == ':') list.erase(0, 1);
+    list = text.Text();
     return true;
 }
 

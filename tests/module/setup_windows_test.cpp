@@ -132,6 +132,7 @@ struct ValueCase {
     std::function<void(module::TSettingEditor&)> edit;
     std::string expected; // stored after OK
     bool refused;
+    const char* link = nullptr; // TypeOfConnection before the editor opens; nullptr leaves it
 };
 
 TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHold) {
@@ -174,13 +175,13 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
     ::setenv("OSTROLINKA_TAGDB", tagdb.c_str(), 1);
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
-        {"Enabled", "True", nothing, "True", false},
         // A yes/no value opens on what it means as the list reads it: OK without a choice keeps that.
+        {"Enabled", "0", nothing, "False", false},
         {"Enabled", "1", nothing, "True", false},
         {"ICMPOnConnect", "-1", nothing, "True", false},
         // Not read as yes or no: what the reader takes it for, the device clear, the TCP link set.
         {"Enabled", "yes", nothing, "False", false},
-        {"ICMPOnConnect", " 1", nothing, "True", false},
+        {"ICMPOnConnect", " 1", nothing, "True", false, "TCP/IP"},
         {"Enabled", "false", choose(1), "True", false},
         {"ICMPOnConnect", "TRUE", choose(0), "False", false},
         {"TimeOut", "100", text("  "), "0", false},
@@ -207,10 +208,11 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
         {"RS232Parity", "3", nothing, "3", false},
         {"RS232StopBits", "0", choose(1), "1", false},
         {"TypeOfConnection", "TCP/IP", choose(1), "RS232", false},
-        {"ICMPOnConnect", "\xE4\xE0", nothing, "False", false}, // "да" on the serial link set above
+        {"ICMPOnConnect", "\xE4\xE0", nothing, "False", false, "RS232"}, // "да" on the serial link
     };
     for (const ValueCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.stored);
+        if (c.link != nullptr) list_.FindProperty("TypeOfConnection")->Value = c.link;
         list_.FindProperty(c.name)->Value = c.stored;
         module::TSettingEditor editor(&list_, c.name);
         c.edit(editor);
