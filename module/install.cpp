@@ -207,9 +207,10 @@ bool InstallDriver(framework::TDriver& driver, const char* sourceDir, const char
 }
 
 bool RemoveDriver(framework::TDriver& driver, const char* directory) {
-    const std::string dir = Text(directory);
-    // An empty text would name files wherever the host happens to run.
-    if (dir.empty()) return false;
+    // An empty text would name files wherever the host happens to run; a folder named without its
+    // separator would have the files beside it deleted.
+    if (Text(directory).empty()) return false;
+    const std::string dir = WithTrailingSeparator(Text(directory));
     // Each file only once everything before it went; the answer is that of the last delete tried.
     bool result = true;
     for (const std::string& name :

@@ -346,6 +346,13 @@ TEST_F(DlmInstall, RemovesTheServerConfigurationAndIconOfExactlyTheseNames) {
     EXPECT_TRUE(module.RemoveDriver(7, Dir(dst_).c_str()));
     EXPECT_EQ(Names(dst_), (std::set<std::string>{"Quillary.ini", "Quillary.edd", "QUILLARY.SRV"}));
 
+    // A folder named without its separator: its own files go, none beside it.
+    WriteText(dst_ / "Quillary.cfg", "cfg");
+    WriteText(dst_.string() + "Quillary.cfg", "beside");
+    EXPECT_TRUE(module.RemoveDriver(7, dst_.string().c_str()));
+    EXPECT_FALSE(fs::exists(dst_ / "Quillary.cfg"));
+    EXPECT_EQ(ReadText(dst_.string() + "Quillary.cfg"), "beside");
+
     // No folder at all names none: nothing relative to wherever the host runs is touched.
     EXPECT_FALSE(module.RemoveDriver(0, nullptr));
     EXPECT_FALSE(module.RemoveDriver(0, ""));
