@@ -91,6 +91,22 @@ TEST_F(DlmWatch, TheServerIsStartedFromItsCommandLineAtMostOncePerCheckInterval)
     module.Handle = nullptr;
 }
 
+// A server that cannot be started at all: the third attempt's line says why, once.
+TEST_F(DlmWatch, AServerThatCannotBeStartedIsReportedWithWhy) {
+    UseRecordingServer();
+    fs::permissions(dir_ / "Quillary.srv", fs::perms::owner_read | fs::perms::owner_write);
+    WriteConfig(ConfigText({}, 1));
+    ASSERT_NO_FATAL_FAILURE(Load());
+    ASSERT_EQ(module.Init(Record()), 0);
+    const std::string failed = "DLM::Ошибка запуска сервера доступа к устройству. " +
+                               (dir_ / "Quillary.srv").string() + " " + (dir_ / "Quillary.cfg").string() +
+                               ": -1\r\n" + "DLM::Сервер доступа к устройству не запущен: ошибка 13.: -1";
+    EXPECT_TRUE(WaitFor([&] { return LogCount(failed) == 1; })) << Log();
+    EXPECT_EQ(module.Done(), 0);
+    EXPECT_EQ(LogCount(failed), 1) << Log();
+    module.Handle = nullptr;
+}
+
 // A server would close at its first tick without a host window and be started again for ever.
 TEST_F(DlmWatch, NoHostWindowIsReportedOnceAndNoServerIsStarted) {
     UseRecordingServer();

@@ -226,6 +226,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         const char* keptAs = ".bak";
         fs::perms mode = fs::perms(0644);
         const char* changed = nullptr; // written into the file while the setup window is open
+        uid_t owner = 0;               // and group; the suite runs as root, who may give a file away
     } cases[] = {
         {"a comment never closed", comment, "комментарий не закрыт" + at(comment, "<!--"), 0, "Да", true},
         {"a declaration after the root's start", declaration,
@@ -250,6 +251,8 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         {"a link at the backup's name to nothing", truncated, cut, 0, "Да", true, kLinkToNothing},
         {"a file past the read bound", truncated, "он больше 67108864 байт", 0, "Да", false, kPastBound},
         {"a file only its owner reads", truncated, cut, 0, "Да", true, kNothing, ".bak", fs::perms(0600)},
+        {"a file of another owner", truncated, cut, 0, "Да", true, kNothing, ".bak", fs::perms(0640), nullptr,
+         1000},
         {"a file changed while the window is open", truncated, cut, 0, "Да", true, kNothing, ".bak",
          fs::perms(0644), "<changed/>"},
     };
@@ -268,6 +271,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                          c.what);
             WriteText(cfg, c.text);
             fs::permissions(cfg, c.mode);
+            ASSERT_EQ(::chown(cfg.c_str(), c.owner, c.owner), 0);
             for (const char* name : {".bak", ".bak1"})
                 fs::remove_all(cfg.string() + name);
             if (c.beside == kFolderAtBak) fs::create_directories(bak / "inside");
@@ -305,6 +309,12 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
             if (!kept.empty()) {
                 EXPECT_EQ(ReadText(kept), old);
                 EXPECT_EQ(fs::symlink_status(kept).permissions(), c.mode);
+                for (const fs::path& file : {kept, cfg}) {
+                    struct stat st {};
+                    EXPECT_TRUE(::lstat(file.c_str(), &st) == 0 && st.st_uid == c.owner &&
+                                st.st_gid == c.owner)
+                        << file;
+                }
                 // The save keeps what the file holds then: bytes changed meanwhile go to the next name.
                 const fs::path last = c.changed ? fs::path(cfg.string() + ".bak1") : kept;
                 EXPECT_EQ(ReadText(last), c.changed ? c.changed : old);
