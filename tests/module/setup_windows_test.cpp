@@ -576,6 +576,10 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndTheBoxSaysWhy) {
                 return;
             for (QLabel* label : modal->findChildren<QLabel*>())
                 box += ui::FromQt(label->text());
+            if (&c == &cases[0]) {
+                EXPECT_TRUE(modal->grab().save(
+                    QString::fromStdString(TestOutput("driver_setup_failed_save.png").string())));
+            }
             Press(modal, "Да");
         });
         boxes.start(1);

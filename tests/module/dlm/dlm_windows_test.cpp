@@ -47,23 +47,23 @@ struct TSetupAnswers {
             }
             const bool box = modal->windowTitle() == QString::fromUtf8("Внимание");
             if (Devices >= 0) {
+                if (box && After.empty() && AfterPicture != nullptr) Picture(modal, AfterPicture);
                 if (box && After.empty()) After = Confirmed(modal);
             } else if (!box) {
                 Devices = modal->findChildren<QListWidget*>().value(0)->count();
                 if (WhileOpen) WhileOpen();
                 Click(modal, answer);
             } else if (Box.empty()) {
+                if (picture != nullptr) Picture(modal, picture);
                 Box = Confirmed(modal);
-                if (picture != nullptr) {
-                    const fs::path outputs =
-                        fs::path(std::getenv("QUILLARY_BIN")).parent_path() / "test-output";
-                    fs::create_directories(outputs);
-                    EXPECT_TRUE(
-                        modal->grab().save(QString::fromStdString((outputs / picture).string()), "PNG"));
-                }
             }
         });
         timer.start(1);
+    }
+    static void Picture(QWidget* window, const char* name) {
+        const fs::path outputs = fs::path(std::getenv("QUILLARY_BIN")).parent_path() / "test-output";
+        fs::create_directories(outputs);
+        EXPECT_TRUE(window->grab().save(QString::fromStdString((outputs / name).string()), "PNG"));
     }
     // The box's text, UTF-8, once its "Да" is clicked.
     static std::string Confirmed(QWidget* box) {
@@ -78,8 +78,9 @@ struct TSetupAnswers {
         QWidget* button = sbtest::ButtonNamed(window, QString::fromUtf8(caption));
         QTimer::singleShot(0, button, [button] { sbtest::ClickButton(button); });
     }
-    std::string Box;                 // the message box's text, UTF-8; empty when none was shown
-    std::string After;               // the text of a box after the setup window
+    std::string Box;   // the message box's text, UTF-8; empty when none was shown
+    std::string After; // the text of a box after the setup window
+    const char* AfterPicture = nullptr;
     int Devices = -1;                // the setup window's devices; -1 when it did not open
     std::function<void()> WhileOpen; // what happens while the setup window is open
     QTimer timer;
@@ -290,10 +291,11 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                 EXPECT_EQ(PrefixList(), c.shown > 0 ? "A::B:" : "");
             }
             const fs::path kept = c.canKeep ? fs::path(cfg.string() + c.keptAs) : fs::path();
-            const char* picture = initialised    ? nullptr
-                                  : c.shown > 0  ? "dlm_setup_unread_configuration.png"
-                                  : kept.empty() ? "dlm_setup_unkept_configuration.png"
-                                                 : nullptr;
+            const char* picture = initialised       ? nullptr
+                                  : c.shown > 0     ? "dlm_setup_unread_configuration.png"
+                                  : kept.empty()    ? "dlm_setup_unkept_configuration.png"
+                                  : c.text == loose ? "dlm_setup_device_not_whole.png"
+                                                    : nullptr;
             TSetupAnswers watch(c.answer, picture);
             if (c.changed) watch.WhileOpen = [&] { WriteText(cfg, c.changed); };
             const bool saved = Setup(0);
@@ -354,6 +356,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         const std::string before = ReadText(cfg);
         TSetupAnswers watch("Да", nullptr);
         if (c.changed) watch.WhileOpen = [&] { WriteText(cfg, c.changed); };
+        if (&c == &saves[0]) watch.AfterPicture = "dlm_setup_kept_at_save.png";
         EXPECT_TRUE(Setup(0));
         EXPECT_EQ(watch.Box, "");
         EXPECT_EQ(watch.Devices, 2);
