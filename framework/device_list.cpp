@@ -204,7 +204,6 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
             load.Read = ReadConfig(text, load);
         // The module and the server leave the same list: a refused configuration polls nothing.
         if (!load.Read && !load.DevicesKept) FreeAll();
-        load.Written = ConfigText();
         return load;
     } catch (const std::bad_alloc&) {
         load.Reason = "не хватает памяти"_cp;
@@ -213,7 +212,6 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
     }
     FreeAll();
     load.Read = load.DevicesKept = false;
-    load.Written.clear();
     return load;
 }
 

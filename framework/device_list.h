@@ -34,6 +34,7 @@ struct TConfigLoad {
     bool DevicesKept = false;
 
     // What a save of the list as loaded writes: a file that holds anything else loses it unless kept.
+    // Filled in by the program that saves (the module); empty, every byte on disk counts as more.
     std::string Written;
 
     explicit operator bool() const { return Read; }

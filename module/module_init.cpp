@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unordered_set>
 
 #include "framework/device_list.h"
@@ -235,7 +236,7 @@ void CreateModuleObjects(const TDrvInitRecord& record) {
 void LoadDriverConfiguration(framework::TDriver& driver, bool configOnly) {
     if (!driver.Init(configOnly, CfgPath))
         Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
-    if (const framework::TConfigLoad load = LoadConfiguration(driver, CfgPath); !load)
+    if (const framework::TConfigLoad& load = LoadConfiguration(driver, CfgPath); !load)
         Report(framework::kErrNone, load.Message(CfgPath));
 }
 
@@ -288,9 +289,15 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 
 } // namespace
 
-framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path) {
+const framework::TConfigLoad& LoadConfiguration(framework::TDriver& driver, const std::string& path) {
     std::lock_guard<std::mutex> guard(MasterListLock);
-    return driver.LoadConfig(path);
+    driver.LoadConfig(path);
+    // What a save of the list as loaded writes; without it every byte on disk is kept before a save.
+    try {
+        driver.LastConfigLoad.Written = driver.DeviceList->ConfigText();
+    } catch (const std::bad_alloc&) {
+    }
+    return driver.LastConfigLoad;
 }
 
 int32_t InitModule(const TDrvInitRecord& record) {
