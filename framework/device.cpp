@@ -102,6 +102,7 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
         // would come up with defaults, enabled and polling another address.
         std::string_view rest = text;
         std::string element;
+        bool session = false;
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
             if (!ExtractNextElement(rest, element)) {
@@ -112,11 +113,14 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
             const bool whole = item.Parse(element);
             if (platform::LowerCase(item.Name) != "session") continue;
             if (!whole) return stopped("элемент session не разбирается"_cp, at);
+            session = true;
             for (int32_t i = 0; i < Properties->Count(); ++i) {
                 TDeviceProperty* p = Properties->Property(i);
                 p->Value = item.GetAttribute(p->Name, p->Value);
             }
         }
+        // A session commented out or misspelt is no device switched off: it would come up enabled.
+        if (!session) return stopped("элемент session не найден"_cp, 0);
         ApplyProperties();
         return true;
     } catch (const std::bad_alloc&) {

@@ -241,6 +241,8 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
             load.DevicesKept = true; // the devices before it were read whole
             return stop.At("элемент "_cp + item.Name + " не является устройством"_cp, at);
         }
+        // The device's settings are its session's; any put on the element itself would be dropped.
+        if (!item.Attributes.empty()) return stop.At("атрибуты элемента device не читаются"_cp, at);
         std::unique_ptr<TDevice> device = NewDevice();
         TXmlStop inside;
         if (!device->LoadFromXml(item.Content, &inside)) {

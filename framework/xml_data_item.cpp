@@ -63,7 +63,7 @@ private:
     // An opening tag of the name stands at the front of `rest`.
     bool OpensAt(std::string_view rest) const {
         return rest.size() > open_.size() && rest.starts_with(open_) &&
-               (rest[open_.size()] == ' ' || rest[open_.size()] == '>');
+               (IsBlank(rest[open_.size()]) || rest[open_.size()] == '>');
     }
 
     // The first ">" at or after `at` follows a "/". Positions only grow, so the ">" found for one
@@ -97,9 +97,9 @@ bool CutElement(std::string_view& text, std::string& element) {
         return true;
     }
 
-    // The name ends at the first blank of the tag, or at its ">".
-    std::size_t nameEnd = text.substr(0, gt).find(' ');
-    if (nameEnd == std::string_view::npos) nameEnd = gt;
+    // The name ends at the first blank of the tag (a tag may go on over lines), or at its ">".
+    const std::string_view tag = text.substr(0, gt);
+    const std::size_t nameEnd = std::find_if(tag.begin(), tag.end(), IsBlank) - tag.begin();
     // A name holding "<" is none, and would let one look at the text cost the name's length.
     if (nameEnd <= 1 || text.substr(1, nameEnd - 1).find('<') != std::string_view::npos) return false;
     TCloseFinder finder(text, Trim(text.substr(1, nameEnd - 1)));

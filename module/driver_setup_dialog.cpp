@@ -37,6 +37,9 @@ bool KeepUnwritten(const std::string& path, const std::string& written, std::str
     return true;
 }
 
+// An OK put settings in the driver that no save wrote: the next setup opens on them, not on the file.
+bool Unsaved = false;
+
 } // namespace
 
 TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
@@ -268,7 +271,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     const bool initialised = framework::ErrorObj != nullptr && !CfgPath.empty();
     const std::string path =
         initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
-    if (!initialised && FileExists(path)) LoadConfiguration(driver, path);
+    if (!initialised && !Unsaved && FileExists(path)) LoadConfiguration(driver, path);
     // A file that is there but was not read could be written over: its bytes are kept beside it
     // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
     const framework::TConfigLoad& load = driver.LastConfigLoad;
@@ -293,6 +296,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         std::lock_guard<std::mutex> guard(MasterListLock);
         saved = KeepUnwritten(path, load.Written, keptNow, why) && driver.SaveConfig(path, &why);
     }
+    Unsaved = !saved;
     if (!saved) {
         framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
         InfoBox(nullptr, "Внимание"_cp, "Ошибка записи файла конфигурации."_cp + " " + why, false, false);

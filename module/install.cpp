@@ -146,8 +146,9 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
     bool result = true;
     FatalError = false;
     // A folder named without its separator would have the files named beside it.
-    SourceDir = WithTrailingSeparator(sourceDir);
-    TargetDir = WithTrailingSeparator(targetDir);
+    // An empty one names files where the host runs, as it always did.
+    SourceDir = sourceDir.empty() ? sourceDir : WithTrailingSeparator(sourceDir);
+    TargetDir = targetDir.empty() ? targetDir : WithTrailingSeparator(targetDir);
 
     framework::TDeviceInfoRecord info;
     driver.GetDeviceInfo(info);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <unordered_set>
 
 #include "framework/device_list.h"
@@ -295,7 +294,7 @@ const framework::TConfigLoad& LoadConfiguration(framework::TDriver& driver, cons
     // What a save of the list as loaded writes; without it every byte on disk is kept before a save.
     try {
         driver.LastConfigLoad.Written = driver.DeviceList->ConfigText();
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
     }
     return driver.LastConfigLoad;
 }

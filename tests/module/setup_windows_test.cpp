@@ -1,6 +1,7 @@
 // The driver setup, device setup and value editor windows, driven in-process through their buttons;
 // each modal loop is ended from inside by a zero-time timer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -549,46 +551,72 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndTheBoxSaysWhy) {
     const fs::path log = dir_ / "module.log";
     module::TModuleErrorClass errors(log.string());
     framework::ErrorObj = &errors;
-    // The suite runs as root, whom a read-only folder does not stop: what stands at the name does.
+    // The box after the setup window is read and confirmed.
+    std::string box;
+    QTimer boxes;
+    QObject::connect(&boxes, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !box.empty() || modal->windowTitle() != QString::fromUtf8("Внимание")) return;
+        for (QLabel* label : modal->findChildren<QLabel*>())
+            box += ui::FromQt(label->text());
+        modal->grab().save(QString::fromStdString(TestOutput("driver_setup_failed_save.png").string()));
+        Press(modal, "Да");
+    });
+    // The suite runs as root, whom a read-only folder does not stop: what stands at the name does, and
+    // a file size limit of 100 bytes stands for a full disk (the log line goes, the file does not).
     const struct {
         const char* what;
         fs::path path;
         const char* reason;
+        rlim_t limit = RLIM_INFINITY;
     } cases[] = {
-        {"a folder at the file's name", dir_ / "folder" / "Quillary.cfg", "это не обычный файл"},
+        {"a folder at the file's name", dir_ / "folder" / "Quillary.cfg", "не прочитан: это не обычный файл"},
         {"a link to itself", dir_ / "loop" / "Quillary.cfg", "ошибка 40"},
-        {"a name past NAME_MAX", dir_ / (std::string(300, 'n') + ".cfg"), "ошибка 36"},
         {"a folder that is not there", dir_ / "gone" / "Quillary.cfg", "не записан: ошибка 2."},
+        {"a full disk", Config(), "не записан: ошибка 27.", 100},
     };
     fs::create_directories(cases[0].path);
     fs::create_directories(cases[1].path.parent_path());
     fs::create_symlink(cases[1].path, cases[1].path);
+    ::signal(SIGXFSZ, SIG_IGN);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove(log);
+        box.clear();
         module::CfgPath = c.path.string(); // as after the initialisation
         const auto answer = WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
-        std::string box;
-        QTimer boxes;
-        QObject::connect(&boxes, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr || !box.empty() || modal->windowTitle() != QString::fromUtf8("Внимание"))
-                return;
-            for (QLabel* label : modal->findChildren<QLabel*>())
-                box += ui::FromQt(label->text());
-            if (&c == &cases[0]) {
-                EXPECT_TRUE(modal->grab().save(
-                    QString::fromStdString(TestOutput("driver_setup_failed_save.png").string())));
-            }
-            Press(modal, "Да");
-        });
         boxes.start(1);
+        const rlimit limit{c.limit, RLIM_INFINITY}, none{RLIM_INFINITY, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
         EXPECT_FALSE(module::SetupDriver(0, dir_.string()));
+        ::setrlimit(RLIMIT_FSIZE, &none);
         EXPECT_EQ(ReadBytes(log), Cp("Ошибка записи файла конфигурации.: 1\r\n"));
-        EXPECT_NE(box.find(Cp("Ошибка записи файла конфигурации. ")), std::string::npos);
+        EXPECT_NE(box.find(Cp("Ошибка записи файла конфигурации. Файл \"" + c.path.string() + "\" ")),
+                  std::string::npos);
         EXPECT_NE(box.find(Cp(c.reason)), std::string::npos) << platform::Utf8FromCp1251(box);
     }
-    EXPECT_FALSE(fs::exists(dir_ / "Quillary.cfg")) << "the module's configuration path, not its directory";
+    EXPECT_FALSE(fs::exists(Config())) << "the module's configuration path, not its directory";
+
+    // Before the initialisation too, the settings of a failed save stay: OK again writes them.
+    framework::ErrorObj = nullptr;
+    module::CfgPath.clear();
+    AddDevice("Dev A");
+    ASSERT_TRUE(driver_.SaveConfig(Config().string()));
+    for (const rlim_t bytes : {rlim_t(100), RLIM_INFINITY}) {
+        box.clear();
+        int shown = -1;
+        const auto answer = WhenModal([&](QWidget* dialog) {
+            shown = ListOf(dialog, 0)->count();
+            if (shown > 0) Press(dialog, "Удалить");
+            Press(dialog, "Да");
+        });
+        const rlimit limit{bytes, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        EXPECT_EQ(module::SetupDriver(0, dir_.string()), bytes == RLIM_INFINITY);
+        EXPECT_EQ(shown, bytes == RLIM_INFINITY ? 0 : 1);
+    }
+    ::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(ReadBytes(Config()).find("Dev A"), std::string::npos);
 }
 
 } // namespace

@@ -24,6 +24,17 @@ extern char** environ;
 
 namespace testchild {
 
+// A pid just given and free again: the kernel gives it anew only once it has gone round all the others,
+// so a test may take it for a process that is gone.
+inline pid_t FreedPid() {
+    char name[] = "/bin/true";
+    char* argv[] = {name, nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, name, nullptr, nullptr, argv, environ) != 0) return 0;
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
 constexpr int ChildIn = 3;
 constexpr int ChildOut = 4;
 constexpr int DeadlineMs = 10000;

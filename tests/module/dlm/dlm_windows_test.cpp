@@ -5,6 +5,7 @@
 // Quillary.cfg.bak (or the next free name) first. The test host runs a Qt application of its own, as a
 // Qt host does; the module's modal windows are answered from inside their loops.
 #include "dlm_test_support.h"
+#include "platform/child_process_support.h"
 #include "platform/files.h"
 #include "styledbuttons/button_clicks.h"
 
@@ -207,6 +208,9 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                                 "Enabled=\"FALSE\" />",
                       loose = pumpA("note\r\n      " + session),
                       cdata = pumpA("<![CDATA[ x ]]>\r\n      " + session),
+                      commentedOut = pumpA("<!-- " + session + " -->"),
+                      onDevice =
+                          beforeEnd("   <device Enabled=\"FALSE\">\r\n      <session />\r\n   </device>\r\n"),
                       unquoted = pumpA("<session DeviceName=PumpA DeviceAddress=\"7\" Enabled=\"FALSE\" />"),
                       strayQuote = pumpA("<session DeviceName=\"Pump A DeviceAddress=\"7\" IPPort=\"4999\" "
                                          "Enabled=\"FALSE\" />");
@@ -243,6 +247,10 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         {"CDATA before a session", cdata,
          partly + "разметка XML, которая здесь не читается" + at(cdata, "<![CDATA["), 0, "Да", true},
         {"an unquoted value", unquoted, unparsed + at(unquoted, "<session DeviceName=PumpA"), 0, "Да", true},
+        {"a commented-out session", commentedOut,
+         partly + "элемент session не найден" + at(commentedOut, "<!-- <s"), 0, "Да", true},
+        {"settings on the device element", onDevice,
+         "атрибуты элемента device не читаются" + at(onDevice, "<device E"), 0, "Да", true},
         {"a stray quote", strayQuote, unparsed + at(strayQuote, "<session DeviceName=\"Pump A D"), 0, "Да",
          true},
         {"cancelled", truncated, unclosed + at(truncated, "<"), 0, "Отмена", true},
@@ -261,10 +269,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
     const fs::path bak = dir_ / "Quillary.cfg.bak";
     const fs::path elsewhere = dir_ / "elsewhere";
     // What a save killed halfway leaves, by a writer gone a while ago: the next save takes it away.
-    pid_t dead = std::stoi(ReadText("/proc/sys/kernel/pid_max")) - 1;
-    while (::kill(dead, 0) == 0 || errno != ESRCH)
-        --dead;
-    const fs::path leftover = dir_ / ("Quillary.cfg." + std::to_string(dead) + "-1.tmp");
+    const fs::path leftover = dir_ / ("Quillary.cfg." + std::to_string(testchild::FreedPid()) + "-1.tmp");
     WriteText(elsewhere, "someone else's bytes");
     for (const bool initialised : {false, true}) {
         for (const auto& c : cases) {
@@ -338,9 +343,13 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
     // XML allows included, a device the user commented out too. The save keeps what it does not write
     // back, and so does a save over bytes another program wrote meanwhile; a file the system wrote
     // itself is replaced with nothing kept.
-    const std::string commented = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<!-- a -->\r\n" +
-                                  beforeEnd("<!-- <device><session DeviceName=\"Old\"/></device> -->\r\n") +
-                                  "<!-- c -->\r\n";
+    std::string commented = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<!-- a -->\r\n" +
+                            beforeEnd("<!-- <device><session DeviceName=\"Old\"/></device> -->\r\n") +
+                            "<!-- c -->\r\n";
+    // Markup in a device's comment is none of its tags, and a tag may go on over lines.
+    commented.insert(commented.find("   </device>"),
+                     "      <!-- the <device> of site B, to its </device> -->\r\n");
+    commented.replace(commented.find(" DeviceName=\"Fan\""), 1, "\r\n         ");
     WriteText(cfg, commented);
     for (const char* name : {".bak", ".bak1", ".bak2"})
         fs::remove_all(cfg.string() + name);
