@@ -44,26 +44,25 @@ std::string Attribute(const char* name, const std::string& value) {
 
 // The configuration lines exactly as the file carries them, CR LF after each.
 std::string TDeviceList::ConfigText() const {
-    const TDeviceList& list = *this;
     const std::string root = RootName();
-    std::vector<std::string> lines;
-    lines.push_back("<" + root + Attribute("ThreadOnPort", TrueFalse(ThreadOnPort)) +
-                    Attribute("ErrorMngrDisabled", TrueFalse(ErrorMngrDisabled)) +
-                    Attribute("GeneralCommandInterval", platform::IntToStr(GeneralCommandInterval)) +
-                    Attribute("AutoRunServer", AutoRunServer ? "-1" : "0") +
-                    Attribute("CheckServerInterval", platform::IntToStr(CheckServerInterval)) +
-                    Attribute("RAPEnabled", TrueFalse(RAPEnabled)) +
-                    Attribute("RAPPort", platform::IntToStr(RAPPort)) + " >");
-    for (int32_t i = 0; i < list.Count(); ++i) {
-        lines.push_back("   <device>");
-        if (!list.Device(i)->SaveToXml(6, lines)) throw Exception("session line");
-        lines.push_back("   </device>");
+    std::string text = "<" + root + Attribute("ThreadOnPort", TrueFalse(ThreadOnPort)) +
+                       Attribute("ErrorMngrDisabled", TrueFalse(ErrorMngrDisabled)) +
+                       Attribute("GeneralCommandInterval", platform::IntToStr(GeneralCommandInterval)) +
+                       Attribute("AutoRunServer", AutoRunServer ? "-1" : "0") +
+                       Attribute("CheckServerInterval", platform::IntToStr(CheckServerInterval)) +
+                       Attribute("RAPEnabled", TrueFalse(RAPEnabled)) +
+                       Attribute("RAPPort", platform::IntToStr(RAPPort)) + " >\r\n";
+    // Line by line into the text: the module keeps this text, and its lines apart would cost as much again.
+    std::vector<std::string> session;
+    for (int32_t i = 0; i < Count(); ++i) {
+        session.clear();
+        if (!Device(i)->SaveToXml(6, session)) throw Exception("session line");
+        text += "   <device>\r\n";
+        for (const std::string& line : session)
+            text.append(line).append("\r\n");
+        text += "   </device>\r\n";
     }
-    lines.push_back("</" + root + ">");
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
+    return text + "</" + root + ">\r\n";
 }
 
 namespace {

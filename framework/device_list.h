@@ -33,10 +33,6 @@ struct TConfigLoad {
     // whole and stay in the list.
     bool DevicesKept = false;
 
-    // What a save of the list as loaded writes: a file that holds anything else loses it unless kept.
-    // Filled in by the program that saves (the module); empty, every byte on disk counts as more.
-    std::string Written;
-
     explicit operator bool() const { return Read; }
     // The line that reports a load that did not read: the file is not there, or why it was not read.
     std::string Message(const std::string& path) const;

@@ -84,11 +84,6 @@ bool TDriver::SaveConfig(const std::string& fileName, std::string* why) {
     if (!DeviceList->SaveToFile(fileName, why)) return false;
     LastConfigLoad = TConfigLoad();
     LastConfigLoad.Read = true;
-    // Without it the next save keeps the file first, which loses nothing.
-    try {
-        LastConfigLoad.Written = DeviceList->ConfigText();
-    } catch (...) {
-    }
     return true;
 }
 

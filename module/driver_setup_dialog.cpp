@@ -288,13 +288,25 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
                 false, false);
         if (!keptOld) return false;
     }
+    // What a save of the list as it stands writes: only the setup's OK changes the list, so until then
+    // it is the list the file gave, or the one the last save wrote. After a failed save it holds that
+    // OK's settings, and nothing stands for the file: all its bytes are kept before the next.
+    std::string written;
+    if (!Unsaved) {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        try {
+            written = driver.DeviceList->ConfigText();
+        } catch (...) {
+            written.clear(); // then the file is kept before the save, which loses nothing
+        }
+    }
     if (!ExecuteDriverSetup(parent)) return false;
     // The settings stay in the driver whatever happens here, so that OK again retries the save.
     std::string keptNow;
     bool saved;
     {
         std::lock_guard<std::mutex> guard(MasterListLock);
-        saved = KeepUnwritten(path, load.Written, keptNow, why) && driver.SaveConfig(path, &why);
+        saved = KeepUnwritten(path, written, keptNow, why) && driver.SaveConfig(path, &why);
     }
     Unsaved = !saved;
     if (!saved) {

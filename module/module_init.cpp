@@ -235,7 +235,7 @@ void CreateModuleObjects(const TDrvInitRecord& record) {
 void LoadDriverConfiguration(framework::TDriver& driver, bool configOnly) {
     if (!driver.Init(configOnly, CfgPath))
         Report(framework::kErrNone, "Ошибка инициализации специализированных данных."_cp);
-    if (const framework::TConfigLoad& load = LoadConfiguration(driver, CfgPath); !load)
+    if (const framework::TConfigLoad load = LoadConfiguration(driver, CfgPath); !load)
         Report(framework::kErrNone, load.Message(CfgPath));
 }
 
@@ -288,15 +288,9 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 
 } // namespace
 
-const framework::TConfigLoad& LoadConfiguration(framework::TDriver& driver, const std::string& path) {
+framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path) {
     std::lock_guard<std::mutex> guard(MasterListLock);
-    driver.LoadConfig(path);
-    // What a save of the list as loaded writes; without it every byte on disk is kept before a save.
-    try {
-        driver.LastConfigLoad.Written = driver.DeviceList->ConfigText();
-    } catch (...) {
-    }
-    return driver.LastConfigLoad;
+    return driver.LoadConfig(path);
 }
 
 int32_t InitModule(const TDrvInitRecord& record) {

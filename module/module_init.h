@@ -64,9 +64,9 @@ bool IsDriverInitialized();
 
 // Loads the configuration file into the driver's master list under its lock. A list that did not
 // load is emptied, unless the reading stopped only at a foreign element after whole devices. The
-// driver remembers the outcome with what a save of that list writes: the setup tells the user of a
-// file that was not read, and keeps the bytes of one that holds more before it saves over it.
-const framework::TConfigLoad& LoadConfiguration(framework::TDriver& driver, const std::string& path);
+// driver remembers the outcome: the setup tells the user of a file that was not read and keeps its
+// bytes before it saves over it.
+framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path);
 
 // 0, or -4 when the module is initialised already.
 int32_t InitModule(const TDrvInitRecord& record);
