@@ -347,8 +347,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
                             beforeEnd("<!-- <device><session DeviceName=\"Old\"/></device> -->\r\n") +
                             "<!-- c -->\r\n";
     // Markup in a device's comment is none of its tags, and a tag may go on over lines.
-    commented.insert(commented.find("   </device>"),
-                     "      <!-- the <device> of site B, to its </device> -->\r\n");
+    commented.insert(commented.find("   </device>"), "      <!-- copied from the <device> of site B -->\r\n");
     commented.replace(commented.find(" DeviceName=\"Fan\""), 1, "\r\n         ");
     WriteText(cfg, commented);
     for (const char* name : {".bak", ".bak1", ".bak2"})
