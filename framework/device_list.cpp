@@ -52,7 +52,7 @@ std::string TDeviceList::ConfigText() const {
                        Attribute("CheckServerInterval", platform::IntToStr(CheckServerInterval)) +
                        Attribute("RAPEnabled", TrueFalse(RAPEnabled)) +
                        Attribute("RAPPort", platform::IntToStr(RAPPort)) + " >\r\n";
-    // Line by line into the text: the module keeps this text, and its lines apart would cost as much again.
+    // Line by line into the one text: its lines apart, then joined, would cost it twice over.
     std::vector<std::string> session;
     for (int32_t i = 0; i < Count(); ++i) {
         session.clear();
@@ -62,7 +62,8 @@ std::string TDeviceList::ConfigText() const {
             text.append(line).append("\r\n");
         text += "   </device>\r\n";
     }
-    return text + "</" + root + ">\r\n";
+    text += "</" + root + ">\r\n";
+    return text;
 }
 
 namespace {

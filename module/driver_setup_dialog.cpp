@@ -310,8 +310,9 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     }
     Unsaved = !saved;
     if (!saved) {
-        framework::Report(framework::kErrConfigWrite, "Ошибка записи файла конфигурации."_cp);
-        InfoBox(nullptr, "Внимание"_cp, "Ошибка записи файла конфигурации."_cp + " " + why, false, false);
+        const std::string failed = "Ошибка записи файла конфигурации."_cp;
+        framework::Report(framework::kErrConfigWrite, failed);
+        InfoBox(nullptr, "Внимание"_cp, failed + " " + why, false, false);
     } else if (!keptNow.empty() && keptNow != kept) {
         InfoBox(nullptr, "Внимание"_cp,
                 "Конфигурационный файл "_cp + path +

@@ -145,10 +145,11 @@ bool TInstallProcDialog::Install(framework::TDriver& driver, const std::string& 
                                  const std::string& targetDir) {
     bool result = true;
     FatalError = false;
-    // A folder named without its separator would have the files named beside it.
-    // An empty one names files where the host runs, as it always did.
-    SourceDir = sourceDir.empty() ? sourceDir : WithTrailingSeparator(sourceDir);
-    TargetDir = targetDir.empty() ? targetDir : WithTrailingSeparator(targetDir);
+    // A folder named without its separator would have the files named beside it; an empty one names
+    // files where the host runs, as it always did.
+    const auto folder = [](const std::string& dir) { return dir.empty() ? dir : WithTrailingSeparator(dir); };
+    SourceDir = folder(sourceDir);
+    TargetDir = folder(targetDir);
 
     framework::TDeviceInfoRecord info;
     driver.GetDeviceInfo(info);
