@@ -76,7 +76,7 @@ TRS232_Connection::TRS232_Connection(TDevicePropertyList* Properties)
       Parity(static_cast<uint16_t>(PropInteger(Properties, "RS232Parity", 256))),
       TimeOut(PropInteger(Properties, "TimeOut", 1000)),
       IPAddress(PropString(Properties, "DeviceIPAddress", "")),
-      PINGTimeOut(PropInteger(Properties, "PINGTimeOut", 500)),
+      PINGTimeOut(PropInteger(Properties, "PINGTimeOut", kPingTimeOutFallback)),
       ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", kICMPFallback)) {
     PortSettings.DCBlength = 28;
 }

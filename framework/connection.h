@@ -19,6 +19,9 @@ enum class TConnectionKind { RS232, TCP, TCPBadLine };
 
 class TOstrolinkaConnection {
 public:
+    // What a PINGTimeOut that is not a number is taken for.
+    static constexpr int32_t kPingTimeOutFallback = 500;
+
     // The base takes nothing from the list.
     explicit TOstrolinkaConnection(TDevicePropertyList* Properties);
     virtual ~TOstrolinkaConnection() = default;

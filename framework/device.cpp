@@ -3,6 +3,7 @@
 #include <charconv>
 #include <new>
 
+#include "framework/connection.h"
 #include "framework/driver.h"
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
@@ -19,8 +20,8 @@ std::string CutName(const std::string& text) {
     return text.size() > TDevice::kMaxNameLength ? text.substr(0, TDevice::kMaxNameLength) : text;
 }
 
-int32_t IntOr(const std::string& text, int32_t fallback) {
-    return platform::StrToIntDef(text, fallback);
+const char* TrueFalse(bool value) {
+    return value ? "True" : "False";
 }
 
 // The shortest text that reads back as the same single.
@@ -72,18 +73,27 @@ std::unique_ptr<TDevicePropertyList> TDevice::CreateProperties() {
     return list;
 }
 
-bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines) {
+bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines, std::string* why) {
     try {
-        // Values go out as they are: the reader of the file has never known escapes.
+        // The reader knows no escapes but takes either quote: a value holding a double quote goes out
+        // in single quotes, one holding both cannot go out at all.
         std::string line(indent > 0 ? static_cast<std::size_t>(indent) : 0, ' ');
         line += "<session ";
         for (int32_t i = 0; i < Properties->Count(); ++i) {
             const TDeviceProperty* p = Properties->Property(i);
-            line += p->Name + "=\"" + p->Value + "\" ";
+            const bool doubleQuote = p->Value.find('"') != std::string::npos;
+            if (doubleQuote && p->Value.find('\'') != std::string::npos) {
+                if (why != nullptr) *why = "значение "_cp + p->Name + " содержит кавычки обоих видов"_cp;
+                return false;
+            }
+            const char quote = doubleQuote ? '\'' : '"';
+            line.append(p->Name).append(1, '=').append(1, quote).append(p->Value).append(1, quote) += ' ';
         }
         line += "/>";
         lines.push_back(std::move(line));
         return true;
+    } catch (const std::bad_alloc&) {
+        throw; // the save says memory ran out
     } catch (...) {
         return false;
     }
@@ -102,6 +112,7 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
         // would come up with defaults, enabled and polling another address.
         std::string_view rest = text;
         std::string element;
+        std::vector<std::string> passedOver;
         bool session = false;
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
@@ -118,10 +129,15 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
                 TDeviceProperty* p = Properties->Property(i);
                 p->Value = item.GetAttribute(p->Name, p->Value);
             }
+            // A misspelt name leaves its setting at the default: the load says which.
+            for (const std::string& line : item.Attributes)
+                if (Properties->FindProperty(std::string(AttributeName(line))) == nullptr)
+                    passedOver.push_back(PassedOverNote(line));
         }
         // A session commented out or misspelt is no device switched off: it would come up enabled.
         if (!session) return stopped("элемент session не найден"_cp, 0);
         ApplyProperties();
+        Defaulted.insert(Defaulted.begin(), passedOver.begin(), passedOver.end());
         return true;
     } catch (const std::bad_alloc&) {
         throw; // the load says memory ran out, not that the device is wrong
@@ -130,8 +146,26 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
     }
 }
 
+void TDevice::NoteDefault(const TDeviceProperty& property, const std::string& taken) {
+    Defaulted.push_back(UnreadValueNote(property.Name, property.Value, taken));
+}
+
 void TDevice::ApplyProperties() {
     LockTagIndex = -1;
+    Defaulted.clear();
+    // A text that does not convert gives the fallback, and is noted.
+    const auto integer = [this](const TDeviceProperty* p, int32_t fallback) {
+        int32_t value;
+        if (platform::TryStrToInt(p->Value, value)) return value;
+        NoteDefault(*p, platform::IntToStr(fallback));
+        return fallback;
+    };
+    const auto boolean = [this](const TDeviceProperty* p, bool fallback) {
+        bool value;
+        if (platform::TryStrToBool(p->Value, value)) return value;
+        NoteDefault(*p, TrueFalse(fallback));
+        return fallback;
+    };
     for (int32_t i = 0; i < Properties->Count(); ++i) {
         const TDeviceProperty* p = Properties->Property(i);
         const std::string key = platform::UpperCase(p->Name);
@@ -141,20 +175,19 @@ void TDevice::ApplyProperties() {
         else if (key == "DEVICEIPADDRESS")
             DeviceIPAddress = CutName(v);
         else if (key == "DEVICEADDRESS")
-            DeviceAddress = IntOr(v, -1);
+            DeviceAddress = integer(p, -1);
         else if (key == "IPPORT")
-            IPPort = IntOr(v, 0);
+            IPPort = integer(p, 0);
         else if (key == "TIMEOUT")
-            TimeOut = IntOr(v, 1000);
+            TimeOut = integer(p, 1000);
         else if (key == "RETRYCOUNT")
-            RetryCount = IntOr(v, 3);
-        else if (key == "ENABLED") {
-            bool b = false;
-            Enabled = platform::TryStrToBool(v, b) ? b : kEnabledFallback;
-        } else if (key == "ROUTINGPREFIX")
+            RetryCount = integer(p, 3);
+        else if (key == "ENABLED")
+            Enabled = boolean(p, kEnabledFallback);
+        else if (key == "ROUTINGPREFIX")
             RoutingPrefix = v;
         else if (key == "REQWESTINTERVAL")
-            ReqwestInterval = IntOr(v, 1000);
+            ReqwestInterval = integer(p, 1000);
         else if (key == "VARCONNECTSTATENAME")
             VarConnectStateName = v;
         else if (key == "COMMANDSTATENAME")
@@ -164,13 +197,18 @@ void TDevice::ApplyProperties() {
         else if (key == "RS232PORT")
             RS232Port = v;
         else if (key == "RS232BAUDRATE")
-            RS232BaudRate = IntOr(v, 9600);
+            RS232BaudRate = integer(p, 9600);
         else if (key == "RS232STOPBITS")
-            RS232StopBits = static_cast<uint8_t>(IntOr(v, 0));
+            RS232StopBits = static_cast<uint8_t>(integer(p, 0));
         else if (key == "RS232BYTESIZE")
-            RS232ByteSize = static_cast<uint8_t>(IntOr(v, 8));
+            RS232ByteSize = static_cast<uint8_t>(integer(p, 8));
         else if (key == "RS232PARITY")
-            RS232Parity = static_cast<uint16_t>(IntOr(v, 256));
+            RS232Parity = static_cast<uint16_t>(integer(p, 256));
+        // The connection reads these itself; what it will take for them is said here.
+        else if (key == "PINGTIMEOUT")
+            integer(p, TOstrolinkaConnection::kPingTimeOutFallback);
+        else if (p->PropType == TPropertyType::Boolean)
+            boolean(p, Properties->GetBooleanFallback(p->Name));
     }
 }
 

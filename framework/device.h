@@ -66,8 +66,9 @@ public:
     virtual void ConnectionRestored();
     virtual void ConnectionLost();
     virtual std::unique_ptr<TDevicePropertyList> CreateProperties();
-    // Appends the `session` line; false only when something raised.
-    virtual bool SaveToXml(int32_t indent, std::vector<std::string>& lines);
+    // Appends the `session` line, each value in quotes the reader takes back. False, with why in
+    // `why`, for a value that cannot be (it holds both kinds of quote); memory running out raises.
+    virtual bool SaveToXml(int32_t indent, std::vector<std::string>& lines, std::string* why = nullptr);
     // Reads the properties from the content of a `device` element: whole elements and comments, the
     // `session` element parsing whole. False otherwise, with where in the trimmed text and why in stop.
     virtual bool LoadFromXml(const std::string& text, TXmlStop* stop = nullptr);
@@ -159,6 +160,14 @@ public:
     std::unique_ptr<TDevicePropertyList> Properties;
     std::unique_ptr<TTerminalDataClass> PollLog;
     std::unique_ptr<TTerminalDataClass> CommandLog;
+    // What the last ApplyProperties took by default, and the LoadFromXml around it passed over: one
+    // text per value that does not convert (with what was taken instead) and per session attribute
+    // that names no property. Empty when everything was read.
+    std::vector<std::string> Defaulted;
+
+protected:
+    // Notes a property whose value did not convert and the text of what was taken instead.
+    void NoteDefault(const TDeviceProperty& property, const std::string& taken);
 
 private:
     bool PrepareConnection(TDeviceList* list, TTerminalDataClass* openLog);

@@ -40,6 +40,20 @@ std::string Attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + value + "\"";
 }
 
+// How the load and the save name a device of the file to the user: its number there and its name.
+bool ReadsRemoteAccess() {
+    return Driver != nullptr && Driver->SupportsRemoteAccess();
+}
+
+// How the load names the driver's settings on the root to the user.
+std::string SettingsText() {
+    return "настройки драйвера: "_cp;
+}
+
+std::string DeviceText(int32_t index, const TDevice* device) {
+    return "устройство №"_cp + platform::IntToStr(index + 1) + " «"_cp + device->DeviceName + "»: "_cp;
+}
+
 } // namespace
 
 // The configuration lines exactly as the file carries them, CR LF after each.
@@ -56,7 +70,8 @@ std::string TDeviceList::ConfigText() const {
     std::vector<std::string> session;
     for (int32_t i = 0; i < Count(); ++i) {
         session.clear();
-        if (!Device(i)->SaveToXml(6, session)) throw Exception("session line");
+        std::string why = "его описание не составлено"_cp;
+        if (!Device(i)->SaveToXml(6, session, &why)) throw Exception(DeviceText(i, Device(i)) + why);
         text += "   <device>\r\n";
         for (const std::string& line : session)
             text.append(line).append("\r\n");
@@ -83,10 +98,11 @@ public:
         return BlanksBefore(OffsetOf(after)) - element.size();
     }
 
-    // The root's content as a view of the text; the root element ends at rootEnd.
-    std::string_view ContentOf(const TXMLDataItem& root, std::size_t rootEnd) const {
+    // The root's content as a view of the text; the root element, taken whole, starts at rootAt.
+    std::string_view ContentOf(const TXMLDataItem& root, const std::string& element,
+                               std::size_t rootAt) const {
         if (root.Content.empty()) return {};
-        const std::size_t end = BlanksBefore(rootEnd - ("</" + root.Name + ">").size());
+        const std::size_t end = BlanksBefore(rootAt + element.rfind("</"));
         return std::string_view(text_).substr(end - root.Content.size(), root.Content.size());
     }
 
@@ -137,12 +153,44 @@ void ReadSettings(const TXMLDataItem& root) {
     GeneralCommandInterval = root.GetIntAttribute("GeneralCommandInterval", 6000);
     AutoRunServer = root.GetBoolAttribute("AutoRunServer", true);
     CheckServerInterval = root.GetIntAttribute("CheckServerInterval", 60);
-    if (Driver == nullptr || !Driver->SupportsRemoteAccess()) return;
+    if (!ReadsRemoteAccess()) return;
     RAPEnabled = root.GetBoolAttribute("RAPEnabled", RAPEnabled);
     // Cut to 16 bits, a number beyond them would listen on another port; it is taken as a value
     // that is not a number. 0 leaves the choice to the system.
     const int32_t port = root.GetIntAttribute("RAPPort", RAPPort);
     if (port >= 0 && port <= kMaxIPPort) RAPPort = static_cast<uint16_t>(port);
+}
+
+// What ReadSettings took by default: a root attribute that names no setting, a value that does not
+// convert with the setting as read.
+void NoteSettingDefaults(const TXMLDataItem& root, std::vector<std::string>& defaulted) {
+    for (const std::string& line : root.Attributes) {
+        const std::string_view name = AttributeName(line), value = AttributeValue(line);
+        bool flag;
+        int32_t number;
+        std::string taken;
+        if (name == "ThreadOnPort" || name == "ErrorMngrDisabled" || name == "AutoRunServer" ||
+            name == "RAPEnabled") {
+            if (platform::TryStrToBool(platform::UpperCase(std::string(value)), flag)) continue;
+            taken = TrueFalse(name == "ThreadOnPort"        ? ThreadOnPort
+                              : name == "ErrorMngrDisabled" ? ErrorMngrDisabled
+                              : name == "AutoRunServer"     ? AutoRunServer
+                                                            : RAPEnabled);
+        } else if (name == "GeneralCommandInterval" || name == "CheckServerInterval" || name == "RAPPort") {
+            if (platform::TryStrToInt(value, number) &&
+                (name != "RAPPort" || (number >= 0 && number <= kMaxIPPort)))
+                continue;
+            taken = platform::IntToStr(name == "GeneralCommandInterval" ? GeneralCommandInterval.load()
+                                       : name == "CheckServerInterval"  ? CheckServerInterval.load()
+                                                                        : RAPPort.load());
+        } else {
+            defaulted.push_back(SettingsText() + PassedOverNote(line));
+            continue;
+        }
+        // The remote-access pair is written always and read only by a driver that has it.
+        if (!name.starts_with("RAP") || ReadsRemoteAccess())
+            defaulted.push_back(SettingsText() + UnreadValueNote(name, value, taken));
+    }
 }
 
 } // namespace
@@ -187,12 +235,18 @@ TDeviceRecord* TDeviceList::AddDevice() {
 }
 
 bool TDeviceList::SaveToFile(const std::string& fileName, std::string* why) {
+    std::string cause;
     try {
         return platform::ReplaceRegularFile(fileName, ConfigText(), platform::TLinkAtName::Follow, {}, why);
+    } catch (const Exception& e) {
+        cause = e.Message();
+    } catch (const std::bad_alloc&) {
+        cause = "не хватает памяти"_cp;
     } catch (...) {
-        if (why != nullptr) *why = "Файл \""_cp + fileName + "\" не записан: не хватает памяти."_cp;
-        return false;
+        cause = "текст файла не составлен"_cp;
     }
+    if (why != nullptr) *why = "Файл \""_cp + fileName + "\" не записан: "_cp + cause + ".";
+    return false;
 }
 
 TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
@@ -203,7 +257,10 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
         if (platform::ReadRegularFile(fileName, text, nullptr, &load.Reason))
             load.Read = ReadConfig(text, load);
         // The module and the server leave the same list: a refused configuration polls nothing.
-        if (!load.Read && !load.DevicesKept) FreeAll();
+        if (!load.Read && !load.DevicesKept) {
+            FreeAll();
+            load.Defaulted.clear();
+        }
         return load;
     } catch (const std::bad_alloc&) {
         load.Reason = "не хватает памяти"_cp;
@@ -212,6 +269,7 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
     }
     FreeAll();
     load.Read = load.DevicesKept = false;
+    load.Defaulted.clear();
     return load;
 }
 
@@ -230,9 +288,10 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
     if (root.Name != RootName())
         return stop.At("корневой элемент должен называться "_cp + RootName(), rootAt);
     ReadSettings(root);
+    NoteSettingDefaults(root, load.Defaulted);
 
     // The content ends where the root's closing tag and the blanks before it begin.
-    std::string_view content = stop.ContentOf(root, rootAt + element.size());
+    std::string_view content = stop.ContentOf(root, element, rootAt);
     while (ExtractNextElement(content, element)) {
         const std::size_t at = stop.StartOf(element, content);
         TXMLDataItem item;
@@ -250,6 +309,9 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
             return stop.At("элемент device не читается целиком: "_cp + inside.Cause,
                            ContentStart(element, at) + inside.Offset);
         }
+        for (const std::string& note : device->Defaulted)
+            load.Defaulted.push_back(DeviceText(Count(), device.get()) + note);
+        std::vector<std::string>().swap(device->Defaulted);
         device->ListIndex = Count();
         AppendDevice(std::move(device));
     }

@@ -28,7 +28,7 @@ int32_t NextWait(uint64_t start, int32_t ms) {
 TTCPConnection::TTCPConnection(TDevicePropertyList* Properties)
     : TOstrolinkaConnection(Properties), IPAddress(PropString(Properties, "DeviceIPAddress", "")),
       IPPort(PropInteger(Properties, "IPPort", 502)), TimeOut(PropInteger(Properties, "TimeOut", 1000)),
-      PINGTimeOut(PropInteger(Properties, "PINGTimeOut", 500)),
+      PINGTimeOut(PropInteger(Properties, "PINGTimeOut", kPingTimeOutFallback)),
       ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", kFlagsFallback)),
       CloseConnectionFlag(PropBoolean(Properties, "CloseConnection", kFlagsFallback)) {}
 

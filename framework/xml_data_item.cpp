@@ -25,6 +25,12 @@ std::string_view TrimmedView(std::string_view s) {
     return s.substr(i, n - i);
 }
 
+// Where the comment that opens at `open` ends, just past its "-->"; npos when it is never closed.
+std::size_t CommentEnd(std::string_view text, std::size_t open) {
+    const std::size_t end = text.find("-->", open + 4);
+    return end == std::string_view::npos ? end : end + 3;
+}
+
 // Finds the end of an element whose opening tag starts `text` by counting the openings and closings
 // of its name in one walk from "<" to "<": the close that finds no opening left to match ends it.
 // Self-closing tags of the name open nothing, and a comment is passed over whole, whatever markup it
@@ -33,7 +39,7 @@ std::string_view TrimmedView(std::string_view s) {
 class TCloseFinder {
 public:
     TCloseFinder(std::string_view text, const std::string& name)
-        : text_(text), open_("<" + name), close_("</" + name + ">") {}
+        : text_(text), open_("<" + name), close_("</" + name) {}
 
     // Index of the element's closing tag; npos when the closes run out, a comment in the element is
     // never closed or the nesting is too deep.
@@ -43,11 +49,14 @@ public:
         for (std::size_t at = text_.find('<', 1); at != npos; at = text_.find('<', at + 1)) {
             const std::string_view rest = text_.substr(at);
             if (rest.starts_with("<!--")) {
-                const std::size_t end = text_.find("-->", at + 4);
+                const std::size_t end = CommentEnd(text_, at);
                 if (end == npos) return npos;
-                at = end + 2;
-            } else if (rest.starts_with(close_)) {
-                if (--depth == 0) return at;
+                at = end - 1;
+            } else if (const std::size_t length = CloseAt(rest); length != 0) {
+                if (--depth == 0) {
+                    closeLength_ = length;
+                    return at;
+                }
             } else if (OpensAt(rest) && !SelfClosingAt(at)) {
                 if (++depth > kMaxElementNesting) return npos;
             }
@@ -55,10 +64,20 @@ public:
         return npos;
     }
 
-    std::size_t CloseLength() const { return close_.size(); }
+    // The length of the closing tag Find found, blanks before its ">" included.
+    std::size_t CloseLength() const { return closeLength_; }
 
 private:
     static constexpr std::size_t npos = std::string_view::npos;
+
+    // The length of a closing tag of the name at the front of `rest`, 0 when there is none.
+    std::size_t CloseAt(std::string_view rest) const {
+        if (!rest.starts_with(close_)) return 0;
+        std::size_t end = close_.size();
+        while (end < rest.size() && IsBlank(rest[end]))
+            ++end;
+        return end < rest.size() && rest[end] == '>' ? end + 1 : 0;
+    }
 
     // An opening tag of the name stands at the front of `rest`.
     bool OpensAt(std::string_view rest) const {
@@ -78,7 +97,8 @@ private:
 
     std::string_view text_;
     const std::string open_;
-    const std::string close_;
+    const std::string close_; // without its ">", which may follow blanks
+    std::size_t closeLength_ = 0;
     std::size_t gt_ = npos;
     bool gtKnown_ = false;
 };
@@ -163,9 +183,12 @@ bool ParseElement(std::string_view text, std::vector<std::string>& list, std::st
     const auto blank = std::find_if(text.begin(), text.end(), IsBlank);
     const std::size_t b = blank == text.end() ? none : static_cast<std::size_t>(blank - text.begin());
     const std::size_t g = text.find('>');
-    // What follows the opening tag must end with the closing tag of the name.
+    // What follows the opening tag must end with the closing tag of the name (blanks may stand
+    // before its ">").
     const auto takeContent = [&name, &content](std::string_view rest) {
-        const std::string close = "</" + name + ">";
+        if (!rest.ends_with('>')) return false;
+        rest = TrimmedView(rest.substr(0, rest.size() - 1));
+        const std::string close = "</" + name;
         if (!rest.ends_with(close)) return false;
         content = Trim(rest.substr(0, rest.size() - close.size()));
         return true;
@@ -199,9 +222,9 @@ bool ParseElement(std::string_view text, std::vector<std::string>& list, std::st
 void SkipComments(std::string_view& text) {
     text = TrimmedView(text);
     while (text.starts_with("<!--")) {
-        const std::size_t end = text.find("-->");
+        const std::size_t end = CommentEnd(text, 0);
         if (end == std::string_view::npos) return;
-        text = TrimmedView(text.substr(end + 3));
+        text = TrimmedView(text.substr(end));
     }
 }
 
@@ -217,9 +240,9 @@ TXmlStop NoElementCause(std::string_view at) {
     if ((at.starts_with("<!") && !at.starts_with("<!--")) || at.starts_with("<?"))
         return {"разметка XML, которая здесь не читается"_cp};
     for (std::size_t open = at.find("<!--"); open != std::string_view::npos;) {
-        const std::size_t end = at.find("-->", open + 4);
+        const std::size_t end = CommentEnd(at, open);
         if (end == std::string_view::npos) return {"комментарий не закрыт"_cp, open};
-        open = at.find("<!--", end + 3);
+        open = at.find("<!--", end);
     }
     return {"элемент не закрыт или вложен глубже "_cp + platform::IntToStr(kMaxElementNesting) +
             " уровней"_cp};
@@ -241,6 +264,35 @@ void ExtractNextElement(std::string& text, std::string& element) {
     std::string_view rest = text;
     ExtractNextElement(rest, element);
     text = std::string(rest);
+}
+
+std::string_view AttributeName(std::string_view line) {
+    return line.substr(0, line.find('='));
+}
+
+std::string_view AttributeValue(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    return eq == std::string_view::npos || line.size() < eq + 3 ? std::string_view()
+                                                                : line.substr(eq + 2, line.size() - eq - 3);
+}
+
+namespace {
+
+std::string AsWritten(std::string_view name, std::string_view value) {
+    constexpr std::size_t kShown = 40;
+    return std::string(name) + "=\"" +
+           (value.size() > kShown ? std::string(value.substr(0, kShown)) + "..." : std::string(value)) + "\"";
+}
+
+} // namespace
+
+std::string PassedOverNote(std::string_view line) {
+    return "атрибут "_cp + AsWritten(AttributeName(line), AttributeValue(line)) +
+           " ничего не задает и пропущен"_cp;
+}
+
+std::string UnreadValueNote(std::string_view name, std::string_view value, const std::string& taken) {
+    return "значение "_cp + AsWritten(name, value) + " не читается, взято "_cp + taken;
 }
 
 void TXMLDataItem::Clear() {

@@ -164,7 +164,12 @@ std::unique_ptr<framework::TDevicePropertyList> TModbus_Device::CreateProperties
 
 void TModbus_Device::ApplyProperties() {
     TDevice::ApplyProperties();
-    if (Properties) RequestType = Properties->GetString("RequestType", "default");
+    if (!Properties) return;
+    RequestType = Properties->GetString("RequestType", "default");
+    // A link named other than these two is taken for the serial one.
+    const framework::TDeviceProperty* link = Properties->FindProperty("TypeOfConnection");
+    if (link != nullptr && link->Value != kTcpConnection && link->Value != kSerialConnection)
+        NoteDefault(*link, kSerialConnection);
 }
 
 TModbusStation TModbus_Device::Station() {

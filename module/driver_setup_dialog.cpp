@@ -37,9 +37,6 @@ bool KeepUnwritten(const std::string& path, const std::string& written, std::str
     return true;
 }
 
-// An OK put settings in the driver that no save wrote: the next setup opens on them, not on the file.
-bool Unsaved = false;
-
 } // namespace
 
 TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
@@ -60,6 +57,25 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
       RemoteAccessPortLabel(&RemoteAccessGroupBox, "Порт для удаленного доступа:"_cp),
       RemoteAccessPortSpinEdit(&RemoteAccessGroupBox), OkBitBtn(this, "Да"_cp), sBitBtn1(this, "Отмена"_cp),
       driver_(driver) {
+    LayOut();
+    ShowSetupPicture(Picture);
+    SettingListBox.SetTwoColumns(NameHeader, ValueHeader);
+    DevicesListBox.OnChange = [this] { OnChangeDeviceIndex(); };
+    DevicesListBox.OnDblClick = [this] { EditBitBtnClick(); };
+    SettingListBox.OnClick = [this] { OnClickValueList(); };
+    AddBitBtn.OnClick = [this] { OnAddDevice(); };
+    EditBitBtn.OnClick = [this] { EditBitBtnClick(); };
+    DelBitBtn.OnClick = [this] { OnDeleteDevice(); };
+    AdditionalBitBtn.OnClick = [this] { OnEditAdditionalProperties(); };
+    OkBitBtn.OnClick = [this] { OnOkButton(); };
+    OnCreateDialog();
+}
+
+TDriverSetupDlg::~TDriverSetupDlg() {
+    OnDestroyDialog();
+}
+
+void TDriverSetupDlg::LayOut() {
     SetClientSize(760, 440);
     Pages.SetBounds(6, 6, 748, 386);
     Picture.SetBounds(8, 8, 64, 64);
@@ -99,22 +115,6 @@ TDriverSetupDlg::TDriverSetupDlg(framework::TDriver& driver)
         {&AddBitBtn, &EditBitBtn, &DelBitBtn, &AdditionalBitBtn, &OkBitBtn, &sBitBtn1});
     SetFixedSize(true);
     CenterOnScreen();
-
-    ShowSetupPicture(Picture);
-    SettingListBox.SetTwoColumns(NameHeader, ValueHeader);
-    DevicesListBox.OnChange = [this] { OnChangeDeviceIndex(); };
-    DevicesListBox.OnDblClick = [this] { EditBitBtnClick(); };
-    SettingListBox.OnClick = [this] { OnClickValueList(); };
-    AddBitBtn.OnClick = [this] { OnAddDevice(); };
-    EditBitBtn.OnClick = [this] { EditBitBtnClick(); };
-    DelBitBtn.OnClick = [this] { OnDeleteDevice(); };
-    AdditionalBitBtn.OnClick = [this] { OnEditAdditionalProperties(); };
-    OkBitBtn.OnClick = [this] { OnOkButton(); };
-    OnCreateDialog();
-}
-
-TDriverSetupDlg::~TDriverSetupDlg() {
-    OnDestroyDialog();
 }
 
 void TDriverSetupDlg::OnCreateDialog() {
@@ -271,7 +271,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     const bool initialised = framework::ErrorObj != nullptr && !CfgPath.empty();
     const std::string path =
         initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
-    if (!initialised && !Unsaved && FileExists(path)) LoadConfiguration(driver, path);
+    if (!initialised && !UnsavedSetup && FileExists(path)) LoadConfiguration(driver, path);
     // A file that is there but was not read could be written over: its bytes are kept beside it
     // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
     const framework::TConfigLoad& load = driver.LastConfigLoad;
@@ -292,7 +292,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     // it is the list the file gave, or the one the last save wrote. After a failed save it holds that
     // OK's settings, and nothing stands for the file: all its bytes are kept before the next.
     std::string written;
-    if (!Unsaved) {
+    if (!UnsavedSetup) {
         std::lock_guard<std::mutex> guard(MasterListLock);
         try {
             written = driver.DeviceList->ConfigText();
@@ -308,7 +308,7 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         std::lock_guard<std::mutex> guard(MasterListLock);
         saved = KeepUnwritten(path, written, keptNow, why) && driver.SaveConfig(path, &why);
     }
-    Unsaved = !saved;
+    UnsavedSetup = !saved;
     if (!saved) {
         const std::string failed = "Ошибка записи файла конфигурации."_cp;
         framework::Report(framework::kErrConfigWrite, failed);

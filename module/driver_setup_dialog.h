@@ -64,6 +64,8 @@ public:
     std::unique_ptr<framework::TDeviceList> Devices;
 
 private:
+    // Places the controls and sets their ranges and the buttons' roles.
+    void LayOut();
     framework::TDevice* SelectedDevice() const;
     void UpdateEnabling();
     // Rebuilds the device names, selecting index (else the last entry).

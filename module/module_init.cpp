@@ -37,6 +37,7 @@ std::atomic<int32_t> ThreadDelayTime{100};
 std::atomic<uint8_t> StopFlag{0};
 std::atomic<int32_t> RunningThreadCount{0};
 std::mutex MasterListLock;
+std::atomic<bool> UnsavedSetup{false};
 
 namespace {
 
@@ -289,8 +290,23 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 } // namespace
 
 framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path) {
-    std::lock_guard<std::mutex> guard(MasterListLock);
-    return driver.LoadConfig(path);
+    framework::TConfigLoad load;
+    {
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        load = driver.LoadConfig(path);
+    }
+    UnsavedSetup = false;
+    // What the file sets in words the reading does not take is said, a file of them in a few lines.
+    constexpr std::size_t kShownDefaults = 100;
+    const std::string file = "Конфигурационный файл "_cp + path + ": ";
+    for (std::size_t i = 0; i < load.Defaulted.size() && i < kShownDefaults; ++i)
+        Report(framework::kErrNone, file + load.Defaulted[i] + ".");
+    if (load.Defaulted.size() > kShownDefaults)
+        Report(framework::kErrNone,
+               file + "и еще "_cp +
+                   platform::IntToStr(static_cast<int64_t>(load.Defaulted.size() - kShownDefaults)) +
+                   " таких же замечаний."_cp);
+    return load;
 }
 
 int32_t InitModule(const TDrvInitRecord& record) {

@@ -54,6 +54,9 @@ extern std::atomic<int32_t> RunningThreadCount;
 // Held while the master device list is read or replaced, so that a new list can be put in while
 // the module thread looks devices up.
 extern std::mutex MasterListLock;
+// An OK put settings in the driver that no save wrote: the next setup opens on them, not on the
+// file. A load of the file clears it.
+extern std::atomic<bool> UnsavedSetup;
 
 // The working directory of the record, read no further than its field even without its zero.
 std::string InitDirectory(const TDrvInitRecord& record);
@@ -65,7 +68,7 @@ bool IsDriverInitialized();
 // Loads the configuration file into the driver's master list under its lock. A list that did not
 // load is emptied, unless the reading stopped only at a foreign element after whole devices. The
 // driver remembers the outcome: the setup tells the user of a file that was not read and keeps its
-// bytes before it saves over it.
+// bytes before it saves over it. What the reading took by default is logged, once per load.
 framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path);
 
 // 0, or -4 when the module is initialised already.

@@ -213,6 +213,13 @@ bool AppendToRegularFile(const std::string& path, std::string_view bytes, std::s
 bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAtName link,
                         const TFileAccess& access, std::string* why) {
     std::string target = path, reason;
+    // What no read would take back is not written: the file stays as it was.
+    if (bytes.size() > kMaxFileSize) {
+        if (why != nullptr)
+            *why = NotWritten(path, "его текст больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) +
+                                        " байт, а такой файл не читается"_cp);
+        return false;
+    }
     struct stat st {};
     bool exists = ::lstat(path.c_str(), &st) == 0;
     if (exists && S_ISLNK(st.st_mode)) {

@@ -42,8 +42,11 @@ struct TFileAccess {
 // Replaces the file at path with bytes: a temporary file <file>.<pid>-<n>.tmp beside it is written
 // whole, synced and renamed over it, so a failure leaves the old file whole. The new file gets the
 // bits and the owner of `access`, each else the replaced file's; an owner the process may not give
-// is left its own. Temporary files that a killed writer left beside it are removed first. False with
-// the log line in `why`.
+// is left its own. Bytes past kMaxFileSize, which no read takes back, are not written. First a
+// killed writer's temporary files beside it go, and only they: regular files of exactly that name
+// (pid and serial without leading zeros), whose pid is below pid_max and gone, and that nobody wrote
+// for 600 s. A temporary name that is taken moves to the next serial. False with the log line in
+// `why`.
 bool ReplaceRegularFile(const std::string& path, std::string_view bytes,
                         TLinkAtName link = TLinkAtName::Follow, const TFileAccess& access = {},
                         std::string* why = nullptr);

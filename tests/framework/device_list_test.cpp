@@ -31,7 +31,7 @@ const char kEmptyFile[] =
 // A device whose session line cannot be written.
 class TUnsavableDevice : public TDevice {
 public:
-    bool SaveToXml(int32_t, std::vector<std::string>&) override { return false; }
+    bool SaveToXml(int32_t, std::vector<std::string>&, std::string*) override { return false; }
 };
 
 class TTestDriver : public TDriver {
