@@ -14,6 +14,7 @@
 #include "framework/driver.h"
 #include "framework/xml_data_item.h"
 #include "platform/child_process_support.h"
+#include "platform/files.h"
 
 using namespace framework;
 using device_test::Lines;
@@ -120,25 +121,95 @@ TEST_F(DeviceListTest, EachDeviceIsAnElementAroundItsSessionLine) {
     EXPECT_EQ(lines[5], "");
 }
 
-TEST_F(DeviceListTest, ARoundTripOfCyrillicDevicesKeepsEveryByte) {
-    TDeviceList list;
-    Add(list, "Котельная №1"_cp, "КОТЁЛ"_cp, 1);
-    Add(list, "Насосная «Юг»"_cp, "plc", 2);
-    Add(list, "ÿ щ Ё"_cp, "plc", 3);
-    const std::string first = dir.File("first.cfg");
-    ASSERT_TRUE(list.SaveToFile(first));
-    EXPECT_NE(ReadBytes(first).find("Котельная №1"_cp), std::string::npos);
+// What a list holds for the file: the driver settings and every device's properties in order.
+std::vector<std::string> Settings(const TDeviceList& list) {
+    std::vector<std::string> all = {
+        std::to_string(ThreadOnPort) + std::to_string(ErrorMngrDisabled) + std::to_string(AutoRunServer) +
+        " " + std::to_string(GeneralCommandInterval) + " " + std::to_string(CheckServerInterval)};
+    for (int32_t i = 0; i < list.Count(); ++i)
+        for (int32_t k = 0; k < list.Device(i)->Properties->Count(); ++k) {
+            const TDeviceProperty* p = list.Device(i)->Properties->Property(k);
+            all.push_back(std::to_string(i) + " " + p->Name + "=" + p->Value);
+        }
+    return all;
+}
 
-    TDeviceList back;
-    ASSERT_TRUE(back.LoadFromFile(first));
-    ASSERT_EQ(back.Count(), 3);
-    EXPECT_EQ(back.Device(1)->DeviceName, "Насосная «Юг»"_cp);
-    EXPECT_EQ(back.Device(0)->RoutingPrefix, "КОТЁЛ"_cp);
-    for (int32_t i = 0; i < 3; ++i)
-        EXPECT_EQ(back.Device(i)->ListIndex, i);
-    const std::string second = dir.File("second.cfg");
+TEST_F(DeviceListTest, WhatASaveWritesLoadsBackToTheSameSettingsAndSavesToTheSameBytes) {
+    // Values a hand may write in either quote; each device of the file holds one.
+    const std::string longName = std::string(1030, 'x') + "\"" + std::string(10, 'y');
+    const struct {
+        std::string session;
+        std::string name; // the device's name as read
+    } cases[] = {
+        {"DeviceName='Pump \"A\"'", "Pump \"A\""},
+        {"DeviceName=\"it's\" RoutingPrefix='\"'", "it's"},
+        {"DeviceName=\"a&amp;b; c=d\"", "a&amp;b; c=d"},
+        {"DeviceName=\"\ta\tb\t\" TimeOut=\"250\"", "\ta\tb\t"},
+        {"DeviceName=\"Котельная №1 «Юг» ÿ\" RoutingPrefix=\"КОТЁЛ\""_cp, "Котельная №1 «Юг» ÿ"_cp},
+        {"DeviceName=\"\" Enabled=\"0\"", ""},
+        {"DeviceName='" + longName + "'", longName.substr(0, 255)},
+    };
+    std::string devices;
+    for (const auto& c : cases)
+        devices += "<device><session " + c.session + "/></device>\r\n";
+    const std::string hand = dir.File("hand.cfg"), first = dir.File("first.cfg"),
+                      second = dir.File("second.cfg");
+    WriteBytes(hand, Root("AutoRunServer=\"0\" GeneralCommandInterval=\"$10\"", devices));
+    TDeviceList list, back;
+    ASSERT_TRUE(list.LoadFromFile(hand));
+    ASSERT_EQ(list.Count(), static_cast<int32_t>(std::size(cases)));
+    for (int32_t i = 0; i < list.Count(); ++i)
+        EXPECT_EQ(list.Device(i)->DeviceName, cases[i].name) << i;
+    const std::vector<std::string> read = Settings(list);
+    ASSERT_TRUE(list.SaveToFile(first));
+    ASSERT_TRUE(back.LoadFromFile(first)) << back.LoadFromFile(first).Reason;
+    EXPECT_EQ(Settings(back), read);
     ASSERT_TRUE(back.SaveToFile(second));
     EXPECT_EQ(ReadBytes(second), ReadBytes(first));
+    EXPECT_NE(ReadBytes(first).find(" DeviceName='Pump \"A\"' "), std::string::npos);
+}
+
+TEST_F(DeviceListTest, ALoadNamesWhatItTookByDefaultAndStillReads) {
+    const struct {
+        std::string root;    // attributes of the root
+        std::string session; // attributes of the one device's session
+        std::vector<std::string> noted;
+    } cases[] = {
+        {"", "DeviceName=\"Pump A\" DeviceAddress=\"7\" Enabled=\"FALSE\"", {}}, // missing ones are silent
+        {"",
+         "DeviceName=\"Pump A\" Enable=\"FALSE\" DeviceAdress=\"7\"",
+         {"устройство №1 «Pump A»: атрибут Enable=\"FALSE\" ничего не задает и пропущен",
+          "устройство №1 «Pump A»: атрибут DeviceAdress=\"7\" ничего не задает и пропущен"}},
+        {"",
+         "DeviceName='Pump A' Enabled='FLASE' TimeOut=\"2OO\" PINGTimeOut=\"x\" ICMPOnConnect=\"maybe\"",
+         {"устройство №1 «Pump A»: значение TimeOut=\"2OO\" не читается, взято 1000",
+          "устройство №1 «Pump A»: значение Enabled=\"FLASE\" не читается, взято False",
+          "устройство №1 «Pump A»: значение PINGTimeOut=\"x\" не читается, взято 500",
+          "устройство №1 «Pump A»: значение ICMPOnConnect=\"maybe\" не читается, взято False"}},
+        {"",
+         "DeviceName=\"" + std::string(50, 'n') + "\" enabled=\"" + std::string(50, 'v') + "\"",
+         {"устройство №1 «" + std::string(50, 'n') + "»: атрибут enabled=\"" + std::string(40, 'v') +
+          "...\" ничего не задает и пропущен"}},
+        {"ThreadOnPOrt=\"True\" GeneralCommandInterval=\"6OOO\" AutoRunServer=\"yes\" RAPPort=\"x\"",
+         "DeviceName=\"P\"",
+         {"настройки драйвера: атрибут ThreadOnPOrt=\"True\" ничего не задает и пропущен",
+          "настройки драйвера: значение GeneralCommandInterval=\"6OOO\" не читается, взято 6000",
+          "настройки драйвера: значение AutoRunServer=\"yes\" не читается, взято True"}},
+    };
+    const std::string file = dir.File("Quillary.cfg");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root + c.session);
+        WriteBytes(file, Root(c.root, "<device><session " + c.session + " /></device>"));
+        TDeviceList list;
+        const TConfigLoad load = list.LoadFromFile(file);
+        ASSERT_TRUE(load);
+        EXPECT_EQ(list.Count(), 1);
+        std::vector<std::string> noted;
+        for (const std::string& note : c.noted)
+            noted.push_back(platform::Cp(note));
+        EXPECT_EQ(load.Defaulted, noted);
+        EXPECT_TRUE(list.Device(0)->Defaulted.empty()) << "the list keeps no notes";
+    }
 }
 
 TEST_F(DeviceListTest, BooleanSettingsReadBothWordsAndNumbers) {
@@ -286,9 +357,20 @@ TEST_F(DeviceListTest, AFailedSaveLeavesTheOldFileWhole) {
     ASSERT_TRUE(list.SaveToFile(file));
     const std::string old = ReadBytes(file);
 
+    // A text no read would take back is not written; a device that cannot be written names itself.
+    std::string why;
+    list.Device(0)->Properties->SetProperty("DeviceName", std::string(platform::kMaxFileSize, 'x'),
+                                            TPropertyType::Text);
+    EXPECT_FALSE(list.SaveToFile(file, &why));
+    EXPECT_EQ(why, "Файл \""_cp + file +
+                       "\" не записан: его текст больше 67108864 байт, а такой файл не читается."_cp);
+    EXPECT_EQ(ReadBytes(file), old);
+    list.Device(0)->Properties->SetProperty("DeviceName", "Old", TPropertyType::Text);
     driver.Unsavable = true;
     list.AddDevice();
-    EXPECT_FALSE(list.SaveToFile(file));
+    EXPECT_FALSE(list.SaveToFile(file, &why));
+    EXPECT_EQ(why, "Файл \""_cp + file +
+                       "\" не записан: устройство №2 «New device»: его описание не составлено."_cp);
     EXPECT_EQ(ReadBytes(file), old);
     // Nothing is left behind beside it.
     EXPECT_EQ(

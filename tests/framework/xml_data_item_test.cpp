@@ -41,6 +41,7 @@ TEST(XmlDataItem, ParsesTheElementShapes) {
         {"<a x=\"1\">text</a>", "a", {"x=\"1\""}, "text"},
         {"<a >x</a>", "a", {}, "x"},
         {"<a></a>", "a", {}, ""},
+        {"<a x='1'>y</a \r\n>", "a", {"x=\"1\""}, "y"},
         // Content is trimmed, nested elements are kept verbatim.
         {"  <root v='1'>\r\n  <b  x='1'/>\r\n  <c>t</c>\r\n</root>  ",
          "root",
@@ -147,6 +148,9 @@ TEST(XmlExtract, NestedElementsOfTheSameName) {
     ExpectExtract("<a><a><a></a></a></a><a></a>", "<a><a><a></a></a></a>", "<a></a>");
     // Other names starting alike are not openings of this one.
     ExpectExtract("<a><ab>x</ab></a>", "<a><ab>x</ab></a>", "");
+    // A closing tag may hold blanks before its ">"; a name going on is none of its closings.
+    ExpectExtract("<a><a>x</a ></a\t><c/>", "<a><a>x</a ></a\t>", "<c/>");
+    ExpectExtract("<a></a b></a>", "<a></a b></a>", "");
 }
 
 TEST(XmlExtract, NoElementLeavesTheTextAsItWas) {

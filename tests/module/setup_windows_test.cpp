@@ -37,6 +37,7 @@
 #include "module/module_init.h"
 #include "module/module_log.h"
 #include "module/qt_application.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "styledbuttons/button_test_support.h"
 #include "ui/control_test_access.h"
@@ -416,6 +417,7 @@ TEST_F(DriverSetupTest, CancelAfterAddEditAndDeleteLeavesListAndFileAsTheyWere) 
     AddDevice("Dev A");
     AddDevice("Dev B");
     ASSERT_TRUE(driver_.SaveConfig(Config().string()));
+    fs::remove(Config().string() + ".bak"); // the retry above kept the file it did not read
     const std::string bytes = ReadBytes(Config());
     driver_.DeviceList->FreeAll(); // the setup before initialisation reads the file first
 
@@ -615,8 +617,44 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndTheBoxSaysWhy) {
         EXPECT_EQ(module::SetupDriver(0, dir_.string()), bytes == RLIM_INFINITY);
         EXPECT_EQ(shown, bytes == RLIM_INFINITY ? 0 : 1);
     }
-    ::signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(ReadBytes(Config()).find("Dev A"), std::string::npos);
+
+    // The load that follows a failed save (the initialisation's) gives what the next save writes
+    // back: OK with nothing changed keeps nothing and says nothing.
+    AddDevice("Dev B");
+    ASSERT_TRUE(driver_.SaveConfig(Config().string()));
+    fs::remove(Config().string() + ".bak"); // the retry above kept the file it did not read
+    const rlimit full{100, RLIM_INFINITY}, none{RLIM_INFINITY, RLIM_INFINITY};
+    for (const char* button : {"Удалить", "Да"}) {
+        box.clear();
+        const auto answer = WhenModal([&](QWidget* dialog) {
+            if (std::string(button) == "Удалить") Press(dialog, button);
+            Press(dialog, "Да");
+        });
+        ::setrlimit(RLIMIT_FSIZE, std::string(button) == "Удалить" ? &full : &none);
+        EXPECT_EQ(module::SetupDriver(0, dir_.string()), std::string(button) == "Да");
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        if (std::string(button) == "Удалить") module::LoadConfiguration(driver_, Config().string());
+    }
+    EXPECT_EQ(platform::Utf8FromCp1251(box), "");
+    EXPECT_FALSE(fs::exists(Config().string() + ".bak"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"Dev B"});
+    ::signal(SIGXFSZ, SIG_DFL);
+
+    // A list whose text would pass the read bound is not written: the box says why, the file stays.
+    framework::ErrorObj = &errors;
+    module::CfgPath = Config().string();
+    const std::string before = ReadBytes(Config());
+    driver_.DeviceList->Device(0)->Properties->FindProperty("DeviceName")->Value =
+        std::string(platform::kMaxFileSize, 'x');
+    box.clear();
+    const auto answer = WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
+    EXPECT_FALSE(module::SetupDriver(0, dir_.string()));
+    EXPECT_NE(box.find(Cp("его текст больше 67108864 байт, а такой файл не читается.")), std::string::npos)
+        << platform::Utf8FromCp1251(box);
+    EXPECT_EQ(ReadBytes(Config()), before);
+    framework::TDeviceList back;
+    EXPECT_TRUE(back.LoadFromFile(Config().string()));
 }
 
 } // namespace
