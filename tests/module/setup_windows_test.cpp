@@ -553,15 +553,15 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndTheBoxSaysWhy) {
     const fs::path log = dir_ / "module.log";
     module::TModuleErrorClass errors(log.string());
     framework::ErrorObj = &errors;
-    // The box after the setup window is read and confirmed.
-    std::string box;
+    // The box after the setup window is read, pictured and confirmed.
+    std::string box, picture = "driver_setup_failed_save.png";
     QTimer boxes;
     QObject::connect(&boxes, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr || !box.empty() || modal->windowTitle() != QString::fromUtf8("Внимание")) return;
         for (QLabel* label : modal->findChildren<QLabel*>())
             box += ui::FromQt(label->text());
-        modal->grab().save(QString::fromStdString(TestOutput("driver_setup_failed_save.png").string()));
+        modal->grab().save(QString::fromStdString(TestOutput(picture).string()));
         Press(modal, "Да");
     });
     // The suite runs as root, whom a read-only folder does not stop: what stands at the name does, and
@@ -648,6 +648,7 @@ TEST_F(DriverSetupTest, AFailedSaveIsLoggedWithCode1AndTheBoxSaysWhy) {
     driver_.DeviceList->Device(0)->Properties->FindProperty("DeviceName")->Value =
         std::string(platform::kMaxFileSize, 'x');
     box.clear();
+    picture = "driver_setup_save_past_read_bound.png";
     const auto answer = WhenModal([](QWidget* dialog) { Press(dialog, "Да"); });
     EXPECT_FALSE(module::SetupDriver(0, dir_.string()));
     EXPECT_NE(box.find(Cp("его текст больше 67108864 байт, а такой файл не читается.")), std::string::npos)

@@ -379,5 +379,41 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
     EXPECT_EQ(ReadText(cfg.string() + ".bak"), commented);
 }
 
+TEST_F(DlmWindows, AValueInSingleQuotesIsSavedSoThatItLoadsBackAndDefaultsAreLogged) {
+    // Hand-written: a name holding double quotes, and three slips that leave settings at defaults.
+    WriteConfig(ConfigText({"DeviceName='Pump \"A\"' DeviceAddress=\"7\" RoutingPrefix=\"A\"",
+                            "DeviceName=\"Fan\" Enable=\"FALSE\" DeviceAdress=\"8\" Enabled=\"FLASE\" "
+                            "RoutingPrefix=\"B\""}));
+    const fs::path cfg = dir_ / "Quillary.cfg";
+    ASSERT_EQ(module.Init(Record(true)), 0);
+    EXPECT_EQ(PrefixList(), "A::B:");
+    const std::string file = "Конфигурационный файл " + cfg.string() + ": устройство №2 «Fan»: ";
+    for (const std::string note : {"атрибут Enable=\"FALSE\" ничего не задает и пропущен.",
+                                   "атрибут DeviceAdress=\"8\" ничего не задает и пропущен.",
+                                   "значение Enabled=\"FLASE\" не читается, взято False."})
+        EXPECT_TRUE(LogHas(file + note)) << Log();
+    std::string first;
+    for (int save = 0; save < 2; ++save) {
+        SCOPED_TRACE(save);
+        TSetupAnswers watch("Да", nullptr);
+        std::string shown;
+        watch.WhileOpen = [&] {
+            QWidget* setup = QApplication::activeModalWidget();
+            shown = setup->findChildren<QListWidget*>().value(0)->item(0)->text().toStdString();
+            if (save == 1) TSetupAnswers::Picture(setup, "dlm_setup_name_in_double_quotes.png");
+        };
+        EXPECT_TRUE(Setup(0));
+        EXPECT_EQ(shown, "Pump \"A\"");
+        // The hand-written file is kept at the first save; the second writes the same bytes.
+        EXPECT_EQ(watch.After.empty(), save == 1) << watch.After;
+        if (save == 0) first = ReadText(cfg);
+        EXPECT_EQ(ReadText(cfg), first);
+    }
+    EXPECT_NE(first.find(" DeviceName='Pump \"A\"' "), std::string::npos) << first;
+    ASSERT_EQ(module.Init(Record(true)), 0);
+    EXPECT_FALSE(LogHas("не прочитан")) << Log();
+    EXPECT_EQ(PrefixList(), "A::B:");
+}
+
 } // namespace
 } // namespace dlmtest
