@@ -150,22 +150,27 @@ void TDevice::NoteDefault(const TDeviceProperty& property, const std::string& ta
     Defaulted.push_back(UnreadValueNote(property.Name, property.Value, taken));
 }
 
+int32_t TDevice::IntegerOf(const TDeviceProperty& property, int32_t fallback) {
+    int32_t value;
+    if (platform::TryStrToInt(property.Value, value)) return value;
+    NoteDefault(property, platform::IntToStr(fallback));
+    return fallback;
+}
+
+bool TDevice::BooleanOf(const TDeviceProperty& property, bool fallback) {
+    bool value;
+    if (platform::TryStrToBool(property.Value, value)) return value;
+    NoteDefault(property, TrueFalse(fallback));
+    return fallback;
+}
+
 void TDevice::ApplyProperties() {
     LockTagIndex = -1;
     Defaulted.clear();
-    // A text that does not convert gives the fallback, and is noted.
     const auto integer = [this](const TDeviceProperty* p, int32_t fallback) {
-        int32_t value;
-        if (platform::TryStrToInt(p->Value, value)) return value;
-        NoteDefault(*p, platform::IntToStr(fallback));
-        return fallback;
+        return IntegerOf(*p, fallback);
     };
-    const auto boolean = [this](const TDeviceProperty* p, bool fallback) {
-        bool value;
-        if (platform::TryStrToBool(p->Value, value)) return value;
-        NoteDefault(*p, TrueFalse(fallback));
-        return fallback;
-    };
+    const auto boolean = [this](const TDeviceProperty* p, bool fallback) { return BooleanOf(*p, fallback); };
     for (int32_t i = 0; i < Properties->Count(); ++i) {
         const TDeviceProperty* p = Properties->Property(i);
         const std::string key = platform::UpperCase(p->Name);

@@ -170,6 +170,10 @@ protected:
     void NoteDefault(const TDeviceProperty& property, const std::string& taken);
 
 private:
+    // The property's value read as a number or as yes or no; a text that does not convert gives
+    // the fallback and is noted.
+    int32_t IntegerOf(const TDeviceProperty& property, int32_t fallback);
+    bool BooleanOf(const TDeviceProperty& property, bool fallback);
     bool PrepareConnection(TDeviceList* list, TTerminalDataClass* openLog);
     // The steps of a poll (device_cycles.cpp).
     bool PollImitator(TReceiveVariables* received);
