@@ -151,10 +151,12 @@ TEST_F(DeviceListTest, WhatASaveWritesLoadsBackToTheSameSettingsAndSavesToTheSam
     };
     std::string devices;
     for (const auto& c : cases)
-        devices += "<device><session " + c.session + "/></device>\r\n";
+        devices += "<device><session " + c.session + "/></device >\r\n";
     const std::string hand = dir.File("hand.cfg"), first = dir.File("first.cfg"),
                       second = dir.File("second.cfg");
-    WriteBytes(hand, Root("AutoRunServer=\"0\" GeneralCommandInterval=\"$10\"", devices));
+    // Closing tags may hold blanks before their ">".
+    std::string text = Root("AutoRunServer=\"0\" GeneralCommandInterval=\"$10\"", devices);
+    WriteBytes(hand, text.insert(text.size() - 1, "\r\n"));
     TDeviceList list, back;
     ASSERT_TRUE(list.LoadFromFile(hand));
     ASSERT_EQ(list.Count(), static_cast<int32_t>(std::size(cases)));
