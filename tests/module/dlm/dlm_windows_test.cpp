@@ -207,6 +207,7 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
     const std::string session = "<session DeviceName=\"Pump A\" DeviceAddress=\"7\" IPPort=\"4999\" "
                                 "Enabled=\"FALSE\" />",
                       loose = pumpA("note\r\n      " + session),
+                      looseAfter = pumpA(session + " switched off"),
                       cdata = pumpA("<![CDATA[ x ]]>\r\n      " + session),
                       commentedOut = pumpA("<!-- " + session + " -->"),
                       onDevice =
@@ -244,6 +245,8 @@ TEST_F(DlmWindows, AConfigurationThatWasNotReadIsNamedToTheUserAndKeptBeforeASav
         {"random bytes", noise, "ожидался элемент, смещение 0", 0, "Да", true},
         {"loose text before a session", loose, partly + "ожидался элемент" + at(loose, "note"), 0, "Да",
          true},
+        {"loose text after a session", looseAfter, partly + "ожидался элемент" + at(looseAfter, "switched"),
+         0, "Да", true},
         {"CDATA before a session", cdata,
          partly + "разметка XML, которая здесь не читается" + at(cdata, "<![CDATA["), 0, "Да", true},
         {"an unquoted value", unquoted, unparsed + at(unquoted, "<session DeviceName=PumpA"), 0, "Да", true},
