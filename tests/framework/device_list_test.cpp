@@ -428,7 +428,9 @@ TEST_F(DeviceListTest, ASaveRemovesOnlyWhatAKilledSaveLeft) {
                 {gone + "1.tmp", kLink, 11, true},
                 {next, kFile, 11, true},
                 {gone + "3.tmp", kFile, 11, false},
-                {gone + "4.tmp", kFile, 0, true}}; // its writer may be alive in another pid namespace
+                {gone + "4.tmp", kFile, 0, true}, // its writer may be alive in another pid namespace
+                // No pid is written with a leading zero: this names no writer of ours.
+                {"Quillary.cfg.0" + std::to_string(dead) + "-2.tmp", kFile, 11, true}};
     WriteBytes(dir.File("pointed"), "the link's");
     for (const auto& r : rows) {
         const std::string path = dir.File(r.name);
