@@ -151,6 +151,8 @@ TEST(XmlExtract, NestedElementsOfTheSameName) {
     // A closing tag may hold blanks before its ">"; a name going on is none of its closings.
     ExpectExtract("<a><a>x</a ></a\t><c/>", "<a><a>x</a ></a\t>", "<c/>");
     ExpectExtract("<a></a b></a>", "<a></a b></a>", "");
+    // An opening tag's name ends at any blank: a tag goes on over lines.
+    ExpectExtract("<a\r\nx='1'><a\tx='2'>y</a></a><c/>", "<a\r\nx='1'><a\tx='2'>y</a></a>", "<c/>");
 }
 
 TEST(XmlExtract, NoElementLeavesTheTextAsItWas) {
