@@ -179,7 +179,7 @@ TEST_F(ValueEditorTest, OkConvertsEachPropertyTypeAndRefusesWhatTheFileCannotHol
     auto nothing = [](module::TSettingEditor&) {};
     const ValueCase cases[] = {
         // A yes/no value opens on what it means as the list reads it: OK without a choice keeps that.
-        {"Enabled", "0", nothing, "False", false},
+        {"Enabled", "True", nothing, "True", false}, // as a save writes it, no entry of that spelling
         {"Enabled", "1", nothing, "True", false},
         {"ICMPOnConnect", "-1", nothing, "True", false},
         // Not read as yes or no: what the reader takes it for, the device clear, the TCP link set.
