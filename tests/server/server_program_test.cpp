@@ -514,7 +514,7 @@ TEST_F(ServerPollingTest, ARefusedConfigurationPollsNothing) {
     const std::string good = Device("Pump", 1, TLink::Tcp, where);
     const std::string switchedOff =
         "<device>note\r\n" + Device("Pump A", 7, TLink::Tcp, where, "Enabled=\"FALSE\"").substr(8);
-    for (const std::string& devices : {good + switchedOff, good + "<device x=1></device>\r\n"}) {
+    for (const std::string& devices : {good + switchedOff, good + "<device x=\"1\">" + good.substr(8)}) {
         SCOPED_TRACE(devices);
         Configure(false, devices);
         ASSERT_NO_FATAL_FAILURE(PrepareArea({1}));
