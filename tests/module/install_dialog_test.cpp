@@ -46,7 +46,8 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
     for (const auto& c : cases)
         device_test::WriteBytes(dst.File(c.name), c.old);
     // The user's description stays the user's when root reinstalls, and so does its backup.
-    ASSERT_EQ(::chown(dst.File("Quillary.edd").c_str(), 1000, 1000), 0);
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(root ? ::chown(dst.File("Quillary.edd").c_str(), 1000, 1000) : 0, 0);
     std::filesystem::permissions(dst.File("Quillary.edd"), std::filesystem::perms(0640));
     modbus::TModbusrtu_Driver driver;
     for (const int release : {1, 2}) {
@@ -72,11 +73,6 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
     }
     EXPECT_EQ(ReadBytes(dst.File("Quillary.cfg.bak")), "the user's devices");
     EXPECT_EQ(ReadBytes(dst.File("Quillary.edd.bak")), "the user's types");
-    for (const char* name : {"Quillary.edd", "Quillary.edd.bak", "Quillary.edd.bak1"}) {
-        struct stat st {};
-        EXPECT_TRUE(::stat(dst.File(name).c_str(), &st) == 0 && st.st_uid == 1000 && st.st_gid == 1000)
-            << name;
-    }
     EXPECT_EQ(std::filesystem::status(dst.File("Quillary.edd.bak")).permissions(),
               std::filesystem::perms(0640));
     EXPECT_EQ(ReadBytes(dst.File("elsewhere")), "someone else's bytes");
@@ -87,6 +83,12 @@ TEST(InstallDialog, AReinstallKeepsEachChangedUserFileBesideItAndNamesItInTheLog
     module::TInstallProcDialog dialog;
     EXPECT_FALSE(dialog.Install(driver, src.File(""), dst.File("")));
     EXPECT_EQ(ReadBytes(dst.File("Quillary.edd")), "the user's types");
+    if (!root) GTEST_SKIP() << "not root: no file of another owner to reinstall over";
+    for (const char* name : {"Quillary.edd", "Quillary.edd.bak", "Quillary.edd.bak1"}) {
+        struct stat st {};
+        EXPECT_TRUE(::stat(dst.File(name).c_str(), &st) == 0 && st.st_uid == 1000 && st.st_gid == 1000)
+            << name;
+    }
 }
 
 } // namespace
