@@ -164,32 +164,6 @@ TEST(DeviceTest, SessionLineOfAFreshDeviceHoldsEveryPropertyInListOrder) {
     EXPECT_EQ(lines[0], std::string(kFreshSession).substr(6));
 }
 
-TEST(DeviceTest, SessionValuesGoOutInTheQuotesTheReaderTakesBack) {
-    const struct {
-        const char* value;
-        const char* written; // nullptr: the line is not written
-    } cases[] = {
-        {"a\"b<c&", "DeviceName='a\"b<c&' "},
-        {"a'b", "DeviceName=\"a'b\" "},
-        {"", "DeviceName=\"\" "},
-        {"a'\"b", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.value);
-        TDevice d;
-        Set(d, "DeviceName", c.value);
-        std::vector<std::string> lines;
-        std::string why;
-        ASSERT_EQ(d.SaveToXml(0, lines, &why), c.written != nullptr);
-        if (c.written == nullptr) {
-            EXPECT_EQ(why, "значение DeviceName содержит кавычки обоих видов"_cp);
-            EXPECT_TRUE(lines.empty());
-            continue;
-        }
-        EXPECT_EQ(lines[0].substr(9, std::string(c.written).size()), c.written);
-    }
-}
-
 TEST(DeviceTest, LoadFromXmlReadsTheSessionAttributesOfKnownProperties) {
     TDevice d;
     Set(d, "TimeOut", "4321"); // reset by the load: not in the element
