@@ -8,6 +8,7 @@
 #include "framework/driver_error.h"
 #include "framework/intercom.h"
 #include "framework/tag_routing.h"
+#include "framework/tcp_connection.h"
 #include "framework/variable_index.h"
 #include "framework/xml_data_item.h"
 #include "platform/text.h"
@@ -76,14 +77,19 @@ std::unique_ptr<TDevicePropertyList> TDevice::CreateProperties() {
 bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines, std::string* why) {
     try {
         // The reader knows no escapes but takes either quote: a value holding a double quote goes out
-        // in single quotes, one holding both cannot go out at all.
+        // in single quotes, one holding both cannot go out at all; nor can a comment's opening, which
+        // the reader would take to run on over what follows it.
         std::string line(indent > 0 ? static_cast<std::size_t>(indent) : 0, ' ');
         line += "<session ";
         for (int32_t i = 0; i < Properties->Count(); ++i) {
             const TDeviceProperty* p = Properties->Property(i);
             const bool doubleQuote = p->Value.find('"') != std::string::npos;
-            if (doubleQuote && p->Value.find('\'') != std::string::npos) {
-                if (why != nullptr) *why = "значение "_cp + p->Name + " содержит кавычки обоих видов"_cp;
+            const bool bothQuotes = doubleQuote && p->Value.find('\'') != std::string::npos;
+            if (bothQuotes || p->Value.find("<!--") != std::string::npos) {
+                if (why != nullptr)
+                    *why = "значение "_cp + p->Name +
+                           (bothQuotes ? " содержит кавычки обоих видов"_cp
+                                       : " содержит начало комментария <!--"_cp);
                 return false;
             }
             const char quote = doubleQuote ? '\'' : '"';
@@ -99,7 +105,7 @@ bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines, std::st
     }
 }
 
-bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
+bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes* notes) {
     const auto stopped = [stop](std::string cause, std::size_t offset) {
         if (stop != nullptr) *stop = {std::move(cause), offset};
         return false;
@@ -112,7 +118,6 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
         // would come up with defaults, enabled and polling another address.
         std::string_view rest = text;
         std::string element;
-        std::vector<std::string> passedOver;
         bool session = false;
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
@@ -129,25 +134,44 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop) {
                 TDeviceProperty* p = Properties->Property(i);
                 p->Value = item.GetAttribute(p->Name, p->Value);
             }
-            // A misspelt name leaves its setting at the default: the load says which.
-            for (const std::string& line : item.Attributes)
-                if (Properties->FindProperty(std::string(AttributeName(line))) == nullptr)
-                    passedOver.push_back(PassedOverNote(line));
+            // A misspelt name leaves its setting at the default, a repeated one is not what is read:
+            // the load says which.
+            if (notes != nullptr) NotePassedOver(item.Attributes, *notes);
         }
         // A session commented out or misspelt is no device switched off: it would come up enabled.
         if (!session) return stopped("элемент session не найден"_cp, 0);
+        notes_ = notes;
         ApplyProperties();
-        Defaulted.insert(Defaulted.begin(), passedOver.begin(), passedOver.end());
+        notes_ = nullptr;
         return true;
     } catch (const std::bad_alloc&) {
+        notes_ = nullptr;
         throw; // the load says memory ran out, not that the device is wrong
     } catch (...) {
+        notes_ = nullptr;
         return false;
     }
 }
 
+void TDevice::NotePassedOver(const std::vector<std::string>& attributes, TLoadNotes& notes) {
+    std::vector<bool> seen(static_cast<std::size_t>(Properties->Count()));
+    for (const std::string& line : attributes) {
+        const std::string name(AttributeName(line));
+        int32_t i = 0;
+        while (i < Properties->Count() && Properties->Property(i)->Name != name)
+            ++i;
+        const bool known = i < Properties->Count();
+        if (known && !seen[static_cast<std::size_t>(i)]) {
+            seen[static_cast<std::size_t>(i)] = true;
+            continue;
+        }
+        if (notes.Take()) notes.Kept.push_back(PassedOverNote(line));
+    }
+}
+
 void TDevice::NoteDefault(const TDeviceProperty& property, const std::string& taken) {
-    Defaulted.push_back(UnreadValueNote(property.Name, property.Value, taken));
+    if (notes_ != nullptr && notes_->Take())
+        notes_->Kept.push_back(UnreadValueNote(property.Name, property.Value, taken));
 }
 
 int32_t TDevice::IntegerOf(const TDeviceProperty& property, int32_t fallback) {
@@ -166,7 +190,6 @@ bool TDevice::BooleanOf(const TDeviceProperty& property, bool fallback) {
 
 void TDevice::ApplyProperties() {
     LockTagIndex = -1;
-    Defaulted.clear();
     const auto integer = [this](const TDeviceProperty* p, int32_t fallback) {
         return IntegerOf(*p, fallback);
     };
@@ -181,9 +204,10 @@ void TDevice::ApplyProperties() {
             DeviceIPAddress = CutName(v);
         else if (key == "DEVICEADDRESS")
             DeviceAddress = integer(p, -1);
-        else if (key == "IPPORT")
-            IPPort = integer(p, 0);
-        else if (key == "TIMEOUT")
+        else if (key == "IPPORT") {
+            IPPort = platform::StrToIntDef(v, 0);
+            integer(p, TTCPConnection::kIPPortFallback); // what the link connects to is said
+        } else if (key == "TIMEOUT")
             TimeOut = integer(p, 1000);
         else if (key == "RETRYCOUNT")
             RetryCount = integer(p, 3);
@@ -210,10 +234,12 @@ void TDevice::ApplyProperties() {
         else if (key == "RS232PARITY")
             RS232Parity = static_cast<uint16_t>(integer(p, 256));
         // The connection reads these itself; what it will take for them is said here.
+        else if (notes_ == nullptr)
+            continue;
         else if (key == "PINGTIMEOUT")
             integer(p, TOstrolinkaConnection::kPingTimeOutFallback);
-        else if (p->PropType == TPropertyType::Boolean)
-            boolean(p, Properties->GetBooleanFallback(p->Name));
+        else if (bool b; p->PropType == TPropertyType::Boolean && !platform::TryStrToBool(v, b))
+            NoteDefault(*p, TrueFalse(Properties->GetBooleanFallback(p->Name)));
     }
 }
 

@@ -26,6 +26,16 @@ class TRemotePeer;
 struct TRemoteRequestHeader;
 struct TXmlStop;
 
+// What a load took by default, as the log shows it: the first kKept notes, and how many there were,
+// so that a file of countless slips costs neither memory nor a log of its size.
+struct TLoadNotes {
+    static constexpr std::size_t kKept = 100;
+    std::vector<std::string> Kept;
+    std::size_t Count = 0;
+    // Counts a note; true when it is one to keep.
+    bool Take() { return Count++ < kKept; }
+};
+
 // LogData's direction and channel: what the cycles pass for overrides to tell the lines apart.
 constexpr uint8_t kLogReceived = 0;
 constexpr uint8_t kLogSent = 1;
@@ -71,7 +81,9 @@ public:
     virtual bool SaveToXml(int32_t indent, std::vector<std::string>& lines, std::string* why = nullptr);
     // Reads the properties from the content of a `device` element: whole elements and comments, the
     // `session` element parsing whole. False otherwise, with where in the trimmed text and why in stop.
-    virtual bool LoadFromXml(const std::string& text, TXmlStop* stop = nullptr);
+    // What the reading took by default (a session attribute that names no property, or repeats one,
+    // and a value that does not convert) goes to notes.
+    virtual bool LoadFromXml(const std::string& text, TXmlStop* stop = nullptr, TLoadNotes* notes = nullptr);
     virtual void ApplyProperties();
     virtual void Imitate(TReceiveVariables* received, TTerminalDataClass* log);
     virtual void BeforePoll(TReceiveVariables* received);
@@ -160,13 +172,10 @@ public:
     std::unique_ptr<TDevicePropertyList> Properties;
     std::unique_ptr<TTerminalDataClass> PollLog;
     std::unique_ptr<TTerminalDataClass> CommandLog;
-    // What the last ApplyProperties took by default, and the LoadFromXml around it passed over: one
-    // text per value that does not convert (with what was taken instead) and per session attribute
-    // that names no property. Empty when everything was read.
-    std::vector<std::string> Defaulted;
 
 protected:
-    // Notes a property whose value did not convert and the text of what was taken instead.
+    // While LoadFromXml applies what it read: notes a property whose value did not convert, with the
+    // text of what was taken instead.
     void NoteDefault(const TDeviceProperty& property, const std::string& taken);
 
 private:
@@ -174,6 +183,9 @@ private:
     // the fallback and is noted.
     int32_t IntegerOf(const TDeviceProperty& property, int32_t fallback);
     bool BooleanOf(const TDeviceProperty& property, bool fallback);
+    // Notes the attributes of a session that name no property, or one named before in it.
+    void NotePassedOver(const std::vector<std::string>& attributes, TLoadNotes& notes);
+    TLoadNotes* notes_ = nullptr; // set only while LoadFromXml applies
     bool PrepareConnection(TDeviceList* list, TTerminalDataClass* openLog);
     // The steps of a poll (device_cycles.cpp).
     bool PollImitator(TReceiveVariables* received);

@@ -1,6 +1,9 @@
 #include "framework/device_list.h"
 
+#include <algorithm>
+#include <iterator>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "framework/connection.h"
@@ -40,18 +43,19 @@ std::string Attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + value + "\"";
 }
 
-// How the load and the save name a device of the file to the user: its number there and its name.
 bool ReadsRemoteAccess() {
     return Driver != nullptr && Driver->SupportsRemoteAccess();
 }
 
-// How the load names the driver's settings on the root to the user.
+// How the load and the save name the driver's settings on the root, and a device of the file by its
+// number there and its name.
 std::string SettingsText() {
     return "настройки драйвера: "_cp;
 }
 
 std::string DeviceText(int32_t index, const TDevice* device) {
-    return "устройство №"_cp + platform::IntToStr(index + 1) + " «"_cp + device->DeviceName + "»: "_cp;
+    return "устройство №"_cp + platform::IntToStr(index + 1) + " «"_cp + ShownText(device->DeviceName) +
+           "»: "_cp;
 }
 
 } // namespace
@@ -69,6 +73,8 @@ std::string TDeviceList::ConfigText() const {
     // Line by line into the one text: its lines apart, then joined, would cost it twice over.
     std::vector<std::string> session;
     for (int32_t i = 0; i < Count(); ++i) {
+        // A text past what a read takes would be refused when written: no need to build all of it.
+        if (text.size() > platform::kMaxFileSize) throw Exception(platform::PastReadBound());
         session.clear();
         std::string why = "его описание не составлено"_cp;
         if (!Device(i)->SaveToXml(6, session, &why)) throw Exception(DeviceText(i, Device(i)) + why);
@@ -161,35 +167,40 @@ void ReadSettings(const TXMLDataItem& root) {
     if (port >= 0 && port <= kMaxIPPort) RAPPort = static_cast<uint16_t>(port);
 }
 
-// What ReadSettings took by default: a root attribute that names no setting, a value that does not
-// convert with the setting as read.
-void NoteSettingDefaults(const TXMLDataItem& root, std::vector<std::string>& defaulted) {
+// What ReadSettings took by default: a root attribute that names no setting or repeats one, a value
+// that does not convert with the setting as read.
+void NoteSettingDefaults(const TXMLDataItem& root, TLoadNotes& notes) {
+    static const char* const kNames[] = {"ThreadOnPort", "ErrorMngrDisabled",      "AutoRunServer",
+                                         "RAPEnabled",   "GeneralCommandInterval", "CheckServerInterval",
+                                         "RAPPort"};
+    bool seen[std::size(kNames)] = {};
     for (const std::string& line : root.Attributes) {
         const std::string_view name = AttributeName(line), value = AttributeValue(line);
-        bool flag;
-        int32_t number;
-        std::string taken;
-        if (name == "ThreadOnPort" || name == "ErrorMngrDisabled" || name == "AutoRunServer" ||
-            name == "RAPEnabled") {
-            if (platform::TryStrToBool(platform::UpperCase(std::string(value)), flag)) continue;
-            taken = TrueFalse(name == "ThreadOnPort"        ? ThreadOnPort
-                              : name == "ErrorMngrDisabled" ? ErrorMngrDisabled
-                              : name == "AutoRunServer"     ? AutoRunServer
-                                                            : RAPEnabled);
-        } else if (name == "GeneralCommandInterval" || name == "CheckServerInterval" || name == "RAPPort") {
-            if (platform::TryStrToInt(value, number) &&
-                (name != "RAPPort" || (number >= 0 && number <= kMaxIPPort)))
-                continue;
-            taken = platform::IntToStr(name == "GeneralCommandInterval" ? GeneralCommandInterval.load()
-                                       : name == "CheckServerInterval"  ? CheckServerInterval.load()
-                                                                        : RAPPort.load());
-        } else {
-            defaulted.push_back(SettingsText() + PassedOverNote(line));
+        const auto known = std::find(std::begin(kNames), std::end(kNames), name);
+        const std::size_t k = static_cast<std::size_t>(known - std::begin(kNames));
+        if (known == std::end(kNames) || std::exchange(seen[k], true)) {
+            if (notes.Take()) notes.Kept.push_back(SettingsText() + PassedOverNote(line));
             continue;
         }
         // The remote-access pair is written always and read only by a driver that has it.
-        if (!name.starts_with("RAP") || ReadsRemoteAccess())
-            defaulted.push_back(SettingsText() + UnreadValueNote(name, value, taken));
+        if (name.starts_with("RAP") && !ReadsRemoteAccess()) continue;
+        bool flag;
+        int32_t number;
+        std::string taken;
+        if (k < 4) {
+            if (platform::TryStrToBool(platform::UpperCase(std::string(value)), flag)) continue;
+            const std::atomic<bool>* settings[] = {&ThreadOnPort, &ErrorMngrDisabled, &AutoRunServer,
+                                                   &RAPEnabled};
+            taken = TrueFalse(*settings[k]);
+        } else {
+            if (platform::TryStrToInt(value, number) &&
+                (name != "RAPPort" || (number >= 0 && number <= kMaxIPPort)))
+                continue;
+            taken = platform::IntToStr(k == 4   ? GeneralCommandInterval.load()
+                                       : k == 5 ? CheckServerInterval.load()
+                                                : RAPPort.load());
+        }
+        if (notes.Take()) notes.Kept.push_back(SettingsText() + UnreadValueNote(name, value, taken));
     }
 }
 
@@ -257,10 +268,7 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
         if (platform::ReadRegularFile(fileName, text, nullptr, &load.Reason))
             load.Read = ReadConfig(text, load);
         // The module and the server leave the same list: a refused configuration polls nothing.
-        if (!load.Read && !load.DevicesKept) {
-            FreeAll();
-            load.Defaulted.clear();
-        }
+        if (!load.Read && !load.DevicesKept) FreeAll();
         return load;
     } catch (const std::bad_alloc&) {
         load.Reason = "не хватает памяти"_cp;
@@ -269,7 +277,7 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
     }
     FreeAll();
     load.Read = load.DevicesKept = false;
-    load.Defaulted.clear();
+    load.Defaulted = {};
     return load;
 }
 
@@ -304,14 +312,14 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
         if (!item.Attributes.empty()) return stop.At("атрибуты элемента device не читаются"_cp, at);
         std::unique_ptr<TDevice> device = NewDevice();
         TXmlStop inside;
-        if (!device->LoadFromXml(item.Content, &inside)) {
+        const std::size_t noted = load.Defaulted.Kept.size();
+        if (!device->LoadFromXml(item.Content, &inside, &load.Defaulted)) {
             if (inside.Cause.empty()) return stop.At("неверное описание устройства"_cp, at);
             return stop.At("элемент device не читается целиком: "_cp + inside.Cause,
                            ContentStart(element, at) + inside.Offset);
         }
-        for (const std::string& note : device->Defaulted)
-            load.Defaulted.push_back(DeviceText(Count(), device.get()) + note);
-        std::vector<std::string>().swap(device->Defaulted);
+        for (std::size_t i = noted; i < load.Defaulted.Kept.size(); ++i)
+            load.Defaulted.Kept[i].insert(0, DeviceText(Count(), device.get()));
         device->ListIndex = Count();
         AppendDevice(std::move(device));
     }

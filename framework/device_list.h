@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "framework/collections.h"
 #include "framework/connection.h"
@@ -34,9 +33,10 @@ struct TConfigLoad {
     // whole and stay in the list.
     bool DevicesKept = false;
     // What the reading took by default, as the file has it (an attribute that names nothing it
-    // reads, a value that does not convert) with what was taken instead; each names the device, or
-    // the driver's settings on the root. The file still loads, as files of other releases must.
-    std::vector<std::string> Defaulted;
+    // reads or repeats one, a value that does not convert) with what was taken instead; each names
+    // the device, or the driver's settings on the root. The file still loads, as files of other
+    // releases must.
+    TLoadNotes Defaulted;
 
     explicit operator bool() const { return Read; }
     // The line that reports a load that did not read: the file is not there, or why it was not read.

@@ -27,7 +27,8 @@ int32_t NextWait(uint64_t start, int32_t ms) {
 
 TTCPConnection::TTCPConnection(TDevicePropertyList* Properties)
     : TOstrolinkaConnection(Properties), IPAddress(PropString(Properties, "DeviceIPAddress", "")),
-      IPPort(PropInteger(Properties, "IPPort", 502)), TimeOut(PropInteger(Properties, "TimeOut", 1000)),
+      IPPort(PropInteger(Properties, "IPPort", kIPPortFallback)),
+      TimeOut(PropInteger(Properties, "TimeOut", 1000)),
       PINGTimeOut(PropInteger(Properties, "PINGTimeOut", kPingTimeOutFallback)),
       ICMPOnConnect(PropBoolean(Properties, "ICMPOnConnect", kFlagsFallback)),
       CloseConnectionFlag(PropBoolean(Properties, "CloseConnection", kFlagsFallback)) {}

@@ -20,6 +20,8 @@ public:
     static constexpr std::size_t kReceiveBufferSize = 32000;
     // What an ICMPOnConnect or CloseConnection that does not read as yes or no is taken for.
     static constexpr bool kFlagsFallback = true;
+    // What an IPPort that is not a number is taken for.
+    static constexpr int32_t kIPPortFallback = 502;
 
     explicit TTCPConnection(TDevicePropertyList* Properties);
     // Closes the link (no log).

@@ -18,7 +18,8 @@ const char* const kSetupPictureFile = "QuillarySetup.jpg";
 
 namespace {
 
-// The configuration file writes values between double quotes, unescaped, one element per line.
+// The configuration file knows no escapes: a value typed here holds no double quote, no markup
+// bracket and no line break, so that it reads back as it was typed.
 bool FitsConfiguration(const std::string& value) {
     return value.find_first_of("\"<>\r\n") == std::string::npos;
 }

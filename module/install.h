@@ -2,8 +2,8 @@
 // shown when something went wrong, and removing them again.
 //
 // A path is the directory text, with a separator at its end when it has none, followed by the file
-// name. The install takes an empty folder text as it stands (the files are named where the host
-// runs); the remove refuses one.
+// name. An empty source folder is taken as it stands (the files are named where the host runs); a
+// blank target folder, and an empty folder to remove from, are refused.
 #pragma once
 
 #include <string>

@@ -297,15 +297,14 @@ framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::
     }
     UnsavedSetup = false;
     // What the file sets in words the reading does not take is said, a file of them in a few lines.
-    constexpr std::size_t kShownDefaults = 100;
     const std::string file = "Конфигурационный файл "_cp + path + ": ";
-    for (std::size_t i = 0; i < load.Defaulted.size() && i < kShownDefaults; ++i)
-        Report(framework::kErrNone, file + load.Defaulted[i] + ".");
-    if (load.Defaulted.size() > kShownDefaults)
-        Report(framework::kErrNone,
-               file + "и еще "_cp +
-                   platform::IntToStr(static_cast<int64_t>(load.Defaulted.size() - kShownDefaults)) +
-                   " таких же замечаний."_cp);
+    for (const std::string& note : load.Defaulted.Kept)
+        Report(framework::kErrNone, file + note + ".");
+    if (load.Defaulted.Count > load.Defaulted.Kept.size())
+        Report(framework::kErrNone, file + "и еще "_cp +
+                                        platform::IntToStr(static_cast<int64_t>(load.Defaulted.Count -
+                                                                                load.Defaulted.Kept.size())) +
+                                        " замечаний."_cp);
     return load;
 }
 

@@ -37,6 +37,15 @@ std::string NotWritten(const std::string& path, const std::string& reason) {
     return "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
 }
 
+} // namespace
+
+std::string PastReadBound() {
+    return "его текст больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) +
+           " байт, а такой файл не читается"_cp;
+}
+
+namespace {
+
 // Parses a number as the system writes one (digits, no leading zero) from p on.
 bool Number(const char*& p, const char* end, unsigned& value) {
     if (p == end || *p < '1' || *p > '9') return false;
@@ -215,9 +224,7 @@ bool ReplaceRegularFile(const std::string& path, std::string_view bytes, TLinkAt
     std::string target = path, reason;
     // What no read would take back is not written: the file stays as it was.
     if (bytes.size() > kMaxFileSize) {
-        if (why != nullptr)
-            *why = NotWritten(path, "его текст больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) +
-                                        " байт, а такой файл не читается"_cp);
+        if (why != nullptr) *why = NotWritten(path, PastReadBound());
         return false;
     }
     struct stat st {};

@@ -51,6 +51,9 @@ bool ReplaceRegularFile(const std::string& path, std::string_view bytes,
                         TLinkAtName link = TLinkAtName::Follow, const TFileAccess& access = {},
                         std::string* why = nullptr);
 
+// Why a text past kMaxFileSize is not written (cp1251): no read would take it back.
+std::string PastReadBound();
+
 // How a reason names a system error number: "ошибка N" (cp1251).
 std::string ErrorNumberText(int error);
 

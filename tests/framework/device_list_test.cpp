@@ -172,34 +172,58 @@ TEST_F(DeviceListTest, WhatASaveWritesLoadsBackToTheSameSettingsAndSavesToTheSam
 }
 
 TEST_F(DeviceListTest, ALoadNamesWhatItTookByDefaultAndStillReads) {
+    const std::string many = [] {
+        std::string a;
+        for (int i = 0; i < 150; ++i)
+            a += " q" + std::to_string(i) + "=''";
+        return a;
+    }();
     const struct {
         std::string root;    // attributes of the root
         std::string session; // attributes of the one device's session
         std::vector<std::string> noted;
+        std::size_t count = noted.size();
+        bool remote = false; // a driver that reads the remote-access pair
     } cases[] = {
         {"", "DeviceName=\"Pump A\" DeviceAddress=\"7\" Enabled=\"FALSE\"", {}}, // missing ones are silent
         {"",
          "DeviceName='Pump A' Enable=\"FALSE\" DeviceAdress=\"7\" Enabled='FLASE' TimeOut=\"2OO\" "
-         "PINGTimeOut=\"x\" ICMPOnConnect=\"maybe\"",
+         "PINGTimeOut=\"x\" ICMPOnConnect=\"maybe\" IPPort=\"p\" DeviceName=\"B\"",
          {"устройство №1 «Pump A»: атрибут Enable=\"FALSE\" ничего не задает и пропущен",
           "устройство №1 «Pump A»: атрибут DeviceAdress=\"7\" ничего не задает и пропущен",
+          "устройство №1 «Pump A»: атрибут DeviceName=\"B\" ничего не задает и пропущен",
+          "устройство №1 «Pump A»: значение IPPort=\"p\" не читается, взято 502",
           "устройство №1 «Pump A»: значение TimeOut=\"2OO\" не читается, взято 1000",
           "устройство №1 «Pump A»: значение Enabled=\"FLASE\" не читается, взято False",
           "устройство №1 «Pump A»: значение PINGTimeOut=\"x\" не читается, взято 500",
           "устройство №1 «Pump A»: значение ICMPOnConnect=\"maybe\" не читается, взято False"}},
+        // Shown on one line, cut, in the quote a save would write.
         {"",
-         "DeviceName=\"" + std::string(50, 'n') + "\" enabled=\"" + std::string(50, 'v') + "\"",
-         {"устройство №1 «" + std::string(50, 'n') + "»: атрибут enabled=\"" + std::string(40, 'v') +
-          "...\" ничего не задает и пропущен"}},
-        {"ThreadOnPOrt=\"True\" GeneralCommandInterval=\"6OOO\" AutoRunServer=\"yes\" RAPPort=\"x\"",
-         "DeviceName=\"P\"",
+         "DeviceName='a\r\nb' " + std::string(50, 'e') + "='" + std::string(50, 'v') + "' TimeOut='\"'",
+         {"устройство №1 «a  b»: атрибут " + std::string(40, 'e') + "...=\"" + std::string(40, 'v') +
+              "...\" ничего не задает и пропущен",
+          "устройство №1 «a  b»: значение TimeOut='\"' не читается, взято 1000"}},
+        {"DeviceName=\"P\"" + many,
+         "",
+         {"настройки драйвера: атрибут DeviceName=\"P\" ничего не задает и пропущен"},
+         151},
+        {"ThreadOnPOrt=\"True\" GeneralCommandInterval=\"6OOO\" AutoRunServer=\"yes\" RAPPort=\"x\" "
+         "AutoRunServer=\"0\"",
+         "",
          {"настройки драйвера: атрибут ThreadOnPOrt=\"True\" ничего не задает и пропущен",
           "настройки драйвера: значение GeneralCommandInterval=\"6OOO\" не читается, взято 6000",
-          "настройки драйвера: значение AutoRunServer=\"yes\" не читается, взято True"}},
+          "настройки драйвера: значение AutoRunServer=\"yes\" не читается, взято True",
+          "настройки драйвера: атрибут AutoRunServer=\"0\" ничего не задает и пропущен"}},
+        {"RAPPort=\"70000\"",
+         "",
+         {"настройки драйвера: значение RAPPort=\"70000\" не читается, взято 6042"},
+         1,
+         true},
     };
     const std::string file = dir.File("Quillary.cfg");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.root + c.session);
+        driver.RemoteAccess = c.remote;
         WriteBytes(file, Root(c.root, "<device><session " + c.session + " /></device>"));
         TDeviceList list;
         const TConfigLoad load = list.LoadFromFile(file);
@@ -207,8 +231,12 @@ TEST_F(DeviceListTest, ALoadNamesWhatItTookByDefaultAndStillReads) {
         std::vector<std::string> noted;
         for (const std::string& note : c.noted)
             noted.push_back(platform::Cp(note));
-        EXPECT_EQ(load.Defaulted, noted);
-        EXPECT_TRUE(list.Device(0)->Defaulted.empty()) << "the list keeps no notes";
+        // Past what is kept, notes are only counted.
+        const std::size_t kept = std::min(c.count, TLoadNotes::kKept);
+        ASSERT_EQ(load.Defaulted.Kept.size(), kept);
+        EXPECT_EQ(std::vector(load.Defaulted.Kept.begin(), load.Defaulted.Kept.begin() + noted.size()),
+                  noted);
+        EXPECT_EQ(load.Defaulted.Count, c.count);
     }
 }
 

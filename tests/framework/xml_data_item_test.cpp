@@ -135,6 +135,7 @@ TEST(XmlExtract, SkipsCommentsOnlyInFront) {
     ExpectExtract("<a><!-- </a> --><b/></a>", "<a><!-- </a> --><b/></a>", "");
     ExpectExtract("<a><!-- </a> </a>", "", "<a><!-- </a> </a>");
     ExpectExtract("  <!-- never closed <b/>  ", "", "<!-- never closed <b/>");
+    ExpectExtract("<!--> <b/> --><c/>", "<c/>", ""); // "<!-->" opens a comment and closes none
     // Comments with no element behind them are used up; what stands behind them stays.
     ExpectExtract("<!-- only a comment -->  ", "", "");
     ExpectExtract("<!-- c --> text", "", "text");

@@ -290,11 +290,12 @@ TEST_F(ModbusDeviceTest, NewDeviceHasTheModbusListAndAnEmptyAlarmTable) {
     device.ApplyProperties();
     EXPECT_EQ(device.RequestType, "default");
     // Only the two kinds of link are read as written; any other is said to be taken for serial.
-    for (const char* link : {"TCP/IP", "RS232", "tcp/ip"}) {
-        Set("TypeOfConnection", link);
-        EXPECT_EQ(device.Defaulted.size(), std::string(link) == "tcp/ip" ? 1u : 0u) << link;
-    }
-    EXPECT_EQ(device.Defaulted[0], "значение TypeOfConnection=\"tcp/ip\" не читается, взято RS232"_cp);
+    framework::TLoadNotes notes;
+    for (const char* link : {"TCP/IP", "RS232", "tcp/ip"})
+        ASSERT_TRUE(
+            device.LoadFromXml(std::string("<session TypeOfConnection='") + link + "'/>", nullptr, &notes));
+    EXPECT_EQ(notes.Kept,
+              std::vector<std::string>{"значение TypeOfConnection=\"tcp/ip\" не читается, взято RS232"_cp});
 }
 
 TEST_F(ModbusDeviceTest, CopyTakesTheSettingsButStartsItsOwnAlarmTable) {
