@@ -1,5 +1,6 @@
 #include "framework/device.h"
 
+#include <algorithm>
 #include <charconv>
 #include <new>
 
@@ -19,10 +20,6 @@ namespace {
 
 std::string CutName(const std::string& text) {
     return text.size() > TDevice::kMaxNameLength ? text.substr(0, TDevice::kMaxNameLength) : text;
-}
-
-const char* TrueFalse(bool value) {
-    return value ? "True" : "False";
 }
 
 // The shortest text that reads back as the same single.
@@ -154,15 +151,11 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
 }
 
 void TDevice::NotePassedOver(const std::vector<std::string>& attributes, TLoadNotes& notes) {
-    std::vector<bool> seen(static_cast<std::size_t>(Properties->Count()));
+    std::vector<const TDeviceProperty*> seen;
     for (const std::string& line : attributes) {
-        const std::string name(AttributeName(line));
-        int32_t i = 0;
-        while (i < Properties->Count() && Properties->Property(i)->Name != name)
-            ++i;
-        const bool known = i < Properties->Count();
-        if (known && !seen[static_cast<std::size_t>(i)]) {
-            seen[static_cast<std::size_t>(i)] = true;
+        const TDeviceProperty* p = Properties->FindProperty(std::string(AttributeName(line)));
+        if (p != nullptr && std::find(seen.begin(), seen.end(), p) == seen.end()) {
+            seen.push_back(p);
             continue;
         }
         if (notes.Take()) notes.Kept.push_back(PassedOverNote(line));
@@ -184,16 +177,12 @@ int32_t TDevice::IntegerOf(const TDeviceProperty& property, int32_t fallback) {
 bool TDevice::BooleanOf(const TDeviceProperty& property, bool fallback) {
     bool value;
     if (platform::TryStrToBool(property.Value, value)) return value;
-    NoteDefault(property, TrueFalse(fallback));
+    NoteDefault(property, platform::BoolToStr(fallback));
     return fallback;
 }
 
 void TDevice::ApplyProperties() {
     LockTagIndex = -1;
-    const auto integer = [this](const TDeviceProperty* p, int32_t fallback) {
-        return IntegerOf(*p, fallback);
-    };
-    const auto boolean = [this](const TDeviceProperty* p, bool fallback) { return BooleanOf(*p, fallback); };
     for (int32_t i = 0; i < Properties->Count(); ++i) {
         const TDeviceProperty* p = Properties->Property(i);
         const std::string key = platform::UpperCase(p->Name);
@@ -203,20 +192,20 @@ void TDevice::ApplyProperties() {
         else if (key == "DEVICEIPADDRESS")
             DeviceIPAddress = CutName(v);
         else if (key == "DEVICEADDRESS")
-            DeviceAddress = integer(p, -1);
+            DeviceAddress = IntegerOf(*p, -1);
         else if (key == "IPPORT") {
             IPPort = platform::StrToIntDef(v, 0);
-            integer(p, TTCPConnection::kIPPortFallback); // what the link connects to is said
+            IntegerOf(*p, TTCPConnection::kIPPortFallback); // what the link connects to is said
         } else if (key == "TIMEOUT")
-            TimeOut = integer(p, 1000);
+            TimeOut = IntegerOf(*p, 1000);
         else if (key == "RETRYCOUNT")
-            RetryCount = integer(p, 3);
+            RetryCount = IntegerOf(*p, 3);
         else if (key == "ENABLED")
-            Enabled = boolean(p, kEnabledFallback);
+            Enabled = BooleanOf(*p, kEnabledFallback);
         else if (key == "ROUTINGPREFIX")
             RoutingPrefix = v;
         else if (key == "REQWESTINTERVAL")
-            ReqwestInterval = integer(p, 1000);
+            ReqwestInterval = IntegerOf(*p, 1000);
         else if (key == "VARCONNECTSTATENAME")
             VarConnectStateName = v;
         else if (key == "COMMANDSTATENAME")
@@ -226,20 +215,20 @@ void TDevice::ApplyProperties() {
         else if (key == "RS232PORT")
             RS232Port = v;
         else if (key == "RS232BAUDRATE")
-            RS232BaudRate = integer(p, 9600);
+            RS232BaudRate = IntegerOf(*p, 9600);
         else if (key == "RS232STOPBITS")
-            RS232StopBits = static_cast<uint8_t>(integer(p, 0));
+            RS232StopBits = static_cast<uint8_t>(IntegerOf(*p, 0));
         else if (key == "RS232BYTESIZE")
-            RS232ByteSize = static_cast<uint8_t>(integer(p, 8));
+            RS232ByteSize = static_cast<uint8_t>(IntegerOf(*p, 8));
         else if (key == "RS232PARITY")
-            RS232Parity = static_cast<uint16_t>(integer(p, 256));
+            RS232Parity = static_cast<uint16_t>(IntegerOf(*p, 256));
         // The connection reads these itself; what it will take for them is said here.
         else if (notes_ == nullptr)
             continue;
         else if (key == "PINGTIMEOUT")
-            integer(p, TOstrolinkaConnection::kPingTimeOutFallback);
+            IntegerOf(*p, TOstrolinkaConnection::kPingTimeOutFallback);
         else if (bool b; p->PropType == TPropertyType::Boolean && !platform::TryStrToBool(v, b))
-            NoteDefault(*p, TrueFalse(Properties->GetBooleanFallback(p->Name)));
+            NoteDefault(*p, platform::BoolToStr(Properties->GetBooleanFallback(p->Name)));
     }
 }
 

@@ -35,10 +35,6 @@ std::string RootName() {
     return Driver != nullptr ? Driver->GetShortName() : TDriver::BaseShortName();
 }
 
-const char* TrueFalse(bool value) {
-    return value ? "True" : "False";
-}
-
 std::string Attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + value + "\"";
 }
@@ -63,12 +59,12 @@ std::string DeviceText(int32_t index, const TDevice* device) {
 // The configuration lines exactly as the file carries them, CR LF after each.
 std::string TDeviceList::ConfigText() const {
     const std::string root = RootName();
-    std::string text = "<" + root + Attribute("ThreadOnPort", TrueFalse(ThreadOnPort)) +
-                       Attribute("ErrorMngrDisabled", TrueFalse(ErrorMngrDisabled)) +
+    std::string text = "<" + root + Attribute("ThreadOnPort", platform::BoolToStr(ThreadOnPort)) +
+                       Attribute("ErrorMngrDisabled", platform::BoolToStr(ErrorMngrDisabled)) +
                        Attribute("GeneralCommandInterval", platform::IntToStr(GeneralCommandInterval)) +
                        Attribute("AutoRunServer", AutoRunServer ? "-1" : "0") +
                        Attribute("CheckServerInterval", platform::IntToStr(CheckServerInterval)) +
-                       Attribute("RAPEnabled", TrueFalse(RAPEnabled)) +
+                       Attribute("RAPEnabled", platform::BoolToStr(RAPEnabled)) +
                        Attribute("RAPPort", platform::IntToStr(RAPPort)) + " >\r\n";
     // Line by line into the one text: its lines apart, then joined, would cost it twice over.
     std::vector<std::string> session;
@@ -123,9 +119,7 @@ public:
     bool At(const std::string& cause, std::size_t offset) const {
         std::string shown = text_.substr(offset, kShown);
         // One line of it, without control bytes that a message box or a log line would not show.
-        shown = shown.substr(0, shown.find_first_of("\r\n"));
-        for (char& c : shown)
-            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        shown = ShownText(shown.substr(0, shown.find_first_of("\r\n")), kShown);
         error_ = cause + ", смещение "_cp + platform::IntToStr(static_cast<int64_t>(offset));
         if (!shown.empty()) error_ += ": «"_cp + shown + "»"_cp;
         return false;
@@ -170,15 +164,27 @@ void ReadSettings(const TXMLDataItem& root) {
 // What ReadSettings took by default: a root attribute that names no setting or repeats one, a value
 // that does not convert with the setting as read.
 void NoteSettingDefaults(const TXMLDataItem& root, TLoadNotes& notes) {
-    static const char* const kNames[] = {"ThreadOnPort", "ErrorMngrDisabled",      "AutoRunServer",
-                                         "RAPEnabled",   "GeneralCommandInterval", "CheckServerInterval",
-                                         "RAPPort"};
-    bool seen[std::size(kNames)] = {};
+    // Each setting: whether it is a yes/no (else a number) and the text of what ReadSettings took.
+    using platform::BoolToStr, platform::IntToStr;
+    static const struct {
+        std::string_view name;
+        bool flag;
+        std::string (*taken)();
+    } kSettings[] = {
+        {"ThreadOnPort", true, [] { return std::string(BoolToStr(ThreadOnPort)); }},
+        {"ErrorMngrDisabled", true, [] { return std::string(BoolToStr(ErrorMngrDisabled)); }},
+        {"GeneralCommandInterval", false, [] { return IntToStr(GeneralCommandInterval); }},
+        {"AutoRunServer", true, [] { return std::string(BoolToStr(AutoRunServer)); }},
+        {"CheckServerInterval", false, [] { return IntToStr(CheckServerInterval); }},
+        {"RAPEnabled", true, [] { return std::string(BoolToStr(RAPEnabled)); }},
+        {"RAPPort", false, [] { return IntToStr(RAPPort); }},
+    };
+    bool seen[std::size(kSettings)] = {};
     for (const std::string& line : root.Attributes) {
         const std::string_view name = AttributeName(line), value = AttributeValue(line);
-        const auto known = std::find(std::begin(kNames), std::end(kNames), name);
-        const std::size_t k = static_cast<std::size_t>(known - std::begin(kNames));
-        if (known == std::end(kNames) || std::exchange(seen[k], true)) {
+        const auto s = std::find_if(std::begin(kSettings), std::end(kSettings),
+                                    [name](const auto& setting) { return setting.name == name; });
+        if (s == std::end(kSettings) || std::exchange(seen[s - std::begin(kSettings)], true)) {
             if (notes.Take()) notes.Kept.push_back(SettingsText() + PassedOverNote(line));
             continue;
         }
@@ -186,21 +192,11 @@ void NoteSettingDefaults(const TXMLDataItem& root, TLoadNotes& notes) {
         if (name.starts_with("RAP") && !ReadsRemoteAccess()) continue;
         bool flag;
         int32_t number;
-        std::string taken;
-        if (k < 4) {
-            if (platform::TryStrToBool(platform::UpperCase(std::string(value)), flag)) continue;
-            const std::atomic<bool>* settings[] = {&ThreadOnPort, &ErrorMngrDisabled, &AutoRunServer,
-                                                   &RAPEnabled};
-            taken = TrueFalse(*settings[k]);
-        } else {
-            if (platform::TryStrToInt(value, number) &&
-                (name != "RAPPort" || (number >= 0 && number <= kMaxIPPort)))
-                continue;
-            taken = platform::IntToStr(k == 4   ? GeneralCommandInterval.load()
-                                       : k == 5 ? CheckServerInterval.load()
-                                                : RAPPort.load());
-        }
-        if (notes.Take()) notes.Kept.push_back(SettingsText() + UnreadValueNote(name, value, taken));
+        const bool converts = s->flag ? platform::TryStrToBool(platform::UpperCase(std::string(value)), flag)
+                                      : platform::TryStrToInt(value, number) &&
+                                            (name != "RAPPort" || (number >= 0 && number <= kMaxIPPort));
+        if (!converts && notes.Take())
+            notes.Kept.push_back(SettingsText() + UnreadValueNote(name, value, s->taken()));
     }
 }
 

@@ -301,7 +301,7 @@ void TDeviceThread::PollDevice(int32_t i, TDeviceRecord& record) {
     record.Duration = ClampMs(platform::MonotonicMs() - start);
     if (IsSelected(d)) {
         SetPollTraces(d.PollLog->GetText(), platform::IntToStr(record.Interval),
-                      platform::IntToStr(record.Duration), d.LinkUp ? "True" : "False");
+                      platform::IntToStr(record.Duration), platform::BoolToStr(d.LinkUp));
         NotifyMonitor(0);
     }
     if (OwnsRequestTerminal(d)) WriteRequestTerminal(d, record, d.PollLog->GetText());

@@ -334,7 +334,8 @@ int32_t TXMLDataItem::GetIntAttribute(const std::string& aName, int32_t aDefault
 
 bool TXMLDataItem::GetBoolAttribute(const std::string& aName, bool aDefault) const {
     bool value;
-    if (platform::TryStrToBool(platform::UpperCase(GetAttribute(aName, aDefault ? "True" : "False")), value))
+    if (platform::TryStrToBool(platform::UpperCase(GetAttribute(aName, platform::BoolToStr(aDefault))),
+                               value))
         return value;
     return aDefault;
 }

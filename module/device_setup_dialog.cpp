@@ -273,7 +273,7 @@ void TSettingEditor::OnOkButton() {
             properties_->ChoiceToValue(name_, &items_, value, ListsComboBox.ItemIndex());
             break;
         case TPropertyType::Boolean:
-            value = ListsComboBox.ItemIndex() > 0 ? "True" : "False";
+            value = platform::BoolToStr(ListsComboBox.ItemIndex() > 0);
             break;
         default:
             value = property->Value;

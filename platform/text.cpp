@@ -230,6 +230,10 @@ int32_t StrToIntDef(std::string_view s, int32_t def) {
     return TryStrToInt(s, v) ? v : def;
 }
 
+const char* BoolToStr(bool value) {
+    return value ? "True" : "False";
+}
+
 bool TryStrToBool(std::string_view s, bool& value) {
     if (SameText(s, "TRUE")) {
         value = true;

@@ -44,6 +44,8 @@ int32_t StrToIntDef(std::string_view s, int32_t def);
 
 // Boolean texts: "TRUE"/"FALSE" in any letter case, or an integer text (0 False, other True).
 bool TryStrToBool(std::string_view s, bool& value);
+// "True" or "False", as the system writes a yes/no.
+const char* BoolToStr(bool value);
 
 std::string IntToStr(int64_t v);
 // Hexadecimal digits, upper case, at least `digits` of them.
