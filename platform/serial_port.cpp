@@ -116,9 +116,10 @@ bool TSerialPort::Open(const std::string& portName, const std::string& settingsF
     if (fd < 0) return false;
     termios2 t{};
     bool ok = GetTermios(fd, t);
-    // TIOCEXCL keeps out other openers but not root; the lock on the device node does.
+    // The lock on the device node keeps out other servers, root's too, and ends with its holder.
+    // The terminal's exclusive flag is not set: a holder killed would leave it on a line that
+    // another process keeps open, and the server started in its place could not open its port.
     ok = ok && flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ok = ok && ioctl(fd, TIOCEXCL) == 0;
     if (ok) {
         MakeRaw(t);
         ok = SetTermios(fd, t);
@@ -135,7 +136,6 @@ bool TSerialPort::Open(const std::string& portName, const std::string& settingsF
 
 bool TSerialPort::Close() {
     if (fd_ < 0) return false;
-    ioctl(fd_, TIOCNXCL);
     // The descriptor is released even when close() reports an error, so it is never used again.
     const int r = close(fd_);
     fd_ = -1;

@@ -50,7 +50,8 @@ public:
     TSerialPort(const TSerialPort&) = delete;
     TSerialPort& operator=(const TSerialPort&) = delete;
 
-    // Opens the port exclusively (also against other processes running as root) and puts it in raw
+    // Opens the port under an exclusive lock that every opener through this class takes, root too,
+    // and that ends with the process holding it; then puts it in raw
     // mode. False when the name has no path, the device cannot be opened, is not a terminal or is in
     // use. An open port is closed first.
     bool Open(const std::string& portName, const std::string& settingsFile);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include <fstream>
@@ -112,6 +115,28 @@ TEST(SerialPortOpen, SecondOpenFailsUntilTheFirstCloses) {
     EXPECT_TRUE(first.IsOpen());
     EXPECT_TRUE(first.Close());
     EXPECT_TRUE(second.Open(pty.slave, ""));
+}
+
+// A holder killed with the line still open elsewhere (the test's own descriptor) leaves nothing that
+// keeps the next opener out, whoever runs it; root passes the terminal's exclusive flag, so it is
+// looked at too.
+TEST(SerialPortOpen, AHolderKilledLeavesTheLineToTheNext) {
+    TestPty pty;
+    ASSERT_TRUE(pty.Ok());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TSerialPort held;
+        ::_exit(held.Open(pty.slave, "") ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(pty.watch, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    TSerialPort next;
+    EXPECT_TRUE(next.Open(pty.slave, ""));
 }
 
 TEST_F(SerialPortTest, OpenSetsRawMode) {
