@@ -29,7 +29,41 @@ std::string SingleText(float value) {
     return std::string(buffer, r.ptr);
 }
 
+// The quote a value goes out in: the reader knows no escapes but takes either quote, so a value
+// holding a double quote goes in single quotes.
+char QuoteFor(std::string_view value) {
+    return value.find('"') == std::string_view::npos ? '"' : '\'';
+}
+
+// An attribute as a save would write it, cut and on one line as a log shows it.
+std::string AsWritten(std::string_view name, std::string_view value) {
+    constexpr std::size_t kShown = 40;
+    const char quote = QuoteFor(value);
+    return ShownText(name, kShown) + "=" + quote + ShownText(value, kShown) + quote;
+}
+
 } // namespace
+
+std::string ShownText(std::string_view text, std::size_t bound) {
+    std::string shown(text.substr(0, bound));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    return text.size() > bound ? shown + "..." : shown;
+}
+
+std::string PassedOverNote(std::string_view line) {
+    return "атрибут "_cp + AsWritten(AttributeName(line), AttributeValue(line)) +
+           " ничего не задает и пропущен"_cp;
+}
+
+std::string SetAgainNote(std::string_view line) {
+    return "атрибут "_cp + AsWritten(AttributeName(line), AttributeValue(line)) +
+           " пропущен: его снова задает последующий элемент session"_cp;
+}
+
+std::string UnreadValueNote(std::string_view name, std::string_view value, const std::string& taken) {
+    return "значение "_cp + AsWritten(name, value) + " не читается, взято "_cp + taken;
+}
 
 TDevice::TDevice()
     : Properties(CreateProperties()), PollLog(std::make_unique<TTerminalDataClass>()),
@@ -73,15 +107,14 @@ std::unique_ptr<TDevicePropertyList> TDevice::CreateProperties() {
 
 bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines, std::string* why) {
     try {
-        // The reader knows no escapes but takes either quote: a value holding a double quote goes out
-        // in single quotes, one holding both cannot go out at all; nor can a comment's opening, which
-        // the reader would take to run on over what follows it.
+        // A value that holds its own quote too holds both and cannot go out at all; nor can a
+        // comment's opening, which the reader would take to run on over what follows it.
         std::string line(indent > 0 ? static_cast<std::size_t>(indent) : 0, ' ');
         line += "<session ";
         for (int32_t i = 0; i < Properties->Count(); ++i) {
             const TDeviceProperty* p = Properties->Property(i);
-            const bool doubleQuote = p->Value.find('"') != std::string::npos;
-            const bool bothQuotes = doubleQuote && p->Value.find('\'') != std::string::npos;
+            const char quote = QuoteFor(p->Value);
+            const bool bothQuotes = p->Value.find(quote) != std::string::npos;
             if (bothQuotes || p->Value.find("<!--") != std::string::npos) {
                 if (why != nullptr)
                     *why = "значение "_cp + p->Name +
@@ -89,7 +122,6 @@ bool TDevice::SaveToXml(int32_t indent, std::vector<std::string>& lines, std::st
                                        : " содержит начало комментария <!--"_cp);
                 return false;
             }
-            const char quote = doubleQuote ? '\'' : '"';
             line.append(p->Name).append(1, '=').append(1, quote).append(p->Value).append(1, quote) += ' ';
         }
         line += "/>";
@@ -116,6 +148,9 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
         std::string_view rest = text;
         std::string element;
         bool session = false;
+        // The attribute each property was read from: a later session that sets it again passes over
+        // what an earlier one wrote, and the load says so.
+        std::vector<std::string> readFrom(static_cast<std::size_t>(Properties->Count()));
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
             if (!ExtractNextElement(rest, element)) {
@@ -129,7 +164,15 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
             session = true;
             for (int32_t i = 0; i < Properties->Count(); ++i) {
                 TDeviceProperty* p = Properties->Property(i);
-                p->Value = item.GetAttribute(p->Name, p->Value);
+                const auto line =
+                    std::find_if(item.Attributes.begin(), item.Attributes.end(),
+                                 [p](const std::string& a) { return AttributeName(a) == p->Name; });
+                if (line == item.Attributes.end()) continue;
+                std::string& from = readFrom[static_cast<std::size_t>(i)];
+                if (!from.empty() && notes != nullptr && notes->Take())
+                    notes->Kept.push_back(SetAgainNote(from));
+                from = *line;
+                p->Value = AttributeValue(*line);
             }
             // A misspelt name leaves its setting at the default, a repeated one is not what is read:
             // the load says which.
@@ -195,7 +238,8 @@ void TDevice::ApplyProperties() {
             DeviceAddress = IntegerOf(*p, -1);
         else if (key == "IPPORT") {
             IPPort = platform::StrToIntDef(v, 0);
-            IntegerOf(*p, TTCPConnection::kIPPortFallback); // what the link connects to is said
+            // Only a TCP link reads it; what that link connects to is said.
+            if (Properties->IsTcpLink()) IntegerOf(*p, TTCPConnection::kIPPortFallback);
         } else if (key == "TIMEOUT")
             TimeOut = IntegerOf(*p, 1000);
         else if (key == "RETRYCOUNT")

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/device_property_list.h"
@@ -35,6 +36,17 @@ struct TLoadNotes {
     // Counts a note; true when it is one to keep.
     bool Take() { return Count++ < kKept; }
 };
+
+// A text as a log line or a box shows it: on one line (control bytes as blanks), cut past `bound`
+// bytes with "..." after it.
+std::string ShownText(std::string_view text, std::size_t bound = 255);
+
+// How a load notes what it took by default: an attribute line that names nothing it reads, one a
+// later session sets again, and a value that did not convert, with the text of what was taken
+// instead. Each attribute shows in the quote a save would use; a long value is cut.
+std::string PassedOverNote(std::string_view line);
+std::string SetAgainNote(std::string_view line);
+std::string UnreadValueNote(std::string_view name, std::string_view value, const std::string& taken);
 
 // LogData's direction and channel: what the cycles pass for overrides to tell the lines apart.
 constexpr uint8_t kLogReceived = 0;
@@ -77,12 +89,13 @@ public:
     virtual void ConnectionLost();
     virtual std::unique_ptr<TDevicePropertyList> CreateProperties();
     // Appends the `session` line, each value in quotes the reader takes back. False, with why in
-    // `why`, for a value that cannot be (it holds both kinds of quote); memory running out raises.
+    // `why`, for a value that cannot be: it holds both kinds of quote, or a comment's opening `<!--`,
+    // which the reader would take to run on over what follows. Memory running out raises.
     virtual bool SaveToXml(int32_t indent, std::vector<std::string>& lines, std::string* why = nullptr);
     // Reads the properties from the content of a `device` element: whole elements and comments, the
     // `session` element parsing whole. False otherwise, with where in the trimmed text and why in stop.
     // What the reading took by default (a session attribute that names no property, or repeats one,
-    // and a value that does not convert) goes to notes.
+    // one a later session sets again, and a value that does not convert) goes to notes.
     virtual bool LoadFromXml(const std::string& text, TXmlStop* stop = nullptr, TLoadNotes* notes = nullptr);
     virtual void ApplyProperties();
     virtual void Imitate(TReceiveVariables* received, TTerminalDataClass* log);

@@ -49,9 +49,9 @@ std::string SettingsText() {
     return "настройки драйвера: "_cp;
 }
 
-std::string DeviceText(int32_t index, const TDevice* device) {
-    return "устройство №"_cp + platform::IntToStr(index + 1) + " «"_cp + ShownText(device->DeviceName) +
-           "»: "_cp;
+std::string DeviceText(int32_t index, std::string_view name) {
+    return "устройство №"_cp + platform::IntToStr(index + 1) + " «"_cp +
+           ShownText(name.substr(0, TDevice::kMaxNameLength)) + "»: "_cp;
 }
 
 } // namespace
@@ -73,7 +73,8 @@ std::string TDeviceList::ConfigText() const {
         if (text.size() > platform::kMaxFileSize) throw Exception(platform::PastReadBound());
         session.clear();
         std::string why = "его описание не составлено"_cp;
-        if (!Device(i)->SaveToXml(6, session, &why)) throw Exception(DeviceText(i, Device(i)) + why);
+        if (!Device(i)->SaveToXml(6, session, &why))
+            throw Exception(DeviceText(i, Device(i)->DeviceName) + why);
         text += "   <device>\r\n";
         for (const std::string& line : session)
             text.append(line).append("\r\n");
@@ -227,12 +228,16 @@ TDeviceRecord* TDeviceList::AppendDevice(std::unique_ptr<TDevice> device) {
 
 void TDeviceList::Assign(const TDeviceList* source) {
     if (source == nullptr) return;
-    FreeAll();
+    // The copies are made aside: memory that runs out on the way leaves this list as it was.
+    TDeviceList copies;
     for (int32_t i = 0; i < source->Count(); ++i) {
         std::unique_ptr<TDevice> device = NewDevice();
         device->Assign(source->Device(i));
-        AppendDevice(std::move(device));
+        copies.AppendDevice(std::move(device));
     }
+    std::swap(items_, copies.items_);
+    std::swap(capacity_, copies.capacity_);
+    std::swap(count_, copies.count_);
 }
 
 TDeviceRecord* TDeviceList::AddDevice() {
@@ -241,10 +246,14 @@ TDeviceRecord* TDeviceList::AddDevice() {
     return AppendDevice(std::move(device));
 }
 
-bool TDeviceList::SaveToFile(const std::string& fileName, std::string* why) {
+bool TDeviceList::SaveToFile(const std::string& fileName, std::string* why, std::size_t* digest) {
     std::string cause;
     try {
-        return platform::ReplaceRegularFile(fileName, ConfigText(), platform::TLinkAtName::Follow, {}, why);
+        const std::string text = ConfigText();
+        if (!platform::ReplaceRegularFile(fileName, text, platform::TLinkAtName::Follow, {}, why))
+            return false;
+        if (digest != nullptr) *digest = BytesDigest(text);
+        return true;
     } catch (const Exception& e) {
         cause = e.Message();
     } catch (const std::bad_alloc&) {
@@ -252,7 +261,7 @@ bool TDeviceList::SaveToFile(const std::string& fileName, std::string* why) {
     } catch (...) {
         cause = "текст файла не составлен"_cp;
     }
-    if (why != nullptr) *why = "Файл \""_cp + fileName + "\" не записан: "_cp + cause + ".";
+    if (why != nullptr) *why = platform::NotWritten(fileName, cause);
     return false;
 }
 
@@ -261,20 +270,34 @@ TConfigLoad TDeviceList::LoadFromFile(const std::string& fileName) {
     TConfigLoad load;
     try {
         std::string text;
-        if (platform::ReadRegularFile(fileName, text, nullptr, &load.Reason))
+        if (platform::ReadRegularFile(fileName, text, nullptr, &load.Reason)) {
+            load.Digest = BytesDigest(text);
             load.Read = ReadConfig(text, load);
+        }
         // The module and the server leave the same list: a refused configuration polls nothing.
         if (!load.Read && !load.DevicesKept) FreeAll();
         return load;
     } catch (const std::bad_alloc&) {
         load.Reason = "не хватает памяти"_cp;
+        load.OutOfMemory = true;
     } catch (...) {
         load.Reason = "файл не читается"_cp;
     }
     FreeAll();
     load.Read = load.DevicesKept = false;
     load.Defaulted = {};
+    load.Digest.reset();
     return load;
+}
+
+std::size_t BytesDigest(const std::string& bytes) {
+    return std::hash<std::string>{}(bytes);
+}
+
+std::optional<std::size_t> FileDigest(const std::string& fileName) {
+    std::string bytes;
+    if (!platform::ReadRegularFile(fileName, bytes)) return std::nullopt;
+    return BytesDigest(bytes);
 }
 
 bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
@@ -309,13 +332,16 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
         std::unique_ptr<TDevice> device = NewDevice();
         TXmlStop inside;
         const std::size_t noted = load.Defaulted.Kept.size();
-        if (!device->LoadFromXml(item.Content, &inside, &load.Defaulted)) {
+        const bool loaded = device->LoadFromXml(item.Content, &inside, &load.Defaulted);
+        // A device that stops the load names itself in its notes too, by the name its sessions gave.
+        const std::string named = DeviceText(Count(), device->Properties->GetString("DeviceName", ""));
+        for (std::size_t i = noted; i < load.Defaulted.Kept.size(); ++i)
+            load.Defaulted.Kept[i].insert(0, named);
+        if (!loaded) {
             if (inside.Cause.empty()) return stop.At("неверное описание устройства"_cp, at);
             return stop.At("элемент device не читается целиком: "_cp + inside.Cause,
                            ContentStart(element, at) + inside.Offset);
         }
-        for (std::size_t i = noted; i < load.Defaulted.Kept.size(); ++i)
-            load.Defaulted.Kept[i].insert(0, DeviceText(Count(), device.get()));
         device->ListIndex = Count();
         AppendDevice(std::move(device));
     }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/collections.h"
@@ -37,11 +38,20 @@ struct TConfigLoad {
     // the device, or the driver's settings on the root. The file still loads, as files of other
     // releases must.
     TLoadNotes Defaulted;
+    // The reading ran out of memory: nothing is known of the file, and nothing may replace it for that.
+    bool OutOfMemory = false;
+    // The BytesDigest of the bytes read; none when the file was not there or not read whole.
+    std::optional<std::size_t> Digest;
 
     explicit operator bool() const { return Read; }
     // The line that reports a load that did not read: the file is not there, or why it was not read.
     std::string Message(const std::string& path) const;
 };
+
+// What tells the bytes of a file at one moment from those at another: a hash of them.
+std::size_t BytesDigest(const std::string& bytes);
+// The digest of what ReadRegularFile gives; none when it gives nothing. Memory that runs out throws.
+std::optional<std::size_t> FileDigest(const std::string& fileName);
 
 struct TDeviceRecord {
     std::unique_ptr<TDevice> Device;
@@ -58,12 +68,15 @@ public:
 
     void FreeItem(void* item) override;
 
-    // Copies of source's devices, made by the driver's factory; the connection is not copied.
+    // Copies of source's devices, made by the driver's factory; the connection is not copied. All or
+    // nothing: when a copy cannot be made, the list stays as it was.
     virtual void Assign(const TDeviceList* source);
     // A device with its default properties applied, appended last.
     virtual TDeviceRecord* AddDevice();
-    // False with the log line in why when the file was not written.
-    virtual bool SaveToFile(const std::string& fileName, std::string* why = nullptr);
+    // False with the log line in why when the file was not written; `digest` gets the BytesDigest of
+    // what was.
+    virtual bool SaveToFile(const std::string& fileName, std::string* why = nullptr,
+                            std::size_t* digest = nullptr);
     // Reports nothing: each caller tells the outcome in its own place.
     virtual TConfigLoad LoadFromFile(const std::string& fileName);
     // A new, unopened connection for a device's settings; the base has none.
@@ -76,6 +89,8 @@ public:
     virtual bool ConnectionFits(const TOstrolinkaConnection& connection, TDevicePropertyList* properties);
 
     // The configuration file's text for this list and the driver settings, as a save writes it.
+    // Throws Exception for a device that cannot be written, naming it, and for a text past what a
+    // read takes (platform::kMaxFileSize), which it stops building there.
     std::string ConfigText() const;
     // Prefixes compare upper-cased, untrimmed.
     TDeviceRecord* FindDevice(const std::string& prefix, int32_t address) const;

@@ -238,6 +238,10 @@ bool TDevicePropertyList::GetBooleanFallback(const std::string& name) {
     return platform::SameText(name, "Enabled") ? TDevice::kEnabledFallback : false;
 }
 
+bool TDevicePropertyList::IsTcpLink() {
+    return false;
+}
+
 void TDevicePropertyList::ChoiceToValue(const std::string& name, const std::vector<std::string>* items,
                                         std::string& value, int32_t choiceIndex) {
     value.clear();

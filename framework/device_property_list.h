@@ -58,6 +58,9 @@ public:
     virtual bool GetBoolean(const std::string& name, bool aDefault);
     // What the property's reader takes a value for that does not read as yes or no.
     virtual bool GetBooleanFallback(const std::string& name);
+    // True when the link made for these settings is TCP, the one link that reads IPPort. The base
+    // list makes no link.
+    virtual bool IsTcpLink();
     // The stored text for pick-list entry `choiceIndex`; empty when `items` is null or the index is
     // outside it.
     virtual void ChoiceToValue(const std::string& name, const std::vector<std::string>* items,

@@ -81,9 +81,11 @@ void TDriver::Shutdown() {
 }
 
 bool TDriver::SaveConfig(const std::string& fileName, std::string* why) {
-    if (!DeviceList->SaveToFile(fileName, why)) return false;
+    std::size_t digest = 0;
+    if (!DeviceList->SaveToFile(fileName, why, &digest)) return false;
     LastConfigLoad = TConfigLoad();
     LastConfigLoad.Read = true;
+    LastConfigLoad.Digest = digest;
     return true;
 }
 

@@ -276,33 +276,6 @@ std::string_view AttributeValue(std::string_view line) {
                                                                 : line.substr(eq + 2, line.size() - eq - 3);
 }
 
-std::string ShownText(std::string_view text, std::size_t bound) {
-    std::string shown(text.substr(0, bound));
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    return text.size() > bound ? shown + "..." : shown;
-}
-
-namespace {
-
-// An attribute as a save would write it, cut and on one line as a log shows it.
-std::string AsWritten(std::string_view name, std::string_view value) {
-    constexpr std::size_t kShown = 40;
-    const char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
-    return ShownText(name, kShown) + "=" + quote + ShownText(value, kShown) + quote;
-}
-
-} // namespace
-
-std::string PassedOverNote(std::string_view line) {
-    return "атрибут "_cp + AsWritten(AttributeName(line), AttributeValue(line)) +
-           " ничего не задает и пропущен"_cp;
-}
-
-std::string UnreadValueNote(std::string_view name, std::string_view value, const std::string& taken) {
-    return "значение "_cp + AsWritten(name, value) + " не читается, взято "_cp + taken;
-}
-
 void TXMLDataItem::Clear() {
     Name.clear();
     Content.clear();

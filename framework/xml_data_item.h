@@ -89,15 +89,6 @@ public:
 std::string_view AttributeName(std::string_view line);
 std::string_view AttributeValue(std::string_view line);
 
-// A text as a log line or a box shows it: on one line (control bytes as blanks), cut past `bound`
-// bytes with "..." after it.
-std::string ShownText(std::string_view text, std::size_t bound = 255);
-
-// How a load notes what it took by default: an attribute line that names nothing it reads, and a
-// value that did not convert, with the text of what was taken instead. A long value is cut.
-std::string PassedOverNote(std::string_view line);
-std::string UnreadValueNote(std::string_view name, std::string_view value, const std::string& taken);
-
 // The steps of the reader; positions are 1-based, 0 meaning "none".
 namespace xml_detail {
 

@@ -114,6 +114,10 @@ bool TModbus_Property::GetBooleanFallback(const std::string& name) {
     return TDevicePropertyList::GetBooleanFallback(name);
 }
 
+bool TModbus_Property::IsTcpLink() {
+    return IsTcpConnection(this);
+}
+
 void TModbus_Property::ChoiceToValue(const std::string& name, const std::vector<std::string>* items,
                                      std::string& value, int32_t choiceIndex) {
     // The inherited operation already gives a RequestType its entry text, or empty outside the list.

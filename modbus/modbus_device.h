@@ -25,6 +25,7 @@ public:
     bool GetEditInfo(const std::string& name, int32_t& minValue, std::vector<std::string>* items,
                      framework::TPropertyType& propType, int32_t& maxValue) override;
     bool GetBooleanFallback(const std::string& name) override;
+    bool IsTcpLink() override;
     void ChoiceToValue(const std::string& name, const std::vector<std::string>* items, std::string& value,
                        int32_t choiceIndex) override;
     void ValueToChoice(const std::string& name, const std::string& value, std::string& choice) override;

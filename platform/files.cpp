@@ -33,11 +33,12 @@ std::string NotRegular() {
 std::string TooLarge() {
     return "он больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) + " байт"_cp;
 }
+
+} // namespace
+
 std::string NotWritten(const std::string& path, const std::string& reason) {
     return "Файл \""_cp + path + "\" не записан: "_cp + reason + ".";
 }
-
-} // namespace
 
 std::string PastReadBound() {
     return "его текст больше "_cp + IntToStr(static_cast<int64_t>(kMaxFileSize)) +

@@ -54,6 +54,9 @@ bool ReplaceRegularFile(const std::string& path, std::string_view bytes,
 // Why a text past kMaxFileSize is not written (cp1251): no read would take it back.
 std::string PastReadBound();
 
+// The log line of a file not written, and why (cp1251).
+std::string NotWritten(const std::string& path, const std::string& reason);
+
 // How a reason names a system error number: "ошибка N" (cp1251).
 std::string ErrorNumberText(int error);
 

@@ -184,15 +184,16 @@ TEST_F(DeviceListTest, ALoadNamesWhatItTookByDefaultAndStillReads) {
         std::vector<std::string> noted;
         std::size_t count = noted.size();
         bool remote = false; // a driver that reads the remote-access pair
+        bool read = true;    // false: the file is refused
     } cases[] = {
         {"", "DeviceName=\"Pump A\" DeviceAddress=\"7\" Enabled=\"FALSE\"", {}}, // missing ones are silent
+        // No link of the base list reads IPPort.
         {"",
          "DeviceName='Pump A' Enable=\"FALSE\" DeviceAdress=\"7\" Enabled='FLASE' TimeOut=\"2OO\" "
          "PINGTimeOut=\"x\" ICMPOnConnect=\"maybe\" IPPort=\"p\" DeviceName=\"B\"",
          {"устройство №1 «Pump A»: атрибут Enable=\"FALSE\" ничего не задает и пропущен",
           "устройство №1 «Pump A»: атрибут DeviceAdress=\"7\" ничего не задает и пропущен",
           "устройство №1 «Pump A»: атрибут DeviceName=\"B\" ничего не задает и пропущен",
-          "устройство №1 «Pump A»: значение IPPort=\"p\" не читается, взято 502",
           "устройство №1 «Pump A»: значение TimeOut=\"2OO\" не читается, взято 1000",
           "устройство №1 «Pump A»: значение Enabled=\"FLASE\" не читается, взято False",
           "устройство №1 «Pump A»: значение PINGTimeOut=\"x\" не читается, взято 500",
@@ -203,6 +204,20 @@ TEST_F(DeviceListTest, ALoadNamesWhatItTookByDefaultAndStillReads) {
          {"устройство №1 «a  b»: атрибут " + std::string(40, 'e') + "...=\"" + std::string(40, 'v') +
               "...\" ничего не задает и пропущен",
           "устройство №1 «a  b»: значение TimeOut='\"' не читается, взято 1000"}},
+        // A later session wins where it sets a setting again.
+        {"",
+         "DeviceName=\"Pump A\" Enabled=\"False\" /><session Enabled='True' /><session DeviceName=\"B\"",
+         {"устройство №1 «B»: атрибут Enabled=\"False\" пропущен: его снова задает последующий элемент "
+          "session",
+          "устройство №1 «B»: атрибут DeviceName=\"Pump A\" пропущен: его снова задает последующий элемент "
+          "session"}},
+        // A device that stops the load names itself too.
+        {"",
+         "DeviceName=\"Pump A\" Foo=\"1\" /> stray <session",
+         {"устройство №1 «Pump A»: атрибут Foo=\"1\" ничего не задает и пропущен"},
+         1,
+         false,
+         false},
         {"DeviceName=\"P\"" + many,
          "",
          {"настройки драйвера: атрибут DeviceName=\"P\" ничего не задает и пропущен"},
@@ -227,7 +242,7 @@ TEST_F(DeviceListTest, ALoadNamesWhatItTookByDefaultAndStillReads) {
         WriteBytes(file, Root(c.root, "<device><session " + c.session + " /></device>"));
         TDeviceList list;
         const TConfigLoad load = list.LoadFromFile(file);
-        ASSERT_TRUE(load && list.Count() == 1);
+        ASSERT_TRUE(load.Read == c.read && list.Count() == (c.read ? 1 : 0));
         std::vector<std::string> noted;
         for (const std::string& note : c.noted)
             noted.push_back(platform::Cp(note));
@@ -385,27 +400,26 @@ TEST_F(DeviceListTest, AFailedSaveLeavesTheOldFileWhole) {
     ASSERT_TRUE(list.SaveToFile(file));
     const std::string old = ReadBytes(file);
 
-    // A text no read would take back is not written; a device that cannot be written names itself.
-    std::string why;
-    list.Device(0)->Properties->SetProperty("DeviceName", std::string(platform::kMaxFileSize, 'x'),
-                                            TPropertyType::Text);
-    EXPECT_FALSE(list.SaveToFile(file, &why));
-    EXPECT_EQ(why, "Файл \""_cp + file +
-                       "\" не записан: его текст больше 67108864 байт, а такой файл не читается."_cp);
-    EXPECT_EQ(ReadBytes(file), old);
-    // Nor a value no quote can hold: the reader knows no escapes.
-    list.Device(0)->Properties->SetProperty("DeviceName", "Old 'a' \"b\"", TPropertyType::Text);
-    EXPECT_FALSE(list.SaveToFile(file, &why));
-    EXPECT_EQ(why,
-              "Файл \""_cp + file +
-                  "\" не записан: устройство №1 «Old»: значение DeviceName содержит кавычки обоих видов."_cp);
-    list.Device(0)->Properties->SetProperty("DeviceName", "Old", TPropertyType::Text);
+    // A text no read would take back is not written, nor a value no quote can hold (the reader knows
+    // no escapes) or one that would open a comment; a device that cannot be written names itself. The
+    // second device is one: a text past the bound stops before it.
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(platform::kMaxFileSize, 'x'),
+         "его текст больше 67108864 байт, а такой файл не читается"},
+        {"Old 'a' \"b\"", "устройство №1 «Old»: значение DeviceName содержит кавычки обоих видов"},
+        {"Old <!-- a", "устройство №1 «Old»: значение DeviceName содержит начало комментария <!--"},
+        {"Old", "устройство №2 «New device»: его описание не составлено"},
+    };
     driver.Unsavable = true;
     list.AddDevice();
-    EXPECT_FALSE(list.SaveToFile(file, &why));
-    EXPECT_EQ(why, "Файл \""_cp + file +
-                       "\" не записан: устройство №2 «New device»: его описание не составлено."_cp);
-    EXPECT_EQ(ReadBytes(file), old);
+    std::string why;
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(reason);
+        list.Device(0)->Properties->SetProperty("DeviceName", name, TPropertyType::Text);
+        EXPECT_FALSE(list.SaveToFile(file, &why));
+        EXPECT_EQ(why, "Файл \""_cp + file + "\" не записан: "_cp + platform::Cp(reason) + ".");
+        EXPECT_EQ(ReadBytes(file), old);
+    }
     // Nothing is left behind beside it.
     EXPECT_EQ(
         std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()),

@@ -289,13 +289,15 @@ TEST_F(ModbusDeviceTest, NewDeviceHasTheModbusListAndAnEmptyAlarmTable) {
     device.Properties->DeleteProperty("RequestType");
     device.ApplyProperties();
     EXPECT_EQ(device.RequestType, "default");
-    // Only the two kinds of link are read as written; any other is said to be taken for serial.
+    // Only the two kinds of link are read as written; any other is said to be taken for serial. An
+    // IPPort is said only where the TCP link reads it.
     framework::TLoadNotes notes;
     for (const char* link : {"TCP/IP", "RS232", "tcp/ip"})
-        ASSERT_TRUE(
-            device.LoadFromXml(std::string("<session TypeOfConnection='") + link + "'/>", nullptr, &notes));
+        ASSERT_TRUE(device.LoadFromXml(std::string("<session TypeOfConnection='") + link + "' IPPort='p'/>",
+                                       nullptr, &notes));
     EXPECT_EQ(notes.Kept,
-              std::vector<std::string>{"значение TypeOfConnection=\"tcp/ip\" не читается, взято RS232"_cp});
+              (std::vector<std::string>{"значение IPPort=\"p\" не читается, взято 502"_cp,
+                                        "значение TypeOfConnection=\"tcp/ip\" не читается, взято RS232"_cp}));
 }
 
 TEST_F(ModbusDeviceTest, CopyTakesTheSettingsButStartsItsOwnAlarmTable) {
