@@ -271,15 +271,30 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     const bool initialised = framework::ErrorObj != nullptr && !CfgPath.empty();
     const std::string path =
         initialised ? CfgPath : WithTrailingSeparator(moduleDirectory) + driver.GetConfigFileName();
-    if (!initialised && !UnsavedSetup && FileExists(path)) LoadConfiguration(driver, path);
+    // What the driver holds of a file that was not read, or of a save that failed, stands only while
+    // the file is the one it came from; one changed since is read again, as a first setup reads it.
+    const framework::TConfigLoad& load = driver.LastConfigLoad;
+    const bool changed = load.OutOfMemory || ((UnsavedSetup || !load.Reason.empty()) &&
+                                              framework::FileDigest(path) != load.Digest);
+    const std::string dropped =
+        UnsavedSetup && changed
+            ? "Настройки, которые не удалось сохранить, отброшены: конфигурационный файл "_cp + path +
+                  " с тех пор изменен. "_cp
+            : std::string();
+    if (changed || (!initialised && !UnsavedSetup && FileExists(path))) LoadConfiguration(driver, path);
+    std::string kept, why;
+    // Nothing is known of a file whose reading ran out of memory: nothing is offered that would replace it.
+    if (load.OutOfMemory) {
+        InfoBox(nullptr, "Внимание"_cp,
+                dropped + load.Message(path) + " Настройка не открыта, файл не изменен."_cp, false, false);
+        return false;
+    }
     // A file that is there but was not read could be written over: its bytes are kept beside it
     // first, and the user hears where. Bytes that cannot be kept are not replaced, and he hears why.
-    const framework::TConfigLoad& load = driver.LastConfigLoad;
-    std::string kept, why;
     if (!load.Reason.empty() && FileExists(path)) {
         const bool keptOld = framework::KeepBackup(path, kept, why);
         InfoBox(nullptr, "Внимание"_cp,
-                load.Message(path) +
+                dropped + load.Message(path) +
                     (keptOld
                          ? " При сохранении настроек он будет заменен, прежний файл останется рядом как "_cp +
                                kept + "."
@@ -287,6 +302,8 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
                                why),
                 false, false);
         if (!keptOld) return false;
+    } else if (!dropped.empty()) {
+        InfoBox(nullptr, "Внимание"_cp, dropped, false, false);
     }
     // What a save of the list as it stands writes: only the setup's OK changes the list, so until then
     // it is the list the file gave, or the one the last save wrote. After a failed save it holds that
@@ -296,12 +313,16 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
         std::lock_guard<std::mutex> guard(MasterListLock);
         try {
             written = driver.DeviceList->ConfigText();
+        } catch (const std::bad_alloc&) {
+            throw;
         } catch (...) {
             written.clear(); // then the file is kept before the save, which loses nothing
         }
     }
     if (!ExecuteDriverSetup(parent)) return false;
-    // The settings stay in the driver whatever happens here, so that OK again retries the save.
+    // The settings stay in the driver whatever happens here, so that OK again retries the save; they
+    // are unsaved until it succeeds, also when it throws.
+    UnsavedSetup = true;
     std::string keptNow;
     bool saved;
     {
@@ -310,9 +331,9 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
     }
     UnsavedSetup = !saved;
     if (!saved) {
-        const std::string failed = "Ошибка записи файла конфигурации."_cp;
+        const std::string failed = "Ошибка записи файла конфигурации."_cp + (why.empty() ? "" : " " + why);
         framework::Report(framework::kErrConfigWrite, failed);
-        InfoBox(nullptr, "Внимание"_cp, failed + " " + why, false, false);
+        InfoBox(nullptr, "Внимание"_cp, failed, false, false);
     } else if (!keptNow.empty() && keptNow != kept) {
         InfoBox(nullptr, "Внимание"_cp,
                 "Конфигурационный файл "_cp + path +

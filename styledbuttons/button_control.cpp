@@ -599,6 +599,7 @@ platform::LRESULT TsButtonControl::WndProc(ui::UINT msg, ui::WPARAM wParam, ui::
         const platform::LRESULT result = TCustomControl::WndProc(msg, wParam, lParam);
         return message.Result != 0 ? message.Result : result;
     } catch (...) {
+        ui::HandlerRaised();
         return 1;
     }
 }

@@ -1,6 +1,7 @@
 #include "styledbuttons/sbutton.h"
 
 #include "platform/text.h"
+#include "ui/application.h"
 #include "ui/form.h"
 
 #include <QPointer>
@@ -151,6 +152,7 @@ platform::LRESULT TsButton::WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM 
             break;
         }
     } catch (...) {
+        ui::HandlerRaised();
         return 1;
     }
     return TsButtonControl::WndProc(msg, wParam, lParam);

@@ -37,10 +37,8 @@ void PumpMessages() {
     ThePump().pending.store(false, std::memory_order_release);
     try {
         platform::ProcessMessages();
-    } catch (const std::exception& e) {
-        qWarning("window procedure raised: %s", e.what());
     } catch (...) {
-        qWarning("window procedure raised");
+        HandlerRaised();
     }
 }
 
@@ -97,10 +95,8 @@ void RunHandler(const std::function<void()>& handler) {
     if (!handler) return;
     try {
         handler();
-    } catch (const std::exception& e) {
-        qWarning("event handler raised: %s", e.what());
     } catch (...) {
-        qWarning("event handler raised");
+        HandlerRaised();
     }
 }
 

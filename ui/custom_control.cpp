@@ -86,9 +86,11 @@ protected:
         const int shift = ShiftStateOf(e->modifiers());
         QPointer<QWidget> alive(this);
         Send(WM_KEYDOWN, VirtualKeyOf(e->key()), shift);
-        const std::string typed = FromQt(e->text());
-        if (alive && typed.size() == 1 && static_cast<uint8_t>(typed[0]) >= 0x20 && (shift & ssCtrl) == 0)
-            Send(WM_CHAR, static_cast<uint8_t>(typed[0]), shift);
+        RunHandler([&] {
+            const std::string typed = FromQt(e->text());
+            if (alive && typed.size() == 1 && static_cast<uint8_t>(typed[0]) >= 0x20 && (shift & ssCtrl) == 0)
+                Send(WM_CHAR, static_cast<uint8_t>(typed[0]), shift);
+        });
     }
     void keyReleaseEvent(QKeyEvent* e) override {
         if (!e->isAutoRepeat()) Send(WM_KEYUP, VirtualKeyOf(e->key()), ShiftStateOf(e->modifiers()));
@@ -173,6 +175,7 @@ LRESULT TCustomControl::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
     try {
         return WndProc(msg, wParam, lParam);
     } catch (...) {
+        HandlerRaised();
         return 1;
     }
 }

@@ -12,13 +12,18 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
+#include <QtDebug>
 
+#include <utility>
 #include <vector>
 
 #include "platform/thread.h"
 
 namespace ui {
 namespace {
+
+// The form whose modal loop this thread runs innermost; a handler's exception ends that loop.
+thread_local TForm* InnermostModal = nullptr;
 
 // The window system's close button goes the same way as a close request.
 class FormWidget : public QWidget {
@@ -28,7 +33,7 @@ public:
         // Every control of the form hears where the focus went.
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
             if (now != nullptr && now->window() == this)
-                form_.Broadcast(CM_FOCUSCHANGED, 0, form_.ActiveControl());
+                RunHandler([this] { form_.Broadcast(CM_FOCUSCHANGED, 0, form_.ActiveControl()); });
         });
     }
 
@@ -47,17 +52,19 @@ protected:
         auto* key = static_cast<QKeyEvent*>(event);
         const int shift = ShiftStateOf(key->modifiers());
         LRESULT handled = 0;
-        if (key->key() == Qt::Key_Escape) {
-            handled = form_.Broadcast(CM_DIALOGKEY, VK_ESCAPE, shift);
-        } else if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            auto* editor = qobject_cast<QPlainTextEdit*>(widget);
-            if (editor == nullptr || editor->isReadOnly())
-                handled = form_.Broadcast(CM_DIALOGKEY, VK_RETURN, shift);
-        } else if ((shift & ssAlt) != 0 && key->text().size() == 1) {
-            const std::string typed = FromQt(key->text());
-            if (typed.size() == 1)
-                handled = form_.Broadcast(CM_DIALOGCHAR, static_cast<uint8_t>(typed[0]), shift);
-        }
+        RunHandler([&] {
+            if (key->key() == Qt::Key_Escape) {
+                handled = form_.Broadcast(CM_DIALOGKEY, VK_ESCAPE, shift);
+            } else if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                auto* editor = qobject_cast<QPlainTextEdit*>(widget);
+                if (editor == nullptr || editor->isReadOnly())
+                    handled = form_.Broadcast(CM_DIALOGKEY, VK_RETURN, shift);
+            } else if ((shift & ssAlt) != 0 && key->text().size() == 1) {
+                const std::string typed = FromQt(key->text());
+                if (typed.size() == 1)
+                    handled = form_.Broadcast(CM_DIALOGCHAR, static_cast<uint8_t>(typed[0]), shift);
+            }
+        });
         if (handled == 0) return false;
         event->accept();
         return true;
@@ -144,16 +151,34 @@ int TForm::ShowModal() {
     SetVisible(true);
     QEventLoop loop;
     modalLoop_ = &loop;
+    TForm* const outer = std::exchange(InnermostModal, this);
     // Window messages reach the form meanwhile through the application's pump.
     while (!modalEnded_ && !Application().Terminated() && Widget() != nullptr)
         loop.exec();
+    InnermostModal = outer;
     modalLoop_ = nullptr;
     if (Widget() != nullptr) {
         w->hide();
         w->setWindowModality(Qt::NonModal);
     }
+    if (raised_) std::rethrow_exception(std::exchange(raised_, nullptr));
     if (modalResult_ == mrNone) modalResult_ = mrCancel; // the application ended under it
     return modalResult_;
+}
+
+void HandlerRaised() {
+    if (TForm* form = InnermostModal) {
+        if (!form->raised_) form->raised_ = std::current_exception();
+        form->EndModal();
+        return;
+    }
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        qWarning("event handler raised: %s", e.what());
+    } catch (...) {
+        qWarning("event handler raised");
+    }
 }
 
 void TForm::SetModalResult(int result) {

@@ -7,6 +7,7 @@
 
 #include "ui/control.h"
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -40,7 +41,8 @@ public:
     int MaxClientHeight() const;
 
     void SetVisible(bool visible) override;
-    // Shows the form modally and returns its modal result once it has one.
+    // Shows the form modally and returns its modal result once it has one. An exception a handler
+    // raised inside its loop ends the loop and is thrown from here (HandlerRaised).
     int ShowModal();
     bool Modal() const { return modalLoop_ != nullptr; }
     int ModalResult() const { return modalResult_; }
@@ -71,11 +73,13 @@ private:
 
     bool CloseQuery();
     void EndModal();
+    friend void HandlerRaised();
 
     QEventLoop* modalLoop_ = nullptr;
     int modalResult_ = mrNone;
     bool modalEnded_ = false;
     bool closing_ = false;
+    std::exception_ptr raised_;
 };
 
 // The form a control stands on; nullptr when it is on none.

@@ -130,9 +130,11 @@ TMemo::TMemo(TControl* parent) : TControl(MakeWidget<QPlainTextEdit>(), parent),
     QObject::connect(Editor(), &QPlainTextEdit::textChanged, Editor(), [this] {
         if (updating_ || Editor() == nullptr) return;
         // The user typed: the lines follow the control.
-        const std::string text = FromQt(Editor()->toPlainText());
-        lines_.lines_ = SplitLines(text);
-        if (!text.empty() && (text.back() == '\n' || text.back() == '\r')) lines_.lines_.emplace_back();
+        RunHandler([this] {
+            const std::string text = FromQt(Editor()->toPlainText());
+            lines_.lines_ = SplitLines(text);
+            if (!text.empty() && (text.back() == '\n' || text.back() == '\r')) lines_.lines_.emplace_back();
+        });
     });
 }
 

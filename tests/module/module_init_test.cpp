@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "framework/device_list.h"
 #include "framework/driver.h"
@@ -65,6 +67,13 @@ protected:
     TSingleDeviceDriver driver_;
     framework::TDriver* saved_ = nullptr;
 };
+
+std::string ReadBytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 host::THostTag Tag(int32_t id, const std::string& name, const std::string& routing) {
     host::THostTag t;
@@ -144,6 +153,29 @@ TEST_F(ModuleInitTest, ConfigurationOnlyObjectsAreFreedByTheNextInitialisationAn
     ASSERT_EQ(module::InitModule(record), 0);
     EXPECT_TRUE(module::IsDriverInitialized());
     EXPECT_EQ(module::VarList->Count(), 1);
+}
+
+// A file that sets many words the reading does not take is logged in its first hundred notes and a
+// line that counts the rest.
+TEST_F(ModuleInitTest, NotesPastTheFirstHundredAreCountedInOneLine) {
+    const std::string path = (dir_ / "Quillary.cfg").string();
+    driver_.DeviceList->AddDevice();
+    ASSERT_TRUE(driver_.SaveConfig(path));
+    std::string text = platform::Utf8FromCp1251(ReadBytesOf(path)), unknown;
+    for (int i = 0; i < 103; ++i)
+        unknown += " X" + std::to_string(i) + "=\"1\"";
+    text.insert(text.find("<session") + 8, unknown);
+    std::ofstream(path, std::ios::binary) << platform::Cp(text);
+    module::TDrvInitRecord record = Record();
+    record.ConfigOnly = 1;
+    ASSERT_EQ(module::InitModule(record), 0);
+    const std::string log = Log(), file = "Конфигурационный файл " + path + ": ";
+    EXPECT_NE(
+        log.find(file + "устройство №1 «New device»: атрибут X99=\"1\" ничего не задает и пропущен.: 0"),
+        std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("X100="), std::string::npos) << log;
+    EXPECT_NE(log.find(file + "и еще 3 замечаний.: 0"), std::string::npos) << log;
 }
 
 TEST(OnceReport, ReportsOnceUntilTheConditionClears) {

@@ -93,6 +93,30 @@ TEST(Forms, ModalResultFromTimerAndButton) {
     // Closing a modal form answers mrCancel.
     timer.OnTimer = [&] { form.Close(); };
     EXPECT_EQ(form.ShowModal(), mrCancel);
+
+    // A handler that raises ends the loop, of an inner form first, and its ShowModal throws it to
+    // whoever opened the form; Qt sees none of it.
+    TForm inner;
+    TTimer click;
+    click.SetInterval(10);
+    click.OnTimer = [&] {
+        if (inner.Modal()) ok.Click();
+    };
+    click.SetEnabled(true);
+    ok.OnClick = [&] { throw std::bad_alloc(); };
+    timer.OnTimer = [&] { inner.ShowModal(); };
+    TTimer deadline;
+    deadline.SetInterval(DeadlineMs);
+    deadline.OnTimer = [&] {
+        click.SetEnabled(false);
+        timer.SetEnabled(false);
+        inner.Close();
+        form.Close();
+    };
+    deadline.SetEnabled(true);
+    EXPECT_THROW(form.ShowModal(), std::bad_alloc);
+    EXPECT_FALSE(form.Modal());
+    EXPECT_FALSE(form.Visible());
 }
 
 TEST(Forms, AnAnswerWhoseModalWindowNeverCameFailsAndNeverFiresLater) {

@@ -15,7 +15,13 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include <sys/resource.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <thread>
 
@@ -87,6 +93,54 @@ struct TSetupAnswers {
     std::function<void()> WhileOpen; // what happens while the setup window is open
     QTimer timer;
 };
+
+// Memory that runs out, as a child process meets it: once armed, the n-th allocation of kLarge
+// bytes or more fails.
+constexpr std::size_t kLarge = 32 * 1024;
+std::atomic<long> FailLargeAt{0}; // 0: not armed
+std::atomic<long> LargeSeen{0};
+
+struct TShortOfMemory {
+    int32_t Answer = -1;
+    int32_t Fired = 0;    // the n-th large allocation came and failed
+    int32_t Devices = -1; // the setup window's devices; -1 when it did not open
+    char Box[1024] = {};  // the box before the setup window, UTF-8
+    char After[1024] = {};
+};
+
+// Loads the module of the folder it is sent and answers its setup's OK with the n-th large allocation
+// failing; it ends normally whatever the module did, so an abort is seen as one.
+int RunSetupShortOfMemory() {
+    char dir[1024] = {};
+    int32_t n = 0;
+    if (!testchild::Read(testchild::ChildIn, dir) || !testchild::Read(testchild::ChildIn, n)) return 2;
+    static int argc = 1;
+    static char name[] = "module_dlm_tests";
+    static char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    void* handle = ::dlopen((fs::path(dir) / "Quillary.dlm").c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto setup = handle ? reinterpret_cast<FSetup>(::dlsym(handle, "DLMSetupDeviceDrv")) : nullptr;
+    if (setup == nullptr) return 3;
+    TShortOfMemory out;
+    {
+        // Each box under its own name: the one before the setup window, and the one after it.
+        const std::string picture = "dlm_setup_short_of_memory_" + std::to_string(n) + ".png",
+                          after = "dlm_setup_short_of_memory_" + std::to_string(n) + "_after.png";
+        TSetupAnswers watch("Да", picture.c_str());
+        watch.AfterPicture = after.c_str();
+        LargeSeen = 0;
+        FailLargeAt = n;
+        out.Answer = setup(0) ? 1 : 0;
+        FailLargeAt = 0;
+        out.Fired = LargeSeen >= n;
+        out.Devices = watch.Devices;
+        watch.Box.copy(out.Box, sizeof out.Box - 1);
+        watch.After.copy(out.After, sizeof out.After - 1);
+    }
+    return testchild::Write(testchild::ChildOut, out) ? 0 : 2;
+}
+
+const bool registered = testchild::RegisterTestChild("setup-short-of-memory", RunSetupShortOfMemory);
 
 class DlmWindows : public DlmTest {
 protected:
@@ -427,5 +481,143 @@ TEST_F(DlmWindows, AValueInSingleQuotesIsSavedSoThatItLoadsBackAndDefaultsAreLog
     EXPECT_EQ(PrefixList(), "A::B:");
 }
 
+// Wherever a large allocation of a setup's OK fails, before the initialisation: the setup answers
+// False, the file keeps its bytes, the host lives, and the user hears that memory ran out. When it
+// is the load's, nothing is offered that would replace the file.
+TEST_F(DlmWindows, MemoryThatRunsOutAnywhereInTheSetupLeavesTheFileAndTheHost) {
+    ASSERT_FALSE(registered);
+    std::vector<std::string> sessions;
+    for (int i = 1; i <= 400; ++i)
+        sessions.push_back("DeviceName=\"Pump " + std::to_string(i) + "\" DeviceAddress=\"" +
+                           std::to_string(i % 247 + 1) + "\" RoutingPrefix=\"P" + std::to_string(i) + "\"");
+    const std::string text = ConfigText(sessions);
+    const fs::path cfg = dir_ / "Quillary.cfg";
+    int loads = 0, points = 0;
+    for (int32_t n = 1; n < 100; ++n) {
+        SCOPED_TRACE("large allocation " + std::to_string(n));
+        WriteText(cfg, text);
+        fs::remove(cfg.string() + ".bak");
+        testchild::TestChild child("setup-short-of-memory");
+        ASSERT_TRUE(child.Started());
+        char dir[1024] = {};
+        dir_.string().copy(dir, sizeof dir - 1);
+        ASSERT_TRUE(child.Send(dir) && child.Send(n));
+        TShortOfMemory out;
+        const bool answered = child.Receive(out);
+        ASSERT_TRUE(child.WaitExited(testchild::DeadlineMs));
+        ASSERT_EQ(child.Reap(), 0) << "the host process ended";
+        ASSERT_TRUE(answered);
+        if (!out.Fired) {
+            EXPECT_EQ(out.Answer, 1) << "with memory enough the OK saves";
+            break;
+        }
+        ++points;
+        const std::string said = std::string(out.Box) + "|" + out.After;
+        EXPECT_EQ(out.Answer, 0);
+        EXPECT_TRUE(ReadText(cfg) == text) << "the file was written";
+        EXPECT_NE(said.find("не хватает памяти"), std::string::npos) << said;
+        if (std::string(out.Box).find(
+                " не прочитан: не хватает памяти. Настройка не открыта, файл не изменен.") !=
+            std::string::npos) {
+            ++loads;
+            EXPECT_EQ(out.Devices, -1);
+            EXPECT_FALSE(fs::exists(cfg.string() + ".bak"));
+        }
+    }
+    EXPECT_GE(loads, 1);
+    EXPECT_GE(points, 8);
+}
+
+// Settings a failed save kept stand only while the file is the one they came from: mended by hand
+// since, it is read again, and the box says why they went and quotes nothing the file lost.
+TEST_F(DlmWindows, TheSettingsOfAFailedSaveGoWhenTheFileChangesSince) {
+    const fs::path cfg = dir_ / "Quillary.cfg";
+    const std::string mended = ConfigText({"DeviceName=\"Pump\" DeviceAddress=\"1\" RoutingPrefix=\"A\"",
+                                           "DeviceName=\"Fan\" DeviceAddress=\"2\" RoutingPrefix=\"B\""});
+    std::string unread = ConfigText({"DeviceName=\"Old\" DeviceAddress=\"3\" RoutingPrefix=\"C\""});
+    unread.insert(unread.find("<device>"), "pump 1, checked 2024\r\n   ");
+    ::signal(SIGXFSZ, SIG_IGN);
+    for (const bool readable : {true, false}) {
+        SCOPED_TRACE(readable ? "a file that was read" : "a file that was not read");
+        WriteConfig(readable ? ConfigText({"DeviceName=\"Old\" DeviceAddress=\"3\" RoutingPrefix=\"C\""})
+                             : unread);
+        {
+            // A full disk while the window is open: the save fails, its settings are kept.
+            TSetupAnswers failing("Да", nullptr);
+            failing.WhileOpen = [] {
+                const rlimit limit{100, RLIM_INFINITY};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            };
+            EXPECT_FALSE(Setup(0));
+            const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &none);
+            EXPECT_NE(failing.After.find("Ошибка записи файла конфигурации."), std::string::npos)
+                << failing.After;
+        }
+        WriteConfig(mended);
+        TSetupAnswers again("Да", readable ? nullptr : "dlm_setup_failed_save_dropped.png");
+        EXPECT_TRUE(Setup(0));
+        EXPECT_EQ(
+            again.Box.find("Настройки, которые не удалось сохранить, отброшены: конфигурационный файл " +
+                           cfg.string() + " с тех пор изменен."),
+            0u)
+            << again.Box;
+        EXPECT_EQ(again.Box.find("pump 1"), std::string::npos) << again.Box;
+        EXPECT_EQ(again.Devices, 2);
+        EXPECT_NE(ReadText(cfg).find("\"Fan\""), std::string::npos);
+    }
+    ::signal(SIGXFSZ, SIG_DFL);
+}
+
 } // namespace
 } // namespace dlmtest
+
+// The allocations of the child above, counted; every other form of new and delete stays paired with
+// these, so that a sanitizer sees malloc and free on both sides.
+namespace {
+void* Allocate(std::size_t size) {
+    if (size >= dlmtest::kLarge && dlmtest::FailLargeAt.load() > 0 &&
+        dlmtest::LargeSeen.fetch_add(1) + 1 == dlmtest::FailLargeAt.load())
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* AllocateOrNull(std::size_t size) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+} // namespace
+
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocateOrNull(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocateOrNull(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
