@@ -68,13 +68,6 @@ protected:
     framework::TDriver* saved_ = nullptr;
 };
 
-std::string ReadBytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 host::THostTag Tag(int32_t id, const std::string& name, const std::string& routing) {
     host::THostTag t;
     t.Id = id;
@@ -160,12 +153,10 @@ TEST_F(ModuleInitTest, ConfigurationOnlyObjectsAreFreedByTheNextInitialisationAn
 TEST_F(ModuleInitTest, NotesPastTheFirstHundredAreCountedInOneLine) {
     const std::string path = (dir_ / "Quillary.cfg").string();
     driver_.DeviceList->AddDevice();
-    ASSERT_TRUE(driver_.SaveConfig(path));
-    std::string text = platform::Utf8FromCp1251(ReadBytesOf(path)), unknown;
-    for (int i = 0; i < 103; ++i)
-        unknown += " X" + std::to_string(i) + "=\"1\"";
-    text.insert(text.find("<session") + 8, unknown);
-    std::ofstream(path, std::ios::binary) << platform::Cp(text);
+    std::string text = driver_.DeviceList->ConfigText();
+    for (int i = 102; i >= 0; --i)
+        text.insert(text.find("<session") + 8, " X" + std::to_string(i) + "=\"1\"");
+    std::ofstream(path, std::ios::binary) << text;
     module::TDrvInitRecord record = Record();
     record.ConfigOnly = 1;
     ASSERT_EQ(module::InitModule(record), 0);
