@@ -56,8 +56,8 @@ std::string PassedOverNote(std::string_view line) {
            " ничего не задает и пропущен"_cp;
 }
 
-std::string SetAgainNote(std::string_view line) {
-    return "атрибут "_cp + AsWritten(AttributeName(line), AttributeValue(line)) +
+std::string SetAgainNote(std::string_view name, std::string_view value) {
+    return "атрибут "_cp + AsWritten(name, value) +
            " пропущен: его снова задает последующий элемент session"_cp;
 }
 
@@ -148,9 +148,9 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
         std::string_view rest = text;
         std::string element;
         bool session = false;
-        // The attribute each property was read from: a later session that sets it again passes over
-        // what an earlier one wrote, and the load says so.
-        std::vector<std::string> readFrom(static_cast<std::size_t>(Properties->Count()));
+        // Which properties a session set: a later session that sets one again passes over what an
+        // earlier one wrote, and the load says so.
+        std::vector<bool> set(static_cast<std::size_t>(Properties->Count()));
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
             if (!ExtractNextElement(rest, element)) {
@@ -168,10 +168,9 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
                     std::find_if(item.Attributes.begin(), item.Attributes.end(),
                                  [p](const std::string& a) { return AttributeName(a) == p->Name; });
                 if (line == item.Attributes.end()) continue;
-                std::string& from = readFrom[static_cast<std::size_t>(i)];
-                if (!from.empty() && notes != nullptr && notes->Take())
-                    notes->Kept.push_back(SetAgainNote(from));
-                from = *line;
+                if (set[static_cast<std::size_t>(i)] && notes != nullptr && notes->Take())
+                    notes->Kept.push_back(SetAgainNote(p->Name, p->Value));
+                set[static_cast<std::size_t>(i)] = true;
                 p->Value = AttributeValue(*line);
             }
             // A misspelt name leaves its setting at the default, a repeated one is not what is read:

@@ -45,7 +45,7 @@ std::string ShownText(std::string_view text, std::size_t bound = 255);
 // later session sets again, and a value that did not convert, with the text of what was taken
 // instead. Each attribute shows in the quote a save would use; a long value is cut.
 std::string PassedOverNote(std::string_view line);
-std::string SetAgainNote(std::string_view line);
+std::string SetAgainNote(std::string_view name, std::string_view value);
 std::string UnreadValueNote(std::string_view name, std::string_view value, const std::string& taken);
 
 // LogData's direction and channel: what the cycles pass for overrides to tell the lines apart.

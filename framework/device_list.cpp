@@ -334,9 +334,11 @@ bool TDeviceList::ReadConfig(const std::string& text, TConfigLoad& load) {
         const std::size_t noted = load.Defaulted.Kept.size();
         const bool loaded = device->LoadFromXml(item.Content, &inside, &load.Defaulted);
         // A device that stops the load names itself in its notes too, by the name its sessions gave.
-        const std::string named = DeviceText(Count(), device->Properties->GetString("DeviceName", ""));
-        for (std::size_t i = noted; i < load.Defaulted.Kept.size(); ++i)
-            load.Defaulted.Kept[i].insert(0, named);
+        if (load.Defaulted.Kept.size() > noted) {
+            const std::string named = DeviceText(Count(), device->Properties->GetString("DeviceName", ""));
+            for (std::size_t i = noted; i < load.Defaulted.Kept.size(); ++i)
+                load.Defaulted.Kept[i].insert(0, named);
+        }
         if (!loaded) {
             if (inside.Cause.empty()) return stop.At("неверное описание устройства"_cp, at);
             return stop.At("элемент device не читается целиком: "_cp + inside.Cause,

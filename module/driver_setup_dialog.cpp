@@ -281,7 +281,8 @@ bool SetupDriver(platform::HWND parent, const std::string& moduleDirectory) {
             ? "Настройки, которые не удалось сохранить, отброшены: конфигурационный файл "_cp + path +
                   " с тех пор изменен. "_cp
             : std::string();
-    if (changed || (!initialised && !UnsavedSetup && FileExists(path))) LoadConfiguration(driver, path);
+    if (changed || (!initialised && !UnsavedSetup && FileExists(path)))
+        LoadConfiguration(driver, path, initialised);
     std::string kept, why;
     // Nothing is known of a file whose reading ran out of memory: nothing is offered that would replace it.
     if (load.OutOfMemory) {

@@ -53,9 +53,12 @@ ui::LRESULT TLogWindow::WndProc(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lPar
 bool ShowLogWindow(platform::HWND) {
     if (!UseApplication()) return false;
     TLogWindow window;
+    // No line is sent to the window once it is gone, however its loop ends.
+    const struct TForget {
+        ~TForget() { framework::LogWindowHandle = 0; }
+    } forget;
     framework::LogWindowHandle = window.Handle();
     window.ShowModal();
-    framework::LogWindowHandle = 0;
     return true;
 }
 

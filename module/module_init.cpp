@@ -289,9 +289,15 @@ void OpenExchangeArea(framework::TDriver& driver, const TDrvInitRecord& record, 
 
 } // namespace
 
-framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path) {
+framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path, bool aside) {
     framework::TConfigLoad load;
-    {
+    if (aside) {
+        const std::unique_ptr<framework::TDeviceList> read = driver.CreateDeviceList();
+        load = read->LoadFromFile(path);
+        std::lock_guard<std::mutex> guard(MasterListLock);
+        if (!load.OutOfMemory) driver.DeviceList->Assign(read.get());
+        driver.LastConfigLoad = load;
+    } else {
         std::lock_guard<std::mutex> guard(MasterListLock);
         load = driver.LoadConfig(path);
     }

@@ -68,8 +68,11 @@ bool IsDriverInitialized();
 // Loads the configuration file into the driver's master list under its lock. A list that did not
 // load is emptied, unless the reading stopped only at a foreign element after whole devices. The
 // driver remembers the outcome: the setup tells the user of a file that was not read and keeps its
-// bytes before it saves over it. What the reading took by default is logged, once per load.
-framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path);
+// bytes before it saves over it. What the reading took by default is logged, once per load. Read
+// `aside`, the file goes into a list of its own first, which the master list takes only when memory
+// did not run out: a running module keeps its devices.
+framework::TConfigLoad LoadConfiguration(framework::TDriver& driver, const std::string& path,
+                                         bool aside = false);
 
 // 0, or -4 when the module is initialised already.
 int32_t InitModule(const TDrvInitRecord& record);

@@ -148,14 +148,23 @@ int TForm::ShowModal() {
     modalResult_ = mrNone;
     modalEnded_ = false;
     w->setWindowModality(Qt::ApplicationModal);
-    SetVisible(true);
     QEventLoop loop;
+    // From the show to the hide, what a handler raises belongs to this form; both are restored however
+    // the loop ends.
+    struct TRestore {
+        TForm* outer;
+        QEventLoop*& loop;
+        ~TRestore() {
+            InnermostModal = outer;
+            loop = nullptr;
+        }
+    };
     modalLoop_ = &loop;
-    TForm* const outer = std::exchange(InnermostModal, this);
+    const TRestore restore{std::exchange(InnermostModal, this), modalLoop_};
+    SetVisible(true);
     // Window messages reach the form meanwhile through the application's pump.
     while (!modalEnded_ && !Application().Terminated() && Widget() != nullptr)
         loop.exec();
-    InnermostModal = outer;
     modalLoop_ = nullptr;
     if (Widget() != nullptr) {
         w->hide();

@@ -120,6 +120,7 @@ TEST(SerialPortOpen, SecondOpenFailsUntilTheFirstCloses) {
     // A holder killed while another keeps the line open (the test's descriptor) leaves nothing that
     // keeps the next one out, whoever runs it: not even the exclusive flag, which root would pass.
     const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
     if (holder == 0) ::_exit(first.Open(pty.slave, "") ? 0 : 1);
     int status = -1, exclusive = -1;
     ASSERT_EQ(::waitpid(holder, &status, 0), holder);
