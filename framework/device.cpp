@@ -148,9 +148,7 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
         std::string_view rest = text;
         std::string element;
         bool session = false;
-        // Which properties a session set: a later session that sets one again passes over what an
-        // earlier one wrote, and the load says so.
-        std::vector<bool> set(static_cast<std::size_t>(Properties->Count()));
+        std::vector<const TDeviceProperty*> set; // by the sessions read so far
         for (SkipComments(rest); !rest.empty(); SkipComments(rest)) {
             const std::size_t at = text.size() - rest.size();
             if (!ExtractNextElement(rest, element)) {
@@ -162,20 +160,7 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
             if (platform::LowerCase(item.Name) != "session") continue;
             if (!whole) return stopped("элемент session не разбирается"_cp, at);
             session = true;
-            for (int32_t i = 0; i < Properties->Count(); ++i) {
-                TDeviceProperty* p = Properties->Property(i);
-                const auto line =
-                    std::find_if(item.Attributes.begin(), item.Attributes.end(),
-                                 [p](const std::string& a) { return AttributeName(a) == p->Name; });
-                if (line == item.Attributes.end()) continue;
-                if (set[static_cast<std::size_t>(i)] && notes != nullptr && notes->Take())
-                    notes->Kept.push_back(SetAgainNote(p->Name, p->Value));
-                set[static_cast<std::size_t>(i)] = true;
-                p->Value = AttributeValue(*line);
-            }
-            // A misspelt name leaves its setting at the default, a repeated one is not what is read:
-            // the load says which.
-            if (notes != nullptr) NotePassedOver(item.Attributes, *notes);
+            ReadSession(item.Attributes, set, notes);
         }
         // A session commented out or misspelt is no device switched off: it would come up enabled.
         if (!session) return stopped("элемент session не найден"_cp, 0);
@@ -192,15 +177,26 @@ bool TDevice::LoadFromXml(const std::string& source, TXmlStop* stop, TLoadNotes*
     }
 }
 
-void TDevice::NotePassedOver(const std::vector<std::string>& attributes, TLoadNotes& notes) {
-    std::vector<const TDeviceProperty*> seen;
+void TDevice::ReadSession(const std::vector<std::string>& attributes,
+                          std::vector<const TDeviceProperty*>& set, TLoadNotes* notes) {
+    std::vector<const TDeviceProperty*> seen; // in this session
+    const auto has = [](const std::vector<const TDeviceProperty*>& list, const TDeviceProperty* p) {
+        return std::find(list.begin(), list.end(), p) != list.end();
+    };
     for (const std::string& line : attributes) {
-        const TDeviceProperty* p = Properties->FindProperty(std::string(AttributeName(line)));
-        if (p != nullptr && std::find(seen.begin(), seen.end(), p) == seen.end()) {
-            seen.push_back(p);
+        TDeviceProperty* p = Properties->FindProperty(std::string(AttributeName(line)));
+        // A misspelt name leaves its setting at the default, and a repeat is not what is read.
+        if (p == nullptr || has(seen, p)) {
+            if (notes != nullptr && notes->Take()) notes->Kept.push_back(PassedOverNote(line));
             continue;
         }
-        if (notes.Take()) notes.Kept.push_back(PassedOverNote(line));
+        seen.push_back(p);
+        // A later session wins over what an earlier one set, and the load says so.
+        if (!has(set, p))
+            set.push_back(p);
+        else if (notes != nullptr && notes->Take())
+            notes->Kept.push_back(SetAgainNote(p->Name, p->Value));
+        p->Value = AttributeValue(line);
     }
 }
 

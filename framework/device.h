@@ -196,8 +196,10 @@ private:
     // the fallback and is noted.
     int32_t IntegerOf(const TDeviceProperty& property, int32_t fallback);
     bool BooleanOf(const TDeviceProperty& property, bool fallback);
-    // Notes the attributes of a session that name no property, or one named before in it.
-    void NotePassedOver(const std::vector<std::string>& attributes, TLoadNotes& notes);
+    // Takes a session's attributes into the properties, the first of a name in it. Notes those that
+    // name no property or one named before in it, and a property an earlier session (in `set`) set.
+    void ReadSession(const std::vector<std::string>& attributes, std::vector<const TDeviceProperty*>& set,
+                     TLoadNotes* notes);
     TLoadNotes* notes_ = nullptr; // set only while LoadFromXml applies
     bool PrepareConnection(TDeviceList* list, TTerminalDataClass* openLog);
     // The steps of a poll (device_cycles.cpp).
