@@ -26,8 +26,8 @@ bool OnApplicationThread();
 
 // Runs an event handler; an exception ends there (HandlerRaised), since it must not unwind through Qt.
 void RunHandler(const std::function<void()>& handler);
-// Takes the exception being handled where our code returns to Qt: it ends the innermost modal loop of
-// the thread, whose ShowModal throws it again, so that whoever opened the window hears what failed;
+// Takes the exception being handled where our code returns to Qt: it ends the innermost modal loop,
+// whose ShowModal throws it again, so that whoever opened the window hears what failed;
 // outside a modal loop it is only written to the console.
 void HandlerRaised();
 

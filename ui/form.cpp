@@ -22,8 +22,9 @@
 namespace ui {
 namespace {
 
-// The form whose modal loop this thread runs innermost; a handler's exception ends that loop.
-thread_local TForm* InnermostModal = nullptr;
+// The form whose modal loop runs innermost; a handler's exception ends that loop. Windows and their
+// loops live on the application's thread alone, so one pointer serves.
+TForm* InnermostModal = nullptr;
 
 // The window system's close button goes the same way as a close request.
 class FormWidget : public QWidget {
